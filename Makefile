@@ -1,0 +1,49 @@
+# Builds and tests the Torvane setup. Every target installs what is missing first (Debian 12, root).
+SHELL := /bin/bash
+.DEFAULT_GOAL := dist
+
+ROOT      := $(CURDIR)
+HOST      := $(ROOT)/build/host
+WIN       := $(ROOT)/build/windows
+DIST      := $(ROOT)/dist
+PACK      := $(HOST)/tools/pack
+LABEL     := v1.0.0
+JOBS      := $(shell nproc)
+WINE_ROOT := $(ROOT)/build/wine-demo
+
+.PHONY: deps host windows dist demo test test-host test-windows clean
+
+deps:
+	@tools/install-deps.sh
+
+host: deps
+	cmake --preset host >/dev/null
+	cmake --build --preset host -j $(JOBS)
+
+windows: deps host
+	cmake --preset windows -DPACK_EXE=$(PACK) >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+
+dist: host windows
+	mkdir -p $(DIST)
+	cp $(WIN)/app/setup.exe $(WIN)/payload/sfx.exe $(PACK) $(DIST)/
+	$(PACK) archive --stub $(DIST)/sfx.exe --from $(WIN)/demo/suite --out $(ROOT)/build/TorvanePayload.exe
+	$(PACK) image --program $(DIST)/setup.exe --payload $(ROOT)/build/TorvanePayload.exe \
+	    --label $(LABEL) --out $(DIST)/TorvaneSetup.exe
+	@ls -l $(DIST)
+
+# The main job: the demo installer in a window, or, with no display, driven under Xvfb.
+demo: dist
+	tests/e2e/run-demo.sh $(DIST)/TorvaneSetup.exe $(WIN)/tests/e2e/demo-driver.exe $(ROOT)/build
+
+test: dist test-host test-windows
+
+test-host:
+	ctest --preset host -j $(JOBS)
+
+test-windows:
+	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset windows; rc=$$?; \
+	  WINEPREFIX=$(WIN)/wine/prefix wineserver -k 2>/dev/null; exit $$rc
+
+clean:
+	rm -rf build dist
