@@ -1,0 +1,18 @@
+#include "framework/Wnd.h"
+
+#include <vector>
+
+HWND CWnd::Detach() {
+    HWND window = m_hWnd;
+    m_hWnd = nullptr;
+    return window;
+}
+
+std::string CWnd::GetWindowText() const {
+    const int length = ::GetWindowTextLengthA(m_hWnd);
+    if (length <= 0)
+        return {};
+    std::vector<char> buffer(static_cast<size_t>(length) + 1);
+    const int copied = ::GetWindowTextA(m_hWnd, buffer.data(), length + 1);
+    return std::string(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+}

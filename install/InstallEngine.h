@@ -1,0 +1,108 @@
+// The install engine: every piece of state of one installation, and the timer-driven sequencer
+// that walks through the states, one state's work per tick, reporting to an IInstallView.
+#pragma once
+
+#include "framework/Handles.h"
+#include "install/InstallView.h"
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+enum : int {
+    STATE_IDLE = 0,
+    STATE_CREATE_DIR = 10,
+    STATE_COPY_PAYLOAD = 20,
+    STATE_EXPAND = 30,
+    STATE_WAIT_EXPAND = 40,
+    STATE_DETECT = 45,
+    STATE_DESKTOP_LINKS = 50,
+    STATE_MENU_LINKS = 55,
+    STATE_CLEANUP = 60,
+    STATE_SUCCESS = 1000,
+    STATE_FAILURE = 1010,
+    STATE_DONE = 1020,
+};
+
+// One component of the suite: how it is detected, named and started.
+struct ComponentEntry {
+    std::string flagFile;
+    std::string displayName;
+    std::string executable;
+    std::string workingSubfolder;
+    int found = 0;
+};
+
+// The archive process started by STATE_EXPAND; its handles live as long as the engine.
+struct ArchiveProcess {
+    ScopedHandle process;
+    ScopedHandle thread;
+    DWORD processId = 0;
+    DWORD threadId = 0;
+};
+
+class InstallEngine {
+public:
+    static constexpr int kComponentCount = 3;
+    static constexpr int kLookLimit = 200;
+
+    explicit InstallEngine(IInstallView& view) : view(view) {}
+    InstallEngine(const InstallEngine&) = delete;
+    InstallEngine& operator=(const InstallEngine&) = delete;
+
+    // One timer tick: unless a tick is already running, the current state's work once.
+    void Tick();
+
+    // Deletes the file if it can be opened for reading; a refused delete is a warning line.
+    void DeleteIfExists(std::string path);
+
+    // Set by the dialog.
+    std::string modulePath;
+    std::string archiveBaseName;
+    std::string installFolder;
+    int createDesktopIcons = 1;
+
+    int InstallState = STATE_IDLE;
+    int busy = 0;
+
+    std::string sourcePath;
+    std::string archivePath;
+    std::int64_t imageLength = 0;
+    std::int32_t payloadLength = 0;
+
+    ArchiveProcess processInfo;
+    int waitTicks = 0;
+
+    std::array<ComponentEntry, kComponentCount> components;
+    int componentCount = 0;
+
+private:
+    void CreateInstallFolder();
+    void CopyPayload();
+    void StartArchive();
+    void WaitForArchive();
+    void DetectComponents();
+    void CreateDesktopShortcuts();
+    void CreateMenuShortcuts();
+    void CleanUp();
+    void Succeed();
+    void Fail();
+    void FinishRun();
+
+    // Writes the shortcut of every found component into `linkFolder`.
+    void CreateShortcutsIn(const std::string& linkFolder);
+    void CreateComponentShortcut(std::string target, std::string linkFile, std::string workingDir);
+    bool ArchiveFailedWithoutFlag();
+
+    IInstallView& view;
+};
+
+// The file-system path of a shell special folder (CSIDL_*); false when it cannot be resolved,
+// and then `path` is left empty.
+bool GetSpecialFolderPath(std::string& path, int folder);
+
+// Writes one shell shortcut file; returns the platform's result code (negative on failure).
+HRESULT CreateShortcut(const std::string& target, const std::string& linkFile,
+                       const std::string& workingDirectory, const std::string& description);

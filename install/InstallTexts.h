@@ -1,0 +1,76 @@
+// The texts the install engine logs and the strings it builds: plain text work, no Windows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace texts {
+
+inline constexpr char kInstallPrefix[] = "Installing Torvane into ";
+inline constexpr char kCreatingDirectory[] = "Creating directory ...";
+inline constexpr char kDirectoryExists[] = "Warning: Directory already exists.";
+inline constexpr char kDirectoryInvalid[] = "Error: Directory path is invalid.";
+inline constexpr char kCopying[] = "Copying necessary files ...";
+inline constexpr char kCannotCreateArchive[] = "Error: Unable to create new archive for copying.";
+inline constexpr char kDecompressing[] = "Decompressing archive ...";
+inline constexpr char kCannotDecompress[] = "Unable to decompress archive.";
+inline constexpr char kDecompressionCompleted[] = "Decompression completed.";
+inline constexpr char kDecompressionTimeOut[] = "Decompression process time out!";
+inline constexpr char kDecompressionFailure[] = "Decompression process failure!";
+inline constexpr char kNoComponents[] = "No components installed!";
+inline constexpr char kCreatingDesktopLinks[] = "Creating desktop shortcuts ...";
+inline constexpr char kCreatingMenuLinks[] = "Creating start menu shortcuts ...";
+inline constexpr char kDesktopNotFound[] = "Warning: Desktop folder not found.";
+inline constexpr char kMenuNotFound[] = "Warning: Start menu folder not found.";
+inline constexpr char kCleaningUp[] = "Cleaning up ...";
+inline constexpr char kSuccess[] = "Installation completed successfully!";
+inline constexpr char kFailure[] = "Installation failed!";
+
+// "Installing Torvane into <folder> ..."
+std::string InstallLine(const std::string& installFolder);
+// The folder text as typed, less one trailing backslash; nothing else is changed.
+std::string TrimInstallFolder(std::string folderText);
+// "Error: Number <code>", the code as a signed decimal number.
+std::string ErrorNumberLine(long code);
+std::string CannotOpenImageLine(const std::string& sourcePath);
+std::string NoValidPayloadLine(const std::string& sourcePath);
+std::string CannotWriteArchiveLine(const std::string& archivePath);
+std::string CannotDeleteLine(const std::string& path);
+// The archive's command line: the quoted path, a blank and "-Y".
+std::string ArchiveCommandLine(const std::string& archivePath);
+// The system's error text up to its first control character (0x00-0x1F): its CR-LF goes.
+std::string CutSystemText(const char* text);
+// "Installed components:  " and the names joined by ",  ", or "No components installed!".
+std::string ComponentSummaryLine(const std::vector<std::string>& foundNames);
+
+// Progress of the payload copy: the bar's range and positions are in whole units of 1024 bytes,
+// scaled to a multiple of 1024 when the payload would not fit the bar's 16-bit range.
+class CopyProgress {
+public:
+    static constexpr std::int64_t kStepBytes = 10000;
+
+    explicit CopyProgress(std::int64_t payloadLength);
+    int RangeMaximum() const { return rangeMaximum_; }
+    std::int64_t UnitBytes() const { return unitBytes_; }
+
+    // The counter went from `before` to `after` bytes: `send` gets the position for every
+    // multiple of the step passed, skipping a position equal to the one sent before it.
+    template <class Send> void Advance(std::int64_t before, std::int64_t after, Send&& send) {
+        for (std::int64_t mark = (before / kStepBytes + 1) * kStepBytes; mark <= after;
+             mark += kStepBytes) {
+            const int position = static_cast<int>(mark / unitBytes_);
+            if (position != lastPosition_) {
+                lastPosition_ = position;
+                send(position);
+            }
+        }
+    }
+
+private:
+    std::int64_t unitBytes_;
+    int rangeMaximum_;
+    int lastPosition_ = -1;
+};
+
+} // namespace texts

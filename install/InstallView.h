@@ -1,0 +1,20 @@
+// What the install engine reports to: the setup dialog, or a recorder in tests.
+#pragma once
+
+#include "install/MessageColor.h"
+
+#include <string>
+
+class IInstallView {
+public:
+    // Appends one coloured line to the message list.
+    virtual void AddMessage(std::string text, MessageColor color) = 0;
+    // The progress bar: range 0..maximum (16 bits), then positions within it.
+    virtual void SetProgressRange(int maximum) = 0;
+    virtual void SetProgressPos(int position) = 0;
+    // The run has ended: the Close button is usable again.
+    virtual void EnableClose() = 0;
+
+protected:
+    ~IInstallView() = default;
+};

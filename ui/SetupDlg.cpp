@@ -1,0 +1,160 @@
+#include "ui/SetupDlg.h"
+
+#include "image/ImageTrailer.h"
+#include "install/InstallTexts.h"
+#include "res/resource.h"
+#include "ui/AgreementText.h"
+
+#include <cstdio>
+#include <span>
+
+namespace {
+
+constexpr UINT_PTR kTickTimer = 1;
+constexpr UINT kTickMilliseconds = 100;
+constexpr char kDefaultInstallFolder[] = "C:\\Program Files\\Torvane";
+constexpr char kTitlePrefix[] = "Torvane Software Suite Setup ";
+
+// The program file's name without folder and extension: the caption of the start-up message.
+std::string ProgramName(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+} // namespace
+
+CSetupDlg::CSetupDlg(HWND parent)
+    : CDialog(IDD_SETUP, parent),
+      appIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP))) {}
+
+CSetupDlg::~CSetupDlg() = default;
+
+bool CSetupDlg::DispatchMessageMap(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+    static constexpr MessageMapEntry<CSetupDlg> kMessageMap[] = {
+        OnMessage(WM_PAINT, &CSetupDlg::OnPaint),
+        OnIconQuery(WM_QUERYDRAGICON, &CSetupDlg::OnQueryDragIcon),
+        OnCommand(BN_CLICKED, IDC_INSTALL, &CSetupDlg::OnInstall),
+        OnTimerMessage(&CSetupDlg::OnTimer),
+        OnMessage(WM_DESTROY, &CSetupDlg::OnDestroy),
+        OnCommand(BN_CLICKED, IDC_ACCEPT, &CSetupDlg::OnAccept),
+    };
+    return Dispatch<CSetupDlg>(*this, kMessageMap, message, wParam, lParam, result);
+}
+
+void CSetupDlg::DoDataExchange(CDataExchange* exchange) {
+    DDX_Control(exchange, IDC_PROGRESS, progressBar);
+    DDX_Control(exchange, IDC_ACCEPT, acceptButton);
+    DDX_Control(exchange, IDOK, closeButton);
+    DDX_Control(exchange, IDC_INSTALL_PATH, pathEdit);
+    DDX_Control(exchange, IDC_INSTALL, installButton);
+    DDX_Control(exchange, IDC_MESSAGES, messageList);
+    DDX_Text(exchange, IDC_AGREEMENT, agreementText);
+    DDX_Check(exchange, IDC_DESKTOP_ICONS, engine.createDesktopIcons);
+}
+
+BOOL CSetupDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
+    // The shortcut states use COM on this thread for the rest of the run.
+    com.emplace();
+
+    engine.archiveBaseName = "FARROWPK";
+    installButton.EnableWindow(FALSE);
+    pathEdit.SetWindowText(kDefaultInstallFolder);
+    engine.InstallState = STATE_IDLE;
+    acceptButton.EnableWindow(TRUE);
+    pathEdit.EnableWindow(TRUE);
+    engine.busy = 0;
+
+    agreementText = AgreementText();
+
+    char modulePath[1024] = {};
+    ::GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
+    engine.modulePath = modulePath;
+    ReadVersionLabel();
+    SetWindowText(kTitlePrefix + versionLabel);
+
+    UpdateData(FALSE);
+    ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+    ::SetTimer(m_hWnd, kTickTimer, kTickMilliseconds, nullptr);
+    return TRUE;
+}
+
+void CSetupDlg::ReadVersionLabel() {
+    versionLabel.clear();
+    ScopedFile self(std::fopen(engine.modulePath.c_str(), "rb"));
+    if (!self) {
+        const std::string text = "**ERROR!**  Unable to open file:\n" + engine.modulePath;
+        ::MessageBoxA(m_hWnd, text.c_str(), ProgramName(engine.modulePath).c_str(),
+                      MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    unsigned char field[image::kLabelFieldSize] = {};
+    if (std::fseek(self.Get(), -image::kTrailerSize, SEEK_END) == 0)
+        std::fread(field, 1, sizeof field, self.Get());
+    versionLabel = image::LabelFromField(field);
+}
+
+void CSetupDlg::OnAccept() {
+    installButton.EnableWindow(TRUE);
+    acceptButton.EnableWindow(FALSE);
+}
+
+void CSetupDlg::OnInstall() {
+    UpdateData(TRUE);
+    engine.InstallState = STATE_CREATE_DIR;
+    installButton.EnableWindow(FALSE);
+    pathEdit.EnableWindow(FALSE);
+    closeButton.EnableWindow(FALSE);
+    engine.installFolder = texts::TrimInstallFolder(pathEdit.GetWindowText());
+    AddMessage(texts::InstallLine(engine.installFolder), kColorSummary);
+}
+
+void CSetupDlg::OnTimer(UINT_PTR) {
+    Default();
+    engine.Tick();
+}
+
+void CSetupDlg::OnDestroy() {
+    Default();
+    ::KillTimer(m_hWnd, kTickTimer);
+}
+
+void CSetupDlg::OnPaint() {
+    if (!::IsIconic(m_hWnd)) {
+        Default();
+        return;
+    }
+    ScopedPaint paint(m_hWnd);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.Get()));
+    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT client{};
+    ::GetClientRect(m_hWnd, &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(paint.Get(), x, y, appIcon);
+}
+
+HICON CSetupDlg::OnQueryDragIcon() {
+    return appIcon;
+}
+
+void CSetupDlg::AddMessage(std::string text, MessageColor color) {
+    messageList.AddMessage(std::move(text), color);
+}
+
+void CSetupDlg::SetProgressRange(int maximum) {
+    progressBar.SetRange(0, maximum);
+}
+
+void CSetupDlg::SetProgressPos(int position) {
+    progressBar.SetPos(position);
+}
+
+void CSetupDlg::EnableClose() {
+    closeButton.EnableWindow(TRUE);
+}

@@ -1,0 +1,52 @@
+// The setup dialog: agreement, Accept, install folder, "Create Desktop Icons", Install, the
+// message list and the progress bar. It owns the install engine and is the view it reports to.
+#pragma once
+
+#include "framework/Dialog.h"
+#include "framework/Handles.h"
+#include "install/InstallEngine.h"
+#include "install/InstallView.h"
+#include "ui/MessageListBox.h"
+
+#include <optional>
+#include <string>
+
+class CSetupDlg : public CDialog, public IInstallView {
+public:
+    explicit CSetupDlg(HWND parent = nullptr);
+    ~CSetupDlg() override;
+
+    // IInstallView
+    void AddMessage(std::string text, MessageColor color) override;
+    void SetProgressRange(int maximum) override;
+    void SetProgressPos(int position) override;
+    void EnableClose() override;
+
+protected:
+    void DoDataExchange(CDataExchange* exchange) override;
+    BOOL OnInitDialog() override;
+    bool DispatchMessageMap(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+
+private:
+    void OnPaint();
+    HICON OnQueryDragIcon();
+    void OnInstall();
+    void OnTimer(UINT_PTR timerId);
+    void OnDestroy();
+    void OnAccept();
+    void ReadVersionLabel();
+
+    InstallEngine engine{*this};
+    std::optional<ScopedCoInitialize> com;
+
+    std::string versionLabel;
+    std::string agreementText;
+    HICON appIcon;
+
+    CProgressCtrl progressBar;
+    CButton acceptButton;
+    CButton closeButton;
+    CEdit pathEdit;
+    CButton installButton;
+    CMessageListBox messageList;
+};
