@@ -1,0 +1,65 @@
+// A C runtime stream with 64-bit offsets, closed when it goes out of scope.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace image {
+
+class BinaryFile {
+public:
+    BinaryFile() = default;
+    BinaryFile(const BinaryFile&) = delete;
+    BinaryFile& operator=(const BinaryFile&) = delete;
+    ~BinaryFile() {
+        if (stream_)
+            std::fclose(stream_);
+    }
+
+    bool Open(const std::string& path, const char* mode) {
+        stream_ = std::fopen(path.c_str(), mode);
+        return stream_ != nullptr;
+    }
+    // Closes the stream; false when buffered data could not be written.
+    bool Close() {
+        std::FILE* stream = stream_;
+        stream_ = nullptr;
+        return stream && std::fclose(stream) == 0;
+    }
+    bool Seek(std::int64_t offset, int origin = SEEK_SET) {
+#ifdef _WIN32
+        return _fseeki64(stream_, offset, origin) == 0;
+#else
+        return fseeko(stream_, offset, origin) == 0;
+#endif
+    }
+    std::int64_t Tell() {
+#ifdef _WIN32
+        return _ftelli64(stream_);
+#else
+        return ftello(stream_);
+#endif
+    }
+    // The file's length; the position is left at the end.
+    std::int64_t Length() {
+        return Seek(0, SEEK_END) ? Tell() : -1;
+    }
+    std::size_t Read(void* buffer, std::size_t size) {
+        return std::fread(buffer, 1, size, stream_);
+    }
+    bool ReadExact(void* buffer, std::size_t size) {
+        return Read(buffer, size) == size;
+    }
+    bool Write(const void* data, std::size_t size) {
+        return std::fwrite(data, 1, size, stream_) == size;
+    }
+    bool Failed() const {
+        return std::ferror(stream_) != 0;
+    }
+
+private:
+    std::FILE* stream_ = nullptr;
+};
+
+} // namespace image

@@ -1,0 +1,92 @@
+#include "payload/EntryName.h"
+
+#include <array>
+#include <algorithm>
+
+namespace zip {
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Windows opens these names as devices, in any case and with any extension ("nul.txt").
+bool IsReservedDeviceName(std::string_view segment) {
+    std::string_view stem = segment.substr(0, segment.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.remove_suffix(1);
+    std::string upper;
+    for (char c : stem)
+        upper += Upper(c);
+    static constexpr std::array<std::string_view, 7> kNames = {"CON",    "PRN",     "AUX",   "NUL",
+                                                               "CONIN$", "CONOUT$", "CLOCK$"};
+    for (std::string_view reserved : kNames)
+        if (upper == reserved)
+            return true;
+    if (upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT"))) {
+        // COM0-9 and LPT0-9, and the ANSI superscripts one, two and three that Windows also
+        // takes as port numbers.
+        const auto digit = static_cast<unsigned char>(upper[3]);
+        return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+    }
+    return false;
+}
+
+std::string SegmentReason(std::string_view segment) {
+    if (segment.empty())
+        return "empty path segment";
+    if (segment == "..")
+        return "'..' segment";
+    if (segment == ".")
+        return "'.' segment";
+    // Windows drops trailing dots and blanks, so "..." or ".. " would mean something else.
+    if (segment.back() == '.' || segment.back() == ' ')
+        return "segment ends with a dot or blank";
+    if (IsReservedDeviceName(segment))
+        return "reserved device name";
+    return {};
+}
+
+} // namespace
+
+std::string UnsafeNameReason(std::string_view name) {
+    if (name.empty())
+        return "empty name";
+    if (IsSeparator(name.front()))
+        return "absolute, UNC or device path";
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == ':')
+            return "':' (drive letter or stream name)";
+        if (byte < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*')
+            return "character not allowed in file names";
+    }
+    std::string_view rest = IsFolderName(name) ? name.substr(0, name.size() - 1) : name;
+    while (true) {
+        const std::size_t end =
+            std::min(rest.find('/'), rest.find('\\')); // npos is the largest value
+        if (std::string why = SegmentReason(rest.substr(0, end)); !why.empty())
+            return why;
+        if (end == std::string_view::npos)
+            return {};
+        rest.remove_prefix(end + 1);
+    }
+}
+
+bool IsFolderName(std::string_view name) {
+    return !name.empty() && IsSeparator(name.back());
+}
+
+std::string WindowsRelativePath(std::string_view name) {
+    std::string path(name);
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+} // namespace zip

@@ -1,0 +1,25 @@
+// Whether an archive entry may be unpacked under a folder: its name must be a relative path
+// that stays inside that folder and names ordinary files and folders on Windows.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zip {
+
+// Empty when `name` is safe to unpack; otherwise a short reason, e.g. "'..' segment".
+// Both '/' and '\' count as separators, since Windows reads either as one. A trailing
+// separator marks a folder entry.
+std::string UnsafeNameReason(std::string_view name);
+
+inline bool IsSafeEntryName(std::string_view name) {
+    return UnsafeNameReason(name).empty();
+}
+
+// True for a folder entry: a name that ends with a separator.
+bool IsFolderName(std::string_view name);
+
+// The name as a Windows path relative to the folder: every '/' turned into '\'.
+std::string WindowsRelativePath(std::string_view name);
+
+} // namespace zip

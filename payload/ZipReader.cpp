@@ -1,0 +1,276 @@
+#include "payload/ZipReader.h"
+
+#include "payload/EntryName.h"
+#include "payload/ZipFormat.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace zip {
+namespace {
+
+using namespace format;
+
+constexpr std::size_t kBlockSize = 64 * 1024;
+// Longer names are no use on Windows and would let a hostile directory eat memory.
+constexpr std::size_t kMaxNameLength = 1024;
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// Ends the inflate stream whichever way extraction leaves.
+class InflateStream {
+public:
+    InflateStream() { ok_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK; }
+    ~InflateStream() {
+        if (ok_)
+            inflateEnd(&stream_);
+    }
+    InflateStream(const InflateStream&) = delete;
+    InflateStream& operator=(const InflateStream&) = delete;
+    bool ok() const { return ok_; }
+    z_stream* get() { return &stream_; }
+
+private:
+    z_stream stream_{};
+    bool ok_ = false;
+};
+
+} // namespace
+
+bool Entry::IsFolder() const {
+    return IsFolderName(name);
+}
+
+bool Reader::Fail(std::string message) {
+    error_ = std::move(message);
+    return false;
+}
+
+bool Reader::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
+    if (offset < 0 || offset + static_cast<std::int64_t>(size) > rangeLength_)
+        return false;
+    return file_.Seek(rangeStart_ + offset) && file_.ReadExact(buffer, size);
+}
+
+bool Reader::Open(const std::string& path, std::int64_t rangeStart, std::int64_t rangeEnd) {
+    file_.Close();
+    path_ = path;
+    entries_.clear();
+    comment_.clear();
+    error_.clear();
+    if (!file_.Open(path, "rb"))
+        return Fail("cannot open " + Quoted(path) + ": " + std::strerror(errno));
+    const std::int64_t fileLength = file_.Length();
+    if (fileLength < 0)
+        return Fail("cannot read " + Quoted(path));
+    if (rangeEnd < 0 || rangeEnd > fileLength)
+        rangeEnd = fileLength;
+    if (rangeStart < 0 || rangeStart > rangeEnd)
+        return Fail("byte range outside " + Quoted(path));
+    rangeStart_ = rangeStart;
+    rangeLength_ = rangeEnd - rangeStart;
+    input_.resize(kBlockSize);
+    output_.resize(kBlockSize);
+    return FindEndRecord();
+}
+
+// Looks backwards for an end record whose central directory is where the record says; whatever
+// follows the record (an installer trailer) and precedes the archive (a stub) is skipped.
+bool Reader::FindEndRecord() {
+    std::vector<unsigned char> block(kBlockSize + 4);
+    std::int64_t highest = rangeLength_ - static_cast<std::int64_t>(kEndRecordSize);
+    while (highest >= 0) {
+        const std::int64_t lowest =
+            std::max<std::int64_t>(0, highest - static_cast<std::int64_t>(kBlockSize) + 1);
+        const auto span = static_cast<std::size_t>(highest - lowest + 4);
+        if (!ReadAt(lowest, block.data(), span))
+            return Fail("cannot read " + Quoted(path_));
+        for (std::int64_t at = highest; at >= lowest; --at) {
+            if (Get32(block.data() + (at - lowest)) != kEndRecordSignature)
+                continue;
+            unsigned char record[kEndRecordSize];
+            if (!ReadAt(at, record, sizeof record))
+                return Fail("cannot read " + Quoted(path_));
+            const std::uint16_t disk = Get16(record + 4), cdDisk = Get16(record + 6);
+            const std::uint16_t diskEntries = Get16(record + 8), entries = Get16(record + 10);
+            const std::uint32_t cdSize = Get32(record + 12), cdOffset = Get32(record + 16);
+            const std::uint16_t commentLength = Get16(record + 20);
+            const std::int64_t cdStart = at - static_cast<std::int64_t>(cdSize);
+            const std::int64_t base = cdStart - static_cast<std::int64_t>(cdOffset);
+            if (at + static_cast<std::int64_t>(kEndRecordSize + commentLength) > rangeLength_ ||
+                disk != 0 || cdDisk != 0 || diskEntries != entries || cdStart < 0 || base < 0)
+                continue;
+            unsigned char signature[4];
+            if (at >= static_cast<std::int64_t>(kZip64LocatorSize) &&
+                ReadAt(at - kZip64LocatorSize, signature, 4) &&
+                Get32(signature) == kZip64LocatorSignature)
+                return Fail(Quoted(path_) + " is a ZIP64 archive, which is not supported");
+            if (entries == 0
+                    ? cdSize != 0
+                    : cdSize < entries * kCentralHeaderSize || !ReadAt(cdStart, signature, 4) ||
+                          Get32(signature) != kCentralHeaderSignature)
+                continue;
+            comment_.resize(commentLength);
+            if (!ReadAt(at + kEndRecordSize, comment_.data(), commentLength))
+                return Fail("cannot read " + Quoted(path_));
+            centralDirectoryStart_ = cdStart;
+            return ReadCentralDirectory(cdStart, cdSize, entries, base);
+        }
+        highest = lowest - 1;
+    }
+    return Fail("no ZIP archive found in " + Quoted(path_));
+}
+
+bool Reader::ReadCentralDirectory(std::int64_t cdStart, std::uint32_t cdSize, std::uint16_t count,
+                                  std::int64_t base) {
+    const std::string damaged = Quoted(path_) + ": central directory damaged";
+    std::int64_t at = cdStart;
+    const std::int64_t cdEnd = cdStart + cdSize;
+    entries_.reserve(count);
+    archiveOffset_ = cdStart;
+    for (unsigned index = 0; index < count; ++index) {
+        unsigned char header[kCentralHeaderSize];
+        if (at + static_cast<std::int64_t>(kCentralHeaderSize) > cdEnd ||
+            !ReadAt(at, header, sizeof header) || Get32(header) != kCentralHeaderSignature)
+            return Fail(damaged);
+        Entry entry;
+        entry.flags = Get16(header + 8);
+        entry.method = Get16(header + 10);
+        entry.crc32 = Get32(header + 16);
+        entry.compressedSize = Get32(header + 20);
+        entry.size = Get32(header + 24);
+        const std::uint16_t nameLength = Get16(header + 28);
+        const std::uint16_t extraLength = Get16(header + 30);
+        const std::uint16_t commentLength = Get16(header + 32);
+        const std::uint32_t localOffset = Get32(header + 42);
+        if (entry.compressedSize == 0xFFFFFFFF || entry.size == 0xFFFFFFFF ||
+            localOffset == 0xFFFFFFFF)
+            return Fail(Quoted(path_) + " holds ZIP64 entries, which are not supported");
+        if (nameLength > kMaxNameLength)
+            return Fail(Quoted(path_) + ": entry name longer than " +
+                        std::to_string(kMaxNameLength) + " bytes");
+        entry.name.resize(nameLength);
+        if (!ReadAt(at + kCentralHeaderSize, entry.name.data(), nameLength))
+            return Fail(damaged);
+        at += static_cast<std::int64_t>(kCentralHeaderSize) + nameLength + extraLength +
+              commentLength;
+        if (at > cdEnd)
+            return Fail(damaged);
+        entry.localHeaderOffset = base + localOffset;
+        if (entry.localHeaderOffset >= cdStart)
+            return Fail(damaged);
+        archiveOffset_ = std::min(archiveOffset_, entry.localHeaderOffset);
+        entries_.push_back(std::move(entry));
+    }
+    if (at != cdEnd)
+        return Fail(damaged);
+    return true;
+}
+
+bool Reader::LocateData(const Entry& entry, std::int64_t& dataStart) {
+    const std::string where = Quoted(entry.name) + ": ";
+    unsigned char header[kLocalHeaderSize];
+    if (!ReadAt(entry.localHeaderOffset, header, sizeof header) ||
+        Get32(header) != kLocalHeaderSignature)
+        return Fail(where + "local header missing (damaged archive)");
+    const std::uint16_t nameLength = Get16(header + 26), extraLength = Get16(header + 28);
+    // The names checked before unpacking are those of the central directory; the local
+    // header must not name anything else.
+    std::string localName(nameLength, '\0');
+    if (!ReadAt(entry.localHeaderOffset + kLocalHeaderSize, localName.data(), nameLength) ||
+        localName != entry.name)
+        return Fail(where + "local header does not match the central directory");
+    dataStart = entry.localHeaderOffset + static_cast<std::int64_t>(kLocalHeaderSize) + nameLength +
+                extraLength;
+    if (dataStart + entry.compressedSize > centralDirectoryStart_)
+        return Fail(where + "data runs into the central directory (damaged archive)");
+    return true;
+}
+
+bool Reader::CopyStored(const Entry& entry, const BlockSink& sink, std::uint32_t& crc) {
+    std::uint32_t remaining = entry.compressedSize;
+    while (remaining > 0) {
+        const std::size_t chunk = std::min<std::size_t>(remaining, input_.size());
+        if (!file_.ReadExact(input_.data(), chunk))
+            return Fail(Quoted(entry.name) + ": read error");
+        crc = static_cast<std::uint32_t>(::crc32(crc, input_.data(), static_cast<uInt>(chunk)));
+        if (!sink(input_.data(), chunk))
+            return Fail(Quoted(entry.name) + ": write error");
+        remaining -= static_cast<std::uint32_t>(chunk);
+    }
+    return true;
+}
+
+bool Reader::Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
+                     std::uint32_t& produced) {
+    const std::string where = Quoted(entry.name) + ": ";
+    InflateStream inflater;
+    if (!inflater.ok())
+        return Fail(where + "cannot start decompression");
+    z_stream* stream = inflater.get();
+    std::uint32_t remaining = entry.compressedSize;
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+        if (stream->avail_in == 0 && remaining > 0) {
+            const std::size_t chunk = std::min<std::size_t>(remaining, input_.size());
+            if (!file_.ReadExact(input_.data(), chunk))
+                return Fail(where + "read error");
+            stream->next_in = input_.data();
+            stream->avail_in = static_cast<uInt>(chunk);
+            remaining -= static_cast<std::uint32_t>(chunk);
+        }
+        stream->next_out = output_.data();
+        stream->avail_out = static_cast<uInt>(output_.size());
+        status = inflate(stream, Z_NO_FLUSH);
+        if (status == Z_BUF_ERROR && stream->avail_in == 0 && remaining == 0)
+            return Fail(where + "compressed data ends early (damaged archive)");
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+            return Fail(where + "compressed data damaged");
+        const std::size_t count = output_.size() - stream->avail_out;
+        if (count > entry.size - produced)
+            return Fail(where + "more data than its recorded size (damaged archive)");
+        produced += static_cast<std::uint32_t>(count);
+        crc = static_cast<std::uint32_t>(::crc32(crc, output_.data(), static_cast<uInt>(count)));
+        if (count > 0 && !sink(output_.data(), count))
+            return Fail(where + "write error");
+    }
+    if (stream->avail_in != 0 || remaining != 0)
+        return Fail(where + "compressed data ends before its recorded size (damaged archive)");
+    return true;
+}
+
+bool Reader::Extract(const Entry& entry, const BlockSink& sink) {
+    const std::string where = Quoted(entry.name) + ": ";
+    if (entry.flags & kFlagEncrypted)
+        return Fail(where + "encrypted entries are not supported");
+    if (entry.method != kMethodStored && entry.method != kMethodDeflated)
+        return Fail(where + "compression method " + std::to_string(entry.method) +
+                    " is not supported");
+    if (entry.method == kMethodStored && entry.compressedSize != entry.size)
+        return Fail(where + "stored entry with two different sizes (damaged archive)");
+    std::int64_t dataStart = 0;
+    if (!LocateData(entry, dataStart))
+        return false;
+    if (!file_.Seek(rangeStart_ + dataStart))
+        return Fail(where + "read error");
+    std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
+    std::uint32_t produced = 0;
+    if (entry.method == kMethodStored) {
+        if (!CopyStored(entry, sink, crc))
+            return false;
+        produced = entry.size;
+    } else if (!Inflate(entry, sink, crc, produced)) {
+        return false;
+    }
+    if (produced != entry.size)
+        return Fail(where + "size differs from the recorded size (damaged archive)");
+    if (crc != entry.crc32)
+        return Fail(where + "CRC-32 mismatch (damaged archive)");
+    return true;
+}
+
+} // namespace zip

@@ -1,0 +1,300 @@
+#include "payload/ZipWriter.h"
+
+#include "payload/ZipFormat.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace zip {
+namespace {
+
+using namespace format;
+
+constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr std::uint16_t kVersionStored = 10, kVersionDeflated = 20;
+constexpr std::uint16_t kVersionMadeBy = 20; // 2.0, MS-DOS and compatible file attributes
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+class DeflateStream {
+public:
+    DeflateStream() {
+        ok_ = deflateInit2(&stream_, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                           Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~DeflateStream() {
+        if (ok_)
+            deflateEnd(&stream_);
+    }
+    DeflateStream(const DeflateStream&) = delete;
+    DeflateStream& operator=(const DeflateStream&) = delete;
+    bool ok() const { return ok_; }
+    z_stream* get() { return &stream_; }
+
+private:
+    z_stream stream_{};
+    bool ok_ = false;
+};
+
+} // namespace
+
+// What an entry's data is read from; read twice when deflating does not pay.
+class Writer::Source {
+public:
+    virtual ~Source() = default;
+    virtual bool Rewind() = 0;
+    // Reads up to `capacity` bytes; `count` 0 at the end. False on a read error.
+    virtual bool Read(unsigned char* buffer, std::size_t capacity, std::size_t& count) = 0;
+    virtual std::string Describe() const = 0;
+};
+
+namespace {
+
+class FileSource : public Writer::Source {
+public:
+    explicit FileSource(std::string path) : path_(std::move(path)) {}
+    bool Open() { return file_.Open(path_, "rb"); }
+    bool Rewind() override { return file_.Seek(0); }
+    bool Read(unsigned char* buffer, std::size_t capacity, std::size_t& count) override {
+        count = file_.Read(buffer, capacity);
+        return !file_.Failed();
+    }
+    std::string Describe() const override { return Quoted(path_); }
+
+private:
+    std::string path_;
+    BinaryFile file_;
+};
+
+class BytesSource : public Writer::Source {
+public:
+    explicit BytesSource(std::string_view data) : data_(data) {}
+    bool Rewind() override {
+        offset_ = 0;
+        return true;
+    }
+    bool Read(unsigned char* buffer, std::size_t capacity, std::size_t& count) override {
+        count = std::min(capacity, data_.size() - offset_);
+        std::memcpy(buffer, data_.data() + offset_, count);
+        offset_ += count;
+        return true;
+    }
+    std::string Describe() const override { return "data"; }
+
+private:
+    std::string_view data_;
+    std::size_t offset_ = 0;
+};
+
+} // namespace
+
+bool Writer::Fail(std::string message) {
+    error_ = std::move(message);
+    return false;
+}
+
+bool Writer::Put(const void* data, std::size_t size) {
+    if (position_ + static_cast<std::int64_t>(size) > kMaxArchiveSize)
+        return Fail(Quoted(path_) + " would reach 2 GiB, the largest payload there can be");
+    if (!file_.Write(data, size))
+        return Fail("cannot write " + Quoted(path_) + ": " + std::strerror(errno));
+    position_ += static_cast<std::int64_t>(size);
+    furthest_ = std::max(furthest_, position_);
+    return true;
+}
+
+bool Writer::Create(const std::string& path) {
+    path_ = path;
+    records_.clear();
+    position_ = furthest_ = 0;
+    if (!file_.Open(path, "wb"))
+        return Fail("cannot create " + Quoted(path) + ": " + std::strerror(errno));
+    open_ = true;
+    input_.resize(kBlockSize);
+    output_.resize(kBlockSize);
+    return true;
+}
+
+bool Writer::AppendStub(const std::string& stubPath) {
+    if (!open_ || !records_.empty())
+        return Fail("the stub goes in front of the first entry");
+    FileSource stub(stubPath);
+    if (!stub.Open())
+        return Fail("cannot open " + Quoted(stubPath) + ": " + std::strerror(errno));
+    std::size_t count = 0;
+    do {
+        if (!stub.Read(input_.data(), input_.size(), count))
+            return Fail("cannot read " + Quoted(stubPath));
+        if (!Put(input_.data(), count))
+            return false;
+    } while (count > 0);
+    return true;
+}
+
+bool Writer::AddFile(const std::string& name, const std::string& sourcePath,
+                     Compression compression) {
+    FileSource source(sourcePath);
+    if (!source.Open())
+        return Fail("cannot open " + Quoted(sourcePath) + ": " + std::strerror(errno));
+    return AddEntry(name, source, compression);
+}
+
+bool Writer::AddBytes(const std::string& name, std::string_view data, Compression compression) {
+    BytesSource source(data);
+    return AddEntry(name, source, compression);
+}
+
+bool Writer::StoreData(Source& source, Record& record) {
+    std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
+    std::int64_t size = 0;
+    std::size_t count = 0;
+    if (!source.Rewind())
+        return Fail("cannot read " + source.Describe());
+    do {
+        if (!source.Read(input_.data(), input_.size(), count))
+            return Fail("cannot read " + source.Describe());
+        if (!Put(input_.data(), count))
+            return false;
+        crc = static_cast<std::uint32_t>(::crc32(crc, input_.data(), static_cast<uInt>(count)));
+        size += static_cast<std::int64_t>(count);
+    } while (count > 0);
+    // A second pass after deflating must see the same bytes as the first.
+    if (record.method == kMethodDeflated && (crc != record.crc32 || size != record.size))
+        return Fail(source.Describe() + " changed while it was being packed");
+    record.method = kMethodStored;
+    record.crc32 = crc;
+    record.size = record.compressedSize = static_cast<std::uint32_t>(size);
+    return true;
+}
+
+bool Writer::DeflateData(Source& source, Record& record) {
+    DeflateStream deflater;
+    if (!deflater.ok())
+        return Fail("cannot start compression");
+    z_stream* stream = deflater.get();
+    std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
+    const std::int64_t dataStart = position_;
+    std::int64_t size = 0;
+    int flush = Z_NO_FLUSH;
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+        if (stream->avail_in == 0 && flush == Z_NO_FLUSH) {
+            std::size_t count = 0;
+            if (!source.Read(input_.data(), input_.size(), count))
+                return Fail("cannot read " + source.Describe());
+            crc = static_cast<std::uint32_t>(::crc32(crc, input_.data(), static_cast<uInt>(count)));
+            size += static_cast<std::int64_t>(count);
+            if (size > kMaxArchiveSize)
+                return Fail(source.Describe() + " is too large for a payload");
+            stream->next_in = input_.data();
+            stream->avail_in = static_cast<uInt>(count);
+            if (count == 0)
+                flush = Z_FINISH;
+        }
+        stream->next_out = output_.data();
+        stream->avail_out = static_cast<uInt>(output_.size());
+        status = deflate(stream, flush);
+        if (status == Z_STREAM_ERROR)
+            return Fail("compression failed");
+        if (!Put(output_.data(), output_.size() - stream->avail_out))
+            return false;
+    }
+    record.method = kMethodDeflated;
+    record.crc32 = crc;
+    record.size = static_cast<std::uint32_t>(size);
+    record.compressedSize = static_cast<std::uint32_t>(position_ - dataStart);
+    return true;
+}
+
+bool Writer::AddEntry(const std::string& name, Source& source, Compression compression) {
+    if (!open_)
+        return Fail("archive is not open");
+    if (name.empty() || name.size() > 0xFFFF)
+        return Fail("entry name " + Quoted(name) + " is empty or too long");
+    Record record;
+    record.name = name;
+    record.localHeaderOffset = static_cast<std::uint32_t>(position_);
+    const std::int64_t headerStart = position_;
+    unsigned char header[kLocalHeaderSize] = {};
+    Put32(header, kLocalHeaderSignature);
+    Put16(header + 26, static_cast<std::uint16_t>(name.size()));
+    if (!Put(header, sizeof header) || !Put(name.data(), name.size()))
+        return false;
+    const std::int64_t dataStart = position_;
+    if (compression == Compression::Deflate) {
+        if (!DeflateData(source, record))
+            return false;
+        if (record.compressedSize >= record.size) {
+            if (!file_.Seek(dataStart))
+                return Fail("cannot seek in " + Quoted(path_));
+            position_ = dataStart;
+        }
+    }
+    if (record.method != kMethodDeflated || record.compressedSize >= record.size) {
+        if (!StoreData(source, record))
+            return false;
+    }
+    // Now that sizes and CRC are known, fill in the local header.
+    Put16(header + 4, record.method == kMethodStored ? kVersionStored : kVersionDeflated);
+    Put16(header + 8, record.method);
+    Put16(header + 10, kFixedDosTime);
+    Put16(header + 12, kFixedDosDate);
+    Put32(header + 14, record.crc32);
+    Put32(header + 18, record.compressedSize);
+    Put32(header + 22, record.size);
+    const std::int64_t end = position_;
+    if (!file_.Seek(headerStart) || !file_.Write(header, sizeof header) || !file_.Seek(end))
+        return Fail("cannot write " + Quoted(path_));
+    records_.push_back(std::move(record));
+    if (records_.size() > 0xFFFF)
+        return Fail("too many entries for a ZIP archive");
+    return true;
+}
+
+bool Writer::Finish() {
+    if (!open_)
+        return Fail("archive is not open");
+    const std::int64_t cdStart = position_;
+    for (const Record& record : records_) {
+        unsigned char header[kCentralHeaderSize] = {};
+        Put32(header, kCentralHeaderSignature);
+        Put16(header + 4, kVersionMadeBy);
+        Put16(header + 6, record.method == kMethodStored ? kVersionStored : kVersionDeflated);
+        Put16(header + 10, record.method);
+        Put16(header + 12, kFixedDosTime);
+        Put16(header + 14, kFixedDosDate);
+        Put32(header + 16, record.crc32);
+        Put32(header + 20, record.compressedSize);
+        Put32(header + 24, record.size);
+        Put16(header + 28, static_cast<std::uint16_t>(record.name.size()));
+        Put32(header + 42, record.localHeaderOffset);
+        if (!Put(header, sizeof header) || !Put(record.name.data(), record.name.size()))
+            return false;
+    }
+    unsigned char end[kEndRecordSize] = {};
+    Put32(end, kEndRecordSignature);
+    Put16(end + 8, static_cast<std::uint16_t>(records_.size()));
+    Put16(end + 10, static_cast<std::uint16_t>(records_.size()));
+    Put32(end + 12, static_cast<std::uint32_t>(position_ - cdStart));
+    Put32(end + 16, static_cast<std::uint32_t>(cdStart));
+    if (!Put(end, sizeof end))
+        return false;
+    open_ = false;
+    if (!file_.Close())
+        return Fail("cannot write " + Quoted(path_) + ": " + std::strerror(errno));
+    if (furthest_ > position_) {
+        std::error_code error;
+        std::filesystem::resize_file(path_, static_cast<std::uintmax_t>(position_), error);
+        if (error)
+            return Fail("cannot write " + Quoted(path_) + ": " + error.message());
+    }
+    return true;
+}
+
+} // namespace zip

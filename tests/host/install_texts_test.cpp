@@ -1,0 +1,137 @@
+// The texts the engine logs, the strings it builds and the arithmetic of the copy's progress bar.
+#include "install/InstallTexts.h"
+#include "ui/MessageLayout.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+TEST(InstallTexts, InstallFolderLosesExactlyOneTrailingBackslash) {
+    EXPECT_EQ(texts::TrimInstallFolder("C:\\Program Files\\Torvane\\"),
+              "C:\\Program Files\\Torvane");
+    EXPECT_EQ(texts::TrimInstallFolder("C:\\Torvane\\\\"), "C:\\Torvane\\");
+    EXPECT_EQ(texts::TrimInstallFolder("C:\\Torvane"), "C:\\Torvane");
+    EXPECT_EQ(texts::TrimInstallFolder(""), "");
+    EXPECT_EQ(texts::TrimInstallFolder(" C:\\T "), " C:\\T ");
+    EXPECT_EQ(texts::InstallLine(""), "Installing Torvane into  ...");
+    EXPECT_EQ(texts::InstallLine("C:\\Program Files\\Torvane"),
+              "Installing Torvane into C:\\Program Files\\Torvane ...");
+}
+
+TEST(InstallTexts, BuiltLines) {
+    EXPECT_EQ(texts::ErrorNumberLine(3), "Error: Number 3");
+    EXPECT_EQ(texts::ErrorNumberLine(-2147024891L), "Error: Number -2147024891");
+    EXPECT_EQ(texts::CannotOpenImageLine("C:\\a b\\setup.exe"),
+              "Error: Unable to open file C:\\a b\\setup.exe for copying.");
+    EXPECT_EQ(texts::CannotDeleteLine("C:\\T\\FARROWPK.EXE"),
+              "Warning: Unable to delete C:\\T\\FARROWPK.EXE.");
+    EXPECT_EQ(texts::ArchiveCommandLine("C:\\Program Files\\Torvane\\FARROWPK.EXE"),
+              "\"C:\\Program Files\\Torvane\\FARROWPK.EXE\" -Y");
+}
+
+TEST(InstallTexts, SystemTextIsCutAtTheFirstControlByteOnly) {
+    EXPECT_EQ(texts::CutSystemText("Bad EXE format for %1.\r\n"), "Bad EXE format for %1.");
+    EXPECT_EQ(texts::CutSystemText("Fichier \xE9tranger\tsuite"), "Fichier \xE9tranger");
+    EXPECT_EQ(texts::CutSystemText("\r\n"), "");
+    EXPECT_EQ(texts::CutSystemText(""), "");
+    EXPECT_EQ(texts::CutSystemText(nullptr), "");
+    EXPECT_EQ(texts::CutSystemText("\x7F\x80\xFF end"), "\x7F\x80\xFF end");
+}
+
+TEST(InstallTexts, ComponentSummaryInTableOrderWithTwoBlankSeparators) {
+    EXPECT_EQ(texts::ComponentSummaryLine({"Pellisar", "Torvane", "Dromlet"}),
+              "Installed components:  Pellisar,  Torvane,  Dromlet");
+    EXPECT_EQ(texts::ComponentSummaryLine({"Torvane"}), "Installed components:  Torvane");
+    EXPECT_EQ(texts::ComponentSummaryLine({"Pellisar", "Dromlet"}),
+              "Installed components:  Pellisar,  Dromlet");
+    EXPECT_EQ(texts::ComponentSummaryLine({}), "Installed components:  No components installed!");
+}
+
+std::vector<int> PositionsOfWholeCopy(texts::CopyProgress& progress, std::int64_t total,
+                                      std::int64_t block) {
+    std::vector<int> positions;
+    for (std::int64_t done = 0; done < total; done += block) {
+        const std::int64_t next = std::min(total, done + block);
+        progress.Advance(done, next, [&](int position) { positions.push_back(position); });
+    }
+    return positions;
+}
+
+TEST(CopyProgress, BlocksSendTheSamePositionsAsAByteLoop) {
+    // The shipped payload: 6,474,993 bytes, copied with its 20 trailer bytes.
+    const std::int64_t payload = 6474993, total = payload + 20;
+    texts::CopyProgress progress(payload);
+    EXPECT_EQ(progress.RangeMaximum(), 6323);
+
+    std::vector<int> expected;
+    for (std::int64_t counter = 1; counter <= total; ++counter)
+        if (counter % 10000 == 0)
+            expected.push_back(static_cast<int>(counter / 1024));
+    ASSERT_EQ(expected.size(), 647u);
+    EXPECT_EQ(expected.back(), 6318);
+
+    for (std::int64_t block : {1, 4096, 10000, 65536, 1 << 20}) {
+        texts::CopyProgress fresh(payload);
+        EXPECT_EQ(PositionsOfWholeCopy(fresh, total, block), expected) << "block " << block;
+    }
+}
+
+TEST(CopyProgress, SmallPayloadsNeverMoveTheBar) {
+    texts::CopyProgress progress(9980);
+    EXPECT_EQ(progress.RangeMaximum(), 9);
+    EXPECT_TRUE(PositionsOfWholeCopy(progress, 9980 + 20, 65536).size() == 1u);
+    texts::CopyProgress smaller(9979);
+    EXPECT_TRUE(PositionsOfWholeCopy(smaller, 9979 + 20, 65536).empty());
+}
+
+TEST(CopyProgress, LargePayloadsScaleTheRangeIntoSixteenBits) {
+    const std::int64_t limit = std::int64_t{0xFFFF} * 1024 + 1023; // the largest KiB range
+    EXPECT_EQ(texts::CopyProgress(limit).UnitBytes(), 1024);
+    EXPECT_EQ(texts::CopyProgress(limit).RangeMaximum(), 0xFFFF);
+    for (std::int64_t payload :
+         {limit + 1, std::int64_t{256} << 20, std::int64_t{1} << 30, std::int64_t{0x7FFFFFFF}}) {
+        texts::CopyProgress progress(payload);
+        EXPECT_EQ(progress.UnitBytes() % 1024, 0);
+        EXPECT_LE(progress.RangeMaximum(), 0xFFFF) << payload;
+        EXPECT_GT(progress.RangeMaximum(), 0x7FFF) << payload; // still fills the bar finely
+        std::vector<int> positions = PositionsOfWholeCopy(progress, payload + 20, 1 << 20);
+        ASSERT_FALSE(positions.empty());
+        EXPECT_LE(positions.back(), progress.RangeMaximum() + 1);
+        // The last mark passed lies less than one step before the end.
+        const int stepUnits =
+            static_cast<int>(texts::CopyProgress::kStepBytes / progress.UnitBytes());
+        EXPECT_GE(positions.back(), progress.RangeMaximum() - stepUnits - 1);
+        EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+        EXPECT_EQ(std::adjacent_find(positions.begin(), positions.end()), positions.end());
+    }
+}
+
+TEST(MessageLayout, PlainAndEmphasisedLines) {
+    const MessageLineLayout plain = LayoutMessageLine(10, 40, kColorError, 120);
+    EXPECT_EQ(plain.textX, 12);
+    EXPECT_EQ(plain.textY, 41);
+    EXPECT_FALSE(plain.emphasised);
+
+    const MessageLineLayout success = LayoutMessageLine(10, 40, kColorSuccess, 120);
+    EXPECT_TRUE(success.emphasised);
+    EXPECT_EQ(success.textX, 26);
+    EXPECT_EQ(success.textY, 41);
+    EXPECT_EQ(success.leadingDot.left, 16);
+    EXPECT_EQ(success.leadingDot.right, 21);
+    EXPECT_EQ(success.leadingDot.top, 45);
+    EXPECT_EQ(success.leadingDot.bottom, 50);
+    // The trailing dot stands 4 pixels after the text's end (text from left+16 to left+16+cx).
+    EXPECT_EQ(success.trailingDot.left, 10 + 120 + 20);
+    EXPECT_EQ(success.trailingDot.right, 10 + 120 + 25);
+    EXPECT_EQ(success.trailingDot.left - (success.textX + 120), 4);
+
+    // Bits 24..30 are not looked at.
+    EXPECT_FALSE(LayoutMessageLine(0, 0, 0x7F0000C0u, 5).emphasised);
+    EXPECT_EQ(TextColorOf(0x7F0000C0u), 0x0000C0u);
+    EXPECT_EQ(TextColorOf(kColorFailure), 0x0000C0u);
+}
+
+} // namespace
