@@ -19,7 +19,23 @@ BOOL CSetupApp::InitInstance() {
     return FALSE;
 }
 
+namespace {
+
+// A DLL planted beside a downloaded installer must never be loaded: system folder only. The call
+// exists from Windows 8 on (and on Windows 7 with its security update); elsewhere it is skipped.
+void LoadLibrariesFromSystemFolderOnly() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    const auto setDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDirectories)
+        setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    LoadLibrariesFromSystemFolderOnly();
     CWinApp* app = CWinApp::Current();
     if (app)
         app->InitInstance();
