@@ -38,8 +38,11 @@ demo: dist
 
 test: dist test-host test-windows
 
-test-host:
+test-host: host
 	ctest --preset host -j $(JOBS)
+	cmake --preset host-asan >/dev/null
+	cmake --build --preset host-asan -j $(JOBS)
+	ctest --preset host-asan -j $(JOBS)
 
 test-windows:
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset windows; rc=$$?; \
