@@ -1,0 +1,749 @@
+// End-to-end tests: each case starts a real installer image built for it (make-images.sh), works
+// the setup dialog from outside through its controls, and checks what the dialog shows and what
+// the run leaves on disk and in the shell.
+//
+//   e2e_tests --images DIR --suite DIR --artifacts DIR [gtest options]
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+#include <thread>
+
+namespace e2e {
+void PrintTo(const Line& line, std::ostream* out) {
+    *out << "[" << colorName(line.color) << "] \"" << line.text << "\"";
+}
+} // namespace e2e
+
+namespace {
+
+using namespace e2e;
+
+struct Settings {
+    std::string images;
+    std::string suite;
+    std::string artifacts;
+} settings;
+
+constexpr auto kStartLimit = 30s;
+constexpr auto kRunLimit = 90s;
+// 200 looks at 100 ms each, with room for a slow machine.
+constexpr auto kTimeOutRunLimit = 120s;
+
+const char* const kComponents[] = {"Pellisar", "Torvane", "Dromlet"};
+const char* const kGroupName = "Torvane Software Suite";
+const char* const kDescription = "Farrow Desktop Shortcut";
+const char* const kDefaultFolder = "C:\\Program Files\\Torvane";
+const char* const kAllComponents = "Installed components:  Pellisar,  Torvane,  Dromlet";
+
+std::string imagePath(const std::string& name) {
+    return joinPath(settings.images, name);
+}
+std::string desktopFolder() {
+    return specialFolder(CSIDL_DESKTOPDIRECTORY);
+}
+std::string groupFolder() {
+    return joinPath(specialFolder(CSIDL_PROGRAMS), kGroupName);
+}
+
+Line black(const std::string& text) {
+    return {text, color::kBlack};
+}
+Line navy(const std::string& text) {
+    return {text, color::kNavy};
+}
+Line red(const std::string& text) {
+    return {text, color::kRed};
+}
+Line olive(const std::string& text) {
+    return {text, color::kOlive};
+}
+Line success() {
+    return {kSuccessLine, color::kGreenEmphasis};
+}
+Line failure() {
+    return {kFailureLine, color::kRedEmphasis};
+}
+Line installLine(const std::string& folder) {
+    return navy("Installing Torvane into " + folder + " ...");
+}
+
+// The lines of a run that gets through the archive: what comes between the start of the run and
+// the final line depends on how the archive ended, what it carried and the check box.
+struct RunShape {
+    std::string folder;
+    bool folderExisted = false;
+    std::string archiveEnd = "Decompression completed.";
+    std::string summary = kAllComponents;
+    bool componentsFound = true;
+    bool desktopIcons = true;
+};
+
+std::vector<Line> linesOfRun(const RunShape& shape) {
+    std::vector<Line> lines = {installLine(shape.folder), black("Creating directory ...")};
+    if (shape.folderExisted)
+        lines.push_back(olive("Warning: Directory already exists."));
+    lines.push_back(black("Copying necessary files ..."));
+    lines.push_back(black("Decompressing archive ..."));
+    lines.push_back(black(shape.archiveEnd));
+    lines.push_back(navy(shape.summary));
+    if (shape.componentsFound && shape.desktopIcons)
+        lines.push_back(black("Creating desktop shortcuts ..."));
+    if (shape.componentsFound)
+        lines.push_back(black("Creating start menu shortcuts ..."));
+    lines.push_back(black("Cleaning up ..."));
+    lines.push_back(success());
+    return lines;
+}
+
+std::uint32_t payloadLengthOf(const std::string& image) {
+    std::optional<std::string> bytes = readFile(image);
+    if (!bytes || bytes->size() < 4)
+        return 0;
+    std::uint32_t length = 0;
+    std::memcpy(&length, bytes->data() + bytes->size() - 4, 4);
+    return length;
+}
+
+// The text the setup logs for a start error: the system's message cut at its first control
+// character, or "Error: Number %i" when the system has none.
+std::string systemTextFor(DWORD code) {
+    char* text = nullptr;
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                       0x0400, reinterpret_cast<char*>(&text), 0, nullptr);
+    if (length == 0 || text == nullptr)
+        return "Error: Number " + std::to_string(static_cast<int>(code));
+    std::string result(text);
+    LocalFree(text);
+    auto cut = std::find_if(result.begin(), result.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    result.erase(cut, result.end());
+    return result;
+}
+
+// Base of every case: one installer image, started and found, ended when the case is over.
+class SetupTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (window.exists() && window.enabled(control::kClose)) {
+            window.click(control::kClose);
+            EXPECT_TRUE(process.waitForExit(10s)) << "the setup did not end through Close";
+        }
+        process.kill();
+    }
+
+    // Starts an image from the images folder and waits for its dialog.
+    bool launch(const std::string& image) {
+        std::string path = imagePath(image);
+        if (!fileExists(path)) {
+            ADD_FAILURE() << "no image " << path << " (the e2e_images fixture builds them)";
+            return false;
+        }
+        std::string error;
+        if (!process.start(path, {}, {}, &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        std::optional<SetupWindow> found = SetupWindow::find(process.id(), kStartLimit);
+        if (!found) {
+            ADD_FAILURE() << "no setup dialog from " << image << " within "
+                          << std::chrono::seconds(kStartLimit).count() << " s";
+            return false;
+        }
+        window = *found;
+        return true;
+    }
+
+    // Types the folder, accepts the agreement, sets the check box and presses Install.
+    bool startInstall(const std::string& folder, bool desktopIcons = true) {
+        if (!window.setText(control::kInstallPath, folder)) {
+            ADD_FAILURE() << "cannot type the install folder";
+            return false;
+        }
+        if (!window.click(control::kAccept)) {
+            ADD_FAILURE() << "cannot press Accept";
+            return false;
+        }
+        if (window.checked(control::kDesktopIcons) != desktopIcons &&
+            !window.click(control::kDesktopIcons)) {
+            ADD_FAILURE() << "cannot change the check box";
+            return false;
+        }
+        if (!window.click(control::kInstall)) {
+            ADD_FAILURE() << "cannot press Install";
+            return false;
+        }
+        installPressed = Clock::now();
+        return true;
+    }
+
+    // Waits for the final line and gives back every line.
+    std::vector<Line> finish(std::chrono::milliseconds limit = kRunLimit) {
+        bool ended = window.waitForEnd(limit);
+        std::vector<Line> lines = window.lines();
+        runTime = Clock::now() - installPressed;
+        EXPECT_TRUE(ended) << "the run did not end within "
+                           << std::chrono::duration_cast<std::chrono::seconds>(limit).count()
+                           << " s; lines so far:\n"
+                           << describe(lines);
+        return lines;
+    }
+
+    // The dialog's state once a run has ended, success or failure alike.
+    void expectEndState() {
+        EXPECT_TRUE(window.enabled(control::kClose));
+        EXPECT_FALSE(window.enabled(control::kInstall));
+        EXPECT_FALSE(window.enabled(control::kAccept));
+        EXPECT_FALSE(window.enabled(control::kInstallPath));
+        EXPECT_EQ(window.progressPosition(), 0);
+    }
+
+    void screenshot(const std::string& name) {
+        std::string error;
+        window.repaint();
+        EXPECT_TRUE(saveScreenshot(window.handle(), joinPath(settings.artifacts, name), &error))
+            << error;
+    }
+
+    Process process;
+    SetupWindow window;
+    Clock::time_point installPressed;
+    Clock::duration runTime{};
+};
+
+// A case that installs: its folder and the suite's shortcuts are cleared before it starts.
+class InstallTest : public SetupTest {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(desktopFolder().empty());
+        ASSERT_FALSE(specialFolder(CSIDL_PROGRAMS).empty());
+        ASSERT_TRUE(removeTree(groupFolder())) << groupFolder();
+        for (const char* name : kComponents)
+            ASSERT_TRUE(removeTree(joinPath(desktopFolder(), std::string(name) + ".lnk")));
+    }
+
+    // A fresh folder for this case, gone before the case starts.
+    std::string freshFolder(const std::string& name) {
+        std::string folder = "C:\\e2e\\" + name;
+        EXPECT_TRUE(removeTree(folder)) << folder;
+        createFolders("C:\\e2e");
+        return folder;
+    }
+
+    void expectShortcut(const std::string& link, const std::string& folder,
+                        const std::string& component) {
+        std::optional<Shortcut> shortcut = readShortcut(link);
+        ASSERT_TRUE(shortcut) << "no readable shortcut " << link;
+        EXPECT_TRUE(
+            lstrcmpiA(shortcut->target.c_str(), joinPath(folder, component + ".exe").c_str()) == 0)
+            << link << " points at " << shortcut->target;
+        EXPECT_TRUE(lstrcmpiA(shortcut->workingFolder.c_str(), (folder + "\\").c_str()) == 0)
+            << link << " works in " << shortcut->workingFolder;
+        EXPECT_EQ(shortcut->description, kDescription) << link;
+    }
+
+    // Exactly the shortcuts of `components`, on the desktop (when asked) and in the group folder.
+    void expectShortcuts(const std::string& folder, const std::vector<std::string>& components,
+                         bool onDesktop) {
+        for (const char* name : kComponents) {
+            bool wanted = std::find(components.begin(), components.end(), name) != components.end();
+            std::string desktopLink = joinPath(desktopFolder(), std::string(name) + ".lnk");
+            std::string menuLink = joinPath(groupFolder(), std::string(name) + ".lnk");
+            EXPECT_EQ(fileExists(desktopLink), wanted && onDesktop) << desktopLink;
+            EXPECT_EQ(fileExists(menuLink), wanted) << menuLink;
+            if (wanted && onDesktop)
+                expectShortcut(desktopLink, folder, name);
+            if (wanted)
+                expectShortcut(menuLink, folder, name);
+        }
+    }
+
+    // The suite's files, as the demo suite holds them, less the flag files the setup removes.
+    void expectSuiteInstalled(const std::string& folder) {
+        std::vector<std::string> expected;
+        for (const std::string& entry : listTree(windowsPath(settings.suite)))
+            if (entry.size() < 4 || entry.compare(entry.size() - 4, 4, ".flg") != 0)
+                expected.push_back(entry);
+        EXPECT_EQ(listTree(folder), expected);
+        for (const std::string& entry : expected) {
+            if (entry.back() == '\\')
+                continue;
+            EXPECT_EQ(readFile(joinPath(folder, entry)),
+                      readFile(joinPath(windowsPath(settings.suite), entry)))
+                << entry << " differs from the suite's file";
+        }
+    }
+
+    void expectNoLeftovers(const std::string& folder) {
+        EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
+        EXPECT_FALSE(folderExists(joinPath(folder, "ZZZ")));
+        for (const char* flag : {"pellisar.flg", "torvane.flg", "dromlet.flg"})
+            EXPECT_FALSE(fileExists(joinPath(folder, flag))) << flag;
+    }
+
+    ComScope com;
+};
+
+// --- The dialog ------------------------------------------------------------------------------
+
+TEST_F(SetupTest, StartsWithItsTitleDefaultsAndButtonStates) {
+    ASSERT_TRUE(launch("demo.exe"));
+    EXPECT_EQ(window.title(), "Torvane Software Suite Setup v1.0.0");
+    EXPECT_EQ(window.text(control::kInstallPath), kDefaultFolder);
+    EXPECT_TRUE(window.checked(control::kDesktopIcons));
+    EXPECT_TRUE(window.enabled(control::kAccept));
+    EXPECT_TRUE(window.enabled(control::kClose));
+    EXPECT_TRUE(window.enabled(control::kInstallPath));
+    EXPECT_TRUE(window.enabled(control::kDesktopIcons));
+    EXPECT_FALSE(window.enabled(control::kInstall));
+    EXPECT_TRUE(window.lines().empty()) << describe(window.lines());
+    EXPECT_EQ(window.progressPosition(), 0);
+    // The template's default button never shows.
+    EXPECT_FALSE(window.visible(1021));
+    // Ticks before Install do nothing.
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(window.lines().empty());
+    EXPECT_FALSE(window.click(control::kInstall)) << "Install must not be pressable yet";
+}
+
+TEST_F(SetupTest, ShowsTheAgreementWithItsHeadingsOnLinesOfTheirOwn) {
+    ASSERT_TRUE(launch("demo.exe"));
+    std::string text = window.text(control::kAgreement);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.rfind("\r\n\r\nEND-USER LICENSE AGREEMENT FOR TORVANE\r\n\r\n", 0), 0u)
+        << text.substr(0, 80);
+    size_t at = 0;
+    for (const char* heading :
+         {"END-USER LICENSE AGREEMENT FOR TORVANE", "LICENSE TERMS", "OTHER LIMITATIONS",
+          "GOVERNING LAW", "PROPRIETARY RIGHTS", "DISCLAIMER OF WARRANTY"}) {
+        std::string line = std::string("\r\n") + heading + "\r\n\r\n";
+        size_t found = text.find(line, at);
+        ASSERT_NE(found, std::string::npos) << heading << " is missing or out of order";
+        at = found + line.size();
+    }
+    // Only CR-LF pairs break lines, and the last sentence has none after it.
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "bare line feed at " << i;
+        }
+        if (text[i] == '\r') {
+            ASSERT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << "bare return at " << i;
+        }
+    }
+    EXPECT_NE(text.back(), '\n');
+}
+
+TEST_F(SetupTest, AcceptEnablesInstallAndCannotBePressedTwice) {
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(window.click(control::kAccept));
+    EXPECT_TRUE(window.enabled(control::kInstall));
+    EXPECT_FALSE(window.enabled(control::kAccept));
+    EXPECT_TRUE(window.enabled(control::kInstallPath));
+    EXPECT_TRUE(window.enabled(control::kClose));
+    EXPECT_TRUE(window.enabled(control::kDesktopIcons));
+    EXPECT_FALSE(window.click(control::kAccept));
+    EXPECT_TRUE(window.lines().empty());
+}
+
+// --- Runs: the dialog's side -----------------------------------------------------------------
+
+class RunTest : public InstallTest {};
+
+TEST_F(RunTest, ClosingTheWindowDuringARunEndsTheProgram) {
+    std::string folder = freshFolder("closed-mid-run");
+    ASSERT_TRUE(launch("no-completion-flag.exe"));
+    ASSERT_TRUE(window.click(control::kAccept));
+    ASSERT_TRUE(window.setText(control::kInstallPath, folder));
+    ASSERT_TRUE(window.click(control::kInstall));
+    ASSERT_TRUE(window.waitForLine("Creating directory ...", 10s));
+    // A close request is never blocked, not even while Close is disabled.
+    PostMessageA(window.handle(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(process.waitForExit(10s)) << "the setup kept running after a close request";
+}
+
+TEST_F(RunTest, IntoANewFolderDisablesTheDialogThenEndsInSuccess) {
+    std::string folder = freshFolder("new-folder");
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    // While the run is under way only the check box stays usable.
+    EXPECT_FALSE(window.enabled(control::kInstall));
+    EXPECT_FALSE(window.enabled(control::kAccept));
+    EXPECT_FALSE(window.enabled(control::kInstallPath));
+    EXPECT_FALSE(window.enabled(control::kClose));
+    EXPECT_TRUE(window.enabled(control::kDesktopIcons));
+
+    std::vector<Line> lines = finish();
+    ASSERT_GE(lines.size(), 3u) << describe(lines);
+    EXPECT_EQ(lines[0], installLine(folder));
+    EXPECT_EQ(lines[1], black("Creating directory ..."));
+    EXPECT_EQ(lines.back(), success()) << describe(lines);
+    for (const Line& line : lines)
+        EXPECT_TRUE(line.color != color::kRed && line.color != color::kOlive)
+            << "unexpected warning or error: " << line.text;
+    expectEndState();
+    EXPECT_TRUE(folderExists(folder));
+    // Ticks after the end change nothing.
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(window.lines(), lines);
+}
+
+TEST_F(RunTest, DropsOneTrailingBackslashFromTheFolder) {
+    std::string folder = freshFolder("trailing");
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder + "\\"));
+    std::vector<Line> lines = finish();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], installLine(folder));
+    EXPECT_EQ(lines.back(), success()) << describe(lines);
+    EXPECT_TRUE(folderExists(folder));
+}
+
+TEST_F(RunTest, FailsWhenTheParentFolderIsMissing) {
+    std::string parent = freshFolder("missing-parent");
+    std::string folder = parent + "\\child";
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, (std::vector<Line>{installLine(folder), black("Creating directory ..."),
+                                        red("Error: Number 3"), failure()}))
+        << describe(lines);
+    expectEndState();
+    EXPECT_FALSE(folderExists(parent));
+    screenshot("e2e-failed-run.png");
+}
+
+TEST_F(RunTest, FailsOnAnEmptyFolder) {
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(""));
+    std::vector<Line> lines = finish();
+    ASSERT_EQ(lines.size(), 4u) << describe(lines);
+    EXPECT_EQ(lines[0], navy("Installing Torvane into  ..."));
+    EXPECT_EQ(lines[1], black("Creating directory ..."));
+    EXPECT_EQ(lines[2].color, color::kRed) << lines[2].text;
+    EXPECT_EQ(lines[3], failure());
+    expectEndState();
+}
+
+// --- Labels ------------------------------------------------------------------------------------
+
+struct LabelCase {
+    const char* image;
+    const char* title;
+};
+
+class LabelTest : public SetupTest, public ::testing::WithParamInterface<LabelCase> {};
+
+TEST_P(LabelTest, TitleShowsTheLabelField) {
+    ASSERT_TRUE(launch(GetParam().image));
+    EXPECT_EQ(window.title(), GetParam().title);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, LabelTest,
+    ::testing::Values(
+        // A field that starts with its zero byte: empty label, the title keeps its blank.
+        LabelCase{"empty-label.exe", "Torvane Software Suite Setup "},
+        LabelCase{"label15.exe", "Torvane Software Suite Setup Release-15chars"},
+        // Sixteen bytes without a zero: only the first fifteen count.
+        LabelCase{"label16.exe", "Torvane Software Suite Setup ABCDEFGHIJKLMNO"}),
+    [](const ::testing::TestParamInfo<LabelCase>& info) {
+        std::string name = info.param.image;
+        name = name.substr(0, name.find('.'));
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
+
+// --- The payload copy --------------------------------------------------------------------------
+
+class PayloadTest : public InstallTest {};
+
+TEST_F(PayloadTest, CopiesThePayloadWithProgressInKilobytes) {
+    std::string folder = freshFolder("payload-copy");
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    ASSERT_GE(lines.size(), 4u) << describe(lines);
+    EXPECT_EQ(lines[2], black("Copying necessary files ...")) << describe(lines);
+    EXPECT_EQ(lines.back(), success()) << describe(lines);
+    // The range stays as the copy set it; the position is back at 0.
+    std::uint32_t payloadLength = payloadLengthOf(imagePath("demo.exe"));
+    ASSERT_GT(payloadLength, 0u);
+    EXPECT_EQ(window.progressRange(), std::make_pair(0, static_cast<int>(payloadLength / 1024)));
+    expectEndState();
+    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE"))) << "the copy was not cleaned up";
+}
+
+class BrokenLengthTest : public InstallTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BrokenLengthTest, FailsNamingTheImage) {
+    std::string folder = freshFolder("broken-length");
+    std::string image = GetParam();
+    ASSERT_TRUE(launch(image));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    ASSERT_EQ(lines.size(), 5u) << describe(lines);
+    EXPECT_EQ(lines[2], black("Copying necessary files ..."));
+    EXPECT_EQ(lines[3].color, color::kRed) << lines[3].text;
+    std::string lowerLine = lines[3].text, lowerImage = image;
+    CharLowerA(lowerLine.data());
+    CharLowerA(lowerImage.data());
+    EXPECT_NE(lowerLine.find(lowerImage), std::string::npos)
+        << "the error line does not name the image: " << lines[3].text;
+    EXPECT_EQ(lines[4], failure());
+    expectEndState();
+    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, BrokenLengthTest,
+                         ::testing::Values("broken-length-huge.exe", "broken-length-zero.exe"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param).find("huge") != std::string::npos
+                                        ? "LongerThanTheImage"
+                                        : "Zero";
+                         });
+
+// --- Whole installations -----------------------------------------------------------------------
+
+TEST_F(InstallTest, DemoImageInstallsTheSuiteWithSixShortcuts) {
+    // The default folder, blanks and all.
+    std::string folder = kDefaultFolder;
+    ASSERT_TRUE(removeTree(folder));
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(window.click(control::kAccept));
+    ASSERT_TRUE(window.click(control::kInstall));
+    installPressed = Clock::now();
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    expectEndState();
+    expectSuiteInstalled(folder);
+    expectNoLeftovers(folder);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
+    std::cout << "[ figures  ] Install to success line: "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(runTime).count() << " ms\n";
+
+    // The success line shows in its green, dots included, on the screen.
+    window.repaint();
+    std::string error;
+    std::optional<Picture> picture = captureWindow(window.handle(), &error);
+    ASSERT_TRUE(picture) << error;
+    RECT list;
+    GetWindowRect(window.item(control::kMessages), &list);
+    EXPECT_GT(picture->count(RGB(0, 128, 0), list), 30) << "no green success line on the screen";
+    EXPECT_GT(picture->count(RGB(0, 0, 128), list), 10) << "no navy lines on the screen";
+    std::string png = encodePng(*picture);
+    EXPECT_TRUE(writeFile(joinPath(settings.artifacts, "e2e-demo-run.png"), png));
+
+    // The installed program starts from its shortcut and shows its window.
+    std::optional<Shortcut> shortcut =
+        readShortcut(joinPath(groupFolder(), std::string("Torvane.lnk")));
+    ASSERT_TRUE(shortcut);
+    Process component;
+    ASSERT_TRUE(component.start(shortcut->target, {}, shortcut->workingFolder, &error)) << error;
+    HWND componentWindow = nullptr;
+    for (auto deadline = Clock::now() + 20s; !componentWindow && Clock::now() < deadline;
+         std::this_thread::sleep_for(100ms))
+        componentWindow = FindWindowA("TorvaneDemoComponent", "Torvane");
+    EXPECT_TRUE(componentWindow) << "Torvane.exe showed no window";
+}
+
+TEST_F(InstallTest, UntickedBeforeInstallWritesNoDesktopShortcuts) {
+    std::string folder = freshFolder("no-desktop-icons");
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder, /*desktopIcons=*/false));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder, .desktopIcons = false})) << describe(lines);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, false);
+}
+
+TEST_F(InstallTest, UntickingAfterInstallDoesNotReachTheRun) {
+    std::string folder = freshFolder("untick-after");
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    ASSERT_TRUE(window.click(control::kDesktopIcons));
+    EXPECT_FALSE(window.checked(control::kDesktopIcons));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
+}
+
+TEST_F(InstallTest, OnlyDromletCarriedGetsOnlyDromletShortcuts) {
+    std::string folder = freshFolder("dromlet-only");
+    ASSERT_TRUE(launch("dromlet-only.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder, .summary = "Installed components:  Dromlet"}))
+        << describe(lines);
+    expectShortcuts(folder, {"Dromlet"}, true);
+    expectNoLeftovers(folder);
+}
+
+TEST_F(InstallTest, NoComponentCarriedSucceedsWithoutShortcuts) {
+    std::string folder = freshFolder("no-components");
+    ASSERT_TRUE(launch("no-components.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder,
+                                 .summary = "Installed components:  No components installed!",
+                                 .componentsFound = false}))
+        << describe(lines);
+    expectShortcuts(folder, {}, true);
+    EXPECT_FALSE(folderExists(groupFolder())) << "a group folder with nothing in it";
+    EXPECT_TRUE(fileExists(joinPath(folder, "Torvane.txt")));
+    expectNoLeftovers(folder);
+}
+
+TEST_F(InstallTest, MissingCompletionFlagTimesOutThenDetects) {
+    std::string folder = freshFolder("no-completion-flag");
+    ASSERT_TRUE(launch("no-completion-flag.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish(kTimeOutRunLimit);
+    EXPECT_EQ(lines,
+              linesOfRun({.folder = folder, .archiveEnd = "Decompression process time out!"}))
+        << describe(lines);
+    // 200 looks, one a tick of 100 ms.
+    EXPECT_GE(runTime, 19s) << "the wait gave up after fewer than 200 looks";
+    expectSuiteInstalled(folder);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
+}
+
+TEST_F(InstallTest, ArchiveStillRunningAfterItsFlagIsTerminated) {
+    std::string folder = freshFolder("lingering");
+    ASSERT_TRUE(launch("lingering.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    bool ended = false;
+    for (auto deadline = Clock::now() + 5s; !ended && Clock::now() < deadline;
+         std::this_thread::sleep_for(100ms))
+        ended = !processRunning("FARROWPK.EXE");
+    EXPECT_TRUE(ended) << "the archive process still runs";
+    expectNoLeftovers(folder);
+}
+
+TEST_F(InstallTest, CorruptArchiveFailsWithoutWaitingOutTheLooks) {
+    std::string folder = freshFolder("corrupt");
+    ASSERT_TRUE(launch("corrupt.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, (std::vector<Line>{installLine(folder), black("Creating directory ..."),
+                                        black("Copying necessary files ..."),
+                                        black("Decompressing archive ..."),
+                                        black("Decompression process failure!"), failure()}))
+        << describe(lines);
+    EXPECT_LT(runTime, 15s) << "the failure took as long as the look limit";
+    expectEndState();
+    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
+    EXPECT_FALSE(fileExists(joinPath(folder, "ZZZ\\COMP.FLG")));
+    expectShortcuts(folder, {}, true);
+}
+
+TEST_F(InstallTest, PayloadThatIsNotAProgramFailsWithTheSystemsText) {
+    // What starting such a file gives here, as the setup reports it.
+    std::string probe = freshFolder("not-a-program-probe");
+    ASSERT_TRUE(createFolders(probe));
+    std::string probeFile = joinPath(probe, "FARROWPK.EXE");
+    ASSERT_TRUE(writeFile(probeFile, *readFile(imagePath("not-a-program.payload"))));
+    std::string commandLine = "\"" + probeFile + "\" -Y";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    BOOL ran = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              probe.c_str(), &startup, &started);
+    DWORD startError = GetLastError();
+    if (ran) {
+        TerminateProcess(started.hProcess, 1);
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    }
+    ASSERT_FALSE(ran) << "a text file started as a program";
+    std::string expectedText = systemTextFor(startError);
+
+    std::string folder = freshFolder("not-a-program");
+    ASSERT_TRUE(launch("not-a-program.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, (std::vector<Line>{
+                         installLine(folder), black("Creating directory ..."),
+                         black("Copying necessary files ..."), black("Decompressing archive ..."),
+                         red("Unable to decompress archive."), red(expectedText), failure()}))
+        << describe(lines);
+    expectEndState();
+    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
+}
+
+TEST_F(InstallTest, CompletionFolderHoldingAnotherFileStays) {
+    std::string folder = freshFolder("zzz-shared");
+    ASSERT_TRUE(createFolders(joinPath(folder, "ZZZ")));
+    ASSERT_TRUE(writeFile(joinPath(folder, "ZZZ\\keep.txt"), "keep"));
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder, .folderExisted = true})) << describe(lines);
+    EXPECT_FALSE(fileExists(joinPath(folder, "ZZZ\\COMP.FLG")));
+    EXPECT_TRUE(fileExists(joinPath(folder, "ZZZ\\keep.txt")));
+}
+
+TEST_F(InstallTest, ExistingGroupFolderIsUsedAsItIs) {
+    std::string folder = freshFolder("group-exists");
+    ASSERT_TRUE(createFolders(groupFolder()));
+    ASSERT_TRUE(writeFile(joinPath(groupFolder(), "Earlier.txt"), "from an earlier install"));
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
+    EXPECT_TRUE(fileExists(joinPath(groupFolder(), "Earlier.txt")));
+}
+
+TEST_F(InstallTest, FlagFileHeldWithoutReadSharingCountsAsAbsentAndStays) {
+    std::string folder = freshFolder("flag-held");
+    ASSERT_TRUE(createFolders(folder));
+    std::string heldFlag = joinPath(folder, "torvane.flg");
+    ASSERT_TRUE(writeFile(heldFlag, "1.0\n"));
+    // Held with sharing that lets nobody else read it, for the whole run.
+    Handle held(CreateFileA(heldFlag.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.valid());
+    ASSERT_TRUE(launch("dromlet-only.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder,
+                                 .folderExisted = true,
+                                 .summary = "Installed components:  Dromlet"}))
+        << describe(lines);
+    held.reset();
+    EXPECT_TRUE(fileExists(heldFlag)) << "a flag file the setup could not read was deleted";
+    expectShortcuts(folder, {"Dromlet"}, true);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i];
+        std::string value = windowsPath(argv[i + 1]);
+        if (option == "--images")
+            settings.images = value;
+        else if (option == "--suite")
+            settings.suite = value;
+        else if (option == "--artifacts")
+            settings.artifacts = value;
+        else {
+            std::cerr << "unknown option " << option << "\n";
+            return 2;
+        }
+    }
+    if (settings.images.empty() || settings.suite.empty() || settings.artifacts.empty()) {
+        std::cerr << "usage: e2e_tests --images DIR --suite DIR --artifacts DIR [gtest options]\n";
+        return 2;
+    }
+    createFolders(settings.artifacts);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,656 @@
+#include "harness.h"
+
+#include <commctrl.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <tlhelp32.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace e2e {
+namespace {
+
+// Cross-process messages get a time limit, so that a hung setup fails a test instead of
+// hanging it.
+constexpr UINT kSendLimitMs = 10000;
+
+std::wstring widen(const std::string& text) {
+    if (text.empty())
+        return {};
+    int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string narrow(const std::wstring& wide) {
+    if (wide.empty())
+        return {};
+    int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                     0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+                        nullptr, nullptr);
+    return text;
+}
+
+std::string windowTitle(HWND window) {
+    int length = GetWindowTextLengthW(window);
+    std::wstring title(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(window, title.data(), length + 1);
+    title.resize(static_cast<size_t>(std::max(copied, 0)));
+    return narrow(title);
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool equalNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+// Releases a COM interface when it goes.
+template <typename Interface> class ComRef {
+public:
+    ComRef() = default;
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    ~ComRef() {
+        if (pointer_)
+            pointer_->Release();
+    }
+    Interface* operator->() const { return pointer_; }
+    Interface** out() { return &pointer_; }
+    void** outVoid() { return reinterpret_cast<void**>(&pointer_); }
+
+private:
+    Interface* pointer_ = nullptr;
+};
+
+// Releases a window device context, a memory DC or a GDI object when it goes.
+struct WindowDc {
+    HWND window;
+    HDC dc;
+    explicit WindowDc(HWND w) : window(w), dc(GetDC(w)) {}
+    ~WindowDc() {
+        if (dc)
+            ReleaseDC(window, dc);
+    }
+};
+struct MemoryDc {
+    HDC dc;
+    explicit MemoryDc(HDC compatible) : dc(CreateCompatibleDC(compatible)) {}
+    ~MemoryDc() {
+        if (dc)
+            DeleteDC(dc);
+    }
+};
+struct GdiObject {
+    HGDIOBJ object;
+    explicit GdiObject(HGDIOBJ o) : object(o) {}
+    ~GdiObject() {
+        if (object)
+            DeleteObject(object);
+    }
+};
+struct Selection {
+    HDC dc;
+    HGDIOBJ previous;
+    Selection(HDC d, HGDIOBJ o) : dc(d), previous(SelectObject(d, o)) {}
+    ~Selection() { SelectObject(dc, previous); }
+};
+
+void appendChunk(std::string& png, const char* type, const std::string& data) {
+    auto appendBigEndian = [&png](std::uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png.push_back(static_cast<char>((value >> shift) & 0xFF));
+    };
+    appendBigEndian(static_cast<std::uint32_t>(data.size()));
+    std::string typed = std::string(type, 4) + data;
+    png += typed;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()));
+    appendBigEndian(static_cast<std::uint32_t>(crc));
+}
+
+} // namespace
+
+std::string colorName(std::uint32_t color) {
+    switch (color) {
+    case color::kBlack:
+        return "black";
+    case color::kOlive:
+        return "olive";
+    case color::kRed:
+        return "red";
+    case color::kNavy:
+        return "navy";
+    case color::kGreenEmphasis:
+        return "green*";
+    case color::kRedEmphasis:
+        return "red*";
+    default: {
+        char buffer[16];
+        wsprintfA(buffer, "0x%08lX", static_cast<unsigned long>(color));
+        return buffer;
+    }
+    }
+}
+
+std::string describe(const std::vector<Line>& lines) {
+    std::string text;
+    for (const Line& line : lines)
+        text += "  [" + colorName(line.color) + "] \"" + line.text + "\"\n";
+    return text.empty() ? "  (no lines)\n" : text;
+}
+
+// --- Handle, Process ---------------------------------------------------------------------------
+
+Handle& Handle::operator=(Handle&& other) noexcept {
+    if (this != &other)
+        reset(other.release());
+    return *this;
+}
+
+HANDLE Handle::release() {
+    HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+}
+
+void Handle::reset(HANDLE handle) {
+    if (valid())
+        CloseHandle(handle_);
+    handle_ = handle;
+}
+
+bool Process::start(const std::string& program, const std::string& arguments,
+                    const std::string& workingFolder, std::string* error) {
+    kill();
+    job_.reset(CreateJobObjectA(nullptr, nullptr));
+    if (job_.valid()) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+                                sizeof limits);
+    }
+    std::string commandLine = "\"" + program + "\"";
+    if (!arguments.empty())
+        commandLine += " " + arguments;
+    std::vector<char> writable(commandLine.begin(), commandLine.end());
+    writable.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
+                        &info)) {
+        if (error)
+            *error = "CreateProcess failed for " + program + " (error " +
+                     std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    process_.reset(info.hProcess);
+    Handle thread(info.hThread);
+    id_ = info.dwProcessId;
+    // Without a job (it may be refused) the program is still ended directly by kill().
+    if (job_.valid() && !AssignProcessToJobObject(job_.get(), process_.get()))
+        job_.reset();
+    ResumeThread(thread.get());
+    return true;
+}
+
+bool Process::running() const {
+    return process_.valid() && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+bool Process::waitForExit(std::chrono::milliseconds limit) const {
+    if (!process_.valid())
+        return true;
+    return WaitForSingleObject(process_.get(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+}
+
+std::optional<DWORD> Process::exitCode() const {
+    DWORD code = 0;
+    if (!process_.valid() || !GetExitCodeProcess(process_.get(), &code) || code == STILL_ACTIVE)
+        return std::nullopt;
+    return code;
+}
+
+void Process::kill() {
+    if (job_.valid())
+        TerminateJobObject(job_.get(), 1);
+    if (running()) {
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 5000);
+    }
+    process_.reset();
+    job_.reset();
+    id_ = 0;
+}
+
+// --- SetupWindow -------------------------------------------------------------------------------
+
+namespace {
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK visitWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || !IsWindowVisible(window))
+        return TRUE;
+    if (!startsWith(windowTitle(window), kTitlePrefix))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+} // namespace
+
+std::optional<SetupWindow> SetupWindow::find(DWORD processId, std::chrono::milliseconds limit) {
+    WindowSearch search = {processId, nullptr};
+    const auto deadline = Clock::now() + limit;
+    do {
+        search.found = nullptr;
+        EnumWindows(visitWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return SetupWindow(search.found);
+        std::this_thread::sleep_for(50ms);
+    } while (Clock::now() < deadline);
+    return std::nullopt;
+}
+
+LRESULT SetupWindow::send(UINT message, WPARAM wParam, LPARAM lParam, int id) const {
+    HWND target = id == 0 ? window_ : item(id);
+    DWORD_PTR result = 0;
+    if (!target ||
+        !SendMessageTimeoutW(target, message, wParam, lParam, SMTO_NORMAL, kSendLimitMs, &result))
+        return -1;
+    return static_cast<LRESULT>(result);
+}
+
+std::string SetupWindow::title() const {
+    return windowTitle(window_);
+}
+
+bool SetupWindow::enabled(int id) const {
+    HWND control = item(id);
+    return control && IsWindowEnabled(control);
+}
+
+bool SetupWindow::visible(int id) const {
+    HWND control = item(id);
+    return control && IsWindowVisible(control);
+}
+
+bool SetupWindow::checked(int id) const {
+    return send(BM_GETCHECK, 0, 0, id) == BST_CHECKED;
+}
+
+std::string SetupWindow::text(int id) const {
+    LRESULT length = send(WM_GETTEXTLENGTH, 0, 0, id);
+    if (length <= 0)
+        return {};
+    std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
+    LRESULT copied = send(WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), id);
+    buffer.resize(static_cast<size_t>(std::max<LRESULT>(copied, 0)));
+    return narrow(buffer);
+}
+
+bool SetupWindow::setText(int id, const std::string& text) const {
+    std::wstring wide = widen(text);
+    return send(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), id) == TRUE;
+}
+
+bool SetupWindow::click(int id) const {
+    if (!enabled(id))
+        return false;
+    HWND control = item(id);
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_NORMAL, kSendLimitMs, &result) != 0;
+}
+
+std::vector<Line> SetupWindow::lines() const {
+    std::vector<Line> lines;
+    LRESULT count = send(LB_GETCOUNT, 0, 0, control::kMessages);
+    for (LRESULT index = 0; index < count; ++index) {
+        LRESULT length = send(LB_GETTEXTLEN, index, 0, control::kMessages);
+        Line line;
+        if (length > 0) {
+            std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
+            LRESULT copied = send(LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer.data()),
+                                  control::kMessages);
+            buffer.resize(static_cast<size_t>(std::max<LRESULT>(copied, 0)));
+            line.text = narrow(buffer);
+        }
+        line.color = static_cast<std::uint32_t>(send(LB_GETITEMDATA, index, 0, control::kMessages));
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+int SetupWindow::progressPosition() const {
+    return static_cast<int>(send(PBM_GETPOS, 0, 0, control::kProgress));
+}
+
+std::pair<int, int> SetupWindow::progressRange() const {
+    return {static_cast<int>(send(PBM_GETRANGE, TRUE, 0, control::kProgress)),
+            static_cast<int>(send(PBM_GETRANGE, FALSE, 0, control::kProgress))};
+}
+
+bool SetupWindow::waitForLine(const std::string& text, std::chrono::milliseconds limit) const {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        for (const Line& line : lines())
+            if (line.text == text)
+                return true;
+        if (Clock::now() >= deadline || !exists())
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+bool SetupWindow::waitForEnd(std::chrono::milliseconds limit) const {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        std::vector<Line> now = lines();
+        if (!now.empty() && (now.back().text == kSuccessLine || now.back().text == kFailureLine))
+            return true;
+        if (Clock::now() >= deadline || !exists())
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+void SetupWindow::repaint() const {
+    RedrawWindow(window_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // Another process paints; give it time to get to it.
+    std::this_thread::sleep_for(400ms);
+}
+
+// --- Files -------------------------------------------------------------------------------------
+
+std::string windowsPath(const std::string& path) {
+    std::string result = path;
+    std::replace(result.begin(), result.end(), '/', '\\');
+    if (!path.empty() && path[0] == '/')
+        result = "Z:" + result;
+    return result;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '\\')
+        return folder + name;
+    return folder + "\\" + name;
+}
+
+bool fileExists(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool folderExists(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return std::nullopt;
+    std::string content;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        content.append(buffer, got);
+    return content;
+}
+
+bool writeFile(const std::string& path, const std::string& content) {
+    Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                     nullptr) &&
+           written == content.size();
+}
+
+bool createFolders(const std::string& path) {
+    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1)) {
+        std::string part = path.substr(0, at);
+        if (!part.empty() && part.back() != ':')
+            CreateDirectoryA(part.c_str(), nullptr);
+    }
+    CreateDirectoryA(path.c_str(), nullptr);
+    return folderExists(path);
+}
+
+bool removeTree(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        return !fileExists(path);
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(joinPath(path, "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0)
+                removeTree(joinPath(path, found.cFileName));
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+    return !folderExists(path);
+}
+
+namespace {
+void collectTree(const std::string& folder, const std::string& prefix,
+                 std::vector<std::string>& out) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(joinPath(folder, "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out.push_back(prefix + name + "\\");
+            collectTree(joinPath(folder, name), prefix + name + "\\", out);
+        } else {
+            out.push_back(prefix + name);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+} // namespace
+
+std::vector<std::string> listTree(const std::string& folder) {
+    std::vector<std::string> entries;
+    collectTree(folder, "", entries);
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+std::string specialFolder(int csidl) {
+    char buffer[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, csidl, nullptr, 0, buffer)))
+        return {};
+    return buffer;
+}
+
+bool processRunning(const std::string& exeName) {
+    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid())
+        return false;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot.get(), &entry); more;
+         more = Process32Next(snapshot.get(), &entry)) {
+        std::string name = entry.szExeFile;
+        size_t slash = name.find_last_of("\\/");
+        if (slash != std::string::npos)
+            name = name.substr(slash + 1);
+        if (equalNoCase(name, exeName))
+            return true;
+    }
+    return false;
+}
+
+std::optional<Shortcut> readShortcut(const std::string& linkPath) {
+    if (!fileExists(linkPath))
+        return std::nullopt;
+    ComRef<IShellLinkA> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                link.outVoid())))
+        return std::nullopt;
+    ComRef<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.outVoid())))
+        return std::nullopt;
+    if (FAILED(file->Load(widen(linkPath).c_str(), STGM_READ)))
+        return std::nullopt;
+    Shortcut shortcut;
+    char buffer[INFOTIPSIZE + 1] = {};
+    if (SUCCEEDED(link->GetPath(buffer, MAX_PATH, nullptr, SLGP_RAWPATH)))
+        shortcut.target = buffer;
+    buffer[0] = '\0';
+    if (SUCCEEDED(link->GetWorkingDirectory(buffer, MAX_PATH)))
+        shortcut.workingFolder = buffer;
+    buffer[0] = '\0';
+    if (SUCCEEDED(link->GetDescription(buffer, INFOTIPSIZE)))
+        shortcut.description = buffer;
+    return shortcut;
+}
+
+// --- Screenshot --------------------------------------------------------------------------------
+
+std::string encodePng(const Picture& picture) {
+    // Every row starts with its filter type byte: 0, no filtering.
+    const size_t rowBytes = static_cast<size_t>(picture.width) * 3;
+    std::string raw;
+    raw.reserve((rowBytes + 1) * static_cast<size_t>(picture.height));
+    for (int y = 0; y < picture.height; ++y) {
+        raw.push_back('\0');
+        raw.append(reinterpret_cast<const char*>(picture.rgb.data()) +
+                       rowBytes * static_cast<size_t>(y),
+                   rowBytes);
+    }
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    std::string packed(packedSize, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                  reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()),
+                  Z_BEST_COMPRESSION) != Z_OK)
+        return {};
+    packed.resize(packedSize);
+
+    std::string header;
+    for (int value : {picture.width, picture.height})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            header.push_back(
+                static_cast<char>((static_cast<std::uint32_t>(value) >> shift) & 0xFF));
+    // 8 bits a sample, RGB, deflate, adaptive filtering, no interlace.
+    header += std::string("\x08\x02\x00\x00\x00", 5);
+
+    std::string png("\x89PNG\r\n\x1a\n", 8);
+    appendChunk(png, "IHDR", header);
+    appendChunk(png, "IDAT", packed);
+    appendChunk(png, "IEND", {});
+    return png;
+}
+
+int Picture::count(COLORREF color, const RECT& area) const {
+    int found = 0;
+    for (int y = std::max<int>(area.top, top); y < std::min<int>(area.bottom, top + height); ++y)
+        for (int x = std::max<int>(area.left, left); x < std::min<int>(area.right, left + width);
+             ++x) {
+            const std::uint8_t* pixel =
+                &rgb[(static_cast<size_t>(y - top) * static_cast<size_t>(width) +
+                      static_cast<size_t>(x - left)) *
+                     3];
+            if (pixel[0] == GetRValue(color) && pixel[1] == GetGValue(color) &&
+                pixel[2] == GetBValue(color))
+                ++found;
+        }
+    return found;
+}
+
+std::optional<Picture> captureWindow(HWND window, std::string* error) {
+    auto fail = [error](const std::string& why) -> std::optional<Picture> {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    RECT area;
+    if (!GetWindowRect(window, &area))
+        return fail("the window is gone");
+    Picture picture;
+    picture.left = std::max<int>(area.left, 0);
+    picture.top = std::max<int>(area.top, 0);
+    picture.width = std::min<int>(area.right, GetSystemMetrics(SM_CXSCREEN)) - picture.left;
+    picture.height = std::min<int>(area.bottom, GetSystemMetrics(SM_CYSCREEN)) - picture.top;
+    if (picture.width <= 0 || picture.height <= 0)
+        return fail("the window is off the screen");
+
+    WindowDc screen(nullptr);
+    MemoryDc memory(screen.dc);
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = picture.width;
+    format.bmiHeader.biHeight = -picture.height; // rows top to bottom
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    GdiObject bitmap(CreateDIBSection(screen.dc, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!screen.dc || !memory.dc || !bitmap.object || !bits)
+        return fail("no device context or bitmap for the screenshot");
+    {
+        Selection selected(memory.dc, bitmap.object);
+        if (!BitBlt(memory.dc, 0, 0, picture.width, picture.height, screen.dc, picture.left,
+                    picture.top, SRCCOPY | CAPTUREBLT))
+            return fail("BitBlt from the screen failed");
+        GdiFlush();
+    }
+    const size_t pixelCount =
+        static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height);
+    picture.rgb.resize(pixelCount * 3);
+    const auto* pixels = static_cast<const std::uint8_t*>(bits); // blue, green, red, unused
+    for (size_t i = 0; i < pixelCount; ++i) {
+        picture.rgb[i * 3] = pixels[i * 4 + 2];
+        picture.rgb[i * 3 + 1] = pixels[i * 4 + 1];
+        picture.rgb[i * 3 + 2] = pixels[i * 4];
+    }
+    return picture;
+}
+
+bool saveScreenshot(HWND window, const std::string& pngPath, std::string* error) {
+    std::optional<Picture> picture = captureWindow(window, error);
+    if (!picture)
+        return false;
+    std::string png = encodePng(*picture);
+    if (png.empty() || !writeFile(pngPath, png)) {
+        if (error)
+            *error = "cannot write " + pngPath;
+        return false;
+    }
+    return true;
+}
+
+} // namespace e2e
