@@ -1,0 +1,79 @@
+// Which entry names may be unpacked: only relative paths that stay inside the folder and name
+// ordinary files on Windows.
+#include "payload/EntryName.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(EntryName, UnsafeNamesAreRefusedWithAReason) {
+    struct Case {
+        const char* name;
+        const char* reason;
+    };
+    for (Case c : {
+             Case{"", "empty"},
+             Case{"/etc/passwd", "absolute"},
+             Case{"\\Windows\\evil.dll", "absolute"},
+             Case{"\\\\server\\share\\evil.exe", "UNC"},
+             Case{"//server/share/evil.exe", "UNC"},
+             Case{"\\\\.\\PhysicalDrive0", "device"},
+             Case{"\\\\?\\C:\\evil.exe", "device"},
+             Case{"C:\\evil.exe", "drive letter"},
+             Case{"C:evil.exe", "drive letter"},
+             Case{"readme.txt:hidden", "stream"},
+             Case{"docs/readme.txt::$DATA", "stream"},
+             Case{"../evil.exe", "'..'"},
+             Case{"..\\evil.exe", "'..'"},
+             Case{"docs/../../evil.exe", "'..'"},
+             Case{"docs/..", "'..'"},
+             Case{"./evil.exe", "'.'"},
+             Case{"docs//evil.exe", "empty path segment"},
+             Case{".../evil.exe", "dot or blank"},
+             Case{".. /evil.exe", "dot or blank"},
+             Case{"docs/readme.txt.", "dot or blank"},
+             Case{"docs/readme.txt ", "dot or blank"},
+             Case{"CON", "device name"},
+             Case{"nul", "device name"},
+             Case{"NUL.txt", "device name"},
+             Case{"docs/aux.inf", "device name"},
+             Case{"Drivers/COM1/a.sys", "device name"},
+             Case{"lpt9.log", "device name"},
+             Case{"com\xB9.txt", "device name"},
+             Case{"CONIN$", "device name"},
+             Case{"con .txt", "device name"},
+             Case{"a\tb.txt", "character"},
+             Case{"what?.txt", "character"},
+             Case{"a*b", "character"},
+             Case{"a|b", "character"},
+             Case{"\"quoted\"", "character"},
+             Case{"<tag>", "character"},
+         }) {
+        SCOPED_TRACE(c.name);
+        const std::string reason = zip::UnsafeNameReason(c.name);
+        EXPECT_FALSE(zip::IsSafeEntryName(c.name));
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    }
+    EXPECT_FALSE(zip::IsSafeEntryName(std::string("a\0b", 3)));
+}
+
+TEST(EntryName, OrdinaryNamesAreSafe) {
+    for (const char* name :
+         {"Torvane.exe", "ZZZ/comp.flg", "Drivers/net/torvnet.inf", "Drivers/",
+          "Drivers\\usb\\x.sys", "docs/", ".hidden", "a..b.txt", "..notes", "CONSOLE.txt",
+          "COM10.txt", "NULL", "auxiliary/x", "lpt.txt", "com1x.txt", "My Documents/read me.txt",
+          "caf\xE9.txt", " leading blank.txt"}) {
+        EXPECT_TRUE(zip::IsSafeEntryName(name)) << name << ": " << zip::UnsafeNameReason(name);
+    }
+}
+
+TEST(EntryName, FolderEntriesAndWindowsPaths) {
+    EXPECT_TRUE(zip::IsFolderName("Drivers/"));
+    EXPECT_TRUE(zip::IsFolderName("Drivers\\"));
+    EXPECT_FALSE(zip::IsFolderName("Drivers/a.inf"));
+    EXPECT_FALSE(zip::IsFolderName(""));
+    EXPECT_EQ(zip::WindowsRelativePath("Drivers/net/a.inf"), "Drivers\\net\\a.inf");
+    EXPECT_EQ(zip::WindowsRelativePath("ZZZ/"), "ZZZ\\");
+}
+
+} // namespace

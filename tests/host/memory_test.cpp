@@ -1,0 +1,91 @@
+// Packing and unpacking stream through fixed buffers: memory does not grow with entry size.
+// Counts the bytes held through operator new while a large entry is written and read back.
+#include "payload/ZipReader.h"
+#include "payload/ZipWriter.h"
+
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<long long> liveBytes{0};
+std::atomic<long long> peakBytes{0};
+constexpr std::size_t kHeader = alignof(std::max_align_t);
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
+    if (!block)
+        throw std::bad_alloc();
+    *reinterpret_cast<std::size_t*>(block) = size;
+    const long long live = liveBytes += static_cast<long long>(size);
+    long long peak = peakBytes;
+    while (live > peak && !peakBytes.compare_exchange_weak(peak, live)) {
+    }
+    return block + kHeader;
+}
+
+void operator delete(void* pointer) noexcept {
+    if (!pointer)
+        return;
+    auto* block = static_cast<unsigned char*>(pointer) - kHeader;
+    liveBytes -= static_cast<long long>(*reinterpret_cast<std::size_t*>(block));
+    std::free(block);
+}
+
+void operator delete(void* pointer, std::size_t) noexcept {
+    operator delete(pointer);
+}
+
+namespace {
+
+using namespace testfiles;
+
+// Peak bytes held beyond those held when the call started.
+template <typename Work> long long PeakGrowth(Work work) {
+    const long long before = liveBytes;
+    peakBytes = before;
+    work();
+    return peakBytes - before;
+}
+
+TEST(Streaming, MemoryDoesNotGrowWithEntrySize) {
+    TempFolder temp;
+    constexpr std::size_t kEntrySize = 48u << 20;
+    {
+        std::ofstream out(temp / "big.bin", std::ios::binary);
+        const std::string block = TextBytes(1 << 20);
+        for (std::size_t written = 0; written < kEntrySize; written += block.size())
+            out << block;
+    }
+    constexpr long long kLimit = 1 << 20;
+    zip::Writer writer;
+    const long long writing = PeakGrowth([&] {
+        ASSERT_TRUE(writer.Create(temp / "a.zip"));
+        ASSERT_TRUE(writer.AddFile("deflated.bin", temp / "big.bin"));
+        ASSERT_TRUE(writer.AddFile("stored.bin", temp / "big.bin", zip::Compression::Store));
+        ASSERT_TRUE(writer.Finish()) << writer.Error();
+    });
+    EXPECT_LT(writing, kLimit);
+
+    zip::Reader reader;
+    std::size_t total = 0;
+    const long long reading = PeakGrowth([&] {
+        ASSERT_TRUE(reader.Open(temp / "a.zip")) << reader.Error();
+        for (const zip::Entry& entry : reader.Entries())
+            ASSERT_TRUE(reader.Extract(entry, [&total](const unsigned char*, std::size_t size) {
+                total += size;
+                return true;
+            })) << reader.Error();
+    });
+    EXPECT_EQ(total, 2 * kEntrySize);
+    EXPECT_LT(reading, kLimit);
+}
+
+} // namespace

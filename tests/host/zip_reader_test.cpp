@@ -1,0 +1,348 @@
+// The ZIP reader against archives of our own writer, of Info-ZIP zip and of 7-Zip, embedded
+// behind stubs and before trailers, and against damaged ones; the writer's determinism.
+#include "payload/ZipFormat.h"
+#include "payload/ZipReader.h"
+#include "payload/ZipWriter.h"
+
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+namespace {
+
+using namespace testfiles;
+namespace format = zip::format;
+
+struct Item {
+    std::string name;
+    std::string data;
+    zip::Compression compression = zip::Compression::Deflate;
+};
+
+void WriteZip(const std::string& path, const std::vector<Item>& items,
+              const std::string& stubPath = "") {
+    zip::Writer writer;
+    ASSERT_TRUE(writer.Create(path)) << writer.Error();
+    if (!stubPath.empty()) {
+        ASSERT_TRUE(writer.AppendStub(stubPath)) << writer.Error();
+    }
+    for (const Item& item : items)
+        ASSERT_TRUE(writer.AddBytes(item.name, item.data, item.compression)) << writer.Error();
+    ASSERT_TRUE(writer.Finish()) << writer.Error();
+}
+
+std::string Extracted(zip::Reader& reader, const zip::Entry& entry) {
+    std::string data;
+    EXPECT_TRUE(reader.Extract(entry, [&data](const unsigned char* block, std::size_t size) {
+        data.append(reinterpret_cast<const char*>(block), size);
+        return true;
+    })) << reader.Error();
+    return data;
+}
+
+// Every file entry's content, by name; folder entries are left out.
+std::map<std::string, std::string> ReadAll(const std::string& path, std::int64_t start = 0,
+                                           std::int64_t end = -1) {
+    zip::Reader reader;
+    std::map<std::string, std::string> files;
+    EXPECT_TRUE(reader.Open(path, start, end)) << reader.Error();
+    for (const zip::Entry& entry : reader.Entries())
+        if (!entry.IsFolder())
+            files[entry.name] = Extracted(reader, entry);
+    return files;
+}
+
+// The error of the first entry that fails, or "" when all extract.
+std::string FirstFailure(const std::string& path) {
+    zip::Reader reader;
+    if (!reader.Open(path))
+        return reader.Error();
+    for (const zip::Entry& entry : reader.Entries())
+        if (!reader.Extract(entry, [](const unsigned char*, std::size_t) { return true; }))
+            return reader.Error();
+    return "";
+}
+
+void Patch(const std::string& path, std::size_t offset, const std::string& bytes) {
+    std::string content = ReadFile(path);
+    ASSERT_LE(offset + bytes.size(), content.size());
+    content.replace(offset, bytes.size(), bytes);
+    WriteFile(path, content);
+}
+
+std::string Byte(char value) {
+    return std::string(1, value);
+}
+
+const std::vector<Item>& SampleItems() {
+    static const std::vector<Item> items = {
+        {"Torvane.exe", RandomBytes(70000, 3)},
+        {"Drivers/net/torvnet.inf", TextBytes(5000)},
+        {"Drivers/net/torvnet.sys", RandomBytes(3000, 4), zip::Compression::Store},
+        {"docs/readme.txt", TextBytes(300000)},
+        {"empty.txt", ""},
+        {"torvane.flg", "flag"},
+        {"ZZZ/comp.flg", "done"},
+    };
+    return items;
+}
+
+std::map<std::string, std::string> AsMap(const std::vector<Item>& items) {
+    std::map<std::string, std::string> files;
+    for (const Item& item : items)
+        files[item.name] = item.data;
+    return files;
+}
+
+TEST(ZipWriterAndReader, RoundTripKeepsOrderMethodsAndContent) {
+    TempFolder temp;
+    WriteZip(temp / "a.zip", SampleItems());
+    zip::Reader reader;
+    ASSERT_TRUE(reader.Open(temp / "a.zip")) << reader.Error();
+    ASSERT_EQ(reader.Entries().size(), SampleItems().size());
+    for (std::size_t i = 0; i < SampleItems().size(); ++i) {
+        const zip::Entry& entry = reader.Entries()[i];
+        EXPECT_EQ(entry.name, SampleItems()[i].name);
+        EXPECT_EQ(Extracted(reader, entry), SampleItems()[i].data) << entry.name;
+    }
+    std::map<std::string, std::uint16_t> methods;
+    for (const zip::Entry& entry : reader.Entries())
+        methods[entry.name] = entry.method;
+    EXPECT_EQ(methods["docs/readme.txt"], format::kMethodDeflated);
+    EXPECT_EQ(methods["Drivers/net/torvnet.inf"], format::kMethodDeflated);
+    // Random data does not shrink, an empty file cannot: both are stored.
+    EXPECT_EQ(methods["Torvane.exe"], format::kMethodStored);
+    EXPECT_EQ(methods["empty.txt"], format::kMethodStored);
+    EXPECT_EQ(methods["Drivers/net/torvnet.sys"], format::kMethodStored);
+    EXPECT_EQ(reader.ArchiveOffset(), 0);
+}
+
+TEST(ZipWriter, SameEntriesGiveTheSameBytes) {
+    TempFolder temp;
+    WriteZip(temp / "a.zip", SampleItems());
+    WriteZip(temp / "b.zip", SampleItems());
+    EXPECT_EQ(ReadFile(temp / "a.zip"), ReadFile(temp / "b.zip"));
+}
+
+TEST(ZipWriter, StoredFallbackOfTheLastEntryLeavesNoBytesBehindTheEndRecord) {
+    TempFolder temp;
+    // Deflating random data first writes more than the stored copy that replaces it.
+    const std::vector<Item> items = {{"a.txt", TextBytes(1000)},
+                                     {"noise.bin", RandomBytes(200000)}};
+    WriteZip(temp / "a.zip", items);
+    const std::string bytes = ReadFile(temp / "a.zip");
+    ASSERT_GE(bytes.size(), format::kEndRecordSize);
+    EXPECT_EQ(format::Get32(reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size() -
+                            format::kEndRecordSize),
+              format::kEndRecordSignature);
+    EXPECT_EQ(ReadAll(temp / "a.zip"), AsMap(items));
+}
+
+TEST(ZipReader, FindsTheArchiveBehindAStubAndBeforeATrailer) {
+    TempFolder temp;
+    const std::string stub = "MZ" + RandomBytes(40000, 9);
+    WriteFile(temp / "stub.exe", stub);
+    // Offsets counted from the start of the file, as pack writes them.
+    WriteZip(temp / "payload.exe", SampleItems(), temp / "stub.exe");
+    const std::string trailer = "v1.0.0" + std::string(10, '\0') + "\x12\x34\x00\x00";
+    WriteFile(temp / "FARROWPK.EXE", ReadFile(temp / "payload.exe") + trailer);
+    EXPECT_EQ(ReadAll(temp / "FARROWPK.EXE"), AsMap(SampleItems()));
+    zip::Reader reader;
+    ASSERT_TRUE(reader.Open(temp / "FARROWPK.EXE"));
+    EXPECT_EQ(reader.ArchiveOffset(), static_cast<std::int64_t>(stub.size()));
+
+    // Offsets counted from the start of the archive: a plain archive appended to a stub.
+    WriteZip(temp / "plain.zip", SampleItems());
+    WriteFile(temp / "appended.exe", stub + ReadFile(temp / "plain.zip") + trailer);
+    EXPECT_EQ(ReadAll(temp / "appended.exe"), AsMap(SampleItems()));
+    ASSERT_TRUE(reader.Open(temp / "appended.exe"));
+    EXPECT_EQ(reader.ArchiveOffset(), static_cast<std::int64_t>(stub.size()));
+
+    // Trailing bytes that look like an end record do not fool it.
+    std::string fake(22, '\0');
+    fake.replace(0, 4, "PK\x05\x06");
+    fake[10] = 3;
+    WriteFile(temp / "fake.exe", ReadFile(temp / "appended.exe") + fake + "tail");
+    EXPECT_EQ(ReadAll(temp / "fake.exe"), AsMap(SampleItems()));
+}
+
+TEST(ZipReader, LooksOnlyInsideTheGivenByteRange) {
+    TempFolder temp;
+    WriteZip(temp / "a.zip", {{"inner.txt", "inner"}});
+    WriteZip(temp / "b.zip", {{"outer.txt", "outer"}});
+    const std::string inner = ReadFile(temp / "a.zip");
+    const std::string head = RandomBytes(1000, 5);
+    WriteFile(temp / "image.exe", head + inner + ReadFile(temp / "b.zip"));
+    const auto start = static_cast<std::int64_t>(head.size());
+    const auto end = start + static_cast<std::int64_t>(inner.size());
+    EXPECT_EQ(ReadAll(temp / "image.exe"),
+              (std::map<std::string, std::string>{{"outer.txt", "outer"}}));
+    EXPECT_EQ(ReadAll(temp / "image.exe", start, end),
+              (std::map<std::string, std::string>{{"inner.txt", "inner"}}));
+    zip::Reader reader;
+    EXPECT_FALSE(reader.Open(temp / "image.exe", start, end - 1)); // end record cut off
+}
+
+class ExternalTools : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFile(temp_ / "src/Torvane.exe", RandomBytes(20000, 11));
+        WriteFile(temp_ / "src/docs/notes.txt", TextBytes(80000));
+        WriteFile(temp_ / "src/Drivers/usb/torvusb.inf", TextBytes(700));
+        WriteFile(temp_ / "src/Drivers/usb/empty.cat", "");
+        WriteFile(temp_ / "src/torvane.flg", "flag");
+        for (const auto& item : fs::recursive_directory_iterator(temp_.path() / "src"))
+            if (item.is_regular_file())
+                expected_[item.path().lexically_relative(temp_.path() / "src").generic_string()] =
+                    ReadFile(item.path());
+    }
+    // Runs `command` inside the source folder.
+    void InSource(const std::string& command) {
+        ASSERT_EQ(Shell("cd " + ShellQuoted(temp_ / "src") + " && " + command + " >/dev/null"), 0)
+            << command;
+    }
+    TempFolder temp_;
+    std::map<std::string, std::string> expected_;
+};
+
+TEST_F(ExternalTools, InfoZipArchivesStoredDeflatedWithCommentAndAsSelfExtractor) {
+    const std::string zip = ZIP_EXE;
+    ASSERT_FALSE(zip.empty()) << "Info-ZIP zip was not found when the tests were configured";
+    InSource(zip + " -q -r ../deflated.zip .");
+    InSource(zip + " -q -r -0 ../stored.zip .");
+    EXPECT_EQ(ReadAll(temp_ / "deflated.zip"), expected_);
+    EXPECT_EQ(ReadAll(temp_ / "stored.zip"), expected_);
+
+    InSource("echo 'Torvane suite' | " + zip + " -q -z ../deflated.zip");
+    zip::Reader reader;
+    ASSERT_TRUE(reader.Open(temp_ / "deflated.zip")) << reader.Error();
+    EXPECT_EQ(reader.Comment(), "Torvane suite");
+    EXPECT_EQ(ReadAll(temp_ / "deflated.zip"), expected_);
+
+    // A stub in front, offsets first as they were and then adjusted by zip -A.
+    const std::string stub = "MZ" + RandomBytes(5000, 12);
+    WriteFile(temp_ / "sfx.exe", stub + ReadFile(temp_ / "deflated.zip") + std::string(20, 'T'));
+    EXPECT_EQ(ReadAll(temp_ / "sfx.exe"), expected_);
+    WriteFile(temp_ / "sfx.exe", stub + ReadFile(temp_ / "deflated.zip"));
+    InSource(zip + " -q -A ../sfx.exe");
+    WriteFile(temp_ / "sfx.exe", ReadFile(temp_ / "sfx.exe") + std::string(20, 'T'));
+    EXPECT_EQ(ReadAll(temp_ / "sfx.exe"), expected_);
+}
+
+TEST_F(ExternalTools, SevenZipArchivesStoredAndDeflated) {
+    const std::string sevenZip = SEVENZIP_EXE;
+    ASSERT_FALSE(sevenZip.empty()) << "7-Zip was not found when the tests were configured";
+    InSource(sevenZip + " a -tzip -mx0 ../stored.zip .");
+    InSource(sevenZip + " a -tzip -mx9 ../deflated.zip .");
+    EXPECT_EQ(ReadAll(temp_ / "stored.zip"), expected_);
+    EXPECT_EQ(ReadAll(temp_ / "deflated.zip"), expected_);
+    const std::string stub = "MZ" + RandomBytes(3000, 13);
+    WriteFile(temp_ / "sfx.exe", stub + ReadFile(temp_ / "deflated.zip") + std::string(20, '\0'));
+    EXPECT_EQ(ReadAll(temp_ / "sfx.exe"), expected_);
+}
+
+TEST_F(ExternalTools, EncryptedEntriesAreRefused) {
+    const std::string zip = ZIP_EXE;
+    InSource(zip + " -q -r -P secret ../locked.zip .");
+    EXPECT_NE(FirstFailure(temp_ / "locked.zip").find("encrypted"), std::string::npos);
+}
+
+// Offsets inside an archive of our writer, which puts no extra fields anywhere.
+struct Layout {
+    std::size_t dataStart;   // first entry's data
+    std::size_t centralCrc;  // first entry's CRC-32 in the central directory
+    std::size_t centralSize; // first entry's uncompressed size in the central directory
+};
+
+Layout LayoutOf(const std::string& path, const std::string& firstName) {
+    const std::string bytes = ReadFile(path);
+    const auto* end = reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size() -
+                      format::kEndRecordSize;
+    const std::size_t cdStart = format::Get32(end + 16);
+    return {format::kLocalHeaderSize + firstName.size(), cdStart + 16, cdStart + 24};
+}
+
+TEST(ZipReader, DamagedEntriesFailWithAReason) {
+    TempFolder temp;
+    const std::string text = TextBytes(50000);
+    struct Case {
+        const char* what;
+        zip::Compression compression;
+        std::function<void(const std::string& path, const Layout& at)> damage;
+        const char* expected;
+    };
+    const std::vector<Case> cases = {
+        {"stored byte flipped", zip::Compression::Store,
+         [](auto& path, auto& at) { Patch(path, at.dataStart + 100, "#"); }, "CRC-32"},
+        {"deflated byte flipped", zip::Compression::Deflate,
+         [](auto& path, auto& at) { Patch(path, at.dataStart + 200, Byte('\x5A')); }, "damaged"},
+        {"recorded CRC wrong", zip::Compression::Deflate,
+         [](auto& path, auto& at) { Patch(path, at.centralCrc, Byte('\x00') + "\x01"); }, "CRC-32"},
+        {"recorded size too small", zip::Compression::Deflate,
+         [](auto& path, auto& at) { Patch(path, at.centralSize + 1, Byte('\x00')); },
+         "recorded size"},
+        {"recorded size too large", zip::Compression::Deflate,
+         [](auto& path, auto& at) { Patch(path, at.centralSize + 2, Byte('\x07')); },
+         "recorded size"},
+        {"local name differs", zip::Compression::Deflate,
+         [](auto& path, auto&) { Patch(path, format::kLocalHeaderSize, "X"); }, "local header"},
+        {"local header gone", zip::Compression::Deflate,
+         [](auto& path, auto&) { Patch(path, 0, "JUNK"); }, "local header"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteZip(temp / "a.zip", {{"notes.txt", text, c.compression}, {"after.txt", "after"}});
+        c.damage(temp / "a.zip", LayoutOf(temp / "a.zip", "notes.txt"));
+        const std::string failure = FirstFailure(temp / "a.zip");
+        EXPECT_NE(failure.find(c.expected), std::string::npos) << failure;
+        EXPECT_NE(failure.find("notes.txt"), std::string::npos) << failure;
+    }
+}
+
+TEST(ZipReader, TruncatedOrCutArchivesNeverOpen) {
+    TempFolder temp;
+    WriteZip(temp / "a.zip", {{"a.txt", TextBytes(3000)}, {"b/c.bin", RandomBytes(500)}});
+    const std::string bytes = ReadFile(temp / "a.zip");
+    zip::Reader reader;
+    for (std::size_t length = 0; length < bytes.size(); ++length) {
+        WriteFile(temp / "cut.zip", bytes.substr(0, length));
+        EXPECT_FALSE(reader.Open(temp / "cut.zip")) << "opened at length " << length;
+    }
+    // A stretch missing from the middle: the central directory no longer lies where the end
+    // record says, so the archive is not found at all, or its entries fail.
+    WriteFile(temp / "holed.zip", bytes.substr(0, 500) + bytes.substr(900));
+    EXPECT_NE(FirstFailure(temp / "holed.zip"), "");
+}
+
+TEST(ZipReader, NoArchiveAndEmptyArchive) {
+    TempFolder temp;
+    zip::Reader reader;
+    EXPECT_FALSE(reader.Open(temp / "missing.zip"));
+    EXPECT_NE(reader.Error().find("cannot open"), std::string::npos);
+    WriteFile(temp / "empty.bin", "");
+    EXPECT_FALSE(reader.Open(temp / "empty.bin"));
+    WriteFile(temp / "noise.bin", RandomBytes(300000, 21));
+    EXPECT_FALSE(reader.Open(temp / "noise.bin"));
+    EXPECT_NE(reader.Error().find("no ZIP archive"), std::string::npos) << reader.Error();
+
+    WriteZip(temp / "none.zip", {});
+    ASSERT_TRUE(reader.Open(temp / "none.zip")) << reader.Error();
+    EXPECT_TRUE(reader.Entries().empty());
+}
+
+TEST(ZipReader, AReceiverThatFailsStopsTheEntry) {
+    TempFolder temp;
+    WriteZip(temp / "a.zip", {{"big.txt", TextBytes(400000)}});
+    zip::Reader reader;
+    ASSERT_TRUE(reader.Open(temp / "a.zip"));
+    int calls = 0;
+    EXPECT_FALSE(reader.Extract(
+        reader.Entries()[0], [&calls](const unsigned char*, std::size_t) { return ++calls < 2; }));
+    EXPECT_EQ(calls, 2);
+    EXPECT_NE(reader.Error().find("write error"), std::string::npos);
+}
+
+} // namespace
