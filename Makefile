@@ -11,7 +11,7 @@ LABEL     := v1.0.0
 JOBS      := $(shell nproc)
 WINE_ROOT := $(ROOT)/build/wine-demo
 
-.PHONY: deps host windows dist demo test test-host test-windows clean
+.PHONY: deps host windows dist demo test test-host test-windows fuzz clean
 
 deps:
 	@tools/install-deps.sh
@@ -47,6 +47,13 @@ test-host: host
 test-windows:
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset windows; rc=$$?; \
 	  WINEPREFIX=$(WIN)/wine/prefix wineserver -k 2>/dev/null; exit $$rc
+
+# libFuzzer targets (clang, ASan, UBSan) for the image trailer reader and the ZIP reader, each run
+# for FUZZ_SECONDS seconds from the seed corpus in tests/fuzz/corpus.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@tools/install-fuzz-deps.sh
+	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run-fuzzers.sh
 
 clean:
 	rm -rf build dist
