@@ -1,0 +1,231 @@
+#include "TestSupport.h"
+
+#include "framework/Handles.h"
+#include "image/ImageTrailer.h"
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <atomic>
+#include <stdexcept>
+
+namespace enginetest {
+
+namespace {
+
+// A directory search, closed when it goes.
+class ScopedFind {
+public:
+    ScopedFind(const std::string& pattern, WIN32_FIND_DATAA& entry)
+        : find_(::FindFirstFileA(pattern.c_str(), &entry)) {}
+    ~ScopedFind() {
+        if (find_ != INVALID_HANDLE_VALUE)
+            ::FindClose(find_);
+    }
+    ScopedFind(const ScopedFind&) = delete;
+    ScopedFind& operator=(const ScopedFind&) = delete;
+    explicit operator bool() const { return find_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return find_; }
+
+private:
+    HANDLE find_;
+};
+
+std::string ShellFolder(int csidl) {
+    char buffer[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+        throw std::runtime_error("no shell folder " + std::to_string(csidl));
+    return buffer;
+}
+
+} // namespace
+
+void PrintTo(const LoggedLine& line, std::ostream* out) {
+    char color[16];
+    std::snprintf(color, sizeof color, "0x%08X", static_cast<unsigned>(line.color));
+    *out << "{\"" << line.text << "\", " << color << "}";
+}
+
+TempFolder::TempFolder() {
+    static std::atomic<int> counter{0};
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, temp);
+    std::string base = temp;
+    if (!base.empty() && base.back() == '\\')
+        base.pop_back();
+    path_ = base + "\\torvane-engine-" + std::to_string(::GetCurrentProcessId()) + "-" +
+            std::to_string(counter++);
+    RemoveTree(path_);
+    if (!::CreateDirectoryA(path_.c_str(), nullptr))
+        throw std::runtime_error("cannot create " + path_);
+}
+
+TempFolder::~TempFolder() {
+    RemoveTree(path_);
+}
+
+void RemoveTree(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAA entry;
+    {
+        ScopedFind find(path + "\\*", entry);
+        if (find) {
+            do {
+                const std::string name = entry.cFileName;
+                if (name != "." && name != "..")
+                    RemoveTree(path + "\\" + name);
+            } while (::FindNextFileA(find.Get(), &entry));
+        }
+    }
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::RemoveDirectoryA(path.c_str());
+}
+
+HeldFile::HeldFile(const std::string& path, DWORD access, DWORD sharing)
+    : handle_(::CreateFileA(path.c_str(), access, sharing, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+
+HeldFile::~HeldFile() {
+    if (handle_ != INVALID_HANDLE_VALUE)
+        ::CloseHandle(handle_);
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    ScopedFile file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        throw std::runtime_error("cannot read " + path);
+    std::string bytes;
+    char buffer[64 * 1024];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.Get())) > 0)
+        bytes.append(buffer, got);
+    return bytes;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    ScopedFile file(std::fopen(path.c_str(), "wb"));
+    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file.Get()) != bytes.size() ||
+        std::fclose(file.Release()) != 0)
+        throw std::runtime_error("cannot write " + path);
+}
+
+void SetReadOnly(const std::string& path) {
+    if (!::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY))
+        throw std::runtime_error("cannot make " + path + " read-only");
+}
+
+std::string PatternBytes(size_t length, std::uint32_t seed) {
+    std::string bytes(length, '\0');
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (char& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+std::string ImageBytes(const std::string& program, const std::string& payload,
+                       const std::string& label) {
+    const image::Trailer trailer =
+        image::MakeTrailer(label, static_cast<std::int32_t>(payload.size()));
+    return program + payload + std::string(trailer.begin(), trailer.end());
+}
+
+std::string ImageBytesWithLength(const std::string& program, const std::string& payload,
+                                 std::uint32_t lengthField) {
+    const image::Trailer trailer =
+        image::MakeTrailer("v0.0.1", static_cast<std::int32_t>(lengthField));
+    return program + payload + std::string(trailer.begin(), trailer.end());
+}
+
+std::string OwnFolder() {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of('\\'));
+}
+
+std::string TestArchivePath() {
+    return OwnFolder() + "\\test_archive.exe";
+}
+
+int TickUntilState(InstallEngine& engine, int state, int maxTicks, DWORD sleepMs) {
+    int ticks = 0;
+    while (engine.InstallState != state && ticks < maxTicks) {
+        if (ticks > 0 && sleepMs > 0)
+            ::Sleep(sleepMs);
+        engine.Tick();
+        ++ticks;
+    }
+    return ticks;
+}
+
+ShortcutContents ReadShortcut(const std::string& linkPath) {
+    ShortcutContents contents;
+    ComPtr<IShellLinkA> link;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                  link.ReceiveVoid())))
+        return contents;
+    ComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())))
+        return contents;
+    wchar_t widePath[MAX_PATH] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH);
+    if (FAILED(file->Load(widePath, STGM_READ)))
+        return contents;
+    contents.loaded = true;
+    char text[MAX_PATH] = {};
+    if (SUCCEEDED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH)))
+        contents.target = text;
+    text[0] = '\0';
+    if (SUCCEEDED(link->GetWorkingDirectory(text, MAX_PATH)))
+        contents.workingDirectory = text;
+    text[0] = '\0';
+    if (SUCCEEDED(link->GetDescription(text, MAX_PATH)))
+        contents.description = text;
+    return contents;
+}
+
+std::string DesktopFolder() {
+    return ShellFolder(CSIDL_DESKTOPDIRECTORY);
+}
+std::string ProgramsFolder() {
+    return ShellFolder(CSIDL_PROGRAMS);
+}
+
+void SuiteShortcutsCleaner::RemoveAll() {
+    for (const char* name : {"Pellisar", "Torvane", "Dromlet"})
+        RemoveTree(DesktopLink(name));
+    RemoveTree(GroupFolder());
+}
+
+std::string SuiteShortcutsCleaner::DesktopLink(const std::string& name) {
+    return DesktopFolder() + "\\" + name + ".lnk";
+}
+
+std::string SuiteShortcutsCleaner::GroupFolder() {
+    return ProgramsFolder() + "\\Torvane Software Suite";
+}
+
+std::string SuiteShortcutsCleaner::GroupLink(const std::string& name) {
+    return GroupFolder() + "\\" + name + ".lnk";
+}
+
+} // namespace enginetest

@@ -1,0 +1,123 @@
+// What the engine tests share: a view that records what a run reports, a temporary folder per
+// test, file helpers, installer images built from parts, and a reader for shortcut files.
+#pragma once
+
+#include "install/InstallEngine.h"
+#include "install/InstallView.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace enginetest {
+
+struct LoggedLine {
+    std::string text;
+    MessageColor color = 0;
+    bool operator==(const LoggedLine&) const = default;
+};
+void PrintTo(const LoggedLine& line, std::ostream* out);
+using Lines = std::vector<LoggedLine>;
+
+// Records every report of a run, in order; no window.
+class RecordingView final : public IInstallView {
+public:
+    void AddMessage(std::string text, MessageColor color) override {
+        lines.push_back({std::move(text), color});
+    }
+    void SetProgressRange(int maximum) override { ranges.push_back(maximum); }
+    void SetProgressPos(int position) override { positions.push_back(position); }
+    void EnableClose() override { ++closeEnabled; }
+
+    std::vector<LoggedLine> lines;
+    std::vector<int> ranges;
+    std::vector<int> positions;
+    int closeEnabled = 0;
+};
+
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+// Removes a file or a folder with everything in it; read-only files too.
+void RemoveTree(const std::string& path);
+
+// A file held open through the platform's own open, with the sharing it is given.
+class HeldFile {
+public:
+    HeldFile(const std::string& path, DWORD access, DWORD sharing);
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+};
+
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+void SetReadOnly(const std::string& path);
+// Bytes that follow no pattern a copy could get right by accident.
+std::string PatternBytes(size_t length, std::uint32_t seed);
+
+// An installer image: program bytes, the payload, a label field and the payload length.
+std::string ImageBytes(const std::string& program, const std::string& payload,
+                       const std::string& label = "v1.4.2");
+// An image whose length field holds `lengthField` whatever the payload is.
+std::string ImageBytesWithLength(const std::string& program, const std::string& payload,
+                                 std::uint32_t lengthField);
+
+// The folder the test program runs from, and the stand-in archive built beside it.
+std::string OwnFolder();
+std::string TestArchivePath();
+
+// Ticks until `InstallState` is `state` or `maxTicks` ticks have run, sleeping `sleepMs`
+// between ticks; returns the number of ticks run.
+int TickUntilState(InstallEngine& engine, int state, int maxTicks, DWORD sleepMs = 0);
+
+// What a shortcut file holds, read back through the shell's link object.
+struct ShortcutContents {
+    bool loaded = false;
+    std::string target;
+    std::string workingDirectory;
+    std::string description;
+};
+ShortcutContents ReadShortcut(const std::string& linkPath);
+
+// The shell folders that the shortcut states write into.
+std::string DesktopFolder();
+std::string ProgramsFolder();
+
+// The suite's shortcuts on the desktop and its group folder in the Programs folder: removed when
+// a test starts and again when it ends, so that every test sees only what it wrote itself.
+class SuiteShortcutsCleaner {
+public:
+    SuiteShortcutsCleaner() { RemoveAll(); }
+    ~SuiteShortcutsCleaner() { RemoveAll(); }
+    SuiteShortcutsCleaner(const SuiteShortcutsCleaner&) = delete;
+    SuiteShortcutsCleaner& operator=(const SuiteShortcutsCleaner&) = delete;
+
+    static void RemoveAll();
+    static std::string DesktopLink(const std::string& name);
+    static std::string GroupFolder();
+    static std::string GroupLink(const std::string& name);
+};
+
+} // namespace enginetest

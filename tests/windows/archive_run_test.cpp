@@ -1,0 +1,306 @@
+// States 30 and 40 with real child processes: the stand-in archive is carried in a real
+// installer image, copied out by state 20, started hidden in the install folder and awaited
+// through its completion flag, one look per tick.
+#include "TestSupport.h"
+
+#include "install/InstallTexts.h"
+
+#include <sstream>
+
+using namespace enginetest;
+
+namespace {
+
+const LoggedLine kCopyingLine{"Copying necessary files ...", kColorProgress};
+const LoggedLine kDecompressingLine{"Decompressing archive ...", kColorProgress};
+const LoggedLine kCompletedLine{"Decompression completed.", kColorProgress};
+const LoggedLine kTimeOutLine{"Decompression process time out!", kColorProgress};
+const LoggedLine kFailedLine{"Installation failed!", 0x800000C0u};
+
+// The tick period of the setup dialog: the archive gets the time it has in a real run.
+constexpr DWORD kTickMilliseconds = 100;
+
+class ArchiveRunTest : public testing::Test {
+protected:
+    ArchiveRunTest() {
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+        WriteFileBytes(imagePath,
+                       ImageBytes(PatternBytes(8192, 21), ReadFileBytes(TestArchivePath())));
+        engine.installFolder = folder;
+        engine.archiveBaseName = "FARROWPK";
+        engine.modulePath = imagePath;
+        engine.InstallState = STATE_COPY_PAYLOAD;
+    }
+
+    ~ArchiveRunTest() override {
+        // No archive may outlive its test: Wine keeps the test runner's output open for it.
+        if (engine.processInfo.process &&
+            ::WaitForSingleObject(engine.processInfo.process.Get(), 0) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the archive process was still running at the end of the test";
+            ::TerminateProcess(engine.processInfo.process.Get(), 1);
+            ::WaitForSingleObject(engine.processInfo.process.Get(), 5000);
+        }
+    }
+
+    void SetMode(const std::string& mode) { WriteFileBytes(folder + "\\archive-mode.txt", mode); }
+
+    // Copies and starts the archive: two ticks, then the state is STATE_WAIT_EXPAND.
+    void StartArchive() {
+        engine.Tick();
+        ASSERT_EQ(engine.InstallState, STATE_EXPAND);
+        engine.Tick();
+        ASSERT_EQ(engine.InstallState, STATE_WAIT_EXPAND) << ::testing::PrintToString(view.lines);
+        ASSERT_EQ(engine.waitTicks, 0);
+        ASSERT_TRUE(engine.processInfo.process);
+    }
+
+    // Looks once per tick period until the wait is over.
+    void WaitLikeTheDialog() {
+        while (engine.InstallState == STATE_WAIT_EXPAND) {
+            ::Sleep(kTickMilliseconds);
+            engine.Tick();
+        }
+    }
+
+    // Waits for the archive to end by itself or through the engine; its exit code.
+    DWORD ArchiveExitCode(DWORD timeoutMs = 10000) {
+        const HANDLE process = engine.processInfo.process.Get();
+        if (::WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
+            return STILL_ACTIVE;
+        DWORD code = STILL_ACTIVE;
+        ::GetExitCodeProcess(process, &code);
+        return code;
+    }
+
+    // The archive's own record of its command line and working directory.
+    std::vector<std::string> ArchiveRecord() const {
+        std::istringstream record(ReadFileBytes(folder + "\\archive-run.txt"));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(record, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    TempFolder temp;
+    std::string folder = temp / "Torvane";
+    const std::string imagePath = temp / "setup.exe";
+    RecordingView view;
+    InstallEngine engine{view};
+};
+
+TEST_F(ArchiveRunTest, TheCompletedArchiveLeavesItsFilesAndTheRunEndsInSuccess) {
+    SuiteShortcutsCleaner shortcuts;
+    SetMode("complete torvane.flg dromlet.flg pellisar.flg Torvane.exe Docs\\notes.txt");
+    StartArchive();
+    WaitLikeTheDialog();
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kCompletedLine}));
+    EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    EXPECT_GE(engine.waitTicks, 1);
+    EXPECT_LT(engine.waitTicks, InstallEngine::kLookLimit);
+    EXPECT_FALSE(FileExists(folder + "\\ZZZ\\COMP.FLG"));
+    EXPECT_FALSE(FolderExists(folder + "\\ZZZ"));
+    EXPECT_TRUE(FileExists(folder + "\\Docs\\notes.txt"));
+    EXPECT_EQ(ArchiveExitCode(), 0u);
+    // Started as "<folder>\FARROWPK.EXE" -Y in the install folder.
+    EXPECT_EQ(ArchiveRecord(),
+              (std::vector<std::string>{"\"" + folder + "\\FARROWPK.EXE\" -Y", folder}));
+
+    TickUntilState(engine, STATE_DONE, 10);
+
+    EXPECT_EQ(view.lines,
+              (Lines{kCopyingLine,
+                     kDecompressingLine,
+                     kCompletedLine,
+                     {"Installed components:  Pellisar,  Torvane,  Dromlet", 0x00800000u},
+                     {"Creating desktop shortcuts ...", kColorProgress},
+                     {"Creating start menu shortcuts ...", kColorProgress},
+                     {"Cleaning up ...", kColorProgress},
+                     {"Installation completed successfully!", 0x80008000u}}));
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+    EXPECT_EQ(view.closeEnabled, 1);
+    EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
+    for (const char* flag : {"pellisar.flg", "torvane.flg", "dromlet.flg"})
+        EXPECT_FALSE(FileExists(folder + "\\" + flag)) << flag;
+    EXPECT_TRUE(FileExists(folder + "\\Torvane.exe"));
+    EXPECT_TRUE(FileExists(SuiteShortcutsCleaner::DesktopLink("Torvane")));
+    EXPECT_TRUE(FileExists(SuiteShortcutsCleaner::GroupLink("Dromlet")));
+}
+
+TEST_F(ArchiveRunTest, AFlagFolderHoldingMoreThanTheFlagStays) {
+    SetMode("complete ZZZ\\readme.txt");
+    StartArchive();
+    WaitLikeTheDialog();
+
+    EXPECT_EQ(view.lines.back(), kCompletedLine);
+    EXPECT_FALSE(FileExists(folder + "\\ZZZ\\COMP.FLG"));
+    EXPECT_TRUE(FileExists(folder + "\\ZZZ\\readme.txt"));
+    EXPECT_EQ(ArchiveExitCode(), 0u);
+}
+
+TEST_F(ArchiveRunTest, AnArchiveStillRunningAfterItsFlagIsTerminated) {
+    SetMode("linger torvane.flg");
+    StartArchive();
+    WaitLikeTheDialog();
+
+    EXPECT_EQ(view.lines.back(), kCompletedLine);
+    EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    // It would sleep for 30 s; terminated, it ends at once with exit code 0.
+    EXPECT_EQ(ArchiveExitCode(3000), 0u);
+    EXPECT_TRUE(FileExists(folder + "\\torvane.flg"));
+}
+
+TEST_F(ArchiveRunTest, AnArchiveThatEndsInAnErrorFailsTheRunEarly) {
+    SetMode("fail");
+    StartArchive();
+    WaitLikeTheDialog();
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine,
+                                 kDecompressingLine,
+                                 {"Decompression process failure!", kColorProgress}}));
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    EXPECT_LT(engine.waitTicks, 100);
+    EXPECT_EQ(ArchiveExitCode(), 3u);
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines.back(), kFailedLine);
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+    EXPECT_EQ(view.closeEnabled, 1);
+    EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
+}
+
+TEST_F(ArchiveRunTest, APayloadThatIsNoProgramIsReportedWithTheSystemsText) {
+    std::string text;
+    while (text.size() < 5000)
+        text += "This is a text file, not a program.\r\n";
+    WriteFileBytes(imagePath, ImageBytes(PatternBytes(8192, 22), text));
+
+    engine.Tick();
+    engine.Tick();
+
+    ASSERT_EQ(view.lines.size(), 4u) << ::testing::PrintToString(view.lines);
+    EXPECT_EQ(view.lines[0], kCopyingLine);
+    EXPECT_EQ(view.lines[1], kDecompressingLine);
+    EXPECT_EQ(view.lines[2], (LoggedLine{"Unable to decompress archive.", 0x000000C0u}));
+    const LoggedLine& reason = view.lines[3];
+    EXPECT_EQ(reason.color, 0x000000C0u);
+    EXPECT_FALSE(reason.text.empty());
+    for (char c : reason.text)
+        EXPECT_GE(static_cast<unsigned char>(c), 0x20) << "a control character in the line";
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    EXPECT_FALSE(engine.processInfo.process);
+
+    // The same start refused for the test: the line is the system's own text for its code.
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    std::string command = "\"" + folder + "\\FARROWPK.EXE\" -Y";
+    const BOOL ran = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      folder.c_str(), &startup, &started);
+    const DWORD error = ::GetLastError();
+    if (ran) {
+        ScopedHandle process(started.hProcess), thread(started.hThread);
+        ::TerminateProcess(process.Get(), 1);
+        FAIL() << "the text file was started as a program";
+    }
+    char* systemText = nullptr;
+    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error,
+                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                     reinterpret_cast<LPSTR>(&systemText), 0, nullptr);
+    ScopedLocalMemory owner(systemText);
+    if (systemText) {
+        const std::string full = systemText;
+        EXPECT_EQ(full.rfind(reason.text, 0), 0u) << full;
+        EXPECT_TRUE(full.size() == reason.text.size() ||
+                    static_cast<unsigned char>(full[reason.text.size()]) < 0x20);
+    } else {
+        EXPECT_EQ(reason.text, "Error: Number " + std::to_string(error));
+    }
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines.back(), kFailedLine);
+    EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+}
+
+TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunGoesOn) {
+    SetMode("silent");
+    StartArchive();
+    // It has ended with exit code 0 without a flag: keep looking.
+    ASSERT_EQ(ArchiveExitCode(), 0u);
+
+    for (int look = 1; look < InstallEngine::kLookLimit; ++look)
+        engine.Tick();
+    EXPECT_EQ(engine.InstallState, STATE_WAIT_EXPAND);
+    EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit - 1);
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine}));
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine}));
+    EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit);
+
+    // A time-out is no failure: detection finds nothing, and the run still succeeds.
+    TickUntilState(engine, STATE_DONE, 10);
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine,
+                                 kDecompressingLine,
+                                 kTimeOutLine,
+                                 {"Installed components:  No components installed!", 0x00800000u},
+                                 {"Cleaning up ...", kColorProgress},
+                                 {"Installation completed successfully!", 0x80008000u}}));
+    EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
+}
+
+TEST_F(ArchiveRunTest, AFlagFirstSeenOnTheLastLookIsACompletion) {
+    SetMode("silent");
+    StartArchive();
+    ASSERT_EQ(ArchiveExitCode(), 0u);
+    for (int look = 1; look < InstallEngine::kLookLimit; ++look)
+        engine.Tick();
+    ASSERT_EQ(engine.InstallState, STATE_WAIT_EXPAND);
+
+    ASSERT_TRUE(::CreateDirectoryA((folder + "\\ZZZ").c_str(), nullptr));
+    WriteFileBytes(folder + "\\ZZZ\\comp.flg", "done");
+    engine.Tick();
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kCompletedLine}));
+    EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit);
+    EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    EXPECT_FALSE(FolderExists(folder + "\\ZZZ"));
+}
+
+TEST_F(ArchiveRunTest, AnArchiveThatNeverWritesItsFlagIsTerminatedAtTheTimeOut) {
+    SetMode("hang");
+    StartArchive();
+    for (int look = 0; look < InstallEngine::kLookLimit; ++look)
+        engine.Tick();
+
+    EXPECT_EQ(view.lines.back(), kTimeOutLine);
+    EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    EXPECT_EQ(ArchiveExitCode(3000), 0u);
+}
+
+TEST_F(ArchiveRunTest, AnInstallFolderWithBlanksIsQuotedAndIsTheArchivesFolder) {
+    ASSERT_TRUE(::CreateDirectoryA((temp / "Program Files").c_str(), nullptr));
+    folder = temp / "Program Files\\Torvane Suite";
+    engine.installFolder = folder;
+    engine.InstallState = STATE_CREATE_DIR;
+    engine.Tick();
+    ASSERT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
+    SetMode("complete torvane.flg");
+
+    StartArchive();
+    WaitLikeTheDialog();
+
+    EXPECT_EQ(view.lines.back(), kCompletedLine);
+    EXPECT_EQ(ArchiveRecord(),
+              (std::vector<std::string>{"\"" + folder + "\\FARROWPK.EXE\" -Y", folder}));
+    EXPECT_TRUE(FileExists(folder + "\\torvane.flg"));
+    EXPECT_FALSE(FileExists(temp / "Program Files\\torvane.flg"));
+    EXPECT_EQ(ArchiveExitCode(), 0u);
+}
+
+} // namespace

@@ -1,0 +1,256 @@
+// State 20: the payload is copied out of real installer images into the install folder, with the
+// progress a byte-by-byte copy would show, and every image or folder it cannot use is refused
+// with a red line before anything is lost.
+#include "TestSupport.h"
+
+#include "install/InstallTexts.h"
+
+using namespace enginetest;
+
+namespace {
+
+const LoggedLine kCopyingLine{"Copying necessary files ...", kColorProgress};
+const LoggedLine kCannotCreateLine{"Error: Unable to create new archive for copying.", 0x000000C0u};
+
+// The positions a copy that counts every byte shows: counter / 1024 at each multiple of 10000,
+// then the reset to 0.
+std::vector<int> ByteLoopPositions(std::int64_t copiedBytes, std::int64_t unit = 1024) {
+    std::vector<int> positions;
+    for (std::int64_t counter = 10000; counter <= copiedBytes; counter += 10000)
+        positions.push_back(static_cast<int>(counter / unit));
+    positions.push_back(0);
+    return positions;
+}
+
+class PayloadCopyTest : public testing::Test {
+protected:
+    PayloadCopyTest() {
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+        engine.installFolder = folder;
+        engine.archiveBaseName = "FARROWPK";
+        engine.modulePath = imagePath;
+        engine.InstallState = STATE_COPY_PAYLOAD;
+    }
+
+    // Copies out of an image made of `program` and `payload`; the copy must be the payload and
+    // the image's 20 trailer bytes.
+    void ExpectCopied(const std::string& program, const std::string& payload) {
+        const std::string imageBytes = ImageBytes(program, payload);
+        WriteFileBytes(imagePath, imageBytes);
+
+        engine.Tick();
+
+        EXPECT_EQ(view.lines, (Lines{kCopyingLine}));
+        EXPECT_EQ(engine.InstallState, STATE_EXPAND);
+        EXPECT_EQ(engine.busy, 0);
+        EXPECT_EQ(engine.archivePath, copyPath);
+        EXPECT_EQ(engine.sourcePath, imagePath);
+        EXPECT_EQ(engine.imageLength, static_cast<std::int64_t>(imageBytes.size()));
+        EXPECT_EQ(engine.payloadLength, static_cast<std::int32_t>(payload.size()));
+        const std::string copy = ReadFileBytes(copyPath);
+        ASSERT_EQ(copy.size(), payload.size() + 20);
+        EXPECT_TRUE(copy == payload + imageBytes.substr(imageBytes.size() - 20))
+            << "the copy differs from the payload and trailer";
+        // Both files were closed within the tick.
+        EXPECT_TRUE(::DeleteFileA(imagePath.c_str()));
+        EXPECT_EQ(ReadFileBytes(copyPath), copy);
+    }
+
+    TempFolder temp;
+    const std::string folder = temp / "Torvane";
+    const std::string imagePath = temp / "setup.exe";
+    const std::string copyPath = folder + "\\FARROWPK.EXE";
+    RecordingView view;
+    InstallEngine engine{view};
+};
+
+TEST_F(PayloadCopyTest, TheCopyIsThePayloadFollowedByTheTrailer) {
+    const std::string payload = "MZ" + PatternBytes(150001, 2);
+    ExpectCopied(PatternBytes(70000, 1), payload);
+    EXPECT_EQ(view.ranges, (std::vector<int>{150003 / 1024}));
+    EXPECT_EQ(view.positions, ByteLoopPositions(150003 + 20));
+    EXPECT_EQ(view.closeEnabled, 0);
+}
+
+TEST_F(PayloadCopyTest, TheShippedSizesGiveTheirRangeAndPositions) {
+    // Program image 249,856 bytes, payload 6,474,993: an image of 6,724,869 bytes.
+    ExpectCopied(PatternBytes(249856, 3), PatternBytes(6474993, 4));
+    EXPECT_EQ(engine.imageLength, 6724869);
+    EXPECT_EQ(view.ranges, (std::vector<int>{6323}));
+    ASSERT_EQ(view.positions.size(), 648u);
+    EXPECT_EQ(view.positions[646], 6318);
+    EXPECT_EQ(view.positions.back(), 0);
+    EXPECT_EQ(view.positions, ByteLoopPositions(6475013));
+}
+
+TEST_F(PayloadCopyTest, SmallPayloadsMoveTheBarOnlyOnceTenThousandBytesAreCopied) {
+    // 9979 payload bytes and the trailer stay below 10000: only the reset.
+    ExpectCopied("program", PatternBytes(9979, 5));
+    EXPECT_EQ(view.ranges, (std::vector<int>{9}));
+    EXPECT_EQ(view.positions, (std::vector<int>{0}));
+}
+
+TEST_F(PayloadCopyTest, TheTenThousandthCopiedByteMovesTheBarOnce) {
+    // 9980 payload bytes and the 20 trailer bytes are exactly 10000 copied bytes.
+    ExpectCopied("program", PatternBytes(9980, 6));
+    EXPECT_EQ(view.positions, (std::vector<int>{9, 0}));
+}
+
+TEST_F(PayloadCopyTest, AOneBytePayloadAndAnImageWithoutProgramBytesAreCopied) {
+    ExpectCopied("program", "P");
+    EXPECT_EQ(view.ranges, (std::vector<int>{0}));
+    EXPECT_EQ(view.positions, (std::vector<int>{0}));
+}
+
+TEST_F(PayloadCopyTest, AnImageThatIsAllPayloadIsCopiedWhole) {
+    ExpectCopied("", PatternBytes(4321, 7));
+}
+
+TEST_F(PayloadCopyTest, AnExistingLongerCopyIsOverwrittenWhole) {
+    WriteFileBytes(copyPath, std::string(300000, 'x'));
+    ExpectCopied("program", PatternBytes(5000, 8));
+}
+
+TEST_F(PayloadCopyTest, PayloadsOverSixtyFourMebibytesKeepTheRangeInSixteenBits) {
+    const std::int64_t length = 64 * 1024 * 1024;
+    ExpectCopied("program", PatternBytes(static_cast<size_t>(length), 9));
+    ASSERT_EQ(view.ranges.size(), 1u);
+    const int range = view.ranges[0];
+    EXPECT_LE(range, 0xFFFF);
+    EXPECT_GT(range, 0xFFFF / 2) << "the bar should still use most of its range";
+    // The unit is a whole number of KiB, and range and positions are counted in it.
+    std::int64_t unit = 1024;
+    while (length / unit > range)
+        unit += 1024;
+    EXPECT_EQ(length / unit, range);
+    EXPECT_EQ(view.positions, ByteLoopPositions(length + 20, unit));
+}
+
+TEST_F(PayloadCopyTest, AMissingOwnFileIsNamedAndTheRunFails) {
+    const std::string missing = temp / "Setup Files\\no-setup.exe";
+    engine.modulePath = missing;
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines,
+              (Lines{kCopyingLine,
+                     {"Error: Unable to open file " + missing + " for copying.", 0x000000C0u}}));
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    EXPECT_EQ(engine.archivePath, copyPath);
+    EXPECT_FALSE(FileExists(copyPath));
+    EXPECT_TRUE(view.ranges.empty());
+    EXPECT_TRUE(view.positions.empty());
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation failed!", 0x800000C0u}));
+    EXPECT_EQ(view.lines.size(), 3u);
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+}
+
+TEST_F(PayloadCopyTest, AFolderInTheWayOfTheCopyFailsTheRunAndStays) {
+    WriteFileBytes(imagePath, ImageBytes("program", PatternBytes(3000, 10)));
+    ASSERT_TRUE(::CreateDirectoryA(copyPath.c_str(), nullptr));
+    WriteFileBytes(copyPath + "\\inside.txt", "kept");
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kCannotCreateLine}));
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    EXPECT_EQ(engine.archivePath, copyPath);
+    EXPECT_TRUE(view.ranges.empty());
+    EXPECT_TRUE(view.positions.empty());
+    // The image was closed again.
+    EXPECT_TRUE(::DeleteFileA(imagePath.c_str()));
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines,
+              (Lines{kCopyingLine, kCannotCreateLine, {"Installation failed!", 0x800000C0u}}));
+    EXPECT_EQ(ReadFileBytes(copyPath + "\\inside.txt"), "kept");
+}
+
+TEST_F(PayloadCopyTest, ACopyHeldOpenElsewhereIsNeitherOverwrittenNorDeleted) {
+    WriteFileBytes(imagePath, ImageBytes("program", PatternBytes(3000, 11)));
+    WriteFileBytes(copyPath, "an older copy");
+    // An earlier archive that still runs holds its file like this.
+    HeldFile held(copyPath, GENERIC_READ, 0);
+    ASSERT_TRUE(held.IsOpen());
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kCannotCreateLine}));
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    EXPECT_TRUE(view.ranges.empty());
+    EXPECT_TRUE(view.positions.empty());
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines,
+              (Lines{kCopyingLine, kCannotCreateLine, {"Installation failed!", 0x800000C0u}}));
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+    EXPECT_EQ(engine.busy, 0);
+    EXPECT_TRUE(FileExists(copyPath));
+}
+
+TEST_F(PayloadCopyTest, ACopyThatCannotBeDeletedAfterAFailureIsAWarning) {
+    // The length field does not fit, so the run fails; the copy of an earlier run stays.
+    WriteFileBytes(imagePath, ImageBytesWithLength("program", "payload", 0));
+    WriteFileBytes(copyPath, "an older copy");
+    SetReadOnly(copyPath);
+
+    TickUntilState(engine, STATE_DONE, 2);
+
+    ASSERT_EQ(view.lines.size(), 4u);
+    EXPECT_EQ(view.lines[2], (LoggedLine{"Installation failed!", 0x800000C0u}));
+    EXPECT_EQ(view.lines[3],
+              (LoggedLine{"Warning: Unable to delete " + copyPath + ".", 0x00008080u}));
+    EXPECT_EQ(ReadFileBytes(copyPath), "an older copy");
+    EXPECT_EQ(view.closeEnabled, 1);
+}
+
+TEST_F(PayloadCopyTest, ALengthFieldThatDoesNotFitTheFileIsRefusedBeforeTheCopy) {
+    const std::string program = "program image";
+    const std::string payload = PatternBytes(5000, 12);
+    const std::int64_t imageLength = static_cast<std::int64_t>(program.size() + 5000 + 20);
+    struct Case {
+        const char* what;
+        std::string imageBytes;
+    };
+    const Case cases[] = {
+        {"length 0", ImageBytesWithLength(program, payload, 0)},
+        {"one byte longer than the file allows",
+         ImageBytesWithLength(program, payload, static_cast<std::uint32_t>(imageLength - 19))},
+        {"far larger than the file", ImageBytesWithLength(program, payload, 0x7FFFFFFF)},
+        {"0xFFFFFFFF", ImageBytesWithLength(program, payload, 0xFFFFFFFF)},
+        {"0x80000000", ImageBytesWithLength(program, payload, 0x80000000)},
+        {"a trailer alone", ImageBytesWithLength("", "", 1)},
+        {"a file shorter than the length field", "MZ\x01"},
+        {"an empty file", ""},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        RecordingView caseView;
+        InstallEngine caseEngine{caseView};
+        caseEngine.installFolder = folder;
+        caseEngine.archiveBaseName = "FARROWPK";
+        caseEngine.modulePath = imagePath;
+        caseEngine.InstallState = STATE_COPY_PAYLOAD;
+        WriteFileBytes(imagePath, test.imageBytes);
+
+        caseEngine.Tick();
+
+        EXPECT_EQ(caseView.lines,
+                  (Lines{kCopyingLine,
+                         {"Error: File " + imagePath + " holds no valid payload.", 0x000000C0u}}));
+        EXPECT_EQ(caseEngine.InstallState, STATE_FAILURE);
+        EXPECT_EQ(caseEngine.archivePath, copyPath);
+        EXPECT_FALSE(FileExists(copyPath));
+        EXPECT_TRUE(caseView.ranges.empty());
+        EXPECT_TRUE(caseView.positions.empty());
+        EXPECT_EQ(ReadFileBytes(imagePath), test.imageBytes);
+        EXPECT_TRUE(::DeleteFileA(imagePath.c_str())) << "the image was left open";
+    }
+}
+
+} // namespace

@@ -1,0 +1,222 @@
+// The sequencer: its busy guard and dispatch, folder creation (state 10), clean-up, the two
+// closing states, and DeleteIfExists, against real folders and files.
+#include "TestSupport.h"
+
+#include "install/InstallTexts.h"
+
+using namespace enginetest;
+
+namespace {
+
+const LoggedLine kCreatingLine{texts::kCreatingDirectory, kColorProgress};
+const LoggedLine kFailedLine{texts::kFailure, 0x800000C0u};
+const LoggedLine kSucceededLine{texts::kSuccess, 0x80008000u};
+
+class SequencerTest : public testing::Test {
+protected:
+    SequencerTest() {
+        engine.archiveBaseName = "FARROWPK";
+        // A run before this one found everything: state 10 must forget it.
+        for (ComponentEntry& component : engine.components)
+            component.found = 1;
+    }
+
+    void ExpectNothingFound() const {
+        for (const ComponentEntry& component : engine.components)
+            EXPECT_EQ(component.found, 0);
+    }
+
+    TempFolder temp;
+    RecordingView view;
+    InstallEngine engine{view};
+};
+
+TEST_F(SequencerTest, CreatesTheInstallFolderAndGoesOnToTheCopy) {
+    engine.installFolder = temp / "Torvane";
+    engine.InstallState = STATE_CREATE_DIR;
+
+    engine.Tick();
+
+    EXPECT_TRUE(FolderExists(temp / "Torvane"));
+    EXPECT_EQ(view.lines, (Lines{kCreatingLine}));
+    EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
+    EXPECT_EQ(engine.busy, 0);
+    ExpectNothingFound();
+    EXPECT_TRUE(view.positions.empty());
+    EXPECT_EQ(view.closeEnabled, 0);
+}
+
+TEST_F(SequencerTest, AnExistingFolderIsAWarningAndIsUsedAsItIs) {
+    const std::string folder = temp / "Torvane";
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    WriteFileBytes(folder + "\\readme.txt", "kept");
+    engine.installFolder = folder;
+    engine.InstallState = STATE_CREATE_DIR;
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines, (Lines{kCreatingLine,
+                                 LoggedLine{"Warning: Directory already exists.", 0x00008080u}}));
+    EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
+    EXPECT_EQ(ReadFileBytes(folder + "\\readme.txt"), "kept");
+    ExpectNothingFound();
+}
+
+TEST_F(SequencerTest, AMissingParentFolderFailsWithItsErrorNumberAndTheRunEnds) {
+    engine.installFolder = temp / "Missing\\Torvane";
+    engine.InstallState = STATE_CREATE_DIR;
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines, (Lines{kCreatingLine, LoggedLine{"Error: Number 3", 0x000000C0u}}));
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    EXPECT_EQ(engine.busy, 0);
+    ExpectNothingFound();
+    EXPECT_FALSE(FolderExists(temp / "Missing"));
+    // Nothing is reported as final before the next tick.
+    EXPECT_EQ(view.closeEnabled, 0);
+    EXPECT_TRUE(view.positions.empty());
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines,
+              (Lines{kCreatingLine, LoggedLine{"Error: Number 3", 0x000000C0u}, kFailedLine}));
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+    EXPECT_EQ(view.closeEnabled, 1);
+    EXPECT_EQ(view.positions, (std::vector<int>{0}));
+    // No copy was made, so there is nothing to delete and nothing to warn about.
+    EXPECT_TRUE(engine.archivePath.empty());
+
+    for (int tick = 0; tick < 5; ++tick)
+        engine.Tick();
+    EXPECT_EQ(view.lines.size(), 3u);
+    EXPECT_EQ(view.closeEnabled, 1);
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+}
+
+TEST_F(SequencerTest, AnEmptyFolderTextIsAnErrorNotAnInstallation) {
+    engine.installFolder = "";
+    engine.InstallState = STATE_CREATE_DIR;
+
+    engine.Tick();
+
+    ASSERT_EQ(view.lines.size(), 2u);
+    EXPECT_EQ(view.lines[0], kCreatingLine);
+    EXPECT_EQ(view.lines[1].color, 0x000000C0u);
+    EXPECT_TRUE(view.lines[1].text == texts::kDirectoryInvalid ||
+                view.lines[1].text.rfind("Error: Number ", 0) == 0)
+        << view.lines[1].text;
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    ExpectNothingFound();
+}
+
+TEST_F(SequencerTest, ATickWhileBusyDoesNothingAndLeavesTheFlag) {
+    engine.installFolder = temp / "Torvane";
+    engine.InstallState = STATE_CREATE_DIR;
+    engine.busy = 1;
+
+    engine.Tick();
+
+    EXPECT_EQ(engine.busy, 1);
+    EXPECT_EQ(engine.InstallState, STATE_CREATE_DIR);
+    EXPECT_TRUE(view.lines.empty());
+    EXPECT_FALSE(FolderExists(temp / "Torvane"));
+    EXPECT_EQ(engine.components[0].found, 1);
+
+    // The tick that set the flag clears it; then the state runs.
+    engine.busy = 0;
+    engine.Tick();
+    EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
+    EXPECT_EQ(engine.busy, 0);
+}
+
+TEST_F(SequencerTest, ValuesThatAreNoStateAndIdleStayWhereTheyAre) {
+    engine.installFolder = temp / "Torvane";
+    for (int state : {int{STATE_IDLE}, 11, 15, 41, 999, 1001, int{STATE_DONE}, -10}) {
+        SCOPED_TRACE(state);
+        engine.InstallState = state;
+        for (int tick = 0; tick < 3; ++tick)
+            engine.Tick();
+        EXPECT_EQ(engine.InstallState, state);
+        EXPECT_EQ(engine.busy, 0);
+    }
+    EXPECT_TRUE(view.lines.empty());
+    EXPECT_TRUE(view.positions.empty());
+    EXPECT_EQ(view.closeEnabled, 0);
+    EXPECT_FALSE(FolderExists(temp / "Torvane"));
+}
+
+TEST_F(SequencerTest, CleanUpDeletesTheCopyAndTheRunSucceeds) {
+    engine.installFolder = temp.Path();
+    engine.archivePath = temp / "FARROWPK.EXE";
+    WriteFileBytes(engine.archivePath, "copied payload");
+    WriteFileBytes(temp / "Torvane.exe", "unpacked");
+    engine.InstallState = STATE_CLEANUP;
+
+    engine.Tick();
+
+    EXPECT_EQ(engine.InstallState, STATE_SUCCESS);
+    EXPECT_FALSE(FileExists(engine.archivePath));
+    EXPECT_TRUE(FileExists(temp / "Torvane.exe"));
+    EXPECT_EQ(view.closeEnabled, 0);
+
+    engine.Tick();
+    engine.Tick();
+
+    EXPECT_EQ(view.lines, (Lines{LoggedLine{"Cleaning up ...", kColorProgress}, kSucceededLine}));
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+    EXPECT_EQ(view.closeEnabled, 1);
+    EXPECT_EQ(view.positions, (std::vector<int>{0}));
+}
+
+TEST_F(SequencerTest, FailureDeletesTheCopyButNothingElse) {
+    engine.installFolder = temp.Path();
+    engine.archivePath = temp / "FARROWPK.EXE";
+    WriteFileBytes(engine.archivePath, "copied payload");
+    WriteFileBytes(temp / "Torvane.exe", "unpacked");
+    engine.InstallState = STATE_FAILURE;
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines, (Lines{kFailedLine}));
+    EXPECT_FALSE(FileExists(engine.archivePath));
+    EXPECT_TRUE(FileExists(temp / "Torvane.exe"));
+    EXPECT_TRUE(FolderExists(temp.Path()));
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+    EXPECT_EQ(view.closeEnabled, 1);
+    EXPECT_EQ(view.positions, (std::vector<int>{0}));
+}
+
+TEST_F(SequencerTest, DeleteIfExistsLeavesMissingFilesAndFoldersAloneWithoutAWord) {
+    ASSERT_TRUE(::CreateDirectoryA((temp / "Folder").c_str(), nullptr));
+
+    engine.DeleteIfExists(temp / "missing.flg");
+    engine.DeleteIfExists("");
+    engine.DeleteIfExists(temp / "Folder");
+
+    EXPECT_TRUE(FolderExists(temp / "Folder"));
+    EXPECT_TRUE(view.lines.empty());
+}
+
+TEST_F(SequencerTest, AFileThatCannotBeDeletedIsAWarningAndTheRunGoesOn) {
+    engine.installFolder = temp.Path();
+    engine.archivePath = temp / "FARROWPK.EXE";
+    WriteFileBytes(engine.archivePath, "copied payload");
+    SetReadOnly(engine.archivePath);
+    engine.InstallState = STATE_CLEANUP;
+
+    engine.Tick();
+
+    EXPECT_EQ(view.lines, (Lines{LoggedLine{"Cleaning up ...", kColorProgress},
+                                 LoggedLine{"Warning: Unable to delete " + engine.archivePath + ".",
+                                            0x00008080u}}));
+    EXPECT_EQ(ReadFileBytes(engine.archivePath), "copied payload");
+    EXPECT_EQ(engine.busy, 0);
+    EXPECT_EQ(engine.InstallState, STATE_SUCCESS);
+
+    engine.Tick();
+    EXPECT_EQ(view.lines.back(), kSucceededLine);
+    EXPECT_EQ(engine.InstallState, STATE_DONE);
+}
+
+} // namespace

@@ -1,0 +1,182 @@
+// States 50 and 55 and their helpers against the real shell of the test's prefix: the special
+// folders, shortcut files written through the shell's link object and read back through it.
+#include "TestSupport.h"
+
+using namespace enginetest;
+
+namespace {
+
+constexpr char kDescription[] = "Farrow Desktop Shortcut";
+const LoggedLine kDesktopLine{"Creating desktop shortcuts ...", kColorProgress};
+const LoggedLine kMenuLine{"Creating start menu shortcuts ...", kColorProgress};
+
+class ShortcutsTest : public testing::Test {
+protected:
+    ShortcutsTest() {
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+        engine.installFolder = folder;
+        engine.InstallState = STATE_DETECT;
+    }
+
+    // Detection finds the flags written, then both shortcut states run: three ticks.
+    void DetectAndLink(std::initializer_list<const char*> flags) {
+        for (const char* flag : flags)
+            WriteFileBytes(folder + "\\" + flag, "flag");
+        TickUntilState(engine, STATE_CLEANUP, 3);
+        ASSERT_EQ(engine.InstallState, STATE_CLEANUP);
+    }
+
+    // The shortcut of one component: its program in the install folder, started there.
+    void ExpectComponentShortcut(const std::string& linkPath, const std::string& name) {
+        SCOPED_TRACE(linkPath);
+        const ShortcutContents link = ReadShortcut(linkPath);
+        ASSERT_TRUE(link.loaded);
+        EXPECT_EQ(link.target, folder + "\\" + name + ".exe");
+        EXPECT_EQ(link.workingDirectory, folder + "\\");
+        EXPECT_EQ(link.description, kDescription);
+    }
+
+    SuiteShortcutsCleaner shortcuts;
+    TempFolder temp;
+    const std::string folder = temp / "Torvane";
+    RecordingView view;
+    InstallEngine engine{view};
+};
+
+TEST_F(ShortcutsTest, SpecialFoldersResolveToTheShellsFolders) {
+    std::string path = "left over";
+    ASSERT_TRUE(GetSpecialFolderPath(path, CSIDL_DESKTOP));
+    EXPECT_EQ(path, DesktopFolder());
+    EXPECT_TRUE(FolderExists(path));
+
+    ASSERT_TRUE(GetSpecialFolderPath(path, CSIDL_PROGRAMS));
+    EXPECT_EQ(path, ProgramsFolder());
+    EXPECT_TRUE(FolderExists(path));
+
+    // Folders with no place in the file system, and numbers that name no folder.
+    for (int folderNumber : {CSIDL_DRIVES, 0x00FF}) {
+        SCOPED_TRACE(folderNumber);
+        path = "left over";
+        EXPECT_FALSE(GetSpecialFolderPath(path, folderNumber));
+        EXPECT_EQ(path, "");
+    }
+}
+
+TEST_F(ShortcutsTest, AShortcutHoldsItsTargetWorkingFolderAndDescription) {
+    const std::string linkPath = temp / "Torvane.lnk";
+
+    const HRESULT result =
+        CreateShortcut(folder + "\\Torvane.exe", linkPath, folder + "\\", kDescription);
+
+    EXPECT_TRUE(SUCCEEDED(result)) << std::hex << result;
+    ExpectComponentShortcut(linkPath, "Torvane");
+}
+
+TEST_F(ShortcutsTest, AShortcutThatCannotBeWrittenIsAFailureCodeAndNoFile) {
+    const HRESULT missingFolder = CreateShortcut(
+        folder + "\\Torvane.exe", temp / "Missing\\Torvane.lnk", folder + "\\", kDescription);
+    EXPECT_TRUE(FAILED(missingFolder));
+    EXPECT_FALSE(FolderExists(temp / "Missing"));
+
+    // A link path longer than the classic path limit is written whole or not at all, never
+    // under a cut name.
+    ASSERT_LT(temp.Path().size(), 200u);
+    const std::string deep = temp / std::string(230 - temp.Path().size(), 'd');
+    ASSERT_TRUE(::CreateDirectoryA(deep.c_str(), nullptr));
+    const std::string longName = std::string(120, 'L') + ".lnk";
+    ASSERT_GT(deep.size() + 1 + longName.size(), static_cast<size_t>(MAX_PATH));
+    const HRESULT tooLong = CreateShortcut(folder + "\\Torvane.exe", deep + "\\" + longName,
+                                           folder + "\\", kDescription);
+    std::vector<std::wstring> written;
+    WIN32_FIND_DATAW entry;
+    const std::wstring wideDeep(deep.begin(), deep.end());
+    const HANDLE find = ::FindFirstFileW((wideDeep + L"\\*.lnk").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            written.push_back(entry.cFileName);
+        while (::FindNextFileW(find, &entry));
+        ::FindClose(find);
+    }
+    // Paths this long are beyond the A forms that clean the folder up.
+    for (const std::wstring& name : written)
+        ::DeleteFileW((wideDeep + L"\\" + name).c_str());
+    if (SUCCEEDED(tooLong))
+        EXPECT_EQ(written,
+                  (std::vector<std::wstring>{std::wstring(longName.begin(), longName.end())}));
+    else
+        EXPECT_TRUE(written.empty()) << "a shortcut was written under a cut name";
+}
+
+TEST_F(ShortcutsTest, FoundComponentsGetDesktopAndStartMenuShortcuts) {
+    DetectAndLink({"pellisar.flg", "dromlet.flg"});
+
+    EXPECT_EQ(view.lines, (Lines{{"Installed components:  Pellisar,  Dromlet", 0x00800000u},
+                                 kDesktopLine,
+                                 kMenuLine}));
+    for (const char* name : {"Pellisar", "Dromlet"}) {
+        ExpectComponentShortcut(SuiteShortcutsCleaner::DesktopLink(name), name);
+        ExpectComponentShortcut(SuiteShortcutsCleaner::GroupLink(name), name);
+    }
+    EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::DesktopLink("Torvane")));
+    EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::GroupLink("Torvane")));
+    EXPECT_EQ(view.closeEnabled, 0);
+}
+
+TEST_F(ShortcutsTest, WithoutDesktopIconsOnlyTheStartMenuGetsShortcuts) {
+    engine.createDesktopIcons = 0;
+    DetectAndLink({"pellisar.flg", "torvane.flg", "dromlet.flg"});
+
+    EXPECT_EQ(
+        view.lines,
+        (Lines{{"Installed components:  Pellisar,  Torvane,  Dromlet", 0x00800000u}, kMenuLine}));
+    for (const char* name : {"Pellisar", "Torvane", "Dromlet"}) {
+        EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::DesktopLink(name))) << name;
+        ExpectComponentShortcut(SuiteShortcutsCleaner::GroupLink(name), name);
+    }
+}
+
+TEST_F(ShortcutsTest, NoComponentsMeansNoLinesNoFolderAndNoShortcuts) {
+    DetectAndLink({});
+
+    EXPECT_EQ(view.lines,
+              (Lines{{"Installed components:  No components installed!", 0x00800000u}}));
+    EXPECT_FALSE(FolderExists(SuiteShortcutsCleaner::GroupFolder()));
+    for (const char* name : {"Pellisar", "Torvane", "Dromlet"})
+        EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::DesktopLink(name))) << name;
+}
+
+TEST_F(ShortcutsTest, AnExistingGroupFolderIsUsedAsItIs) {
+    const std::string group = SuiteShortcutsCleaner::GroupFolder();
+    ASSERT_TRUE(::CreateDirectoryA(group.c_str(), nullptr));
+    WriteFileBytes(group + "\\Earlier.txt", "from an earlier installation");
+
+    DetectAndLink({"torvane.flg"});
+
+    EXPECT_EQ(view.lines.back(), kMenuLine);
+    ExpectComponentShortcut(SuiteShortcutsCleaner::GroupLink("Torvane"), "Torvane");
+    EXPECT_EQ(ReadFileBytes(group + "\\Earlier.txt"), "from an earlier installation");
+}
+
+TEST_F(ShortcutsTest, ShortcutsThatCannotBeWrittenLeaveNoTraceAndTheRestAreWritten) {
+    // A folder where the first desktop shortcut would go, a file where the group folder would.
+    ASSERT_TRUE(
+        ::CreateDirectoryA(SuiteShortcutsCleaner::DesktopLink("Pellisar").c_str(), nullptr));
+    WriteFileBytes(SuiteShortcutsCleaner::GroupFolder(), "not a folder");
+
+    DetectAndLink({"pellisar.flg", "torvane.flg", "dromlet.flg"});
+
+    EXPECT_EQ(view.lines,
+              (Lines{{"Installed components:  Pellisar,  Torvane,  Dromlet", 0x00800000u},
+                     kDesktopLine,
+                     kMenuLine}));
+    EXPECT_TRUE(FolderExists(SuiteShortcutsCleaner::DesktopLink("Pellisar")));
+    ExpectComponentShortcut(SuiteShortcutsCleaner::DesktopLink("Torvane"), "Torvane");
+    ExpectComponentShortcut(SuiteShortcutsCleaner::DesktopLink("Dromlet"), "Dromlet");
+    EXPECT_EQ(ReadFileBytes(SuiteShortcutsCleaner::GroupFolder()), "not a folder");
+
+    // The run goes on to its success line.
+    TickUntilState(engine, STATE_DONE, 2);
+    EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation completed successfully!", 0x80008000u}));
+}
+
+} // namespace
