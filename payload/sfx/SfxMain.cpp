@@ -110,6 +110,14 @@ int Unpack() {
 
 } // namespace
 
+// Nobody reads this program's error output: a plain abort, instead of the terminate handler
+// that prints demangled type names, keeps the demangler (a third of the program) out of it.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    std::abort();
+}
+} // namespace __gnu_cxx
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Nobody sees this process: no system error boxes either (an unreadable drive, say).
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

@@ -1,0 +1,394 @@
+// sfx.exe started exactly as the setup program starts the payload: the payload with 20 trailer
+// bytes behind it, copied to "<folder>\FARROWPK.EXE", run hidden at high priority as
+// `"<folder>\FARROWPK.EXE" -Y` with <folder> as the working directory.
+#include "image/ImageTrailer.h"
+#include "payload/EntryName.h"
+#include "payload/ZipWriter.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+class UniqueHandle {
+public:
+    explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~UniqueHandle() {
+        if (handle_ && handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+class FindHandle {
+public:
+    explicit FindHandle(HANDLE handle) : handle_(handle) {}
+    ~FindHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            FindClose(handle_);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// The stub as built; the build tree is a Linux path, which Wine shows as drive Z:.
+std::string SfxPath() {
+    std::string path = SFX_EXE_PATH;
+    if (!path.empty() && path[0] == '/') {
+        path = "Z:" + path;
+        for (char& c : path)
+            if (c == '/')
+                c = '\\';
+    }
+    return path;
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+    ASSERT_TRUE(out.good()) << path;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+std::string TextBytes(std::size_t size) {
+    std::string text;
+    for (int line = 0; text.size() < size; ++line)
+        text += "Torvane notes, line " + std::to_string(line) + "\r\n";
+    text.resize(size);
+    return text;
+}
+
+void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    {
+        FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
+        if (find.get() != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string name = found.cFileName;
+                if (name == "." || name == "..")
+                    continue;
+                const std::string path = folder + "\\" + name;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    RemoveTree(path);
+                } else {
+                    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                    DeleteFileA(path.c_str());
+                }
+            } while (FindNextFileA(find.get(), &found));
+        }
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+// Every file and folder under `folder`, as relative paths; folders end in '\'.
+std::set<std::string> ListTree(const std::string& folder, const std::string& prefix = "") {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA found;
+    FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (find.get() == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            names.insert(prefix + name + "\\");
+            for (const std::string& inner : ListTree(folder + "\\" + name, prefix + name + "\\"))
+                names.insert(inner);
+        } else {
+            names.insert(prefix + name);
+        }
+    } while (FindNextFileA(find.get(), &found));
+    return names;
+}
+
+struct Item {
+    std::string name;
+    std::string data;
+    zip::Compression compression = zip::Compression::Deflate;
+};
+
+struct RunResult {
+    DWORD exitCode = 0;
+    SIZE_T peakMemory = 0; // largest working set seen while it ran
+};
+
+class SfxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH + 1] = {};
+        ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+        static int counter = 0;
+        // A blank in the path, as in "C:\Program Files\Torvane".
+        root_ = std::string(temp) + "sfx test " + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(++counter);
+        RemoveTree(root_);
+        ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
+        folder_ = root_ + "\\Install Folder";
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+        ASSERT_TRUE(Exists(SfxPath())) << SfxPath();
+    }
+    void TearDown() override { RemoveTree(root_); }
+
+    // pack's payload (stub, then the archive) followed by a trailer, as the setup copies it.
+    void PlacePayload(const std::vector<Item>& items, const std::string& stubPath = SfxPath()) {
+        const std::string payload = root_ + "\\payload.exe";
+        zip::Writer writer;
+        ASSERT_TRUE(writer.Create(payload)) << writer.Error();
+        ASSERT_TRUE(writer.AppendStub(stubPath)) << writer.Error();
+        for (const Item& item : items)
+            ASSERT_TRUE(writer.AddBytes(item.name, item.data, item.compression)) << writer.Error();
+        ASSERT_TRUE(writer.Finish()) << writer.Error();
+        PlaceFile(ReadFile(payload));
+    }
+    void PlaceFile(const std::string& payload) {
+        const image::Trailer trailer =
+            image::MakeTrailer("v1.0.0", static_cast<std::int32_t>(payload.size()));
+        WriteFile(ArchivePath(), payload + std::string(trailer.begin(), trailer.end()));
+    }
+    std::string ArchivePath() const { return folder_ + "\\FARROWPK.EXE"; }
+    std::string InFolder(const std::string& name) const { return folder_ + "\\" + name; }
+
+    RunResult RunArchive(const std::string& arguments = " -Y") {
+        RunResult run;
+        std::string commandLine = "\"" + ArchivePath() + "\"" + arguments;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                            HIGH_PRIORITY_CLASS, nullptr, folder_.c_str(), &startup, &process)) {
+            ADD_FAILURE() << "cannot start " << commandLine << ": " << GetLastError();
+            run.exitCode = 0xDEAD;
+            return run;
+        }
+        UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+        // Samples the memory use while it runs: the counters of an ended process are not
+        // kept everywhere.
+        const DWORD started = GetTickCount();
+        while (WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT) {
+            PROCESS_MEMORY_COUNTERS sample{};
+            sample.cb = sizeof sample;
+            if (GetProcessMemoryInfo(process.hProcess, &sample, sizeof sample))
+                run.peakMemory = std::max<SIZE_T>(
+                    {run.peakMemory, sample.PeakWorkingSetSize, sample.WorkingSetSize});
+            if (GetTickCount() - started > 120000) {
+                TerminateProcess(process.hProcess, 0xDEAD);
+                WaitForSingleObject(process.hProcess, 10000);
+                ADD_FAILURE() << "the archive did not finish";
+                break;
+            }
+        }
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        return run;
+    }
+
+    // What the folder holds besides the archive itself.
+    std::set<std::string> Unpacked() const {
+        std::set<std::string> names = ListTree(folder_);
+        names.erase("FARROWPK.EXE");
+        return names;
+    }
+
+    std::string root_, folder_;
+};
+
+const std::vector<Item>& Suite() {
+    static const std::vector<Item> items = {
+        {"Dromlet.exe", "MZ" + RandomBytes(150000, 1)},
+        {"Drivers/", ""},
+        {"Drivers/net/torvnet.inf", TextBytes(4000)},
+        {"Drivers/usb/torvusb.sys", RandomBytes(9000, 2), zip::Compression::Store},
+        {"Torvane.exe", "MZ" + RandomBytes(90000, 3)},
+        {"docs/Torvane notes.txt", TextBytes(3u << 20)},
+        {"empty.txt", ""},
+        {"dromlet.flg", "flag"},
+        {"torvane.flg", "flag"},
+        {"ZZZ/comp.flg", "done"},
+    };
+    return items;
+}
+
+ULONGLONG WriteTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return ULARGE_INTEGER{{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime}}
+        .QuadPart;
+}
+
+TEST_F(SfxTest, UnpacksFilesFoldersAndFlagsCompletionFlagLast) {
+    PlacePayload(Suite());
+    EXPECT_EQ(RunArchive().exitCode, 0u);
+    const std::set<std::string> expected = {"Dromlet.exe",
+                                            "Drivers\\",
+                                            "Drivers\\net\\",
+                                            "Drivers\\net\\torvnet.inf",
+                                            "Drivers\\usb\\",
+                                            "Drivers\\usb\\torvusb.sys",
+                                            "Torvane.exe",
+                                            "docs\\",
+                                            "docs\\Torvane notes.txt",
+                                            "empty.txt",
+                                            "dromlet.flg",
+                                            "torvane.flg",
+                                            "ZZZ\\",
+                                            "ZZZ\\comp.flg"};
+    EXPECT_EQ(Unpacked(), expected);
+    ULONGLONG latest = 0;
+    for (const Item& item : Suite()) {
+        if (item.name.back() == '/')
+            continue;
+        const std::string path = InFolder(zip::WindowsRelativePath(item.name));
+        EXPECT_TRUE(ReadFile(path) == item.data) << item.name;
+        if (item.name != "ZZZ/comp.flg")
+            latest = std::max(latest, WriteTime(path));
+    }
+    // Written last: no file is newer than the completion flag. The setup reads it as
+    // "ZZZ\COMP.FLG"; names are case-insensitive.
+    EXPECT_GE(WriteTime(InFolder("ZZZ\\COMP.FLG")), latest);
+}
+
+TEST_F(SfxTest, OverwritesExistingFilesWholeWithoutAsking) {
+    CreateDirectoryA(InFolder("docs").c_str(), nullptr);
+    WriteFile(InFolder("docs\\Torvane notes.txt"), std::string(5u << 20, 'x'));
+    WriteFile(InFolder("torvane.flg"), "an old and much longer flag file");
+    PlacePayload(Suite());
+    EXPECT_EQ(RunArchive().exitCode, 0u);
+    EXPECT_TRUE(ReadFile(InFolder("docs\\Torvane notes.txt")) == TextBytes(3u << 20));
+    EXPECT_EQ(ReadFile(InFolder("torvane.flg")), "flag");
+}
+
+// The archive as pack writes it, with one byte of `name`'s data changed in the file.
+void Corrupt(const std::string& path, const std::string& name, const std::string& data) {
+    std::string bytes = ReadFile(path);
+    const std::size_t at = bytes.find(data.substr(0, 64));
+    ASSERT_NE(at, std::string::npos) << name;
+    bytes[at + data.size() / 2] ^= 0x55;
+    WriteFile(path, bytes);
+}
+
+TEST_F(SfxTest, ADamagedEntryStopsUnpackingAndLeavesNoPartOfItself) {
+    for (zip::Compression compression : {zip::Compression::Store, zip::Compression::Deflate}) {
+        SCOPED_TRACE(compression == zip::Compression::Store ? "stored" : "deflated");
+        RemoveTree(folder_);
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+        const std::string damaged = TextBytes(2u << 20);
+        PlacePayload({{"first.txt", "first"},
+                      {"docs/big.txt", damaged, compression},
+                      {"torvane.flg", "flag"},
+                      {"ZZZ/comp.flg", "done"}});
+        if (compression == zip::Compression::Store) {
+            Corrupt(ArchivePath(), "docs/big.txt", damaged);
+        } else {
+            // Deflated data cannot be found by content; damage the middle of the file, which
+            // lies inside the big entry's data.
+            std::string bytes = ReadFile(ArchivePath());
+            const std::size_t stub = ReadFile(SfxPath()).size();
+            bytes[stub + (bytes.size() - stub) / 2] ^= 0x55;
+            WriteFile(ArchivePath(), bytes);
+        }
+        EXPECT_NE(RunArchive().exitCode, 0u);
+        EXPECT_EQ(ReadFile(InFolder("first.txt")), "first");
+        EXPECT_FALSE(Exists(InFolder("docs\\big.txt")));
+        EXPECT_FALSE(Exists(InFolder("torvane.flg")));
+        EXPECT_FALSE(Exists(InFolder("ZZZ\\comp.flg")));
+    }
+}
+
+TEST_F(SfxTest, AnUnsafeNameAnywhereMeansNothingIsWritten) {
+    const std::string outside = root_ + "\\evil.txt";
+    for (const std::string unsafe :
+         {"../evil.txt", "..\\evil.txt", "docs/../../evil.txt", "/evil.txt", "\\evil.txt",
+          "C:evil.txt", "C:\\evil.txt", "\\\\?\\C:\\evil.txt", "readme.txt:evil", "CON", "NUL.txt",
+          "docs/aux.txt", "COM1"}) {
+        SCOPED_TRACE(unsafe);
+        RemoveTree(folder_);
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+        PlacePayload({{"first.txt", "first"},
+                      {"docs/a.txt", "a"},
+                      {unsafe, "evil"},
+                      {"ZZZ/comp.flg", "done"}});
+        EXPECT_NE(RunArchive().exitCode, 0u);
+        EXPECT_EQ(Unpacked(), std::set<std::string>{});
+        EXPECT_FALSE(Exists(outside));
+        EXPECT_FALSE(Exists("C:\\evil.txt"));
+    }
+}
+
+TEST_F(SfxTest, WritesNothingUnlessAskedWithY) {
+    PlacePayload(Suite());
+    for (const std::string arguments : {"", " -X", " -Y extra", " Y"}) {
+        SCOPED_TRACE("arguments:" + arguments);
+        EXPECT_NE(RunArchive(arguments).exitCode, 0u);
+        EXPECT_EQ(Unpacked(), std::set<std::string>{});
+    }
+}
+
+TEST_F(SfxTest, AStubWithoutAnArchiveFails) {
+    PlaceFile(ReadFile(SfxPath()));
+    EXPECT_NE(RunArchive().exitCode, 0u);
+    EXPECT_EQ(Unpacked(), std::set<std::string>{});
+}
+
+TEST_F(SfxTest, MemoryStaysFlatForALargePayload) {
+    // Both runs last long enough to be sampled while they unpack; one holds eight times the
+    // data of the other.
+    PlacePayload({{"small.bin", RandomBytes(16u << 20, 5), zip::Compression::Store},
+                  {"small.txt", TextBytes(16u << 20)}});
+    const RunResult small = RunArchive();
+    ASSERT_EQ(small.exitCode, 0u);
+    PlacePayload({{"large.bin", RandomBytes(128u << 20, 6), zip::Compression::Store},
+                  {"large.txt", TextBytes(128u << 20)}});
+    const RunResult large = RunArchive();
+    ASSERT_EQ(large.exitCode, 0u);
+    EXPECT_EQ(
+        GetFileSize(UniqueHandle(CreateFileA(InFolder("large.bin").c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
+                        .get(),
+                    nullptr),
+        128u << 20);
+    if (large.peakMemory == 0)
+        GTEST_SKIP() << "this system reports no memory use of other processes";
+    EXPECT_LT(large.peakMemory, small.peakMemory + (4u << 20))
+        << "small: " << small.peakMemory << ", large: " << large.peakMemory;
+}
+
+} // namespace
