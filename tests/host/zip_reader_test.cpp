@@ -129,9 +129,10 @@ TEST(ZipWriter, SameEntriesGiveTheSameBytes) {
 
 TEST(ZipWriter, StoredFallbackOfTheLastEntryLeavesNoBytesBehindTheEndRecord) {
     TempFolder temp;
-    // Deflating random data first writes more than the stored copy that replaces it.
+    // Deflating random data first writes more than the stored copy that replaces it: five
+    // bytes per 64 KiB block, here more than the central directory and end record that follow.
     const std::vector<Item> items = {{"a.txt", TextBytes(1000)},
-                                     {"noise.bin", RandomBytes(200000)}};
+                                     {"noise.bin", RandomBytes(4u << 20)}};
     WriteZip(temp / "a.zip", items);
     const std::string bytes = ReadFile(temp / "a.zip");
     ASSERT_GE(bytes.size(), format::kEndRecordSize);
@@ -252,9 +253,10 @@ TEST_F(ExternalTools, EncryptedEntriesAreRefused) {
 
 // Offsets inside an archive of our writer, which puts no extra fields anywhere.
 struct Layout {
-    std::size_t dataStart;   // first entry's data
-    std::size_t centralCrc;  // first entry's CRC-32 in the central directory
-    std::size_t centralSize; // first entry's uncompressed size in the central directory
+    std::size_t dataStart;     // first entry's data
+    std::size_t centralCrc;    // first entry's CRC-32 in the central directory
+    std::size_t centralSize;   // first entry's uncompressed size in the central directory
+    std::size_t centralPacked; // first entry's compressed size in the central directory
 };
 
 Layout LayoutOf(const std::string& path, const std::string& firstName) {
@@ -262,7 +264,7 @@ Layout LayoutOf(const std::string& path, const std::string& firstName) {
     const auto* end = reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size() -
                       format::kEndRecordSize;
     const std::size_t cdStart = format::Get32(end + 16);
-    return {format::kLocalHeaderSize + firstName.size(), cdStart + 16, cdStart + 24};
+    return {format::kLocalHeaderSize + firstName.size(), cdStart + 16, cdStart + 24, cdStart + 20};
 }
 
 TEST(ZipReader, DamagedEntriesFailWithAReason) {
@@ -287,6 +289,16 @@ TEST(ZipReader, DamagedEntriesFailWithAReason) {
         {"recorded size too large", zip::Compression::Deflate,
          [](auto& path, auto& at) { Patch(path, at.centralSize + 2, Byte('\x07')); },
          "recorded size"},
+        {"recorded packed size one too large", zip::Compression::Deflate,
+         [](auto& path, auto& at) {
+             const std::string bytes = ReadFile(path);
+             unsigned char field[4];
+             format::Put32(field, format::Get32(reinterpret_cast<const unsigned char*>(
+                                      bytes.data() + at.centralPacked)) +
+                                      1);
+             Patch(path, at.centralPacked, std::string(field, field + 4));
+         },
+         "before its recorded size"},
         {"local name differs", zip::Compression::Deflate,
          [](auto& path, auto&) { Patch(path, format::kLocalHeaderSize, "X"); }, "local header"},
         {"local header gone", zip::Compression::Deflate,
@@ -300,6 +312,22 @@ TEST(ZipReader, DamagedEntriesFailWithAReason) {
         EXPECT_NE(failure.find(c.expected), std::string::npos) << failure;
         EXPECT_NE(failure.find("notes.txt"), std::string::npos) << failure;
     }
+}
+
+TEST(ZipReader, DataBeyondTheRecordedSizeIsNeverHandedOut) {
+    TempFolder temp;
+    WriteZip(temp / "a.zip", {{"notes.txt", TextBytes(500000)}});
+    // Record 80 bytes (0x50) where 500000 (0x0007A120) inflate.
+    Patch(temp / "a.zip", LayoutOf(temp / "a.zip", "notes.txt").centralSize,
+          std::string("\x50\x00\x00\x00", 4));
+    zip::Reader reader;
+    ASSERT_TRUE(reader.Open(temp / "a.zip"));
+    std::size_t delivered = 0;
+    EXPECT_FALSE(reader.Extract(reader.Entries()[0], [&](const unsigned char*, std::size_t size) {
+        delivered += size;
+        return true;
+    }));
+    EXPECT_LE(delivered, 80u);
 }
 
 TEST(ZipReader, TruncatedOrCutArchivesNeverOpen) {
