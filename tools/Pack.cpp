@@ -161,14 +161,16 @@ int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
         << "image length:   " << layout.imageLength << "\n"
         << "label:          \"" << layout.label << "\"\n";
     if (!layout.payloadFits) {
-        out << "payload length: " << layout.payloadLength << "\n";
+        out << "payload length: " << layout.payloadLength << "\n"
+            << "trailer:        inconsistent (the payload length does not fit the image)\n";
         err << "pack: the trailer's payload length " << layout.payloadLength
             << " does not fit an image of " << layout.imageLength << " bytes\n";
         return 1;
     }
     out << "payload offset: " << layout.payloadOffset << "\n"
         << "payload length: " << layout.payloadLength << "\n"
-        << "program length: " << layout.payloadOffset << "\n";
+        << "program length: " << layout.payloadOffset << "\n"
+        << "trailer:        consistent (program, payload and trailer fill the image)\n";
     zip::Reader reader;
     if (!reader.Open(path, layout.payloadOffset, layout.payloadOffset + layout.payloadLength)) {
         out << "archive:        none (" << reader.Error() << ")\n";

@@ -197,6 +197,7 @@ TEST_F(PackTest, InspectShowsTrailerAndEntries) {
     EXPECT_TRUE(has("payload offset: 20002\n")) << result.out;
     EXPECT_TRUE(has("payload length: " + std::to_string(payloadLength) + "\n")) << result.out;
     EXPECT_TRUE(has("label:          \"v1.0.0\"\n")) << result.out;
+    EXPECT_TRUE(has("trailer:        consistent")) << result.out;
     EXPECT_TRUE(has("ZIP at payload offset 4098, 9 entries")) << result.out;
     EXPECT_TRUE(has("Drivers/net/torvnet.inf\n")) << result.out;
     EXPECT_LT(result.out.find("torvane.flg"), result.out.find("ZZZ/comp.flg")) << result.out;
