@@ -56,6 +56,8 @@ std::string SegmentReason(std::string_view segment) {
 std::string UnsafeNameReason(std::string_view name) {
     if (name.empty())
         return "empty name";
+    if (name.size() > kMaxEntryNameLength)
+        return "name longer than " + std::to_string(kMaxEntryNameLength) + " bytes";
     if (IsSeparator(name.front()))
         return "absolute, UNC or device path";
     for (char c : name) {

@@ -7,6 +7,10 @@
 
 namespace zip {
 
+// Longer names are no use on Windows, and the reader refuses them so that a hostile central
+// directory cannot make it hold much memory.
+constexpr std::size_t kMaxEntryNameLength = 1024;
+
 // Empty when `name` is safe to unpack; otherwise a short reason, e.g. "'..' segment".
 // Both '/' and '\' count as separators, since Windows reads either as one. A trailing
 // separator marks a folder entry.

@@ -14,8 +14,6 @@ namespace {
 using namespace format;
 
 constexpr std::size_t kBlockSize = 64 * 1024;
-// Longer names are no use on Windows and would let a hostile directory eat memory.
-constexpr std::size_t kMaxNameLength = 1024;
 
 std::string Quoted(const std::string& text) {
     return "'" + text + "'";
@@ -150,9 +148,9 @@ bool Reader::ReadCentralDirectory(std::int64_t cdStart, std::uint32_t cdSize, st
         if (entry.compressedSize == 0xFFFFFFFF || entry.size == 0xFFFFFFFF ||
             localOffset == 0xFFFFFFFF)
             return Fail(Quoted(path_) + " holds ZIP64 entries, which are not supported");
-        if (nameLength > kMaxNameLength)
+        if (nameLength > kMaxEntryNameLength)
             return Fail(Quoted(path_) + ": entry name longer than " +
-                        std::to_string(kMaxNameLength) + " bytes");
+                        std::to_string(kMaxEntryNameLength) + " bytes");
         entry.name.resize(nameLength);
         if (!ReadAt(at + kCentralHeaderSize, entry.name.data(), nameLength))
             return Fail(damaged);

@@ -55,6 +55,8 @@ TEST(EntryName, UnsafeNamesAreRefusedWithAReason) {
         EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
     }
     EXPECT_FALSE(zip::IsSafeEntryName(std::string("a\0b", 3)));
+    EXPECT_TRUE(zip::IsSafeEntryName(std::string(1024, 'a')));
+    EXPECT_FALSE(zip::IsSafeEntryName(std::string(1025, 'a')));
 }
 
 TEST(EntryName, OrdinaryNamesAreSafe) {
