@@ -345,6 +345,12 @@ TEST_F(MessageListTest, ASelectedLineIsOnTheHighlightInItsOwnColour) {
     EXPECT_EQ(canvas.Pixel(item.right - 1, item.bottom - 1), highlight);
     const POINT ink = canvas.FirstInk(item, RGB(128, 128, 0), item.left);
     EXPECT_GE(ink.x, item.left + 2) << "no text in the line's own colour";
+    // The text's own background is the highlight too: nothing else shows in the item.
+    for (int y = item.top; y < item.bottom; ++y)
+        for (int x = item.left; x < item.right; ++x) {
+            const COLORREF pixel = canvas.Pixel(x, y);
+            ASSERT_TRUE(pixel == highlight || pixel == RGB(128, 128, 0)) << x << "," << y;
+        }
 
     // Focus alone changes nothing: the window colour, and no focus rectangle. (The text cell
     // reaches the item's last row, so only the first row and the two sides are free of text.)

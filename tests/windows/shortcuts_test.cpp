@@ -10,6 +10,48 @@ constexpr char kDescription[] = "Farrow Desktop Shortcut";
 const LoggedLine kDesktopLine{"Creating desktop shortcuts ...", kColorProgress};
 const LoggedLine kMenuLine{"Creating start menu shortcuts ...", kColorProgress};
 
+// Points one of the user's shell folders elsewhere for the life of the object.
+class ShellFolderOverride {
+public:
+    ShellFolderOverride(const char* valueName, const std::string& path) : name_(valueName) {
+        ::RegOpenKeyExA(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        &key_);
+        char previous[MAX_PATH] = {};
+        DWORD size = sizeof previous;
+        had_ =
+            key_ && ::RegQueryValueExA(key_, valueName, nullptr, &type_,
+                                       reinterpret_cast<BYTE*>(previous), &size) == ERROR_SUCCESS;
+        previous_.assign(previous, size > 0 ? size - 1 : 0);
+        if (key_)
+            ::RegSetValueExA(key_, valueName, 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(path.c_str()),
+                             static_cast<DWORD>(path.size() + 1));
+    }
+    ~ShellFolderOverride() {
+        if (!key_)
+            return;
+        if (had_)
+            ::RegSetValueExA(key_, name_, 0, type_,
+                             reinterpret_cast<const BYTE*>(previous_.c_str()),
+                             static_cast<DWORD>(previous_.size() + 1));
+        else
+            ::RegDeleteValueA(key_, name_);
+        ::RegCloseKey(key_);
+    }
+    ShellFolderOverride(const ShellFolderOverride&) = delete;
+    ShellFolderOverride& operator=(const ShellFolderOverride&) = delete;
+    bool Applied() const { return key_ != nullptr; }
+
+private:
+    static constexpr char kUserShellFolders[] =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const char* name_;
+    HKEY key_ = nullptr;
+    bool had_ = false;
+    DWORD type_ = REG_EXPAND_SZ;
+    std::string previous_;
+};
+
 class ShortcutsTest : public testing::Test {
 protected:
     ShortcutsTest() {
@@ -177,6 +219,32 @@ TEST_F(ShortcutsTest, ShortcutsThatCannotBeWrittenLeaveNoTraceAndTheRestAreWritt
     // The run goes on to its success line.
     TickUntilState(engine, STATE_DONE, 2);
     EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation completed successfully!", 0x80008000u}));
+}
+
+TEST_F(ShortcutsTest, AStartMenuThatCannotBeFoundIsAWarningAndItsSetIsSkipped) {
+    {
+        ShellFolderOverride programs("Programs", "Q:\\No Such Drive\\Programs");
+        ASSERT_TRUE(programs.Applied());
+        std::string path;
+        if (GetSpecialFolderPath(path, CSIDL_PROGRAMS))
+            GTEST_SKIP() << "this shell still resolves a folder that points nowhere: " << path;
+        EXPECT_EQ(path, "");
+
+        DetectAndLink({"torvane.flg"});
+    }
+
+    EXPECT_EQ(view.lines, (Lines{{"Installed components:  Torvane", 0x00800000u},
+                                 kDesktopLine,
+                                 kMenuLine,
+                                 {"Warning: Start menu folder not found.", 0x00008080u}}));
+    // The desktop set is not affected.
+    ExpectComponentShortcut(SuiteShortcutsCleaner::DesktopLink("Torvane"), "Torvane");
+    EXPECT_FALSE(FolderExists(SuiteShortcutsCleaner::GroupFolder()));
+    // No shortcut was built from a path that was never set.
+    char current[MAX_PATH] = {};
+    ::GetCurrentDirectoryA(MAX_PATH, current);
+    EXPECT_FALSE(FolderExists(std::string(current) + "\\Torvane Software Suite"));
+    EXPECT_FALSE(FolderExists("\\Torvane Software Suite"));
 }
 
 } // namespace
