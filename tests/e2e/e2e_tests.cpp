@@ -615,6 +615,8 @@ TEST_F(InstallTest, MissingCompletionFlagTimesOutThenDetects) {
 TEST_F(InstallTest, ArchiveStillRunningAfterItsFlagIsTerminated) {
     std::string folder = freshFolder("lingering");
     ASSERT_TRUE(launch("lingering.exe"));
+    // The process list is readable: the setup itself shows in it.
+    ASSERT_TRUE(processRunning("lingering.exe"));
     ASSERT_TRUE(startInstall(folder));
     std::vector<Line> lines = finish();
     EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
