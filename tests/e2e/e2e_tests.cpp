@@ -479,6 +479,23 @@ TEST_F(PayloadTest, CopiesThePayloadWithProgressInKilobytes) {
     EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE"))) << "the copy was not cleaned up";
 }
 
+TEST_F(PayloadTest, FailsWhenTheFolderIsAFile) {
+    // The folder "exists" for the folder step, but no copy can be created inside a file.
+    std::string folder = freshFolder("a-file");
+    ASSERT_TRUE(writeFile(folder, "not a folder"));
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, (std::vector<Line>{installLine(folder), black("Creating directory ..."),
+                                        olive("Warning: Directory already exists."),
+                                        black("Copying necessary files ..."),
+                                        red("Error: Unable to create new archive for copying."),
+                                        failure()}))
+        << describe(lines);
+    expectEndState();
+    EXPECT_EQ(readFile(folder), std::string("not a folder"));
+}
+
 class BrokenLengthTest : public InstallTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(BrokenLengthTest, FailsNamingTheImage) {

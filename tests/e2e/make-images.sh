@@ -9,6 +9,10 @@ if [ $# -ne 6 ]; then
   exit 2
 fi
 pack=$1 setup=$2 sfx=$3 suite=$4 lingering=$5 out=$6
+if [ -z "$pack" ]; then
+  echo "make-images: PACK_EXE is not set; configure the Windows build with -DPACK_EXE=<host build>/tools/pack" >&2
+  exit 1
+fi
 for input in "$pack" "$setup" "$sfx" "$lingering"; do
   if [ ! -f "$input" ]; then
     echo "make-images: missing $input (build the host tree for pack, the Windows tree for the rest)" >&2
