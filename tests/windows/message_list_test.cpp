@@ -130,6 +130,10 @@ protected:
         list.Attach(listWindow);
         ::SendMessageA(listWindow, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
+    void SetUp() override {
+        ASSERT_NE(listWindow, nullptr)
+            << "no window could be created: these tests need a display (under Wine, Xvfb)";
+    }
     ~MessageListTest() override {
         list.Detach();
         ::DestroyWindow(parent);
