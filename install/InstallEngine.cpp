@@ -57,7 +57,10 @@ void InstallEngine::DeleteIfExists(std::string path) {
 
 void InstallEngine::CreateInstallFolder() {
     view.AddMessage(texts::kCreatingDirectory, kColorProgress);
-    if (::CreateDirectoryA(installFolder.c_str(), nullptr)) {
+    if (!texts::IsAbsoluteFolder(installFolder)) {
+        view.AddMessage(texts::kDirectoryInvalid, kColorError);
+        InstallState = STATE_FAILURE;
+    } else if (::CreateDirectoryA(installFolder.c_str(), nullptr)) {
         InstallState = STATE_COPY_PAYLOAD;
     } else {
         const DWORD error = ::GetLastError();

@@ -12,6 +12,23 @@ std::string TrimInstallFolder(std::string folderText) {
     return folderText;
 }
 
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+} // namespace
+
+bool IsAbsoluteFolder(const std::string& folder) {
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (folder.size() >= 4 && letter(folder[0]) && folder[1] == ':' && IsSeparator(folder[2]))
+        return folder.find_first_not_of("\\/", 3) != std::string::npos;
+    // A network path: two separators, then a server name (not the "\\.\" or "\\?\" prefixes).
+    return folder.size() >= 3 && IsSeparator(folder[0]) && IsSeparator(folder[1]) &&
+           !IsSeparator(folder[2]) && folder[2] != '.' && folder[2] != '?';
+}
+
 std::string ErrorNumberLine(long code) {
     return "Error: Number " + std::to_string(code);
 }

@@ -31,6 +31,10 @@ inline constexpr char kFailure[] = "Installation failed!";
 std::string InstallLine(const std::string& installFolder);
 // The folder text as typed, less one trailing backslash; nothing else is changed.
 std::string TrimInstallFolder(std::string folderText);
+// Whether the folder names one place whatever the current directory: "X:\name..." or a
+// network path "\\server\share...". Relative and drive-relative texts ("Torvane", "C:",
+// "C:Torvane", "\Torvane") and a drive's root would install somewhere the user did not see.
+bool IsAbsoluteFolder(const std::string& folder);
 // "Error: Number <code>", the code as a signed decimal number.
 std::string ErrorNumberLine(long code);
 std::string CannotOpenImageLine(const std::string& sourcePath);

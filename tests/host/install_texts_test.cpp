@@ -21,6 +21,15 @@ TEST(InstallTexts, InstallFolderLosesExactlyOneTrailingBackslash) {
               "Installing Torvane into C:\\Program Files\\Torvane ...");
 }
 
+TEST(InstallTexts, OnlyAbsoluteFoldersAreInstallFolders) {
+    for (const char* folder : {"C:\\Program Files\\Torvane", "d:\\T", "C:/Torvane", "C:\\a<b|c",
+                               "\\\\server\\share\\Torvane", "C:\\Torvane "})
+        EXPECT_TRUE(texts::IsAbsoluteFolder(folder)) << folder;
+    for (const char* folder : {"", "Torvane", "C:", "C:Torvane", "\\Torvane", "C:\\", "C:\\\\",
+                               "1:\\T", "\\\\", "\\\\.\\C:\\T", "\\\\?\\C:\\T", " C:\\T"})
+        EXPECT_FALSE(texts::IsAbsoluteFolder(folder)) << folder;
+}
+
 TEST(InstallTexts, BuiltLines) {
     EXPECT_EQ(texts::ErrorNumberLine(3), "Error: Number 3");
     EXPECT_EQ(texts::ErrorNumberLine(-2147024891L), "Error: Number -2147024891");
