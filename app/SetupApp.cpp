@@ -1,5 +1,6 @@
 #include "app/SetupApp.h"
 
+#include "framework/SafeDllSearch.h"
 #include "ui/SetupDlg.h"
 
 #include <commctrl.h>
@@ -18,21 +19,6 @@ BOOL CSetupApp::InitInstance() {
     // No message loop of our own: the process ends once the dialog is gone.
     return FALSE;
 }
-
-namespace {
-
-// A DLL planted beside a downloaded installer must never be loaded: system folder only. The call
-// exists from Windows 8 on (and on Windows 7 with its security update); elsewhere it is skipped.
-void LoadLibrariesFromSystemFolderOnly() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    const auto setDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDirectories)
-        setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     LoadLibrariesFromSystemFolderOnly();

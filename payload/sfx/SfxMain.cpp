@@ -13,6 +13,7 @@
 // 2 no readable archive in the program's own file; 3 an unsafe entry name (nothing written);
 // 4 an entry failed.
 
+#include "framework/SafeDllSearch.h"
 #include "payload/EntryName.h"
 #include "payload/ZipReader.h"
 
@@ -121,5 +122,6 @@ void __verbose_terminate_handler() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Nobody sees this process: no system error boxes either (an unreadable drive, say).
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    LoadLibrariesFromSystemFolderOnly();
     return AskedToUnpack() ? Unpack() : kNotAsked;
 }
