@@ -4,7 +4,7 @@
 // with the size of the archive or of its entries.
 #pragma once
 
-#include "payload/BinaryFile.h"
+#include "image/BinaryFile.h"
 
 #include <cstdint>
 #include <functional>
@@ -12,6 +12,8 @@
 #include <vector>
 
 namespace zip {
+
+using image::BinaryFile;
 
 struct Entry {
     std::string name; // as stored, '/'-separated

@@ -4,7 +4,7 @@
 // stub in front. Data is streamed through fixed buffers.
 #pragma once
 
-#include "payload/BinaryFile.h"
+#include "image/BinaryFile.h"
 
 #include <cstdint>
 #include <string>
@@ -12,6 +12,8 @@
 #include <vector>
 
 namespace zip {
+
+using image::BinaryFile;
 
 enum class Compression {
     Deflate, // deflate, or store when deflating would not make the entry smaller
