@@ -52,7 +52,7 @@ test-windows:
 # for FUZZ_SECONDS seconds from the seed corpus in tests/fuzz/corpus.
 FUZZ_SECONDS ?= 60
 fuzz:
-	@tools/install-fuzz-deps.sh
+	@tools/install-deps.sh clang libclang-rt-14-dev cmake make zlib1g-dev
 	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run-fuzzers.sh
 
 clean:

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, as root. Does nothing when all is there.
+# With arguments, installs those packages instead (e.g. the fuzzers' clang and runtimes).
 set -euo pipefail
-packages=(
+default_packages=(
   cmake make g++ googletest zlib1g-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   libz-mingw-w64-dev
   wine wine32:i386 xvfb xauth
   imagemagick zip unzip 7zip
 )
+if [ $# -gt 0 ]; then packages=("$@"); else packages=("${default_packages[@]}"); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
