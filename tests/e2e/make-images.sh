@@ -99,5 +99,88 @@ image corrupt corrupt v1.0.0
 for i in $(seq 1 200); do echo "This payload is plain text, not a program."; done >"$out/not-a-program.payload"
 image not-a-program not-a-program v1.0.0
 
+# --- Bad input (bad_input_tests) ----------------------------------------------------------------
+
+# zip_edit PAYLOAD ENTRY WHAT [VALUE]: edits ENTRY's local and central headers in place, as a
+# hand-made or damaged archive would hold them. WHAT: crc (a wrong CRC-32), sizes VALUE (both
+# declared sizes), rename NEW_NAME (a name of the same length).
+zip_edit() {
+  perl -e '
+    my ($path, $entry, $what, $value) = @ARGV;
+    open(my $fh, "+<:raw", $path) or die "open $path: $!";
+    local $/; my $data = <$fh>;
+    my $edited = 0;
+    # signature, then where the name length, the name, the CRC-32 and the two sizes lie
+    for my $header (["PK\x03\x04", 26, 30, 14, 18, 22], ["PK\x01\x02", 28, 46, 16, 20, 24]) {
+      my ($signature, $nameLengthAt, $nameAt, $crcAt, $packedAt, $sizeAt) = @$header;
+      my $at = -1;
+      while (($at = index($data, $signature, $at + 1)) >= 0) {
+        my $nameLength = unpack("v", substr($data, $at + $nameLengthAt, 2));
+        next unless substr($data, $at + $nameAt, $nameLength) eq $entry;
+        if ($what eq "crc") {
+          substr($data, $at + $crcAt, 4) = pack("V", unpack("V", substr($data, $at + $crcAt, 4)) ^ 0x5A5A5A5A);
+        } elsif ($what eq "sizes") {
+          substr($data, $at + $packedAt, 4) = pack("V", $value);
+          substr($data, $at + $sizeAt, 4) = pack("V", $value);
+        } elsif ($what eq "rename") {
+          die "rename: $value is not as long as $entry\n" unless length($value) == $nameLength;
+          substr($data, $at + $nameAt, $nameLength) = $value;
+        } else {
+          die "zip_edit: unknown edit $what\n";
+        }
+        $edited++;
+      }
+    }
+    die "zip_edit: $entry found $edited times in $path, not once in each directory\n" unless $edited == 2;
+    seek($fh, 0, 0); print $fh $data; close($fh);
+  ' "$@"
+}
+
+# Length fields that do not fit: all bits set (-1 when read signed), and one byte more than the
+# file can hold. And the program image alone, with no payload and no trailer behind it.
+hand_image bad-length-all-ones "$out/full.payload" 'v1.0.0' 4294967295
+hand_image bad-length-one-over "$out/full.payload" 'v1.0.0' \
+  $(( $(size "$setup") + $(size "$out/full.payload") + 1 ))
+cp "$setup" "$out/bare-program.exe"
+
+# Damaged archives. Entries are unpacked in name order; Torvane.txt comes after the three
+# programs and before the flag files.
+cp "$out/full.payload" "$out/crc-mismatch.payload"
+zip_edit "$out/crc-mismatch.payload" Torvane.txt crc
+image crc-mismatch crc-mismatch v1.0.0
+
+# Cut in the middle of the archive, behind the stub: the entries' data stays, the directory goes.
+head -c $(( ($(size "$sfx") + $(size "$out/full.payload")) / 2 )) "$out/full.payload" \
+  >"$out/truncated.payload"
+image truncated truncated v1.0.0
+
+# Torvane.txt claims almost 2 GiB of data, far more than the archive holds.
+cp "$out/full.payload" "$out/lying-size.payload"
+zip_edit "$out/lying-size.payload" Torvane.txt sizes 2147483632
+image lying-size lying-size v1.0.0
+
+# The suite and one entry that climbs out of the install folder.
+mkdir -p "$work/unsafe/QQ"
+cp -r "$suite"/. "$work/unsafe/"
+echo "written outside the install folder" >"$work/unsafe/QQ/evil.txt"
+archive unsafe-name "$work/unsafe"
+zip_edit "$out/unsafe-name.payload" QQ/evil.txt rename ../evil.txt
+image unsafe-name unsafe-name v1.0.0
+
+# The suite and the same name twice, with different contents; pack cannot make this itself.
+mkdir -p "$work/duplicates"
+cp -r "$suite"/. "$work/duplicates/"
+printf 'first version\r\n' >"$work/duplicates/dup-a.txt"
+printf 'second version\r\n' >"$work/duplicates/dup-b.txt"
+archive duplicate-names "$work/duplicates"
+zip_edit "$out/duplicate-names.payload" dup-b.txt rename dup-a.txt
+image duplicate-names duplicate-names v1.0.0
+
+# A payload big enough that its copy takes seconds: the demo archive, then 32 MiB of zeros
+# (the archive is still found from the end).
+cat "$out/full.payload" >"$work/big.payload"
+head -c $((32 << 20)) /dev/zero >>"$work/big.payload"
+hand_image big-payload "$work/big.payload" 'v1.0.0' "$(size "$work/big.payload")"
+
 rm -rf "$work"
 echo "make-images: $(ls "$out"/*.exe | wc -l) images in $out"

@@ -1,0 +1,688 @@
+// Bad input, end to end: install folder texts, installer images, payload archives and files in
+// the way, each run through the real setup program under Wine. Every case must end with a clear
+// last line (or, for Escape, with the end of the program), write nothing outside its install
+// folder, and neither crash nor hang.
+//
+//   bad_input_tests --images DIR --artifacts DIR [gtest options]
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <ostream>
+#include <thread>
+
+namespace e2e {
+void PrintTo(const Line& line, std::ostream* out) {
+    *out << "[" << colorName(line.color) << "] \"" << line.text << "\"";
+}
+} // namespace e2e
+
+namespace {
+
+using namespace e2e;
+
+struct Settings {
+    std::string images;
+    std::string artifacts;
+} settings;
+
+constexpr auto kStartLimit = 30s;
+constexpr auto kRunLimit = 60s;
+// A copy of 200 MiB under Wine, with room for a slow machine.
+constexpr auto kBigCopyLimit = 60s;
+
+// Every case works under this folder; the setup's current folder is a sub-folder of it, so that
+// a relative path would land where the test looks.
+const std::string kCaseRoot = "C:\\bad-input";
+const char* const kComponents[] = {"Pellisar", "Torvane", "Dromlet"};
+const char* const kFlagFiles[] = {"pellisar.flg", "torvane.flg", "dromlet.flg"};
+const char* const kGroupName = "Torvane Software Suite";
+const char* const kAllComponents = "Installed components:  Pellisar,  Torvane,  Dromlet";
+
+Line black(const std::string& text) {
+    return {text, color::kBlack};
+}
+Line navy(const std::string& text) {
+    return {text, color::kNavy};
+}
+Line red(const std::string& text) {
+    return {text, color::kRed};
+}
+Line olive(const std::string& text) {
+    return {text, color::kOlive};
+}
+Line success() {
+    return {kSuccessLine, color::kGreenEmphasis};
+}
+Line failure() {
+    return {kFailureLine, color::kRedEmphasis};
+}
+Line installLine(const std::string& folder) {
+    return navy("Installing Torvane into " + folder + " ...");
+}
+
+// The lines of a run that fails because the archive stopped with an error.
+std::vector<Line> archiveFailedRun(const std::string& folder, bool folderExisted = false) {
+    std::vector<Line> lines = {installLine(folder), black("Creating directory ...")};
+    if (folderExisted)
+        lines.push_back(olive("Warning: Directory already exists."));
+    for (const char* text : {"Copying necessary files ...", "Decompressing archive ...",
+                             "Decompression process failure!"})
+        lines.push_back(black(text));
+    lines.push_back(failure());
+    return lines;
+}
+
+// The lines of a run that gets through, with the desktop box ticked.
+std::vector<Line> successfulRun(const std::string& folder, const std::string& summary,
+                                bool folderExisted = false) {
+    std::vector<Line> lines = {installLine(folder), black("Creating directory ...")};
+    if (folderExisted)
+        lines.push_back(olive("Warning: Directory already exists."));
+    for (const char* text :
+         {"Copying necessary files ...", "Decompressing archive ...", "Decompression completed."})
+        lines.push_back(black(text));
+    lines.push_back(navy(summary));
+    for (const char* text :
+         {"Creating desktop shortcuts ...", "Creating start menu shortcuts ...", "Cleaning up ..."})
+        lines.push_back(black(text));
+    lines.push_back(success());
+    return lines;
+}
+
+std::string imagePath(const std::string& name) {
+    return joinPath(settings.images, name);
+}
+std::string desktopLink(const std::string& component) {
+    return joinPath(specialFolder(CSIDL_DESKTOPDIRECTORY), component + ".lnk");
+}
+std::string groupFolder() {
+    return joinPath(specialFolder(CSIDL_PROGRAMS), kGroupName);
+}
+
+bool equalNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+// The names directly in `folder`; folders end in a backslash.
+std::vector<std::string> listFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(joinPath(folder, "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        names.push_back(name + ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "\\" : ""));
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::uint64_t fileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+std::uint32_t payloadLengthOf(const std::string& image) {
+    Handle file(CreateFileA(image.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::uint32_t length = 0;
+    DWORD got = 0;
+    if (!file.valid() ||
+        SetFilePointer(file.get(), -4, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file.get(), &length, 4, &got, nullptr) || got != 4)
+        return 0;
+    return length;
+}
+
+// What the platform says to creating `folder`, as the setup reports a refusal: the invalid-path
+// line for ERROR_BAD_PATHNAME, else the code. Empty when the folder could be created.
+std::string refusalLineFor(const std::string& folder) {
+    if (CreateDirectoryA(folder.c_str(), nullptr)) {
+        RemoveDirectoryA(folder.c_str());
+        return {};
+    }
+    DWORD code = GetLastError();
+    if (code == ERROR_BAD_PATHNAME)
+        return "Error: Directory path is invalid.";
+    return "Error: Number " + std::to_string(static_cast<int>(code));
+}
+
+// Base of every case: a fresh case folder, no suite shortcuts, one installer image started with
+// the case folder's "cwd" as its current folder, and the drive's root remembered.
+class BadInputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(specialFolder(CSIDL_DESKTOPDIRECTORY).empty());
+        ASSERT_FALSE(specialFolder(CSIDL_PROGRAMS).empty());
+        ASSERT_TRUE(removeTree(groupFolder())) << groupFolder();
+        for (const char* name : kComponents)
+            ASSERT_TRUE(removeTree(desktopLink(name)));
+        ASSERT_TRUE(removeTree(kCaseRoot)) << kCaseRoot;
+        ASSERT_TRUE(createFolders(workingFolder()));
+        driveRoot = listFolder("C:\\");
+    }
+
+    void TearDown() override {
+        if (window.exists() && window.enabled(control::kClose)) {
+            window.click(control::kClose);
+            EXPECT_TRUE(process.waitForExit(10s)) << "the setup did not end through Close";
+            EXPECT_EQ(process.exitCode(), std::optional<DWORD>(0)) << "the setup did not end well";
+        }
+        process.kill();
+        held.reset();
+        removeTree(kCaseRoot);
+    }
+
+    static std::string workingFolder() { return kCaseRoot + "\\cwd"; }
+    static std::string caseFolder(const std::string& name) { return joinPath(kCaseRoot, name); }
+
+    bool launch(const std::string& image) {
+        std::string path = imagePath(image);
+        if (!fileExists(path)) {
+            ADD_FAILURE() << "no image " << path << " (the e2e_images fixture builds them)";
+            return false;
+        }
+        std::string error;
+        if (!process.start(path, {}, workingFolder(), &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        std::optional<SetupWindow> found = SetupWindow::find(process.id(), kStartLimit);
+        if (!found) {
+            ADD_FAILURE() << "no setup dialog from " << image;
+            return false;
+        }
+        window = *found;
+        return true;
+    }
+
+    bool startInstall(const std::string& folder) {
+        if (!window.setText(control::kInstallPath, folder) || !window.click(control::kAccept) ||
+            !window.checked(control::kDesktopIcons) || !window.click(control::kInstall)) {
+            ADD_FAILURE() << "cannot type the folder, accept and press Install";
+            return false;
+        }
+        installPressed = Clock::now();
+        return true;
+    }
+
+    // The run is over when Close can be pressed again; nothing may be logged after that.
+    std::vector<Line> runToEnd(std::chrono::milliseconds limit = kRunLimit) {
+        const auto deadline = Clock::now() + limit;
+        while (!window.enabled(control::kClose) && window.exists() && Clock::now() < deadline)
+            std::this_thread::sleep_for(50ms);
+        runTime = Clock::now() - installPressed;
+        std::vector<Line> lines = window.lines();
+        EXPECT_TRUE(window.enabled(control::kClose))
+            << "the run did not end within "
+            << std::chrono::duration_cast<std::chrono::seconds>(limit).count()
+            << " s; lines so far:\n"
+            << describe(lines);
+        // Three more ticks: a run that is over logs nothing more.
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(window.lines(), lines) << "lines were logged after Close was enabled again";
+        return lines;
+    }
+
+    void expectEndState() {
+        EXPECT_TRUE(window.enabled(control::kClose));
+        EXPECT_FALSE(window.enabled(control::kInstall));
+        EXPECT_FALSE(window.enabled(control::kAccept));
+        EXPECT_FALSE(window.enabled(control::kInstallPath));
+        EXPECT_EQ(window.progressPosition(), 0);
+    }
+
+    // Nothing was written outside `installFolder` (a folder under the case folder, or none): the
+    // drive's root is as it was, the case folder holds only that folder and the empty current
+    // folder, and the shell folders hold the suite's shortcuts only when the run made them.
+    void expectNothingOutside(const std::string& installFolder, bool shortcutsMade = false) {
+        EXPECT_EQ(listFolder("C:\\"), driveRoot) << "the drive's root changed";
+        EXPECT_EQ(listTree(workingFolder()), std::vector<std::string>{})
+            << "the setup wrote into its current folder";
+        std::string prefix = kCaseRoot + "\\";
+        std::string inside = installFolder.compare(0, prefix.size(), prefix) == 0
+                                 ? installFolder.substr(prefix.size()) + "\\"
+                                 : std::string();
+        for (const std::string& entry : listTree(kCaseRoot)) {
+            bool expected = entry == "cwd\\" ||
+                            (!inside.empty() && (entry == inside || entry.rfind(inside, 0) == 0));
+            EXPECT_TRUE(expected) << kCaseRoot << "\\" << entry << " is outside the install folder";
+        }
+        if (!shortcutsMade) {
+            EXPECT_FALSE(folderExists(groupFolder())) << groupFolder();
+            for (const char* name : kComponents)
+                EXPECT_FALSE(fileExists(desktopLink(name))) << desktopLink(name);
+        }
+    }
+
+    // Whether a program may write into a read-only file here: Windows refuses; Wine run by root
+    // does not, since it keeps the attribute as Unix permissions, which root passes by.
+    static bool readOnlyFilesCanBeWritten() {
+        std::string probe = caseFolder("read-only-probe");
+        EXPECT_TRUE(writeFile(probe, "probe"));
+        EXPECT_TRUE(SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_READONLY));
+        bool writable = Handle(CreateFileA(probe.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
+                            .valid();
+        EXPECT_TRUE(removeTree(probe));
+        return writable;
+    }
+
+    // Presses Escape in the dialog, as the keyboard would: the dialog manager turns it into the
+    // cancel command.
+    void pressEscape() {
+        HWND list = window.item(control::kMessages);
+        PostMessageW(list, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(list, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+    }
+
+    void screenshot(const std::string& name) {
+        std::string error;
+        window.repaint();
+        EXPECT_TRUE(saveScreenshot(window.handle(), joinPath(settings.artifacts, name), &error))
+            << error;
+    }
+
+    Process process;
+    SetupWindow window;
+    Handle held; // a file a case holds open for the whole run
+    std::vector<std::string> driveRoot;
+    Clock::time_point installPressed;
+    Clock::duration runTime{};
+};
+
+// --- Install folder texts ----------------------------------------------------------------------
+
+struct FolderCase {
+    const char* name;
+    std::string text;  // typed into the folder box
+    std::string shown; // the folder as the install line shows it
+    bool probe;        // the refusal is the platform's: ask it for the code
+};
+
+class FolderTextTest : public BadInputTest, public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(FolderTextTest, IsRefusedWithARedLineAndNothingIsWritten) {
+    const FolderCase& folderCase = GetParam();
+    std::string refusal = "Error: Directory path is invalid.";
+    if (folderCase.probe) {
+        refusal = refusalLineFor(folderCase.shown);
+        ASSERT_FALSE(refusal.empty()) << "this system creates " << folderCase.shown;
+    }
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folderCase.text));
+    std::vector<Line> lines = runToEnd();
+    EXPECT_EQ(lines, (std::vector<Line>{installLine(folderCase.shown),
+                                        black("Creating directory ..."), red(refusal), failure()}))
+        << describe(lines);
+    EXPECT_LT(runTime, 10s) << "a refused folder should end the run within a few ticks";
+    expectEndState();
+    expectNothingOutside({});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, FolderTextTest,
+    ::testing::Values(
+        // No folder at all: the install line holds two blanks in a row.
+        FolderCase{"Empty", "", "", false},
+        // Relative to the setup's current folder, which the user never sees.
+        FolderCase{"Relative", "Torvane", "Torvane", false},
+        // Its one trailing backslash goes, leaving the drive-relative "C:".
+        FolderCase{"DriveRoot", "C:\\", "C:", false},
+        FolderCase{"LongerThanMaxPath", kCaseRoot + "\\" + std::string(255, 'L'),
+                   kCaseRoot + "\\" + std::string(255, 'L'), true},
+        FolderCase{"InvalidCharacters", "C:\\a<b|c", "C:\\a<b|c", true},
+        FolderCase{"UncPathToNoHost", "\\\\no-such-host-e2e\\share\\Torvane",
+                   "\\\\no-such-host-e2e\\share\\Torvane", true}),
+    [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
+
+TEST_F(BadInputTest, FolderWithATrailingBlankFailsAtTheCopy) {
+    // The platform creates the folder without its trailing blank, but a path through the folder
+    // keeps the blank and leads nowhere: the copy cannot be created.
+    std::string typed = caseFolder("Torvane ");
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(typed));
+    std::vector<Line> lines = runToEnd();
+    EXPECT_EQ(lines, (std::vector<Line>{installLine(typed), black("Creating directory ..."),
+                                        black("Copying necessary files ..."),
+                                        red("Error: Unable to create new archive for copying."),
+                                        failure()}))
+        << describe(lines);
+    expectEndState();
+    EXPECT_EQ(listTree(caseFolder("Torvane")), std::vector<std::string>{});
+    expectNothingOutside(caseFolder("Torvane"));
+}
+
+// --- Installer images ----------------------------------------------------------------------------
+
+class BrokenImageTest : public BadInputTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BrokenImageTest, IsRefusedBeforeAnyCopyIsMade) {
+    std::string image = GetParam();
+    std::string folder = caseFolder("Torvane");
+    ASSERT_TRUE(launch(image));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    ASSERT_EQ(lines.size(), 5u) << describe(lines);
+    EXPECT_EQ(lines[0], installLine(folder));
+    EXPECT_EQ(lines[1], black("Creating directory ..."));
+    EXPECT_EQ(lines[2], black("Copying necessary files ..."));
+    EXPECT_EQ(lines[3].color, color::kRed);
+    EXPECT_TRUE(
+        equalNoCase(lines[3].text, "Error: File " + imagePath(image) + " holds no valid payload."))
+        << lines[3].text;
+    EXPECT_EQ(lines[4], failure());
+    expectEndState();
+    EXPECT_EQ(listTree(folder), std::vector<std::string>{}) << "a copy was made";
+    expectNothingOutside(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, BrokenImageTest,
+                         ::testing::Values("bad-length-all-ones.exe", "bad-length-one-over.exe",
+                                           "bare-program.exe"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             std::string name = info.param;
+                             if (name == "bad-length-all-ones.exe")
+                                 return std::string("LengthAllOnes");
+                             if (name == "bad-length-one-over.exe")
+                                 return std::string("LengthOneByteTooLong");
+                             return std::string("ProgramWithoutPayload");
+                         });
+
+// --- Payload archives --------------------------------------------------------------------------
+
+class ArchiveTest : public BadInputTest {
+protected:
+    // Entries before the damaged Torvane.txt are unpacked; it and all after it are not.
+    void expectStoppedAtTorvaneText(const std::string& folder) {
+        EXPECT_TRUE(fileExists(joinPath(folder, "Torvane.exe")));
+        EXPECT_FALSE(fileExists(joinPath(folder, "Torvane.txt"))) << "a damaged entry was kept";
+        for (const char* flag : kFlagFiles)
+            EXPECT_FALSE(fileExists(joinPath(folder, flag))) << flag;
+        EXPECT_FALSE(folderExists(joinPath(folder, "ZZZ")));
+        EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
+    }
+};
+
+TEST_F(ArchiveTest, CrcMismatchStopsAtThatEntryAndFails) {
+    std::string folder = caseFolder("Torvane");
+    ASSERT_TRUE(launch("crc-mismatch.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    EXPECT_EQ(lines, archiveFailedRun(folder)) << describe(lines);
+    EXPECT_LT(runTime, 15s) << "the failure took as long as the look limit";
+    expectEndState();
+    expectStoppedAtTorvaneText(folder);
+    expectNothingOutside(folder);
+}
+
+TEST_F(ArchiveTest, EntrySizeFarLargerThanItsDataStopsAtThatEntryAndFails) {
+    std::string folder = caseFolder("Torvane");
+    ASSERT_TRUE(launch("lying-size.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    EXPECT_EQ(lines, archiveFailedRun(folder)) << describe(lines);
+    EXPECT_LT(runTime, 15s);
+    expectEndState();
+    expectStoppedAtTorvaneText(folder);
+    expectNothingOutside(folder);
+}
+
+TEST_F(ArchiveTest, TruncatedArchiveUnpacksNothingAndFails) {
+    std::string folder = caseFolder("Torvane");
+    ASSERT_TRUE(launch("truncated.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    EXPECT_EQ(lines, archiveFailedRun(folder)) << describe(lines);
+    EXPECT_LT(runTime, 15s);
+    expectEndState();
+    EXPECT_EQ(listTree(folder), std::vector<std::string>{});
+    expectNothingOutside(folder);
+}
+
+TEST_F(ArchiveTest, NameClimbingOutOfTheFolderUnpacksNothingAndFails) {
+    // "../evil.txt" next to the whole suite: the archive writes nothing at all.
+    std::string folder = caseFolder("Torvane");
+    ASSERT_TRUE(launch("unsafe-name.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    EXPECT_EQ(lines, archiveFailedRun(folder)) << describe(lines);
+    EXPECT_LT(runTime, 15s);
+    expectEndState();
+    EXPECT_EQ(listTree(folder), std::vector<std::string>{});
+    EXPECT_FALSE(fileExists(caseFolder("evil.txt")));
+    expectNothingOutside(folder);
+}
+
+TEST_F(ArchiveTest, DuplicateNamesInstallWithTheLastOneWinning) {
+    std::string folder = caseFolder("Torvane");
+    ASSERT_TRUE(launch("duplicate-names.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    EXPECT_EQ(lines, successfulRun(folder, kAllComponents)) << describe(lines);
+    expectEndState();
+    EXPECT_EQ(readFile(joinPath(folder, "dup-a.txt")), std::string("second version\r\n"));
+    EXPECT_FALSE(fileExists(joinPath(folder, "dup-b.txt")));
+    expectNothingOutside(folder, /*shortcutsMade=*/true);
+}
+
+// --- Files in the way ----------------------------------------------------------------------------
+
+class FilesTest : public BadInputTest {};
+
+TEST_F(FilesTest, ReadOnlyFlagFromAnEarlierRunIsKeptAndTheRunEndsClearly) {
+    // Copied from a CD, say. Whether the archive may overwrite it is the platform's decision.
+    std::string folder = caseFolder("Torvane");
+    std::string flag = joinPath(folder, "torvane.flg");
+    const bool writable = readOnlyFilesCanBeWritten();
+    ASSERT_TRUE(createFolders(folder));
+    ASSERT_TRUE(writeFile(flag, "old"));
+    ASSERT_TRUE(SetFileAttributesA(flag.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    if (writable) {
+        // Overwritten and found, but it cannot be deleted: a warning, and the run goes on.
+        std::vector<Line> expected = successfulRun(folder, kAllComponents, /*folderExisted=*/true);
+        expected.insert(expected.begin() + 6, olive("Warning: Unable to delete " + flag + "."));
+        EXPECT_EQ(lines, expected) << describe(lines);
+        EXPECT_TRUE(readFile(flag) != std::optional<std::string>("old"));
+    } else {
+        // The archive cannot overwrite it and stops there.
+        EXPECT_EQ(lines, archiveFailedRun(folder, /*folderExisted=*/true)) << describe(lines);
+        EXPECT_EQ(readFile(flag), std::optional<std::string>("old"));
+    }
+    expectEndState();
+    EXPECT_TRUE(GetFileAttributesA(flag.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(folderExists(joinPath(folder, "ZZZ")));
+    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
+    expectNothingOutside(folder, /*shortcutsMade=*/writable);
+}
+
+TEST_F(FilesTest, ReadOnlyCopyFromAnEarlierRunIsKeptAndTheRunEndsClearly) {
+    std::string folder = caseFolder("Torvane");
+    std::string copy = joinPath(folder, "FARROWPK.EXE");
+    const bool writable = readOnlyFilesCanBeWritten();
+    ASSERT_TRUE(createFolders(folder));
+    ASSERT_TRUE(writeFile(copy, "an earlier copy"));
+    ASSERT_TRUE(SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    const Line cannotDelete = olive("Warning: Unable to delete " + copy + ".");
+    if (writable) {
+        // Overwritten and run; the clean-up cannot delete it, says so, and the run succeeds.
+        std::vector<Line> expected = successfulRun(folder, kAllComponents, /*folderExisted=*/true);
+        expected.insert(expected.end() - 1, cannotDelete);
+        EXPECT_EQ(lines, expected) << describe(lines);
+        EXPECT_EQ(fileSize(copy), std::uint64_t{payloadLengthOf(imagePath("demo.exe"))} + 20);
+    } else {
+        // The failure line comes first; deleting the copy after it is refused with a warning.
+        EXPECT_EQ(lines, (std::vector<Line>{installLine(folder), black("Creating directory ..."),
+                                            olive("Warning: Directory already exists."),
+                                            black("Copying necessary files ..."),
+                                            red("Error: Unable to create new archive for copying."),
+                                            failure(), cannotDelete}))
+            << describe(lines);
+        EXPECT_TRUE(readFile(copy) == std::optional<std::string>("an earlier copy"));
+        EXPECT_EQ(listTree(folder), std::vector<std::string>{"FARROWPK.EXE"});
+    }
+    expectEndState();
+    EXPECT_TRUE(GetFileAttributesA(copy.c_str()) & FILE_ATTRIBUTE_READONLY);
+    expectNothingOutside(folder, /*shortcutsMade=*/writable);
+}
+
+TEST_F(FilesTest, FlagHeldWithoutReadSharingIsWrittenButNotCounted) {
+    // The holder lets others write but not read: the archive writes the flag through the hold,
+    // the detection cannot open it, so Torvane counts as absent and its flag stays.
+    std::string folder = caseFolder("Torvane");
+    std::string flag = joinPath(folder, "torvane.flg");
+    ASSERT_TRUE(createFolders(folder));
+    ASSERT_TRUE(writeFile(flag, "old"));
+    held.reset(CreateFileA(flag.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.valid());
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    EXPECT_EQ(lines, successfulRun(folder, "Installed components:  Pellisar,  Dromlet",
+                                   /*folderExisted=*/true))
+        << describe(lines);
+    held.reset();
+    EXPECT_TRUE(fileExists(flag)) << "a flag the setup could not read was deleted";
+    EXPECT_TRUE(fileExists(joinPath(folder, "Torvane.exe")));
+    EXPECT_FALSE(fileExists(desktopLink("Torvane")));
+    EXPECT_FALSE(fileExists(joinPath(groupFolder(), "Torvane.lnk")));
+    EXPECT_TRUE(fileExists(desktopLink("Dromlet")));
+    expectNothingOutside(folder, /*shortcutsMade=*/true);
+}
+
+TEST_F(FilesTest, FlagHeldExclusivelyFailsTheArchiveAndIsKept) {
+    std::string folder = caseFolder("Torvane");
+    std::string flag = joinPath(folder, "torvane.flg");
+    ASSERT_TRUE(createFolders(folder));
+    ASSERT_TRUE(writeFile(flag, "old"));
+    held.reset(CreateFileA(flag.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.valid());
+    ASSERT_TRUE(launch("demo.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = runToEnd();
+    EXPECT_EQ(lines, archiveFailedRun(folder, /*folderExisted=*/true)) << describe(lines);
+    expectEndState();
+    held.reset();
+    EXPECT_EQ(readFile(flag), std::string("old"));
+    EXPECT_FALSE(folderExists(joinPath(folder, "ZZZ")));
+    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
+    expectNothingOutside(folder);
+}
+
+// --- Escape during a run -------------------------------------------------------------------------
+
+class EscapeTest : public BadInputTest {
+protected:
+    // Presses Escape and waits for the dialog to go away and the program to end cleanly.
+    // Returns how long the dialog stayed after Escape. (The process itself ends up to 2 s later
+    // under Xvfb: with no window manager, Wine waits that long for a hidden window to be
+    // withdrawn, whichever way the dialog ends.)
+    Clock::duration escapeAndWaitForTheEnd(std::chrono::milliseconds limit) {
+        const auto pressed = Clock::now();
+        pressEscape();
+        while (IsWindowVisible(window.handle()) && Clock::now() - pressed < limit)
+            std::this_thread::sleep_for(2ms);
+        const auto dialogGone = Clock::now() - pressed;
+        EXPECT_FALSE(IsWindowVisible(window.handle()))
+            << "the dialog still shows "
+            << std::chrono::duration_cast<std::chrono::seconds>(limit).count() << " s after Escape";
+        EXPECT_TRUE(process.waitForExit(10s)) << "the dialog has gone but the program still runs";
+        EXPECT_EQ(process.exitCode(), std::optional<DWORD>(0)) << "the setup did not end well";
+        std::cout << "[ figures  ] Escape to the end of the dialog: "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(dialogGone).count()
+                  << " ms\n";
+        return dialogGone;
+    }
+};
+
+TEST_F(EscapeTest, DuringTheCopyEndsTheProgramOnceTheCopyIsDone) {
+    // The copy runs to its end within one tick; Escape is handled right after it, before the
+    // next tick could start the archive.
+    std::string folder = caseFolder("Torvane");
+    std::string copy = joinPath(folder, "FARROWPK.EXE");
+    const std::uint64_t copyLength =
+        std::uint64_t{payloadLengthOf(imagePath("big-payload.exe"))} + 20;
+    ASSERT_GT(copyLength, 16u << 20);
+    ASSERT_TRUE(launch("big-payload.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::uint64_t seen = 0;
+    for (auto deadline = Clock::now() + 20s; seen == 0 && Clock::now() < deadline;
+         std::this_thread::sleep_for(2ms))
+        seen = fileSize(copy);
+    ASSERT_GT(seen, 0u) << "the copy never started";
+    ASSERT_LT(seen, copyLength) << "the copy was over before the test saw it: make it bigger";
+    escapeAndWaitForTheEnd(kBigCopyLimit);
+    EXPECT_EQ(fileSize(copy), copyLength) << "the copy was cut short";
+    // The archive was never started, and nothing was cleaned up.
+    EXPECT_EQ(listTree(folder), std::vector<std::string>{"FARROWPK.EXE"});
+    EXPECT_FALSE(processRunning("FARROWPK.EXE"));
+    expectNothingOutside(folder);
+}
+
+TEST_F(EscapeTest, DuringTheWaitEndsTheProgramAtOnce) {
+    // This archive never writes its completion flag, so the setup waits for up to 200 ticks.
+    std::string folder = caseFolder("Torvane");
+    ASSERT_TRUE(launch("no-completion-flag.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    ASSERT_TRUE(window.waitForLine("Decompressing archive ...", 20s)) << describe(window.lines());
+    for (auto deadline = Clock::now() + 10s;
+         !fileExists(joinPath(folder, "torvane.flg")) && Clock::now() < deadline;
+         std::this_thread::sleep_for(50ms)) {
+    }
+    ASSERT_TRUE(fileExists(joinPath(folder, "torvane.flg"))) << "the archive unpacked nothing";
+    std::this_thread::sleep_for(500ms);
+    std::vector<Line> lines = window.lines();
+    ASSERT_FALSE(lines.empty());
+    ASSERT_EQ(lines.back(), black("Decompressing archive ...")) << describe(lines);
+    screenshot("bad-input-escape-wait.png");
+    EXPECT_LT(escapeAndWaitForTheEnd(10s), 1s) << "Escape did not end the dialog at once";
+    // No later state ran: the flags are still there and no shortcut was made.
+    std::this_thread::sleep_for(300ms);
+    for (const char* flag : kFlagFiles)
+        EXPECT_TRUE(fileExists(joinPath(folder, flag))) << flag;
+    expectNothingOutside(folder);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i];
+        std::string value = windowsPath(argv[i + 1]);
+        if (option == "--images")
+            settings.images = value;
+        else if (option == "--artifacts")
+            settings.artifacts = value;
+        else {
+            std::cerr << "unknown option " << option << "\n";
+            return 2;
+        }
+    }
+    if (settings.images.empty() || settings.artifacts.empty()) {
+        std::cerr << "usage: bad_input_tests --images DIR --artifacts DIR [gtest options]\n";
+        return 2;
+    }
+    createFolders(settings.artifacts);
+    return RUN_ALL_TESTS();
+}
