@@ -11,7 +11,7 @@ LABEL     := v1.0.0
 JOBS      := $(shell nproc)
 WINE_ROOT := $(ROOT)/build/wine-demo
 
-.PHONY: deps host windows dist demo test test-host test-windows fuzz clean
+.PHONY: deps host windows dist demo test test-host test-windows fuzz bench clean
 
 deps:
 	@tools/install-deps.sh
@@ -54,6 +54,13 @@ FUZZ_SECONDS ?= 60
 fuzz:
 	@tools/install-deps.sh clang libclang-rt-14-dev cmake make zlib1g-dev
 	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run-fuzzers.sh
+
+# Benchmarks: payload copy, extraction, end to end, memory, sizes. Prints one table each (also in
+# build/bench/bench.log); timings never fail the build. Under Xvfb, in a Wine prefix of its own.
+bench: dist
+	mkdir -p $(ROOT)/build/bench
+	set -o pipefail; xvfb-run -a -s "-screen 0 1280x1024x24" bench/run-bench.sh $(DIST) $(WIN) \
+	    $(HOST) $(ROOT)/build/bench $(ROOT)/build/wine-bench 2>&1 | tee $(ROOT)/build/bench/bench.log
 
 clean:
 	rm -rf build dist

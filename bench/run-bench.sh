@@ -1,0 +1,308 @@
+#!/usr/bin/env bash
+# make bench: times the setup program and its payload stub and prints one table per benchmark.
+#   run-bench.sh DIST WIN_BUILD HOST_BUILD WORK_DIR WINE_ROOT
+# DIST holds setup.exe, sfx.exe, pack and TorvaneSetup.exe; WIN_BUILD the Windows build tree
+# (bench programs, demo suite); HOST_BUILD the host build tree (bench-corpus). Inputs are
+# generated into WORK_DIR (fixed seeds: the same bytes every run) and deleted at the end. Windows
+# programs run under Wine in WINE_ROOT's prefix, each call with a time limit; the install runs
+# need a display (make bench runs this under xvfb-run).
+#
+# Timings never fail the run: the tables say which targets are met. The exit code is non-zero
+# only when a benchmark could not run at all.
+set -uo pipefail
+if [ $# -ne 5 ]; then
+  echo "usage: $0 DIST WIN_BUILD HOST_BUILD WORK_DIR WINE_ROOT" >&2
+  exit 2
+fi
+dist=$(realpath "$1") win=$(realpath "$2") host=$(realpath "$3")
+mkdir -p "$4"
+work=$(realpath "$4") wine_root=$(realpath -m "$5")
+here=$(cd "$(dirname "$0")" && pwd)
+wine_run=$here/../tests/wine-run
+
+copy_bench=$win/bench/copy-bench.exe
+run_bench=$win/bench/run-bench.exe
+corpus_tool=$host/bench/bench-corpus
+pack=$dist/pack
+for file in "$copy_bench" "$run_bench" "$corpus_tool" "$pack" "$dist/setup.exe" "$dist/sfx.exe" \
+  "$dist/TorvaneSetup.exe" "$win/demo/suite/Torvane.exe"; do
+  [ -f "$file" ] || { echo "run-bench: missing $file (run make dist first)" >&2; exit 1; }
+done
+
+results=$work/results.txt
+inputs=$work/inputs
+install_folder='C:\Program Files\Torvane'
+failed=0
+: >"$results"
+
+stop_wine() { WINEPREFIX=$wine_root/prefix timeout 30 wineserver -k >/dev/null 2>&1 || true; }
+clean_inputs() { rm -rf "$inputs" "$work/sfx-out" "$work/unzip-out" "$work/copy"; }
+trap 'stop_wine; clean_inputs' EXIT
+clean_inputs
+mkdir -p "$inputs"
+
+say() { printf '%s\n' "$*"; }
+
+# wine_call LIMIT_SECONDS PROGRAM ARGS...: its output goes through a file (a program started
+# under Wine can hold a pipe open long after it is done), shown indented, results collected.
+wine_call() {
+  local limit=$1 log
+  shift
+  log=$(mktemp)
+  WINE_RUN_TIMEOUT=$limit "$wine_run" "$wine_root" "$@" </dev/null >"$log" 2>&1
+  local status=$?
+  # Wine's console writes CR-LF line ends.
+  sed -i 's/\r$//' "$log"
+  grep -v '^result ' "$log" | grep -v '^wine: Read access denied' | sed 's/^/    /'
+  grep '^result ' "$log" >>"$results"
+  rm -f "$log"
+  if [ $status -ne 0 ]; then
+    say "    (failed: exit code $status)"
+    failed=1
+  fi
+  return $status
+}
+
+# The figures of KEY, space-separated; empty when the benchmark did not produce them.
+get() { grep "^result $1 " "$results" | tail -1 | cut -d' ' -f3-; }
+median() {
+  tr ' ' '\n' | grep . | sort -g |
+    awk '{ v[NR] = $1 } END { if (NR == 0) exit; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+maximum() { tr ' ' '\n' | grep . | sort -g | tail -1; }
+minimum() { tr ' ' '\n' | grep . | sort -g | head -1; }
+calc() { awk "BEGIN { printf \"$1\", $2 }"; }
+number() { [[ ${1:-} =~ ^-?[0-9]+(\.[0-9]+)?$ ]]; }
+mib() { number "${1:-}" && calc '%.1f MiB' "$1 / 1048576" || printf 'n/a'; }
+seconds() { number "${1:-}" && calc '%.3f s' "$1" || printf 'n/a'; }
+ratio() { number "${1:-}" && number "${2:-}" && calc '%.2fx' "$1 / $2" || printf 'n/a'; }
+# verdict VALUE LIMIT: "yes" when VALUE <= LIMIT.
+verdict() { number "${1:-}" && awk "BEGIN { print ($1 <= $2) ? \"yes\" : \"NO\" }" || printf 'n/a'; }
+# verdict_ratio VALUE REFERENCE LIMIT: "yes" when VALUE / REFERENCE <= LIMIT.
+verdict_ratio() { number "${1:-}" && number "${2:-}" && verdict "$(calc '%.6f' "$1 / $2")" "$3" || printf 'n/a'; }
+row() { printf '%-44s %-14s %-22s %-10s %-12s %s\n' "$@"; }
+header() { row "Figure" "This program" "Reference" "Ratio" "Target" "Met"; }
+now() { date +%s.%N; }
+
+# payload_with_filler NAME MIB: the demo suite with one MIB MiB file of random bytes beside it,
+# packed as a payload; prints the payload's path.
+payload_with_filler() {
+  local name=$1 size=$2 from=$inputs/$1-suite
+  rm -rf "$from"
+  mkdir -p "$from/Data"
+  cp -r "$win/demo/suite/." "$from/"
+  "$corpus_tool" filler "$from/Data/filler.bin" "$size" >/dev/null &&
+    "$pack" archive --stub "$dist/sfx.exe" --from "$from" --out "$inputs/$name.payload" >/dev/null
+  local status=$?
+  rm -rf "$from"
+  [ $status -eq 0 ] && echo "$inputs/$name.payload"
+}
+image_of() { # image_of PAYLOAD IMAGE
+  "$pack" image --program "$dist/setup.exe" --payload "$1" --label bench --out "$2" >/dev/null
+}
+
+# --- The machine ------------------------------------------------------------------------------
+
+cpu=$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+memory=$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
+disk=$(df -T "$work" | awk 'NR == 2 { print $2 }')
+say "Torvane setup benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC')"
+say "Machine: $cpu, $(nproc) cores, $memory memory, Linux $(uname -r), $(wine --version),"
+say "         build disk $disk, commit $(git -C "$here/.." rev-parse --short HEAD 2>/dev/null || echo unknown)"
+say "Command: make bench   (bench/run-bench.sh; log and figures in $work)"
+say ""
+
+# --- Inputs -----------------------------------------------------------------------------------
+
+say "Generating the inputs (fixed seeds) ..."
+"$corpus_tool" suite "$inputs/corpus" | sed 's/^/    /'
+"$pack" archive --stub "$dist/sfx.exe" --from "$inputs/corpus" --out "$inputs/corpus.payload" \
+  >/dev/null || { echo "run-bench: cannot pack the corpus" >&2; exit 1; }
+corpus_files=$(find "$inputs/corpus" -type f | wc -l)
+corpus_archive_bytes=$(stat -c %s "$inputs/corpus.payload")
+corpus_bytes=$(du -sb "$inputs/corpus" | cut -f1)
+rm -rf "$inputs/corpus"
+say ""
+
+# --- 1. Payload copy --------------------------------------------------------------------------
+
+say "1. Payload copy: state 20 of the engine against CopyFileA, under Wine"
+mkdir -p "$work/copy"
+wine_call 600 "$copy_bench" --program "$dist/setup.exe" --work "$work/copy" \
+  --mib 256 --mib 1024 --runs 7 --progress-calls 3000
+rm -rf "$work/copy"
+say ""
+
+# --- 2. Extraction ----------------------------------------------------------------------------
+
+say "2. Extraction: sfx.exe -Y under Wine against native unzip, of the same archive"
+unzip_times=""
+for run in 1 2 3; do
+  for turn in 1 2; do
+    if [ $(((run + turn) % 2)) -eq 0 ]; then
+      sync
+      wine_call 600 "$run_bench" extract --payload "$inputs/corpus.payload" \
+        --into "$work/sfx-out" --runs 1 --key corpus_sfx_$run
+    else
+      rm -rf "$work/unzip-out"
+      mkdir -p "$work/unzip-out"
+      sync
+      started=$(now)
+      unzip -q -o "$inputs/corpus.payload" -d "$work/unzip-out"
+      status=$?
+      took=$(calc '%.6f' "$(now) - $started")
+      say "    run $run  unzip -q -o    $took s (exit code $status)"
+      [ $status -eq 0 ] && unzip_times="$unzip_times $took" || failed=1
+    fi
+  done
+done
+# Both unpacked the same files with the same bytes.
+if diff -rq "$work/sfx-out" "$work/unzip-out" >/dev/null 2>&1; then
+  same_output=yes
+else
+  same_output=NO
+  failed=1
+fi
+say "    sfx.exe and unzip unpacked the same files with the same bytes: $same_output"
+rm -rf "$work/sfx-out" "$work/unzip-out"
+say ""
+
+# --- 3. End to end ----------------------------------------------------------------------------
+
+say "3. End to end: from the Install click to the success line"
+say "  demo image ($(stat -c %s "$dist/TorvaneSetup.exe") bytes)"
+wine_call 300 "$run_bench" install --image "$dist/TorvaneSetup.exe" --folder "$install_folder" \
+  --runs 5 --key e2e_demo
+say "  256 MiB payload"
+if payload=$(payload_with_filler p256 256) && image_of "$payload" "$inputs/p256.exe"; then
+  rm -f "$payload"
+  e2e_256_payload=$(($(stat -c %s "$inputs/p256.exe") - $(stat -c %s "$dist/setup.exe") - 20))
+  wine_call 600 "$run_bench" install --image "$inputs/p256.exe" --folder "$install_folder" \
+    --runs 3 --key e2e_256
+else
+  say "    (cannot build the 256 MiB image)"
+  failed=1
+fi
+rm -f "$inputs"/p256.*
+say ""
+
+# --- 4. Memory --------------------------------------------------------------------------------
+
+say "4. Memory: peak working set of setup.exe (a whole install) and of sfx.exe (-Y)"
+declare -A payload_bytes
+for size in 1 1024; do
+  free_mib=$(df -m --output=avail "$work" | tail -1)
+  if [ "$free_mib" -lt $((6 * size + 1024)) ]; then
+    say "  $size MiB payload: skipped, $free_mib MiB of free disk"
+    continue
+  fi
+  say "  $size MiB payload"
+  if ! payload=$(payload_with_filler p$size "$size"); then
+    say "    (cannot build the payload)"
+    failed=1
+    continue
+  fi
+  payload_bytes[$size]=$(stat -c %s "$payload")
+  wine_call 600 "$run_bench" extract --payload "$payload" --into "$work/sfx-out" --runs 1 \
+    --key mem_sfx_$size
+  rm -rf "$work/sfx-out"
+  image_of "$payload" "$inputs/p$size.exe" && rm -f "$payload" &&
+    wine_call 600 "$run_bench" install --image "$inputs/p$size.exe" --folder "$install_folder" \
+      --runs 1 --key mem_setup_$size
+  rm -f "$inputs"/p$size.*
+done
+say ""
+stop_wine
+
+# --- Tables -----------------------------------------------------------------------------------
+
+say "=============================================================================================="
+say "Results"
+say ""
+say "1. Payload copy under Wine: state 20 against CopyFileA of the same image (median of 7 runs"
+say "   each, alternating; warm page cache; the destination deleted before each run)"
+header
+for size in 256 1024; do
+  engine=$(get copy_${size}_engine | median)
+  reference=$(get copy_${size}_copyfile | median)
+  row "$size MiB: state 20, no window" "$(seconds "$engine")" "$(seconds "$reference") CopyFileA" \
+    "$(ratio "$engine" "$reference")" "<= 1.10x" "$(verdict_ratio "$engine" "$reference" 1.10)"
+done
+in_setup=$(get e2e_256_longest_block | median)
+reference=$(get copy_256_copyfile | median)
+row "256 MiB: state 20 in setup.exe" "$(seconds "$in_setup")" "$(seconds "$reference") CopyFileA" \
+  "$(ratio "$in_setup" "$reference")" "<= 1.10x" "$(verdict_ratio "$in_setup" "$reference" 1.10)"
+longest=$(get copy_1024_longest_tick)
+row "1 GiB: longest tick, no window" "$(seconds "$longest")" "5 s Not responding" \
+  "$(ratio "$longest" 5)" "< 1.5 s" "$(verdict "$longest" 1.5)"
+in_setup=$(get mem_setup_1024_longest_block | maximum)
+row "1 GiB: longest block in setup.exe" "$(seconds "$in_setup")" "5 s Not responding" \
+  "$(ratio "$in_setup" 5)" "< 1.5 s" "$(verdict "$in_setup" 1.5)"
+say "   No window: the engine's tick with a view that only counts its reports: the copy itself."
+say "   In setup.exe: the running program (sections 3 and 4), measured from outside as the longest"
+say "   time its dialog took to answer a message; that is its copy tick."
+say "   Fastest runs, no window: $(for size in 256 1024; do
+  printf '%s MiB %s vs %s; ' $size "$(seconds "$(get copy_${size}_engine | minimum)")" \
+    "$(seconds "$(get copy_${size}_copyfile | minimum)")"
+done | sed 's/; $//')."
+per_position=$(get progress_position_seconds)
+if number "$per_position"; then
+  say "   Progress bar: $(calc '%.3f' "$per_position * 1000") ms per position (PBM_SETPOS to a visible bar);$(
+    for size in 256 1024; do
+      positions=$(get copy_${size}_progress_positions)
+      number "$positions" && printf ' %s MiB: %s positions = %s;' $size "$positions" \
+        "$(seconds "$(calc '%.6f' "$positions * $per_position")")"
+    done | sed 's/;$//')."
+fi
+say ""
+
+sfx=$(for run in 1 2 3; do get corpus_sfx_${run}_seconds; done | median)
+startup=$(for run in 1 2 3; do get corpus_sfx_${run}_startup_seconds; done | median)
+unzip_median=$(echo "$unzip_times" | median)
+say "2. Extraction of the generated corpus ($corpus_files files, $(mib "$corpus_bytes"); archive"
+say "   $(mib "$corpus_archive_bytes")), median of 3 runs each, alternating, into an empty folder"
+header
+row "Unpack the corpus" "$(seconds "$sfx")" "$(seconds "$unzip_median") unzip -q -o" \
+  "$(ratio "$sfx" "$unzip_median")" "<= 1.00x" "$(verdict_ratio "$sfx" "$unzip_median" 1.00)"
+row "  of which process start-up (Wine)" "$(seconds "$startup")" "-" "-" "-" "-"
+say "   sfx.exe: timed inside Wine from CreateProcess to its end; includes starting a Windows"
+say "   process under the running Wine, not Wine's own start-up. unzip: timed natively, including"
+say "   its process start-up. Same output: $same_output."
+say ""
+
+say "3. End to end under Wine and Xvfb: Install click to the success line (list polled every 5 ms)"
+header
+demo=$(get e2e_demo_seconds | median)
+row "Demo image (median of 5)" "$(seconds "$demo")" "0.900 s = 9 ticks" "$(ratio "$demo" 0.9)" \
+  "< 1.2 s" "$(verdict "$demo" 1.2)"
+row "  ticks used" "$(get e2e_demo_ticks | median | xargs -r printf '%.0f')" "9" "-" "-" "-"
+e2e_256=$(get e2e_256_seconds | median)
+row "256 MiB payload (median of 3)" "$(seconds "$e2e_256")" "0.900 s = 9 ticks" \
+  "$(ratio "$e2e_256" 0.9)" "-" "-"
+row "  of which the copy tick" "$(seconds "$(get e2e_256_longest_block | median)")" "-" "-" "-" "-"
+say "   The first tick comes 0 to 100 ms after the click, so nine ticks take 0.8 to 0.9 s."
+say ""
+
+say "4. Peak working set (sampled every 5 ms while the process runs; Wine keeps no counters of an"
+say "   ended process), 1 GiB payload against 1 MiB payload"
+header
+for program in setup sfx; do
+  small=$(get mem_${program}_1_peak_sampled)
+  large=$(get mem_${program}_1024_peak_sampled)
+  growth=$(number "$small" && number "$large" && echo $((large - small)))
+  row "$program.exe, 1 GiB payload" "$(mib "$large")" "$(mib "$small") at 1 MiB" \
+    "$(number "$growth" && calc '%+.1f MiB' "$growth / 1048576" || echo n/a)" "+4 MiB" \
+    "$(verdict "$growth" 4194304)"
+done
+say "   Payloads: $(mib "${payload_bytes[1]:-}") and $(mib "${payload_bytes[1024]:-}") (demo suite and one file of random bytes)."
+say ""
+
+say "5. Sizes"
+row "Figure" "This program" "Reference" "Ratio" "Target" "Met"
+for program in setup sfx; do
+  bytes=$(stat -c %s "$dist/$program.exe")
+  row "$program.exe" "$bytes bytes" "-" "-" "-" "-"
+done
+say ""
+[ $failed -eq 0 ] || say "Some benchmarks could not run; see above."
+exit $failed

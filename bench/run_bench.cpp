@@ -1,0 +1,290 @@
+// run-bench: times the shipped programs as whole processes, and reads their peak working set.
+//
+//   run-bench extract --payload PAYLOAD.EXE --into DIR [--runs N] [--key NAME]
+//       Runs the payload as the setup runs it (hidden, high priority, `-Y`, DIR as its working
+//       directory, emptied before each run), timed from CreateProcess to its end: this includes
+//       the start of a Windows process under an already running Wine, not Wine's own start-up.
+//       The same payload started without `-Y` (it ends at once, writing nothing) gives that
+//       process start-up on its own.
+//
+//   run-bench install --image IMAGE.EXE --folder DIR [--runs N] [--key NAME]
+//       Starts the installer image, presses Accept, sets the install folder and presses
+//       Install; timed from the Install click to the success line in the message list, which is
+//       polled every 5 ms. How long each poll waits for the dialog to answer is how long its
+//       message loop was blocked; the longest wait is reported.
+//
+// Every figure goes to a "result KEY VALUE" line for run-bench.sh; the rest is for people.
+#include "BenchSupport.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+using bench::Child;
+using bench::Now;
+using bench::Say;
+
+struct Options {
+    std::string mode;
+    std::string payload;
+    std::string image;
+    std::string folder;
+    std::string key;
+    int runs = 3;
+};
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string MiB(std::uint64_t bytes) {
+    return Format("%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+}
+
+// --- extract ----------------------------------------------------------------------------------
+
+int Extract(const Options& options) {
+    const std::string quoted = "\"" + options.payload + "\"";
+    std::vector<double> seconds, startup;
+    std::uint64_t sampledPeak = 0, peakAfterExit = 0;
+    int samples = 0;
+    std::size_t files = 0;
+    for (int run = 0; run < options.runs; ++run) {
+        std::string error;
+        // Process start-up alone: without -Y the payload ends at once and writes nothing.
+        e2e::removeTree(options.folder);
+        if (!e2e::createFolders(options.folder)) {
+            Say("run-bench: cannot create " + options.folder);
+            return 1;
+        }
+        {
+            Child probe;
+            const double started = Now();
+            if (!probe.Start(quoted, options.folder, Child::Show::HiddenHighPriority, error) ||
+                !probe.Wait(60000)) {
+                Say("run-bench: " + (error.empty() ? "the start-up probe did not end" : error));
+                return 1;
+            }
+            startup.push_back(Now() - started);
+        }
+
+        Child archive;
+        const double started = Now();
+        if (!archive.Start(quoted + " -Y", options.folder, Child::Show::HiddenHighPriority,
+                           error)) {
+            Say("run-bench: " + error);
+            return 1;
+        }
+        if (!archive.Wait(600000)) {
+            Say("run-bench: the payload did not finish within 600 s");
+            return 1;
+        }
+        seconds.push_back(Now() - started);
+        if (archive.ExitCode() != 0) {
+            Say("run-bench: the payload ended with exit code " +
+                std::to_string(archive.ExitCode()));
+            return 1;
+        }
+        sampledPeak = std::max(sampledPeak, archive.SampledPeak());
+        peakAfterExit = std::max(peakAfterExit, archive.PeakNow());
+        samples += archive.Samples();
+        Say("  run " + std::to_string(run + 1) + Format("  unpacked in %.3f s", seconds.back()) +
+            Format(" (process start-up alone %.3f s)", startup.back()) + ", peak working set " +
+            MiB(archive.SampledPeak()));
+    }
+    for (const std::string& entry : e2e::listTree(options.folder))
+        files += entry.back() == '\\' ? 0 : 1;
+    const std::string& key = options.key;
+    bench::Results(key + "_seconds", seconds);
+    bench::Results(key + "_startup_seconds", startup);
+    bench::Result(key + "_peak_sampled", sampledPeak);
+    bench::Result(key + "_peak_after_exit", peakAfterExit);
+    bench::Result(key + "_memory_samples", static_cast<std::uint64_t>(samples));
+    bench::Result(key + "_files", static_cast<std::uint64_t>(files));
+    return 0;
+}
+
+// --- install ----------------------------------------------------------------------------------
+
+constexpr UINT kAnswerLimitMs = 120000;
+constexpr LRESULT kListCapacity = 16;
+constexpr const char* kTimeOutLine = "Decompression process time out!";
+
+// Sends to the list box, waiting as long as the dialog needs; nullopt when it does not answer.
+std::optional<LRESULT> AskList(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(list, message, wParam, lParam, SMTO_NORMAL, kAnswerLimitMs, &result))
+        return std::nullopt;
+    return static_cast<LRESULT>(result);
+}
+
+std::string LineText(HWND list, LRESULT index) {
+    const std::optional<LRESULT> length = AskList(list, LB_GETTEXTLEN, index, 0);
+    if (!length || *length <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(*length) + 1, L'\0');
+    const std::optional<LRESULT> copied =
+        AskList(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(wide.data()));
+    wide.resize(static_cast<std::size_t>(copied ? std::max<LRESULT>(*copied, 0) : 0));
+    std::string text(wide.size() * 2 + 1, '\0');
+    const int size =
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), text.data(),
+                            static_cast<int>(text.size()), nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(std::max(size, 0)));
+    return text;
+}
+
+struct InstallRun {
+    bool succeeded = false;
+    double seconds = 0;
+    double longestBlock = 0;
+    std::vector<std::pair<double, std::string>> timeline;
+};
+
+// One run, from the start of the image to the end of its process.
+bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
+    std::string error;
+    if (!setup.Start("\"" + options.image + "\"", "", Child::Show::Window, error)) {
+        Say("run-bench: " + error);
+        return false;
+    }
+    const std::optional<e2e::SetupWindow> found =
+        e2e::SetupWindow::find(setup.Id(), std::chrono::seconds(60));
+    if (!found) {
+        Say("run-bench: the setup dialog did not appear within 60 s");
+        return false;
+    }
+    const e2e::SetupWindow& window = *found;
+    if (!window.click(e2e::control::kAccept) ||
+        !window.setText(e2e::control::kInstallPath, options.folder) ||
+        window.text(e2e::control::kInstallPath) != options.folder) {
+        Say("run-bench: cannot press Accept and set the install folder");
+        return false;
+    }
+    const HWND list = window.item(e2e::control::kMessages);
+
+    const double clicked = Now();
+    if (!window.click(e2e::control::kInstall)) {
+        Say("run-bench: cannot press Install");
+        return false;
+    }
+    LRESULT seen = 0;
+    std::string last;
+    while (Now() - clicked < 600) {
+        const double asked = Now();
+        const std::optional<LRESULT> count = AskList(list, LB_GETCOUNT, 0, 0);
+        const double answered = Now();
+        if (!count) {
+            Say("run-bench: the dialog did not answer within 120 s");
+            return false;
+        }
+        result.longestBlock = std::max(result.longestBlock, answered - asked);
+        setup.SampleMemory();
+        for (LRESULT index = seen; index < *count; ++index) {
+            last = LineText(list, index);
+            result.timeline.emplace_back(answered - clicked, last);
+        }
+        // The list keeps only its newest lines: once full, new lines come in without changing
+        // the count.
+        if (*count == seen && *count >= kListCapacity)
+            last = LineText(list, *count - 1);
+        seen = *count;
+        if (last == e2e::kSuccessLine || last == e2e::kFailureLine) {
+            result.seconds = answered - clicked;
+            result.succeeded = last == e2e::kSuccessLine;
+            break;
+        }
+        Sleep(5);
+    }
+    setup.SampleMemory();
+    if (result.seconds == 0) {
+        Say("run-bench: no final line within 600 s");
+        return false;
+    }
+    window.click(e2e::control::kClose);
+    if (!setup.Wait(30000))
+        Say("run-bench: the setup did not end through Close");
+    return true;
+}
+
+int Install(const Options& options) {
+    std::vector<double> seconds, ticks, blocks;
+    std::uint64_t sampledPeak = 0, peakAfterExit = 0;
+    int succeeded = 0, timedOut = 0;
+    for (int run = 0; run < options.runs; ++run) {
+        if (!e2e::removeTree(options.folder)) {
+            Say("run-bench: cannot clear " + options.folder);
+            return 1;
+        }
+        Child setup;
+        InstallRun result;
+        if (!RunInstall(options, setup, result))
+            return 1;
+        sampledPeak = std::max(sampledPeak, setup.SampledPeak());
+        peakAfterExit = std::max(peakAfterExit, setup.PeakNow());
+        setup.Kill();
+        seconds.push_back(result.seconds);
+        blocks.push_back(result.longestBlock);
+        succeeded += result.succeeded ? 1 : 0;
+        // The install line comes from the click; every later line from a tick, 100 ms apart.
+        if (result.timeline.size() >= 2)
+            ticks.push_back(1 +
+                            std::floor((result.seconds - result.timeline[1].first) / 0.1 + 0.5));
+        for (const auto& [at, text] : result.timeline)
+            timedOut += text == kTimeOutLine ? 1 : 0;
+        Say("  run " + std::to_string(run + 1) +
+            Format(": %.3f s to the final line", result.seconds) +
+            Format(", longest block of the message loop %.3f s", result.longestBlock) +
+            ", peak working set " + MiB(setup.SampledPeak()));
+        for (const auto& [at, text] : result.timeline)
+            Say(Format("      +%7.3f s  ", at) + text);
+    }
+    e2e::removeTree(options.folder);
+    const std::string& key = options.key;
+    bench::Results(key + "_seconds", seconds);
+    bench::Results(key + "_ticks", ticks);
+    bench::Results(key + "_longest_block", blocks);
+    bench::Result(key + "_wait_timed_out", static_cast<std::uint64_t>(timedOut));
+    bench::Result(key + "_succeeded", static_cast<std::uint64_t>(succeeded));
+    bench::Result(key + "_runs", static_cast<std::uint64_t>(options.runs));
+    bench::Result(key + "_peak_sampled", sampledPeak);
+    bench::Result(key + "_peak_after_exit", peakAfterExit);
+    return succeeded == options.runs ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (argc > 1)
+        options.mode = argv[1];
+    bool valid = argc % 2 == 0;
+    for (int i = 2; valid && i + 1 < argc; i += 2) {
+        const std::string name = argv[i], value = argv[i + 1];
+        if (name == "--payload")
+            options.payload = e2e::windowsPath(value);
+        else if (name == "--image")
+            options.image = e2e::windowsPath(value);
+        else if (name == "--into" || name == "--folder")
+            options.folder = e2e::windowsPath(value);
+        else if (name == "--runs")
+            options.runs = std::max(1, std::atoi(value.c_str()));
+        else if (name == "--key")
+            options.key = value;
+        else
+            valid = false;
+    }
+    if (options.key.empty())
+        options.key = options.mode;
+    if (valid && options.mode == "extract" && !options.payload.empty() && !options.folder.empty())
+        return Extract(options);
+    if (valid && options.mode == "install" && !options.image.empty() && !options.folder.empty())
+        return Install(options);
+    std::fprintf(stderr,
+                 "usage: run-bench extract --payload PAYLOAD.EXE --into DIR [--runs N] [--key K]\n"
+                 "       run-bench install --image IMAGE.EXE --folder DIR [--runs N] [--key K]\n");
+    return 2;
+}
