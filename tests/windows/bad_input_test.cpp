@@ -1,0 +1,490 @@
+// Bad payload archives run through the install engine and the real sfx.exe: every kind of entry
+// name that could leave the install folder, an archive without entries, duplicate names, sizes
+// that do not match the data, cut archives. Each run must end with a clear line and write
+// nothing outside the install folder. And the engine's shell work after the DLL search has been
+// restricted to the system folder, as setup.exe does first thing.
+#include "TestSupport.h"
+
+#include "framework/Handles.h"
+#include "framework/SafeDllSearch.h"
+#include "install/InstallTexts.h"
+#include "payload/ZipWriter.h"
+
+#include <algorithm>
+#include <tuple>
+
+using namespace enginetest;
+
+namespace {
+
+const LoggedLine kCopyingLine{"Copying necessary files ...", kColorProgress};
+const LoggedLine kDecompressingLine{"Decompressing archive ...", kColorProgress};
+const LoggedLine kArchiveFailedLine{"Decompression process failure!", kColorProgress};
+const LoggedLine kFailedLine{"Installation failed!", 0x800000C0u};
+const LoggedLine kSucceededLine{"Installation completed successfully!", 0x80008000u};
+
+// sfx.exe's exit codes: no archive found, an unsafe name (nothing written), an entry failed.
+constexpr DWORD kNoArchive = 2, kUnsafeName = 3, kEntryFailed = 4;
+
+// The lines of a run whose archive stopped with an error.
+const Lines kArchiveFailedRun = {kCopyingLine, kDecompressingLine, kArchiveFailedLine, kFailedLine};
+
+std::string SfxPath() {
+    std::string path = SFX_EXE_PATH;
+    if (!path.empty() && path[0] == '/') {
+        path = "Z:" + path;
+        std::replace(path.begin(), path.end(), '/', '\\');
+    }
+    return path;
+}
+
+// The names directly in `folder`, sorted; folders end in a backslash.
+std::vector<std::string> ListFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name +
+                            ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "\\" : ""));
+    } while (::FindNextFileA(find, &entry));
+    ::FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string TextBytes(size_t length) {
+    std::string text;
+    for (int line = 0; text.size() < length; ++line)
+        text += "Torvane notes, line " + std::to_string(line) + "\r\n";
+    text.resize(length);
+    return text;
+}
+
+struct Item {
+    std::string name;
+    std::string data;
+    zip::Compression compression = zip::Compression::Deflate;
+};
+
+std::uint16_t Get16(const std::string& bytes, size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                      static_cast<unsigned char>(bytes[at + 1]) << 8);
+}
+void Put16(std::string& bytes, size_t at, std::uint16_t value) {
+    bytes[at] = static_cast<char>(value & 0xFF);
+    bytes[at + 1] = static_cast<char>(value >> 8);
+}
+
+// Calls `edit` with the offset of `name`'s local header and then of its central header, with
+// the offset of the name length in each (the extra field's length follows it).
+template <class Edit> void EditEntry(std::string& bytes, const std::string& name, Edit&& edit) {
+    int edited = 0;
+    for (auto [signature, nameLengthAt, isCentral] :
+         {std::tuple{std::string("PK\x03\x04", 4), size_t{26}, false},
+          std::tuple{std::string("PK\x01\x02", 4), size_t{28}, true}}) {
+        const size_t nameAt = nameLengthAt + 4 + (isCentral ? 14 : 0);
+        for (size_t at = bytes.find(signature); at != std::string::npos;
+             at = bytes.find(signature, at + 1)) {
+            if (Get16(bytes, at + nameLengthAt) != name.size() ||
+                bytes.compare(at + nameAt, name.size(), name) != 0)
+                continue;
+            edit(at, nameLengthAt, isCentral);
+            ++edited;
+        }
+    }
+    ASSERT_EQ(edited, 2) << name << " is not once in each directory";
+}
+
+// Sets the uncompressed size that `name`'s headers declare, as a hand-made archive could.
+void DeclareSize(std::string& bytes, const std::string& name, std::uint32_t size) {
+    EditEntry(bytes, name, [&bytes, size](size_t at, size_t, bool isCentral) {
+        const size_t sizeAt = at + (isCentral ? 24 : 22);
+        Put16(bytes, sizeAt, static_cast<std::uint16_t>(size & 0xFFFF));
+        Put16(bytes, sizeAt + 2, static_cast<std::uint16_t>(size >> 16));
+    });
+}
+
+// Gives `name`'s entry an empty name, which only a hand-made archive holds: the name's bytes
+// become extra-field bytes, so that every offset stays as it is.
+void EmptyEntryName(std::string& bytes, const std::string& name) {
+    EditEntry(bytes, name, [&bytes, &name](size_t at, size_t nameLengthAt, bool) {
+        Put16(bytes, at + nameLengthAt, 0);
+        Put16(bytes, at + nameLengthAt + 2,
+              static_cast<std::uint16_t>(Get16(bytes, at + nameLengthAt + 2) + name.size()));
+    });
+}
+
+class BadArchiveTest : public testing::Test {
+protected:
+    BadArchiveTest() {
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+        engine.installFolder = folder;
+        engine.archiveBaseName = "FARROWPK";
+        engine.modulePath = imagePath;
+        engine.InstallState = STATE_COPY_PAYLOAD;
+        driveRoot = ListFolder("C:");
+    }
+
+    ~BadArchiveTest() override {
+        // No archive may outlive its test: Wine keeps the test runner's output open for it.
+        if (engine.processInfo.process &&
+            ::WaitForSingleObject(engine.processInfo.process.Get(), 0) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the archive process was still running at the end of the test";
+            ::TerminateProcess(engine.processInfo.process.Get(), 1);
+            ::WaitForSingleObject(engine.processInfo.process.Get(), 5000);
+        }
+    }
+
+    // A payload as pack makes one: sfx.exe with a ZIP archive of `items` behind it.
+    std::string Payload(const std::vector<Item>& items) {
+        const std::string path = temp / "payload.exe";
+        zip::Writer writer;
+        EXPECT_TRUE(writer.Create(path) && writer.AppendStub(SfxPath())) << writer.Error();
+        for (const Item& item : items)
+            EXPECT_TRUE(writer.AddBytes(item.name, item.data, item.compression))
+                << item.name << ": " << writer.Error();
+        EXPECT_TRUE(writer.Finish()) << writer.Error();
+        std::string bytes = ReadFileBytes(path);
+        ::DeleteFileA(path.c_str());
+        return bytes;
+    }
+
+    void PlaceImage(const std::string& payload) {
+        WriteFileBytes(imagePath, ImageBytes(PatternBytes(4096, 31), payload));
+    }
+
+    // Copies, starts and awaits the archive, then runs the rest of the sequence. The looks for
+    // the completion flag start once the archive has ended, so none of them depends on timing.
+    static void RunToTheEnd(InstallEngine& run, const RecordingView& runView) {
+        run.Tick();
+        if (run.InstallState == STATE_EXPAND)
+            run.Tick();
+        if (run.InstallState == STATE_WAIT_EXPAND) {
+            ASSERT_EQ(::WaitForSingleObject(run.processInfo.process.Get(), 60000), WAIT_OBJECT_0)
+                << "the archive did not end";
+        }
+        TickUntilState(run, STATE_DONE, InstallEngine::kLookLimit + 10);
+        ASSERT_EQ(run.InstallState, STATE_DONE) << testing::PrintToString(runView.lines);
+        EXPECT_EQ(run.busy, 0);
+        EXPECT_EQ(runView.closeEnabled, 1);
+    }
+    void RunToTheEnd() { RunToTheEnd(engine, view); }
+
+    // A run of its own into a fresh, empty install folder, whose archive must stop with
+    // `exitCode`: the run then fails with the archive's failure line.
+    void ExpectArchiveFails(const std::string& payload, DWORD exitCode) {
+        SuiteShortcutsCleaner::RemoveAll();
+        RemoveTree(folder);
+        EXPECT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+        PlaceImage(payload);
+        RecordingView runView;
+        InstallEngine run{runView};
+        run.installFolder = folder;
+        run.archiveBaseName = "FARROWPK";
+        run.modulePath = imagePath;
+        run.InstallState = STATE_COPY_PAYLOAD;
+        RunToTheEnd(run, runView);
+        EXPECT_EQ(runView.lines, kArchiveFailedRun);
+        DWORD code = STILL_ACTIVE;
+        EXPECT_TRUE(run.processInfo.process &&
+                    ::GetExitCodeProcess(run.processInfo.process.Get(), &code));
+        EXPECT_EQ(code, exitCode) << "sfx.exe's exit code";
+    }
+
+    DWORD ArchiveExitCode() const {
+        DWORD code = STILL_ACTIVE;
+        ::GetExitCodeProcess(engine.processInfo.process.Get(), &code);
+        return code;
+    }
+
+    // Nothing landed beside the install folder, in the drive's root or in the shell's folders.
+    void ExpectNothingOutside(bool shortcutsMade = false) {
+        EXPECT_EQ(ListFolder(temp.Path()),
+                  (std::vector<std::string>{"Install Folder\\", "setup.exe"}));
+        EXPECT_EQ(ListFolder("C:"), driveRoot) << "the drive's root changed";
+        if (!shortcutsMade) {
+            EXPECT_FALSE(FolderExists(SuiteShortcutsCleaner::GroupFolder()));
+            for (const char* name : {"Pellisar", "Torvane", "Dromlet"})
+                EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::DesktopLink(name))) << name;
+        }
+    }
+
+    SuiteShortcutsCleaner shortcuts;
+    TempFolder temp;
+    // A blank in the path, as in "C:\Program Files\Torvane".
+    const std::string folder = temp / "Install Folder";
+    const std::string imagePath = temp / "setup.exe";
+    std::vector<std::string> driveRoot;
+    RecordingView view;
+    InstallEngine engine{view};
+};
+
+TEST_F(BadArchiveTest, EveryKindOfUnsafeNameUnpacksNothingAndFails) {
+    const std::string unsafeNames[] = {
+        // Climbing out: parent segments with either separator, also further in.
+        "../evil.txt",
+        "..\\evil.txt",
+        "docs/../../evil.txt",
+        "docs\\..\\..\\evil.txt",
+        // Rooted: the drive's root, a drive, a network share, the device namespaces.
+        "/evil.txt",
+        "\\evil.txt",
+        "C:evil.txt",
+        "C:\\evil.txt",
+        "C:/evil.txt",
+        "\\\\server\\share\\evil.txt",
+        "//server/share/evil.txt",
+        "\\\\?\\C:\\evil.txt",
+        "\\\\.\\C:\\evil.txt",
+        // A stream of another file.
+        "first.txt:evil",
+        "evil.txt::$DATA",
+        // Segments Windows reads as something else.
+        "",
+        "docs//evil.txt",
+        "./evil.txt",
+        "docs/./evil.txt",
+        "evil.",
+        "evil ",
+        "docs./evil.txt",
+        "docs /evil.txt",
+        ".../evil.txt",
+        // Characters no file name may hold.
+        std::string("evil\x01.txt"),
+        "evil<.txt",
+        "evil>.txt",
+        "evil\".txt",
+        "evil|.txt",
+        "evil?.txt",
+        "evil*.txt",
+        // Devices, with any extension, in any folder, in any case.
+        "CON",
+        "con.txt",
+        "docs/aux.txt",
+        "NUL",
+        "PRN.log",
+        "COM1",
+        "lpt9.txt",
+        "COM\xB9",
+        "CONIN$",
+        "CONOUT$",
+        "CLOCK$",
+        "CON .txt",
+    };
+    for (const std::string& unsafe : unsafeNames) {
+        SCOPED_TRACE("entry name \"" + unsafe + "\"");
+        // The writer refuses an empty name: that one is made from another.
+        std::string payload = Payload({{"first.txt", "first"},
+                                       {unsafe.empty() ? "evil.txt" : unsafe, "evil"},
+                                       {"torvane.flg", "flag"},
+                                       {"ZZZ/comp.flg", "done"}});
+        if (unsafe.empty())
+            EmptyEntryName(payload, "evil.txt");
+        ExpectArchiveFails(payload, kUnsafeName);
+        EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
+        EXPECT_FALSE(FileExists("C:\\evil.txt"));
+        ExpectNothingOutside();
+    }
+}
+
+TEST_F(BadArchiveTest, AnArchiveWithoutEntriesIsATimeOutWithNoComponents) {
+    // It ends at once with exit code 0 and writes nothing, not its completion flag either: the
+    // setup looks 200 times, as for any archive that stays silent, and finds nothing.
+    PlaceImage(Payload({}));
+
+    RunToTheEnd();
+
+    EXPECT_EQ(ArchiveExitCode(), 0u);
+    EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit);
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine,
+                                 kDecompressingLine,
+                                 {"Decompression process time out!", kColorProgress},
+                                 {"Installed components:  No components installed!", 0x00800000u},
+                                 {"Cleaning up ...", kColorProgress},
+                                 kSucceededLine}));
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
+    ExpectNothingOutside();
+}
+
+TEST_F(BadArchiveTest, NamesDifferingOnlyInCaseLeaveOneFileWithTheLastContent) {
+    PlaceImage(Payload({{"Notes.txt", "first version"},
+                        {"NOTES.TXT", "second version"},
+                        {"torvane.flg", "flag"},
+                        {"ZZZ/comp.flg", "done"}}));
+
+    RunToTheEnd();
+
+    EXPECT_EQ(view.lines.back(), kSucceededLine) << testing::PrintToString(view.lines);
+    EXPECT_EQ(view.lines[3], (LoggedLine{"Installed components:  Torvane", 0x00800000u}));
+    const std::vector<std::string> names = ListFolder(folder);
+    ASSERT_EQ(names.size(), 1u) << testing::PrintToString(names);
+    EXPECT_EQ(lstrcmpiA(names[0].c_str(), "notes.txt"), 0) << names[0];
+    EXPECT_EQ(ReadFileBytes(folder + "\\notes.txt"), "second version");
+    ExpectNothingOutside(/*shortcutsMade=*/true);
+}
+
+TEST_F(BadArchiveTest, AFolderAndAFileOfTheSameNameFail) {
+    struct Case {
+        const char* what;
+        std::vector<Item> items;
+        std::vector<std::string> left; // what the folder holds afterwards
+    };
+    const Case cases[] = {
+        {"folder, then a file of its name",
+         {{"first.txt", "first"},
+          {"Docs/", ""},
+          {"Docs", "a file"},
+          {"torvane.flg", "flag"},
+          {"ZZZ/comp.flg", "done"}},
+         {"Docs\\", "first.txt"}},
+        {"file, then a file under it",
+         {{"first.txt", "first"},
+          {"Docs", "a file"},
+          {"Docs/inner.txt", "inner"},
+          {"torvane.flg", "flag"},
+          {"ZZZ/comp.flg", "done"}},
+         {"Docs", "first.txt"}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        ExpectArchiveFails(Payload(test.items), kEntryFailed);
+        EXPECT_EQ(ListFolder(folder), test.left);
+        if (FileExists(folder + "\\Docs")) {
+            EXPECT_EQ(ReadFileBytes(folder + "\\Docs"), "a file");
+        }
+        ExpectNothingOutside();
+    }
+}
+
+TEST_F(BadArchiveTest, DeclaredSizesThatDoNotMatchTheDataFailAndLeaveNoPartOfTheEntry) {
+    struct Case {
+        const char* what;
+        std::uint32_t declaredSize;
+    };
+    const Case cases[] = {
+        {"far larger than the data", 0x7FFFFFF0u},
+        {"smaller than the data", 1000},
+    };
+    const std::string notes = TextBytes(300000);
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        std::string payload = Payload({{"first.txt", "first"},
+                                       {"notes.txt", notes},
+                                       {"torvane.flg", "flag"},
+                                       {"ZZZ/comp.flg", "done"}});
+        DeclareSize(payload, "notes.txt", test.declaredSize);
+        ExpectArchiveFails(payload, kEntryFailed);
+        EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"first.txt"});
+        ExpectNothingOutside();
+    }
+}
+
+TEST_F(BadArchiveTest, ACutArchiveUnpacksNothingAndFails) {
+    const std::string whole = Payload({{"first.txt", "first"},
+                                       {"notes.txt", TextBytes(50000)},
+                                       {"torvane.flg", "flag"},
+                                       {"ZZZ/comp.flg", "done"}});
+    const size_t directory = whole.rfind(std::string("PK\x01\x02", 4));
+    ASSERT_NE(directory, std::string::npos);
+    struct Case {
+        const char* what;
+        size_t length;
+    };
+    // With its last byte gone, the end record's comment length takes the image's label byte
+    // that follows it in the copy.
+    const Case cases[] = {
+        {"inside the central directory", directory + 10},
+        {"the end record's last byte", whole.size() - 1},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        ExpectArchiveFails(whole.substr(0, test.length), kNoArchive);
+        EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
+        ExpectNothingOutside();
+    }
+}
+
+// --- DLLs from the system folder only ---------------------------------------------------------
+
+// A copy of a program beside the test program, under a DLL's name; gone at the end.
+class PlantedModule {
+public:
+    explicit PlantedModule(const std::string& name) : path_(OwnFolder() + "\\" + name) {
+        ok_ = ::CopyFileA(TestArchivePath().c_str(), path_.c_str(), FALSE) != FALSE;
+    }
+    ~PlantedModule() { ::DeleteFileA(path_.c_str()); }
+    PlantedModule(const PlantedModule&) = delete;
+    PlantedModule& operator=(const PlantedModule&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+    std::string path_;
+    bool ok_ = false;
+};
+
+// Whether a module is found by its bare name; it is mapped only, never run.
+bool FoundByName(const char* name) {
+    HMODULE module = ::LoadLibraryExA(name, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    if (!module)
+        return false;
+    ::FreeLibrary(module);
+    return true;
+}
+
+TEST(SafeDllSearchTest, ShortcutsAreStillWrittenWhenDllsComeFromTheSystemFolderOnly) {
+    SuiteShortcutsCleaner shortcuts;
+    PlantedModule planted("torvane-planted.dll");
+    ASSERT_TRUE(planted.Ok());
+    ASSERT_TRUE(FoundByName("torvane-planted.dll")) << "the program's own folder is not searched";
+
+    // As setup.exe does before anything else.
+    LoadLibrariesFromSystemFolderOnly();
+    struct RestoreSearch {
+        // The other tests of this program run with the usual folders again.
+        ~RestoreSearch() {
+            using SetDirectories = BOOL(WINAPI*)(DWORD);
+            if (auto set =
+                    reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(::GetProcAddress(
+                        ::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories"))))
+                set(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+        }
+    } restore;
+    EXPECT_FALSE(FoundByName("torvane-planted.dll"))
+        << "a DLL beside the program is still found after the search was restricted";
+    EXPECT_TRUE(FoundByName("shell32.dll"));
+
+    TempFolder temp;
+    for (const char* flag : {"pellisar.flg", "torvane.flg", "dromlet.flg"})
+        WriteFileBytes(temp / flag, "flag");
+    RecordingView view;
+    InstallEngine engine{view};
+    engine.installFolder = temp.Path();
+    engine.InstallState = STATE_DETECT;
+
+    TickUntilState(engine, STATE_DONE, 10);
+
+    EXPECT_EQ(view.lines,
+              (Lines{{"Installed components:  Pellisar,  Torvane,  Dromlet", 0x00800000u},
+                     {"Creating desktop shortcuts ...", kColorProgress},
+                     {"Creating start menu shortcuts ...", kColorProgress},
+                     {"Cleaning up ...", kColorProgress},
+                     kSucceededLine}));
+    for (const char* name : {"Pellisar", "Torvane", "Dromlet"}) {
+        SCOPED_TRACE(name);
+        for (const std::string& link :
+             {SuiteShortcutsCleaner::DesktopLink(name), SuiteShortcutsCleaner::GroupLink(name)}) {
+            const ShortcutContents contents = ReadShortcut(link);
+            ASSERT_TRUE(contents.loaded) << link;
+            EXPECT_EQ(
+                lstrcmpiA(contents.target.c_str(), (temp.Path() + "\\" + name + ".exe").c_str()), 0)
+                << contents.target;
+            EXPECT_EQ(contents.description, "Farrow Desktop Shortcut");
+        }
+    }
+}
+
+} // namespace
