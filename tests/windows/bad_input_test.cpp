@@ -408,6 +408,55 @@ TEST_F(BadArchiveTest, ACutArchiveUnpacksNothingAndFails) {
     }
 }
 
+// KNOWN FAULT, disabled until fixed (run it with --gtest_also_run_disabled_tests): sfx.exe
+// writes the completion flag wherever a hand-made archive puts it, here before a large entry
+// and again at the end. The setup sees the early flag, stops the archive in the middle of the
+// large entry and reports success with that file cut short.
+TEST_F(BadArchiveTest,
+       DISABLED_ACompletionFlagBeforeTheLastEntryMustNotMakeAPartialInstallASuccess) {
+    const std::string big(64u << 20, '\0');
+    PlaceImage(Payload({{"torvane.flg", "flag"},
+                        {"ZZZ/comp.flg", "early"},
+                        {"big.bin", big},
+                        {"ZZZ/comp.flg", "done"}}));
+    engine.Tick();
+    engine.Tick();
+    ASSERT_EQ(engine.InstallState, STATE_WAIT_EXPAND);
+    // Look as soon as the early flag is there, as a tick of the dialog may.
+    for (DWORD waited = 0; !FileExists(folder + "\\ZZZ\\COMP.FLG") && waited < 10000; ++waited)
+        ::Sleep(1);
+    ASSERT_TRUE(FileExists(folder + "\\ZZZ\\COMP.FLG"));
+
+    TickUntilState(engine, STATE_DONE, InstallEngine::kLookLimit + 10);
+
+    ASSERT_EQ(::WaitForSingleObject(engine.processInfo.process.Get(), 10000), WAIT_OBJECT_0);
+    const bool whole = FileExists(folder + "\\big.bin") &&
+                       ReadFileBytes(folder + "\\big.bin").size() == big.size();
+    EXPECT_TRUE(whole || view.lines.back() != kSucceededLine)
+        << "success reported while big.bin holds "
+        << (FileExists(folder + "\\big.bin") ? ReadFileBytes(folder + "\\big.bin").size() : 0)
+        << " of " << big.size() << " bytes: " << testing::PrintToString(view.lines);
+}
+
+// KNOWN FAULT, disabled until fixed (run it with --gtest_also_run_disabled_tests): "C:\" is
+// refused as an install folder, but the same root written with dot segments is taken, and the
+// suite is unpacked into the drive's root.
+TEST(DriveRootTest, DISABLED_ADriveRootWrittenWithDotSegmentsIsRefusedLikeTheRootItself) {
+    for (const char* root : {"C:\\.", "C:\\.\\.", "C:\\Windows\\.."}) {
+        SCOPED_TRACE(root);
+        RecordingView view;
+        InstallEngine engine{view};
+        engine.installFolder = root;
+        engine.InstallState = STATE_CREATE_DIR;
+
+        engine.Tick();
+
+        EXPECT_EQ(view.lines, (Lines{{texts::kCreatingDirectory, kColorProgress},
+                                     {texts::kDirectoryInvalid, 0x000000C0u}}));
+        EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    }
+}
+
 // --- DLLs from the system folder only ---------------------------------------------------------
 
 // A copy of a program beside the test program, under a DLL's name; gone at the end.
