@@ -22,11 +22,32 @@ bool IsSeparator(char c) {
 
 bool IsAbsoluteFolder(const std::string& folder) {
     const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    if (folder.size() >= 4 && letter(folder[0]) && folder[1] == ':' && IsSeparator(folder[2]))
-        return folder.find_first_not_of("\\/", 3) != std::string::npos;
+    size_t rest = 0;
+    if (folder.size() >= 3 && letter(folder[0]) && folder[1] == ':' && IsSeparator(folder[2]))
+        rest = 3;
     // A network path: two separators, then a server name (not the "\\.\" or "\\?\" prefixes).
-    return folder.size() >= 3 && IsSeparator(folder[0]) && IsSeparator(folder[1]) &&
-           !IsSeparator(folder[2]) && folder[2] != '.' && folder[2] != '?';
+    else if (folder.size() >= 3 && IsSeparator(folder[0]) && IsSeparator(folder[1]) &&
+             folder[2] != '.' && folder[2] != '?')
+        rest = 2;
+    else
+        return false;
+
+    // Every named segment must be a plain name: "." and ".." would climb back to a drive's root,
+    // and Windows drops a trailing dot or blank, so the folder made would not be the one named.
+    bool named = false;
+    size_t start = rest;
+    for (size_t at = rest; at <= folder.size(); ++at) {
+        if (at < folder.size() && !IsSeparator(folder[at]))
+            continue;
+        const std::string segment = folder.substr(start, at - start);
+        start = at + 1;
+        if (segment.empty())
+            continue;
+        if (segment.back() == '.' || segment.back() == ' ')
+            return false;
+        named = true;
+    }
+    return named;
 }
 
 std::string ErrorNumberLine(long code) {

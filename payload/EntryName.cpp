@@ -91,4 +91,20 @@ std::string WindowsRelativePath(std::string_view name) {
     return path;
 }
 
+bool IsCompletionFlagName(std::string_view name) {
+    constexpr std::string_view kFlag = "zzz/comp.flg";
+    if (name.size() != kFlag.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (c == '\\')
+            c = '/';
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != kFlag[i])
+            return false;
+    }
+    return true;
+}
+
 } // namespace zip

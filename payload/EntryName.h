@@ -2,6 +2,7 @@
 // that stays inside that folder and names ordinary files and folders on Windows.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,19 @@ inline bool IsSafeEntryName(std::string_view name) {
 
 // True for a folder entry: a name that ends with a separator.
 bool IsFolderName(std::string_view name);
+
+// The setup takes "ZZZ/comp.flg" (any case, either separator) as the sign that everything else
+// is unpacked, so an archive may carry it only once and only as its last entry.
+bool IsCompletionFlagName(std::string_view name);
+template <class Entries> bool CompletionFlagOnlyLast(const Entries& entries) {
+    std::size_t index = 0;
+    for (const auto& entry : entries) {
+        ++index;
+        if (IsCompletionFlagName(entry.name) && index != entries.size())
+            return false;
+    }
+    return true;
+}
 
 // The name as a Windows path relative to the folder: every '/' turned into '\'.
 std::string WindowsRelativePath(std::string_view name);

@@ -5,7 +5,8 @@
 // With -Y it unpacks every entry into the working directory, in archive order, creating
 // sub-folders and overwriting existing files. It opens no window and asks nothing.
 //   - Every name of the central directory is checked first; if any could land outside the
-//     working directory or names a device, nothing is written at all.
+//     working directory or names a device, or the completion flag ZZZ/comp.flg is not the last
+//     entry (or stands twice), nothing is written at all.
 //   - The first entry that fails (damaged data, CRC-32 or size mismatch, a file that cannot be
 //     written) is deleted and unpacking stops there, so entries after it, among them the
 //     completion flag that comes last, are never written after a failure.
@@ -99,6 +100,9 @@ int Unpack() {
     for (const zip::Entry& entry : reader.Entries())
         if (!zip::IsSafeEntryName(entry.name))
             return kUnsafeName;
+    // A completion flag written early would have the setup take a partial unpack for a whole one.
+    if (!zip::CompletionFlagOnlyLast(reader.Entries()))
+        return kUnsafeName;
     for (const zip::Entry& entry : reader.Entries()) {
         const std::string path = zip::WindowsRelativePath(entry.name);
         if (!CreateFoldersFor(path))

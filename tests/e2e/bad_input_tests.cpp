@@ -348,21 +348,18 @@ INSTANTIATE_TEST_SUITE_P(
                    "\\\\no-such-host-e2e\\share\\Torvane", true}),
     [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
 
-TEST_F(BadInputTest, FolderWithATrailingBlankFailsAtTheCopy) {
-    // The platform creates the folder without its trailing blank, but a path through the folder
-    // keeps the blank and leads nowhere: the copy cannot be created.
+TEST_F(BadInputTest, FolderWithATrailingBlankIsRefused) {
+    // Windows drops a trailing blank when it creates a folder, so the folder made would not be
+    // the one every later path goes through: the text is refused before anything is created.
     std::string typed = caseFolder("Torvane ");
     ASSERT_TRUE(launch("demo.exe"));
     ASSERT_TRUE(startInstall(typed));
     std::vector<Line> lines = runToEnd();
     EXPECT_EQ(lines, (std::vector<Line>{installLine(typed), black("Creating directory ..."),
-                                        black("Copying necessary files ..."),
-                                        red("Error: Unable to create new archive for copying."),
-                                        failure()}))
+                                        red("Error: Directory path is invalid."), failure()}))
         << describe(lines);
     expectEndState();
-    EXPECT_EQ(listTree(caseFolder("Torvane")), std::vector<std::string>{});
-    expectNothingOutside(caseFolder("Torvane"));
+    expectNothingOutside({});
 }
 
 // --- Installer images ----------------------------------------------------------------------------

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 TEST(EntryName, UnsafeNamesAreRefusedWithAReason) {
@@ -76,6 +79,21 @@ TEST(EntryName, FolderEntriesAndWindowsPaths) {
     EXPECT_FALSE(zip::IsFolderName(""));
     EXPECT_EQ(zip::WindowsRelativePath("Drivers/net/a.inf"), "Drivers\\net\\a.inf");
     EXPECT_EQ(zip::WindowsRelativePath("ZZZ/"), "ZZZ\\");
+}
+
+struct Named {
+    std::string name;
+};
+
+TEST(EntryName, CompletionFlagMayStandOnlyOnceAndLast) {
+    using Entries = std::vector<Named>;
+    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{{"a.txt"}, {"ZZZ/comp.flg"}}));
+    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{{"a.txt"}, {"zzz\\COMP.FLG"}}));
+    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{{"a.txt"}})); // --no-completion-flag
+    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{}));
+    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{{"ZZZ/comp.flg.bak"}, {"x"}}));
+    EXPECT_FALSE(zip::CompletionFlagOnlyLast(Entries{{"Zzz/Comp.Flg"}, {"big.bin"}}));
+    EXPECT_FALSE(zip::CompletionFlagOnlyLast(Entries{{"ZZZ/comp.flg"}, {"ZZZ/comp.flg"}}));
 }
 
 } // namespace

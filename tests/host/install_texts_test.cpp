@@ -23,10 +23,13 @@ TEST(InstallTexts, InstallFolderLosesExactlyOneTrailingBackslash) {
 
 TEST(InstallTexts, OnlyAbsoluteFoldersAreInstallFolders) {
     for (const char* folder : {"C:\\Program Files\\Torvane", "d:\\T", "C:/Torvane", "C:\\a<b|c",
-                               "\\\\server\\share\\Torvane", "C:\\Torvane "})
+                               "\\\\server\\share\\Torvane", "C:\\Torvane\\", "C:\\.hidden\\T",
+                               "C:\\Program Files\\Torvane 2.0\\x"})
         EXPECT_TRUE(texts::IsAbsoluteFolder(folder)) << folder;
-    for (const char* folder : {"", "Torvane", "C:", "C:Torvane", "\\Torvane", "C:\\", "C:\\\\",
-                               "1:\\T", "\\\\", "\\\\.\\C:\\T", "\\\\?\\C:\\T", " C:\\T"})
+    for (const char* folder :
+         {"", "Torvane", "C:", "C:Torvane", "\\Torvane", "C:\\", "C:\\\\", "1:\\T", "\\\\",
+          "\\\\.\\C:\\T", "\\\\?\\C:\\T", " C:\\T", "C:\\Torvane ", "C:\\.", "C:\\.\\.",
+          "C:\\Windows\\..", "C:\\a\\..\\b", "C:\\Torvane.", "\\\\server\\..\\x"})
         EXPECT_FALSE(texts::IsAbsoluteFolder(folder)) << folder;
 }
 
