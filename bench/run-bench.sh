@@ -109,6 +109,7 @@ disk=$(df -T "$work" | awk 'NR == 2 { print $2 }')
 say "Torvane setup benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC')"
 say "Machine: $cpu, $(nproc) cores, $memory memory, Linux $(uname -r), $(wine --version),"
 say "         build disk $disk, commit $(git -C "$here/.." rev-parse --short HEAD 2>/dev/null || echo unknown)"
+say "         load average $(cut -d' ' -f1-3 /proc/loadavg) at the start (other work on the machine adds noise)"
 say "Command: make bench   (bench/run-bench.sh; log and figures in $work)"
 say ""
 
@@ -137,9 +138,11 @@ say ""
 
 say "2. Extraction: sfx.exe -Y under Wine against native unzip, of the same archive"
 unzip_times=""
-for run in 1 2 3; do
+extract_runs=5
+for run in $(seq $extract_runs); do
   for turn in 1 2; do
     if [ $(((run + turn) % 2)) -eq 0 ]; then
+      rm -rf "$work/sfx-out"
       sync
       wine_call 600 "$run_bench" extract --payload "$inputs/corpus.payload" \
         --into "$work/sfx-out" --runs 1 --key corpus_sfx_$run
@@ -217,15 +220,16 @@ stop_wine
 # --- Tables -----------------------------------------------------------------------------------
 
 say "=============================================================================================="
-say "Results"
+say "Results (load average $(cut -d' ' -f1-3 /proc/loadavg) at the end)"
 say ""
 say "1. Payload copy under Wine: state 20 against CopyFileA of the same image (median of 7 runs"
 say "   each, alternating; warm page cache; the destination deleted before each run)"
 header
+size_name() { [ "$1" -eq 1024 ] && echo "1 GiB" || echo "$1 MiB"; }
 for size in 256 1024; do
   engine=$(get copy_${size}_engine | median)
   reference=$(get copy_${size}_copyfile | median)
-  row "$size MiB: state 20, no window" "$(seconds "$engine")" "$(seconds "$reference") CopyFileA" \
+  row "$(size_name $size): state 20, no window" "$(seconds "$engine")" "$(seconds "$reference") CopyFileA" \
     "$(ratio "$engine" "$reference")" "<= 1.10x" "$(verdict_ratio "$engine" "$reference" 1.10)"
 done
 in_setup=$(get e2e_256_longest_block | median)
@@ -242,25 +246,26 @@ say "   No window: the engine's tick with a view that only counts its reports: t
 say "   In setup.exe: the running program (sections 3 and 4), measured from outside as the longest"
 say "   time its dialog took to answer a message; that is its copy tick."
 say "   Fastest runs, no window: $(for size in 256 1024; do
-  printf '%s MiB %s vs %s; ' $size "$(seconds "$(get copy_${size}_engine | minimum)")" \
+  printf '%s %s vs %s; ' "$(size_name $size)" "$(seconds "$(get copy_${size}_engine | minimum)")" \
     "$(seconds "$(get copy_${size}_copyfile | minimum)")"
 done | sed 's/; $//')."
 per_position=$(get progress_position_seconds)
 if number "$per_position"; then
-  say "   Progress bar: $(calc '%.3f' "$per_position * 1000") ms per position (PBM_SETPOS to a visible bar);$(
-    for size in 256 1024; do
+  say "   Progress bar: $(calc '%.3f' "$per_position * 1000") ms per position (PBM_SETPOS to a visible bar),"
+  say "   $(for size in 256 1024; do
       positions=$(get copy_${size}_progress_positions)
-      number "$positions" && printf ' %s MiB: %s positions = %s;' $size "$positions" \
+      number "$positions" && printf '%s: %s positions = %s; ' "$(size_name $size)" "$positions" \
         "$(seconds "$(calc '%.6f' "$positions * $per_position")")"
-    done | sed 's/;$//')."
+    done | sed 's/; $//')."
 fi
 say ""
 
-sfx=$(for run in 1 2 3; do get corpus_sfx_${run}_seconds; done | median)
-startup=$(for run in 1 2 3; do get corpus_sfx_${run}_startup_seconds; done | median)
+sfx_times=$(for run in $(seq $extract_runs); do get corpus_sfx_${run}_seconds; done)
+sfx=$(echo "$sfx_times" | median)
+startup=$(for run in $(seq $extract_runs); do get corpus_sfx_${run}_startup_seconds; done | median)
 unzip_median=$(echo "$unzip_times" | median)
 say "2. Extraction of the generated corpus ($corpus_files files, $(mib "$corpus_bytes"); archive"
-say "   $(mib "$corpus_archive_bytes")), median of 3 runs each, alternating, into an empty folder"
+say "   $(mib "$corpus_archive_bytes")), median of $extract_runs runs each, alternating, into an empty folder"
 header
 row "Unpack the corpus" "$(seconds "$sfx")" "$(seconds "$unzip_median") unzip -q -o" \
   "$(ratio "$sfx" "$unzip_median")" "<= 1.00x" "$(verdict_ratio "$sfx" "$unzip_median" 1.00)"
@@ -268,6 +273,7 @@ row "  of which process start-up (Wine)" "$(seconds "$startup")" "-" "-" "-" "-"
 say "   sfx.exe: timed inside Wine from CreateProcess to its end; includes starting a Windows"
 say "   process under the running Wine, not Wine's own start-up. unzip: timed natively, including"
 say "   its process start-up. Same output: $same_output."
+say "   Fastest runs: sfx.exe $(seconds "$(echo "$sfx_times" | minimum)"), unzip $(seconds "$(echo "$unzip_times" | minimum)")."
 say ""
 
 say "3. End to end under Wine and Xvfb: Install click to the success line (list polled every 5 ms)"

@@ -91,7 +91,8 @@ int Extract(const Options& options) {
         sampledPeak = std::max(sampledPeak, archive.SampledPeak());
         peakAfterExit = std::max(peakAfterExit, archive.PeakNow());
         samples += archive.Samples();
-        Say("  run " + std::to_string(run + 1) + Format("  unpacked in %.3f s", seconds.back()) +
+        Say("  " + options.key + " run " + std::to_string(run + 1) +
+            Format(": unpacked in %.3f s", seconds.back()) +
             Format(" (process start-up alone %.3f s)", startup.back()) + ", peak working set " +
             MiB(archive.SampledPeak()));
     }
