@@ -14,6 +14,7 @@ constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickMilliseconds = 100;
 constexpr char kDefaultInstallFolder[] = "C:\\Program Files\\Torvane";
 constexpr char kTitlePrefix[] = "Torvane Software Suite Setup ";
+constexpr ULONGLONG kProgressPaintMs = 50;
 
 // The program file's name without folder and extension: the caption of the start-up message.
 std::string ProgramName(const std::string& path) {
@@ -152,7 +153,27 @@ void CSetupDlg::SetProgressRange(int maximum) {
 }
 
 void CSetupDlg::SetProgressPos(int position) {
+    // Under Wine a visible bar takes about a millisecond to repaint, and the copy of a large
+    // payload sends tens of thousands of positions: every position is still sent, but the bar
+    // is painted at most every kProgressPaintMs, and always for the final 0.
+    const ULONGLONG now = ::GetTickCount64();
+    if (position != 0 && now - lastProgressPaint < kProgressPaintMs) {
+        if (!progressPaintSuspended) {
+            progressBar.SendMessage(WM_SETREDRAW, FALSE);
+            progressPaintSuspended = true;
+        }
+        progressBar.SetPos(position);
+        return;
+    }
+    if (progressPaintSuspended) {
+        progressBar.SendMessage(WM_SETREDRAW, TRUE);
+        progressPaintSuspended = false;
+    }
+    // The bar repaints only the stretch between its last two positions: make it all of it.
+    ::InvalidateRect(progressBar.GetSafeHwnd(), nullptr, TRUE);
     progressBar.SetPos(position);
+    ::UpdateWindow(progressBar.GetSafeHwnd());
+    lastProgressPaint = now;
 }
 
 void CSetupDlg::EnableClose() {

@@ -42,6 +42,9 @@ private:
     std::string versionLabel;
     std::string agreementText;
     HICON appIcon;
+    // Painting of the progress bar is held back between its paints (see SetProgressPos).
+    bool progressPaintSuspended = false;
+    ULONGLONG lastProgressPaint = 0;
 
     CProgressCtrl progressBar;
     CButton acceptButton;
