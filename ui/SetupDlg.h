@@ -42,8 +42,7 @@ private:
     std::string versionLabel;
     std::string agreementText;
     HICON appIcon;
-    // Painting of the progress bar is held back between its paints (see SetProgressPos).
-    bool progressPaintSuspended = false;
+    // When the progress bar last took a position (see SetProgressPos).
     ULONGLONG lastProgressPaint = 0;
 
     CProgressCtrl progressBar;
