@@ -4,6 +4,7 @@
 // folder, and neither crash nor hang.
 //
 //   bad_input_tests --images DIR --artifacts DIR [gtest options]
+#include "expected_lines.h"
 #include "harness.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +16,6 @@
 #include <iostream>
 #include <ostream>
 #include <thread>
-
-namespace e2e {
-void PrintTo(const Line& line, std::ostream* out) {
-    *out << "[" << colorName(line.color) << "] \"" << line.text << "\"";
-}
-} // namespace e2e
 
 namespace {
 
@@ -39,32 +34,7 @@ constexpr auto kBigCopyLimit = 60s;
 // Every case works under this folder; the setup's current folder is a sub-folder of it, so that
 // a relative path would land where the test looks.
 const std::string kCaseRoot = "C:\\bad-input";
-const char* const kComponents[] = {"Pellisar", "Torvane", "Dromlet"};
 const char* const kFlagFiles[] = {"pellisar.flg", "torvane.flg", "dromlet.flg"};
-const char* const kGroupName = "Torvane Software Suite";
-const char* const kAllComponents = "Installed components:  Pellisar,  Torvane,  Dromlet";
-
-Line black(const std::string& text) {
-    return {text, color::kBlack};
-}
-Line navy(const std::string& text) {
-    return {text, color::kNavy};
-}
-Line red(const std::string& text) {
-    return {text, color::kRed};
-}
-Line olive(const std::string& text) {
-    return {text, color::kOlive};
-}
-Line success() {
-    return {kSuccessLine, color::kGreenEmphasis};
-}
-Line failure() {
-    return {kFailureLine, color::kRedEmphasis};
-}
-Line installLine(const std::string& folder) {
-    return navy("Installing Torvane into " + folder + " ...");
-}
 
 // The lines of a run that fails because the archive stopped with an error.
 std::vector<Line> archiveFailedRun(const std::string& folder, bool folderExisted = false) {

@@ -3,6 +3,7 @@
 // the run leaves on disk and in the shell.
 //
 //   e2e_tests --images DIR --suite DIR --artifacts DIR [gtest options]
+#include "expected_lines.h"
 #include "harness.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,6 @@
 #include <cstring>
 #include <ostream>
 #include <thread>
-
-namespace e2e {
-void PrintTo(const Line& line, std::ostream* out) {
-    *out << "[" << colorName(line.color) << "] \"" << line.text << "\"";
-}
-} // namespace e2e
 
 namespace {
 
@@ -35,11 +30,8 @@ constexpr auto kRunLimit = 90s;
 // 200 looks at 100 ms each, with room for a slow machine.
 constexpr auto kTimeOutRunLimit = 120s;
 
-const char* const kComponents[] = {"Pellisar", "Torvane", "Dromlet"};
-const char* const kGroupName = "Torvane Software Suite";
 const char* const kDescription = "Farrow Desktop Shortcut";
 const char* const kDefaultFolder = "C:\\Program Files\\Torvane";
-const char* const kAllComponents = "Installed components:  Pellisar,  Torvane,  Dromlet";
 
 std::string imagePath(const std::string& name) {
     return joinPath(settings.images, name);
@@ -49,28 +41,6 @@ std::string desktopFolder() {
 }
 std::string groupFolder() {
     return joinPath(specialFolder(CSIDL_PROGRAMS), kGroupName);
-}
-
-Line black(const std::string& text) {
-    return {text, color::kBlack};
-}
-Line navy(const std::string& text) {
-    return {text, color::kNavy};
-}
-Line red(const std::string& text) {
-    return {text, color::kRed};
-}
-Line olive(const std::string& text) {
-    return {text, color::kOlive};
-}
-Line success() {
-    return {kSuccessLine, color::kGreenEmphasis};
-}
-Line failure() {
-    return {kFailureLine, color::kRedEmphasis};
-}
-Line installLine(const std::string& folder) {
-    return navy("Installing Torvane into " + folder + " ...");
 }
 
 // The lines of a run that gets through the archive: what comes between the start of the run and
