@@ -10,8 +10,12 @@ PACK      := $(HOST)/tools/pack
 LABEL     := v1.0.0
 JOBS      := $(shell nproc)
 WINE_ROOT := $(ROOT)/build/wine-demo
+# Wine runs the 32-bit build where the kernel runs 32-bit code; elsewhere the tests and the demo
+# run the 64-bit build of the same code (tests/can-run-32bit).
+WIN_TEST  := $(shell tests/can-run-32bit && echo windows || echo windows-x64)
+TEST_TREE := $(ROOT)/build/$(WIN_TEST)
 
-.PHONY: deps host windows dist demo test test-host test-windows fuzz bench clean
+.PHONY: deps host windows windows-x64 dist demo test test-host test-windows fuzz bench clean
 
 deps:
 	@tools/install-deps.sh
@@ -24,17 +28,28 @@ windows: deps host
 	cmake --preset windows -DPACK_EXE=$(PACK) >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 
+windows-x64: deps host
+	cmake --preset windows-x64 -DPACK_EXE=$(PACK) >/dev/null
+	cmake --build --preset windows-x64 -j $(JOBS)
+
 dist: host windows
 	mkdir -p $(DIST)
-	cp $(WIN)/app/setup.exe $(WIN)/payload/sfx.exe $(PACK) $(DIST)/
+	cp $(WIN)/app/setup.exe $(WIN)/payload/sfx.exe $(WIN)/tools/pack.exe $(PACK) $(DIST)/
 	$(PACK) archive --stub $(DIST)/sfx.exe --from $(WIN)/demo/suite --out $(ROOT)/build/TorvanePayload.exe
 	$(PACK) image --program $(DIST)/setup.exe --payload $(ROOT)/build/TorvanePayload.exe \
 	    --label $(LABEL) --out $(DIST)/TorvaneSetup.exe
 	@ls -l $(DIST)
 
 # The main job: the demo installer in a window, or, with no display, driven under Xvfb.
-demo: dist
-	tests/e2e/run-demo.sh $(DIST)/TorvaneSetup.exe $(WIN)/tests/e2e/demo-driver.exe $(ROOT)/build
+demo: dist $(WIN_TEST)
+	@if [ $(WIN_TEST) = windows ]; then image=$(DIST)/TorvaneSetup.exe; else \
+	  echo "demo: this kernel runs no 32-bit code; running the 64-bit build of the demo image"; \
+	  $(PACK) archive --stub $(TEST_TREE)/payload/sfx.exe --from $(TEST_TREE)/demo/suite \
+	    --out $(ROOT)/build/TorvanePayload-x64.exe && \
+	  $(PACK) image --program $(TEST_TREE)/app/setup.exe \
+	    --payload $(ROOT)/build/TorvanePayload-x64.exe --label $(LABEL) \
+	    --out $(ROOT)/build/TorvaneSetup-x64.exe >/dev/null; image=$(ROOT)/build/TorvaneSetup-x64.exe; fi; \
+	tests/e2e/run-demo.sh $$image $(TEST_TREE)/tests/e2e/demo-driver.exe $(ROOT)/build
 
 test: dist test-host test-windows
 
@@ -44,9 +59,10 @@ test-host: host
 	cmake --build --preset host-asan -j $(JOBS)
 	ctest --preset host-asan -j $(JOBS)
 
-test-windows:
-	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset windows; rc=$$?; \
-	  WINEPREFIX=$(WIN)/wine/prefix wineserver -k 2>/dev/null; exit $$rc
+test-windows: dist $(WIN_TEST)
+	tests/windows/check-imports.sh pei-i386 $(DIST)/setup.exe $(DIST)/sfx.exe
+	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset $(WIN_TEST); rc=$$?; \
+	  WINEPREFIX=$(TEST_TREE)/wine/prefix wineserver -k 2>/dev/null; exit $$rc
 
 # libFuzzer targets (clang, ASan, UBSan) for the image trailer reader and the ZIP reader, each run
 # for FUZZ_SECONDS seconds from the seed corpus in tests/fuzz/corpus.

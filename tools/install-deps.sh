@@ -5,9 +5,10 @@ set -euo pipefail
 default_packages=(
   cmake make g++ googletest zlib1g-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-  libz-mingw-w64-dev
-  wine wine32:i386 xvfb xauth
-  imagemagick zip unzip 7zip
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  mingw-w64-x86-64-dev libz-mingw-w64-dev
+  wine wine32:i386 wine64 xvfb xauth
+  imagemagick zip unzip 7zip osslsigncode openssl
 )
 if [ $# -gt 0 ]; then packages=("$@"); else packages=("${default_packages[@]}"); fi
 missing=()
