@@ -3,6 +3,7 @@
 #include "image/BinaryFile.h"
 #include "image/ImageTrailer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -69,7 +70,9 @@ bool WriteImageParts(const std::string& programPath, const std::string& payloadP
         return false;
     }
     created = true;
-    if (!CopyBytes(program, programLength, out)) {
+    const std::string padding(static_cast<std::size_t>(ImagePadding(programLength, payloadLength)),
+                              '\0');
+    if (!CopyBytes(program, programLength, out) || !out.Write(padding.data(), padding.size())) {
         error = "cannot copy program " + Quoted(programPath) + " into " + Quoted(outPath);
         return false;
     }
@@ -86,30 +89,123 @@ bool WriteImageParts(const std::string& programPath, const std::string& payloadP
     return true;
 }
 
+std::uint32_t U16(const unsigned char* bytes) {
+    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8;
+}
+
+std::uint32_t U32(const unsigned char* bytes) {
+    return U16(bytes) | U16(bytes + 2) << 16;
+}
+
+bool ReadAt(BinaryFile& file, std::int64_t offset, void* buffer, std::size_t size) {
+    return file.Seek(offset) && file.ReadExact(buffer, size);
+}
+
+// Offsets inside the PE headers.
+constexpr std::int64_t kDosHeaderSize = 64, kPeHeaderOffsetField = 0x3C;
+constexpr std::int64_t kPeSignatureAndFileHeaderSize = 24, kSectionHeaderSize = 40;
+constexpr std::uint32_t kOptionalMagicPe32 = 0x10B, kOptionalMagicPe32Plus = 0x20B;
+constexpr std::size_t kSizeOfHeadersField = 60;
+constexpr std::uint32_t kSecurityDirectory = 4;
+constexpr std::int64_t kMinCertificateTableSize = 8;
+
+bool ReadLayout(BinaryFile& file, const std::string& name, ImageLayout& layout,
+                std::string& error) {
+    const std::int64_t fileLength = file.Length();
+    if (fileLength < 0) {
+        error = "cannot read " + name;
+        return false;
+    }
+    const CertificateTable table = FindCertificateTable(file, fileLength);
+    const std::int64_t imageLength = table.size > 0 ? table.offset : fileLength;
+    if (imageLength < kTrailerSize) {
+        error = name + " is " + std::to_string(imageLength) +
+                " bytes long, too short to hold the " + std::to_string(kTrailerSize) +
+                "-byte trailer";
+        return false;
+    }
+    Trailer trailer{};
+    if (!ReadAt(file, imageLength - kTrailerSize, trailer.data(), trailer.size())) {
+        error = "cannot read the trailer of " + name;
+        return false;
+    }
+    layout.fileLength = fileLength;
+    layout.imageLength = imageLength;
+    layout.certificateTable = table;
+    layout.label = LabelFromField(trailer.data());
+    layout.payloadLength = LengthFromField(trailer.data() + kLabelFieldSize);
+    layout.payloadFits = PayloadFits(layout.payloadLength, imageLength);
+    layout.payloadOffset =
+        layout.payloadFits ? PayloadOffset(imageLength, layout.payloadLength) : 0;
+    return true;
+}
+
 } // namespace
+
+CertificateTable FindCertificateTable(BinaryFile& file, std::int64_t fileLength) {
+    const CertificateTable none;
+    unsigned char dos[kDosHeaderSize];
+    if (fileLength < kDosHeaderSize || !ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' ||
+        dos[1] != 'Z')
+        return none;
+    const std::int64_t peOffset = U32(dos + kPeHeaderOffsetField);
+    unsigned char pe[kPeSignatureAndFileHeaderSize];
+    if (peOffset > fileLength - kPeSignatureAndFileHeaderSize ||
+        !ReadAt(file, peOffset, pe, sizeof pe) || std::memcmp(pe, "PE\0\0", 4) != 0)
+        return none;
+    const std::uint32_t sectionCount = U16(pe + 6);
+    const std::uint32_t optionalSize = U16(pe + 20);
+    const std::int64_t optionalOffset = peOffset + kPeSignatureAndFileHeaderSize;
+    if (optionalSize > fileLength - optionalOffset)
+        return none;
+    std::vector<unsigned char> optional(optionalSize);
+    if (!ReadAt(file, optionalOffset, optional.data(), optional.size()) || optionalSize < 2)
+        return none;
+    const std::uint32_t magic = U16(optional.data());
+    const std::size_t countField = magic == kOptionalMagicPe32       ? 92
+                                   : magic == kOptionalMagicPe32Plus ? 108
+                                                                     : 0;
+    const std::size_t entryField = countField + 4 + kSecurityDirectory * 8;
+    if (countField == 0 || optional.size() < entryField + 8 ||
+        U32(optional.data() + countField) <= kSecurityDirectory)
+        return none;
+    const std::int64_t offset = U32(optional.data() + entryField);
+    const std::int64_t size = U32(optional.data() + entryField + 4);
+    if (size < kMinCertificateTableSize || offset % 8 != 0 || offset + size != fileLength)
+        return none;
+
+    const std::int64_t sectionsOffset = optionalOffset + optionalSize;
+    const std::int64_t headersEnd =
+        std::max<std::int64_t>(U32(optional.data() + kSizeOfHeadersField),
+                               sectionsOffset + std::int64_t{sectionCount} * kSectionHeaderSize);
+    if (offset < headersEnd)
+        return none;
+    std::vector<unsigned char> sections(std::size_t{sectionCount} * kSectionHeaderSize);
+    if (!ReadAt(file, sectionsOffset, sections.data(), sections.size()))
+        return none;
+    for (std::size_t at = 0; at < sections.size(); at += kSectionHeaderSize) {
+        const std::int64_t rawSize = U32(sections.data() + at + 16);
+        const std::int64_t rawOffset = U32(sections.data() + at + 20);
+        if (rawSize > 0 && rawOffset + rawSize > offset)
+            return none;
+    }
+    return {offset, size};
+}
 
 bool ReadImageLayout(const std::string& path, ImageLayout& layout, std::string& error) {
     BinaryFile file;
     std::int64_t length = 0;
     if (!OpenForReading(path, "image", file, length, error))
         return false;
-    if (length < kTrailerSize) {
-        error = "image " + Quoted(path) + " is " + std::to_string(length) +
-                " bytes long, too short to hold the " + std::to_string(kTrailerSize) +
-                "-byte trailer";
-        return false;
-    }
-    Trailer trailer{};
-    if (!file.Seek(length - kTrailerSize) || !file.ReadExact(trailer.data(), trailer.size())) {
-        error = "cannot read the trailer of " + Quoted(path);
-        return false;
-    }
-    layout.imageLength = length;
-    layout.label = LabelFromField(trailer.data());
-    layout.payloadLength = LengthFromField(trailer.data() + kLabelFieldSize);
-    layout.payloadFits = PayloadFits(layout.payloadLength, length);
-    layout.payloadOffset = layout.payloadFits ? PayloadOffset(length, layout.payloadLength) : 0;
-    return true;
+    return ReadLayout(file, "image " + Quoted(path), layout, error);
+}
+
+bool ReadImageLayout(BinaryFile& file, ImageLayout& layout, std::string& error) {
+    return ReadLayout(file, "the image", layout, error);
+}
+
+std::int64_t ImagePadding(std::int64_t programLength, std::int64_t payloadLength) {
+    return (8 - (programLength + payloadLength + kTrailerSize) % 8) % 8;
 }
 
 bool WriteImage(const std::string& programPath, const std::string& payloadPath,

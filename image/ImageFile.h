@@ -1,5 +1,7 @@
-// Reading the trailer of an installer image file and writing an image from its parts.
+// Reading the layout of an installer image file and writing an image from its parts.
 #pragma once
+
+#include "image/BinaryFile.h"
 
 #include <cstdint>
 #include <string>
@@ -7,22 +9,44 @@
 
 namespace image {
 
+// The Authenticode certificate table that signing appends to a PE file; size 0 when there is none.
+struct CertificateTable {
+    std::int64_t offset = 0;
+    std::int64_t size = 0;
+};
+
 struct ImageLayout {
+    std::int64_t fileLength = 0;
+    // Where the image ends: the file's length, or the start of a certificate table behind it.
     std::int64_t imageLength = 0;
+    CertificateTable certificateTable;
     std::int32_t payloadLength = 0;
     std::string label;
-    bool payloadFits = false;       // the stored length describes a payload inside the file
+    bool payloadFits = false;       // the stored length describes a payload inside the image
     std::int64_t payloadOffset = 0; // meaningful only when payloadFits
 };
 
-// Reads the 20 trailer bytes at the end of `path`. False, with `error` set, when the file
-// cannot be read or is too short to hold a trailer; a length that does not fit the file is
-// reported through `payloadFits`, not as an error.
-bool ReadImageLayout(const std::string& path, ImageLayout& layout, std::string& error);
+// The certificate table of a signed PE file of `fileLength` bytes: the security directory entry
+// of a well-formed PE header, describing a table of at least 8 bytes, 8-byte aligned, past the
+// headers and every section's raw data, that ends exactly at the end of the file. Any other
+// content (not a PE file, cut headers, an entry out of range) gives no table. Safe on any bytes.
+CertificateTable FindCertificateTable(BinaryFile& file, std::int64_t fileLength);
 
-// Writes, in this order, the program image, the payload, the label field and the payload
-// length to `outPath`. A label over 15 characters, an empty payload, a payload of 2 GiB or more
-// or a file that cannot be read is an error reported in `error`; then `outPath` is removed.
+// Reads the 20 trailer bytes at the end of the image, in front of its certificate table when it
+// is signed. False, with `error` set, when the file cannot be read or is too short to hold a
+// trailer; a length that does not fit the image is reported through `payloadFits`, not as an
+// error. The overload reads an open file, whose position it moves.
+bool ReadImageLayout(const std::string& path, ImageLayout& layout, std::string& error);
+bool ReadImageLayout(BinaryFile& file, ImageLayout& layout, std::string& error);
+
+// Zero bytes put between program and payload so that the image's length is a multiple of 8:
+// signing tools then append the certificate table without padding of their own.
+std::int64_t ImagePadding(std::int64_t programLength, std::int64_t payloadLength);
+
+// Writes, in this order, the program image, its padding, the payload, the label field and the
+// payload length to `outPath`. A label over 15 characters, an empty payload, a payload of 2 GiB
+// or more or a file that cannot be read is an error reported in `error`; then `outPath` is
+// removed.
 bool WriteImage(const std::string& programPath, const std::string& payloadPath,
                 std::string_view label, const std::string& outPath, std::string& error);
 

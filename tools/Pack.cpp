@@ -158,19 +158,27 @@ int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
         return 1;
     }
     out << "image:          " << path << "\n"
-        << "image length:   " << layout.imageLength << "\n"
-        << "label:          \"" << layout.label << "\"\n";
+        << "image length:   " << layout.fileLength << "\n";
+    if (layout.certificateTable.size > 0)
+        out << "signature:      certificate table of " << layout.certificateTable.size
+            << " bytes at offset " << layout.certificateTable.offset << "\n";
+    else
+        out << "signature:      none\n";
+    out << "label:          \"" << layout.label << "\"\n";
     if (!layout.payloadFits) {
         out << "payload length: " << layout.payloadLength << "\n"
             << "trailer:        inconsistent (the payload length does not fit the image)\n";
         err << "pack: the trailer's payload length " << layout.payloadLength
-            << " does not fit an image of " << layout.imageLength << " bytes\n";
+            << " does not fit an image of " << layout.imageLength << " bytes"
+            << (layout.certificateTable.size > 0 ? " (in front of its certificate table)" : "")
+            << "\n";
         return 1;
     }
     out << "payload offset: " << layout.payloadOffset << "\n"
         << "payload length: " << layout.payloadLength << "\n"
         << "program length: " << layout.payloadOffset << "\n"
-        << "trailer:        consistent (program, payload and trailer fill the image)\n";
+        << "trailer:        consistent (program, payload and trailer fill the image"
+        << (layout.certificateTable.size > 0 ? " in front of the certificate table)\n" : ")\n");
     zip::Reader reader;
     if (!reader.Open(path, layout.payloadOffset, layout.payloadOffset + layout.payloadLength)) {
         out << "archive:        none (" << reader.Error() << ")\n";

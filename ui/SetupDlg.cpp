@@ -1,6 +1,6 @@
 #include "ui/SetupDlg.h"
 
-#include "image/ImageTrailer.h"
+#include "image/ImageFile.h"
 #include "install/InstallTexts.h"
 #include "res/resource.h"
 #include "ui/AgreementText.h"
@@ -86,17 +86,19 @@ BOOL CSetupDlg::OnInitDialog() {
 
 void CSetupDlg::ReadVersionLabel() {
     versionLabel.clear();
-    ScopedFile self(std::fopen(engine.modulePath.c_str(), "rb"));
-    if (!self) {
+    image::BinaryFile self;
+    if (!self.Open(engine.modulePath, "rb")) {
         const std::string text = "**ERROR!**  Unable to open file:\n" + engine.modulePath;
         ::MessageBoxA(m_hWnd, text.c_str(), ProgramName(engine.modulePath).c_str(),
                       MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    unsigned char field[image::kLabelFieldSize] = {};
-    if (std::fseek(self.Get(), -image::kTrailerSize, SEEK_END) == 0)
-        std::fread(field, 1, sizeof field, self.Get());
-    versionLabel = image::LabelFromField(field);
+    // A file too short for a trailer has no label; a signed one keeps it in front of the
+    // certificate table.
+    image::ImageLayout layout;
+    std::string ignored;
+    if (image::ReadImageLayout(self, layout, ignored))
+        versionLabel = layout.label;
 }
 
 void CSetupDlg::OnAccept() {

@@ -169,9 +169,21 @@ inline std::string CheckImageBytes(std::string_view bytes, const std::string& sc
     }
     if (!read)
         return "could not read the trailer: " + error;
+    if (layout.fileLength != length)
+        return "file length " + std::to_string(layout.fileLength) + ", file has " +
+               std::to_string(length) + " bytes";
+    // A certificate table found must lie at the very end, aligned, past the 64-byte DOS header.
+    const image::CertificateTable& table = layout.certificateTable;
+    if (table.size != 0 && (table.size < 8 || table.offset % 8 != 0 || table.offset < 64 ||
+                            table.offset + table.size != length))
+        return "certificate table of " + std::to_string(table.size) + " bytes at " +
+               std::to_string(table.offset) + " in a file of " + std::to_string(length);
+    if (table.size != 0 && (bytes[0] != 'M' || bytes[1] != 'Z'))
+        return "a certificate table in a file that is not a PE image";
+    const std::int64_t imageLength = table.size != 0 ? table.offset : length;
 
     const auto* trailer =
-        reinterpret_cast<const unsigned char*>(bytes.data()) + (length - image::kTrailerSize);
+        reinterpret_cast<const unsigned char*>(bytes.data()) + (imageLength - image::kTrailerSize);
     std::string label;
     for (int i = 0; i < image::kMaxLabelLength && trailer[i] != 0; ++i)
         label += static_cast<char>(trailer[i]);
@@ -181,10 +193,10 @@ inline std::string CheckImageBytes(std::string_view bytes, const std::string& sc
     const std::int64_t payloadLength = stored < 0x80000000u
                                            ? static_cast<std::int64_t>(stored)
                                            : static_cast<std::int64_t>(stored) - 0x100000000ll;
-    const bool fits = payloadLength > 0 && payloadLength + image::kTrailerSize <= length;
-    if (layout.imageLength != length)
-        return "image length " + std::to_string(layout.imageLength) + ", file has " +
-               std::to_string(length) + " bytes";
+    const bool fits = payloadLength > 0 && payloadLength + image::kTrailerSize <= imageLength;
+    if (layout.imageLength != imageLength)
+        return "image length " + std::to_string(layout.imageLength) + ", expected " +
+               std::to_string(imageLength);
     if (layout.label != label)
         return "label '" + layout.label + "', the field holds '" + label + "'";
     if (layout.payloadLength != payloadLength)
@@ -192,7 +204,7 @@ inline std::string CheckImageBytes(std::string_view bytes, const std::string& sc
                std::to_string(payloadLength);
     if (layout.payloadFits != fits)
         return std::string("payload said to ") + (fits ? "not " : "") + "fit";
-    if (fits && layout.payloadOffset != length - payloadLength - image::kTrailerSize)
+    if (fits && layout.payloadOffset != imageLength - payloadLength - image::kTrailerSize)
         return "payload offset " + std::to_string(layout.payloadOffset) + " is not E - L - 20";
     if (!image::CheckLabel(layout.label).empty())
         return "the label read cannot be written back: " + image::CheckLabel(layout.label);
@@ -208,9 +220,9 @@ inline std::string CheckImageBytes(std::string_view bytes, const std::string& sc
             RunZipReader(path, layout.payloadOffset, payloadEnd, payloadLength).violation;
         !v.empty())
         return "in the payload: " + v;
-    if (std::string v =
-            RunZipReader(path, layout.payloadOffset, length, length - layout.payloadOffset)
-                .violation;
+    if (std::string v = RunZipReader(path, layout.payloadOffset, imageLength,
+                                     imageLength - layout.payloadOffset)
+                            .violation;
         !v.empty())
         return "in the payload with its trailer: " + v;
     return "";

@@ -3,6 +3,7 @@
 // Small on purpose: the fuzzer mutates them, and they are kept in the repository.
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
+#include "tests/fuzz/PeImage.h"
 #include "payload/ZipWriter.h"
 
 #include <cstdio>
@@ -99,6 +100,14 @@ int main(int argc, char** argv) {
          WriteFile(imageFolder + "/length-whole-file.bin", payload + Trailer("v2", 10)) &&
          WriteFile(imageFolder + "/length-too-long.bin", program + payload + Trailer("v1", 51)) &&
          WriteFile(imageFolder + "/length-negative.bin", program + payload + Trailer("v1", -1));
+    // A signed image: a PE program, payload and trailer, then a certificate table that the
+    // security directory entry describes; and one whose entry no longer reaches the file's end.
+    const std::string peImage = peimage::MinimalPeProgram() + std::string(2, '\0') + payload +
+                                Trailer("v2.1.0", static_cast<std::int32_t>(payload.size()));
+    std::string cutTable = peimage::Signed(peImage, 64);
+    cutTable.resize(cutTable.size() - 8);
+    ok = ok && WriteFile(imageFolder + "/signed.exe", peimage::Signed(peImage, 64)) &&
+         WriteFile(imageFolder + "/signed-cut-table.exe", cutTable);
     std::remove(stubPath.c_str());
     std::remove(payloadPath.c_str());
     return ok ? 0 : 1;

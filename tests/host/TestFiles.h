@@ -1,6 +1,8 @@
 // Temporary folders and whole-file helpers for the host tests.
 #pragma once
 
+#include "tests/fuzz/PeImage.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,6 +13,8 @@
 #include <string>
 
 namespace testfiles {
+
+using namespace peimage;
 
 namespace fs = std::filesystem;
 

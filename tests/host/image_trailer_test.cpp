@@ -80,15 +80,17 @@ TEST(PayloadOffset, ShippedImage) {
     EXPECT_EQ(image::PayloadOffset(6724869, 6474993), 249856);
 }
 
-// What the setup's copy step yields: from E - L - 20 to the end of the file, where E is the
-// file's length and L the value of its last four bytes.
+// What the setup's copy step yields: from E - L - 20 to E, where E is where the image ends and
+// L the value of its last four bytes.
 std::string CopyAsTheSetupDoes(const std::string& imagePath) {
+    image::ImageLayout layout;
+    std::string error;
+    EXPECT_TRUE(image::ReadImageLayout(imagePath, layout, error)) << error;
+    EXPECT_TRUE(layout.payloadFits);
     const std::string bytes = ReadFile(imagePath);
-    const auto imageLength = static_cast<std::int64_t>(bytes.size());
-    const std::int32_t payloadLength = image::LengthFromField(
-        reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size() - 4);
-    EXPECT_TRUE(image::PayloadFits(payloadLength, imageLength));
-    return bytes.substr(static_cast<std::size_t>(image::PayloadOffset(imageLength, payloadLength)));
+    EXPECT_EQ(layout.fileLength, static_cast<std::int64_t>(bytes.size()));
+    const auto start = static_cast<std::size_t>(layout.payloadOffset);
+    return bytes.substr(start, static_cast<std::size_t>(layout.imageLength) - start);
 }
 
 TEST(WriteImage, CopyGivesBackThePayloadFollowedByTheTrailer) {
@@ -97,7 +99,7 @@ TEST(WriteImage, CopyGivesBackThePayloadFollowedByTheTrailer) {
         std::size_t programSize, payloadSize;
     };
     for (Case c : {Case{0, 1}, Case{1, 1}, Case{3000, 19}, Case{65536, 20}, Case{12345, 65537},
-                   Case{249856, 300001}}) {
+                   Case{249856, 300001}, Case{249856, 300004}}) {
         SCOPED_TRACE(std::to_string(c.programSize) + " + " + std::to_string(c.payloadSize));
         const std::string program = RandomBytes(c.programSize, 7);
         const std::string payload = RandomBytes(c.payloadSize, 8);
@@ -110,21 +112,28 @@ TEST(WriteImage, CopyGivesBackThePayloadFollowedByTheTrailer) {
         const image::Trailer trailer =
             image::MakeTrailer("v1.0.0", static_cast<std::int32_t>(c.payloadSize));
         const std::string trailerBytes(trailer.begin(), trailer.end());
-        EXPECT_EQ(ReadFile(temp / "image.exe"), program + payload + trailerBytes);
+        // Zero bytes behind the program make the length a multiple of 8, ready for signing.
+        const std::size_t padding = (8 - (c.programSize + c.payloadSize + 20) % 8) % 8;
+        EXPECT_EQ(static_cast<std::size_t>(image::ImagePadding(c.programSize, c.payloadSize)),
+                  padding);
+        EXPECT_EQ(ReadFile(temp / "image.exe"),
+                  program + std::string(padding, '\0') + payload + trailerBytes);
         EXPECT_EQ(CopyAsTheSetupDoes(temp / "image.exe"), payload + trailerBytes);
 
         image::ImageLayout layout;
         ASSERT_TRUE(image::ReadImageLayout(temp / "image.exe", layout, error)) << error;
+        EXPECT_EQ(layout.imageLength % 8, 0);
         EXPECT_EQ(layout.imageLength,
-                  static_cast<std::int64_t>(c.programSize + c.payloadSize + 20));
+                  static_cast<std::int64_t>(c.programSize + padding + c.payloadSize + 20));
         EXPECT_EQ(layout.payloadLength, static_cast<std::int32_t>(c.payloadSize));
         EXPECT_EQ(layout.label, "v1.0.0");
         EXPECT_TRUE(layout.payloadFits);
-        EXPECT_EQ(layout.payloadOffset, static_cast<std::int64_t>(c.programSize));
+        EXPECT_EQ(layout.payloadOffset, static_cast<std::int64_t>(c.programSize + padding));
+        EXPECT_EQ(layout.certificateTable.size, 0);
     }
 }
 
-TEST(WriteImage, ShippedSizesPutThePayloadAtTheEndOfTheProgram) {
+TEST(WriteImage, ShippedSizesPutThePayloadBehindTheProgramAndItsPadding) {
     TempFolder temp;
     WriteFile(temp / "setup.exe", RandomBytes(249856, 1));
     WriteFile(temp / "payload.exe", RandomBytes(6474993, 2));
@@ -134,8 +143,8 @@ TEST(WriteImage, ShippedSizesPutThePayloadAtTheEndOfTheProgram) {
         << error;
     image::ImageLayout layout;
     ASSERT_TRUE(image::ReadImageLayout(temp / "image.exe", layout, error)) << error;
-    EXPECT_EQ(layout.imageLength, 6724869);
-    EXPECT_EQ(layout.payloadOffset, 249856);
+    EXPECT_EQ(layout.imageLength, 6724872);
+    EXPECT_EQ(layout.payloadOffset, 249859);
     EXPECT_EQ(CopyAsTheSetupDoes(temp / "image.exe").size(), 6475013u);
 }
 
@@ -196,6 +205,100 @@ TEST(ReadImageLayout, ShortFilesAndLengthsThatDoNotFit) {
     ASSERT_TRUE(image::ReadImageLayout(temp / "program.exe", layout, error)) << error;
     EXPECT_EQ(layout.payloadLength, 0x151);
     EXPECT_FALSE(layout.payloadFits);
+}
+
+class SignedImage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFile(temp_ / "setup.exe", MinimalPeProgram());
+        WriteFile(temp_ / "payload.exe", payload_);
+        std::string error;
+        ASSERT_TRUE(image::WriteImage(temp_ / "setup.exe", temp_ / "payload.exe", "v2.1.0",
+                                      temp_ / "image.exe", error))
+            << error;
+        unsigned_ = ReadFile(temp_ / "image.exe");
+    }
+    image::ImageLayout Read(const std::string& bytes) {
+        WriteFile(temp_ / "read.exe", bytes);
+        image::ImageLayout layout;
+        std::string error;
+        EXPECT_TRUE(image::ReadImageLayout(temp_ / "read.exe", layout, error)) << error;
+        return layout;
+    }
+    TempFolder temp_;
+    const std::string payload_ = "MZ" + RandomBytes(5001, 4);
+    std::string unsigned_;
+};
+
+TEST_F(SignedImage, TrailerAndPayloadAreReadInFrontOfTheCertificateTable) {
+    const image::ImageLayout plain = Read(unsigned_);
+    EXPECT_EQ(plain.certificateTable.size, 0);
+    EXPECT_EQ(plain.imageLength, plain.fileLength);
+    EXPECT_EQ(plain.label, "v2.1.0");
+
+    const std::string signedImage = Signed(unsigned_, 1544);
+    const image::ImageLayout layout = Read(signedImage);
+    EXPECT_EQ(layout.fileLength, static_cast<std::int64_t>(unsigned_.size() + 1544));
+    EXPECT_EQ(layout.certificateTable.offset, static_cast<std::int64_t>(unsigned_.size()));
+    EXPECT_EQ(layout.certificateTable.size, 1544);
+    EXPECT_EQ(layout.imageLength, static_cast<std::int64_t>(unsigned_.size()));
+    EXPECT_EQ(layout.label, "v2.1.0");
+    EXPECT_EQ(layout.payloadLength, 5003);
+    EXPECT_EQ(layout.payloadOffset, plain.payloadOffset);
+    EXPECT_TRUE(CopyAsTheSetupDoes(temp_ / "read.exe") ==
+                payload_ + unsigned_.substr(unsigned_.size() - 20));
+}
+
+TEST_F(SignedImage, AnyOtherSecurityEntryCountsAsUnsigned) {
+    const std::string signedImage = Signed(unsigned_, 1544);
+    const auto tableAt = static_cast<std::uint32_t>(unsigned_.size());
+    const auto entry = [&signedImage](std::uint32_t offset, std::uint32_t size) {
+        std::string bytes = signedImage;
+        PutU32(bytes, kSecurityEntryOffset, offset);
+        PutU32(bytes, kSecurityEntryOffset + 4, size);
+        return bytes;
+    };
+    const auto spoiled = [&signedImage](std::size_t at, std::uint32_t value) {
+        std::string bytes = signedImage;
+        PutU32(bytes, at, value);
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    for (const Case& c : {
+             Case{"zero entry", entry(0, 0)},
+             Case{"ends before the end of the file", entry(tableAt - 8, 1544)},
+             Case{"runs past the end of the file", entry(tableAt, 1552)},
+             Case{"offset past the end", entry(0xFFFFFFF8u, 1544)},
+             Case{"not 8-byte aligned", entry(tableAt + 4, 1540)},
+             Case{"smaller than 8 bytes", entry(tableAt + 1544 - 4 - 4, 4)},
+             Case{"inside the headers",
+                  entry(0x100, static_cast<std::uint32_t>(signedImage.size() - 0x100))},
+             Case{"overlaps the section",
+                  entry(0x300, static_cast<std::uint32_t>(signedImage.size() - 0x300))},
+             Case{"not a PE file", "ZM" + signedImage.substr(2)},
+             Case{"PE header outside the file", spoiled(0x3C, 0xFFFFFF00u)},
+             Case{"no PE signature", spoiled(kPeHeaderOffset, 0x00004551)},
+             Case{"unknown optional header", spoiled(kPeHeaderOffset + 24, 0x0107)},
+             Case{"four data directories", spoiled(kPeHeaderOffset + 24 + 92, 4)},
+             Case{"optional header too short", spoiled(kPeHeaderOffset + 20, 0x01020000 + 96)},
+             Case{"section table cut", spoiled(kPeHeaderOffset + 4, 0xFFFF014C)},
+             Case{"cut headers", signedImage.substr(0, kPeHeaderOffset + 30)},
+         }) {
+        SCOPED_TRACE(c.what);
+        WriteFile(temp_ / "bad.exe", c.bytes);
+        image::ImageLayout layout;
+        std::string error;
+        ASSERT_TRUE(image::ReadImageLayout(temp_ / "bad.exe", layout, error)) << error;
+        EXPECT_EQ(layout.certificateTable.size, 0);
+        EXPECT_EQ(layout.imageLength, static_cast<std::int64_t>(c.bytes.size()));
+        const std::string last20 = c.bytes.substr(c.bytes.size() - 20);
+        EXPECT_EQ(
+            layout.payloadLength,
+            image::LengthFromField(reinterpret_cast<const unsigned char*>(last20.data()) + 16));
+    }
 }
 
 } // namespace

@@ -192,15 +192,39 @@ TEST_F(PackTest, InspectShowsTrailerAndEntries) {
     const auto has = [&result](const std::string& text) {
         return result.out.find(text) != std::string::npos;
     };
-    EXPECT_TRUE(has("image length:   " + std::to_string(20002 + payloadLength + 20) + "\n"))
+    const auto padding = (8 - (20002 + payloadLength + 20) % 8) % 8;
+    EXPECT_TRUE(
+        has("image length:   " + std::to_string(20002 + padding + payloadLength + 20) + "\n"))
         << result.out;
-    EXPECT_TRUE(has("payload offset: 20002\n")) << result.out;
+    EXPECT_TRUE(has("signature:      none\n")) << result.out;
+    EXPECT_TRUE(has("payload offset: " + std::to_string(20002 + padding) + "\n")) << result.out;
     EXPECT_TRUE(has("payload length: " + std::to_string(payloadLength) + "\n")) << result.out;
     EXPECT_TRUE(has("label:          \"v1.0.0\"\n")) << result.out;
     EXPECT_TRUE(has("trailer:        consistent")) << result.out;
     EXPECT_TRUE(has("ZIP at payload offset 4098, 9 entries")) << result.out;
     EXPECT_TRUE(has("Drivers/net/torvnet.inf\n")) << result.out;
     EXPECT_LT(result.out.find("torvane.flg"), result.out.find("ZZZ/comp.flg")) << result.out;
+}
+
+TEST_F(PackTest, InspectReadsASignedImageInFrontOfItsCertificateTable) {
+    WriteFile(temp_ / "pe.exe", MinimalPeProgram());
+    ASSERT_EQ(Archive(temp_ / "suite", temp_ / "payload.exe").code, 0);
+    ASSERT_EQ(Pack({"image", "--program", temp_ / "pe.exe", "--payload", temp_ / "payload.exe",
+                    "--label", "v2.1.0", "--out", temp_ / "image.exe"})
+                  .code,
+              0);
+    const std::string image = ReadFile(temp_ / "image.exe");
+    ASSERT_EQ(image.size() % 8, 0u);
+    WriteFile(temp_ / "signed.exe", Signed(image, 2048));
+    const Result result = Pack({"inspect", temp_ / "signed.exe"});
+    ASSERT_EQ(result.code, 0) << result.err;
+    for (const std::string& line :
+         {"image length:   " + std::to_string(image.size() + 2048) + "\n",
+          "signature:      certificate table of 2048 bytes at offset " +
+              std::to_string(image.size()) + "\n",
+          std::string("label:          \"v2.1.0\"\n"), std::string("payload offset: 1024\n"),
+          std::string("trailer:        consistent"), std::string("9 entries\n")})
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
 }
 
 TEST_F(PackTest, InspectRefusesATrailerThatDoesNotFit) {
