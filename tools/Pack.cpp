@@ -170,7 +170,9 @@ int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
             << "trailer:        inconsistent (the payload length does not fit the image)\n";
         err << "pack: the trailer's payload length " << layout.payloadLength
             << " does not fit an image of " << layout.imageLength << " bytes"
-            << (layout.certificateTable.size > 0 ? " (in front of its certificate table)" : "")
+            << (layout.certificateTable.size > 0 ? " in front of its certificate table (was it "
+                                                   "signed before pack image aligned it?)"
+                                                 : "")
             << "\n";
         return 1;
     }

@@ -421,7 +421,9 @@ INSTANTIATE_TEST_SUITE_P(
         LabelCase{"empty-label.exe", "Torvane Software Suite Setup "},
         LabelCase{"label15.exe", "Torvane Software Suite Setup Release-15chars"},
         // Sixteen bytes without a zero: only the first fifteen count.
-        LabelCase{"label16.exe", "Torvane Software Suite Setup ABCDEFGHIJKLMNO"}),
+        LabelCase{"label16.exe", "Torvane Software Suite Setup ABCDEFGHIJKLMNO"},
+        // Read in front of the certificate table that signing appends.
+        LabelCase{"signed.exe", "Torvane Software Suite Setup v1.0.0"}),
     [](const ::testing::TestParamInfo<LabelCase>& info) {
         std::string name = info.param.image;
         name = name.substr(0, name.find('.'));
@@ -488,11 +490,14 @@ TEST_P(BrokenLengthTest, FailsNamingTheImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, BrokenLengthTest,
-                         ::testing::Values("broken-length-huge.exe", "broken-length-zero.exe"),
+                         ::testing::Values("broken-length-huge.exe", "broken-length-zero.exe",
+                                           "signed-appended.exe"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
-                             return std::string(info.param).find("huge") != std::string::npos
-                                        ? "LongerThanTheImage"
-                                        : "Zero";
+                             const std::string image = info.param;
+                             return image == "broken-length-huge.exe" ? "LongerThanTheImage"
+                                    : image == "broken-length-zero.exe"
+                                        ? "Zero"
+                                        : "BytesAfterTheCertificateTable";
                          });
 
 // --- Whole installations -----------------------------------------------------------------------
@@ -537,6 +542,18 @@ TEST_F(InstallTest, DemoImageInstallsTheSuiteWithSixShortcuts) {
          std::this_thread::sleep_for(100ms))
         componentWindow = FindWindowA("TorvaneDemoComponent", "Torvane");
     EXPECT_TRUE(componentWindow) << "Torvane.exe showed no window";
+}
+
+TEST_F(InstallTest, SignedImageInstallsAsTheUnsignedOneDoes) {
+    std::string folder = freshFolder("signed");
+    ASSERT_TRUE(launch("signed.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    expectEndState();
+    expectSuiteInstalled(folder);
+    expectNoLeftovers(folder);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
 }
 
 TEST_F(InstallTest, UntickedBeforeInstallWritesNoDesktopShortcuts) {

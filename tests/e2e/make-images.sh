@@ -54,6 +54,32 @@ image label15 full Release-15chars
 hand_image label16 "$out/full.payload" 'ABCDEFGHIJKLMNOP' "$(size "$out/full.payload")"
 hand_image empty-label "$out/full.payload" '\0v1.0.0\xffxxxxxxxx' "$(size "$out/full.payload")"
 
+# The demo image signed as a vendor signs it, with a certificate made here. Signing appends a
+# certificate table behind the trailer; the setup and pack must read in front of it.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Torvane Test Publisher" \
+  -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Torvane Software Suite" \
+  -in "$out/demo.exe" -out "$out/signed.exe" >/dev/null
+if ! osslsigncode verify -CAfile "$work/cert.pem" -in "$out/signed.exe" >"$work/verify.txt" 2>&1; then
+  echo "make-images: osslsigncode cannot verify signed.exe:" >&2
+  cat "$work/verify.txt" >&2
+  exit 1
+fi
+"$pack" inspect "$out/signed.exe" >"$work/inspect.txt"
+table=$(( $(size "$out/signed.exe") - $(size "$out/demo.exe") ))
+for line in "signature:      certificate table of $table bytes at offset $(size "$out/demo.exe")" \
+  'label:          "v1.0.0"' "payload length: $(size "$out/full.payload")" \
+  'trailer:        consistent'; do
+  if ! grep -qF "$line" "$work/inspect.txt"; then
+    echo "make-images: pack inspect signed.exe does not say: $line" >&2
+    cat "$work/inspect.txt" >&2
+    exit 1
+  fi
+done
+# Bytes after the certificate table: it no longer ends the file, so the image counts as unsigned
+# and its last four bytes (zeros) are read as the payload length.
+{ cat "$out/signed.exe"; head -c 8 /dev/zero; } >"$out/signed-appended.exe"
+
 # Length fields that do not fit the file.
 hand_image broken-length-huge "$out/full.payload" 'v1.0.0' 2147483000
 hand_image broken-length-zero "$out/full.payload" 'v1.0.0' 0
