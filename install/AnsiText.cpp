@@ -2,6 +2,25 @@
 
 #include <windows.h>
 
+#include <utility>
+
+namespace {
+
+// The text in the ANSI code page with the conversion's flags; empty when it cannot be converted.
+std::string ConvertToAnsi(const std::wstring& text, DWORD flags, BOOL* usedDefault) {
+    const int size = static_cast<int>(text.size());
+    const int bytes =
+        ::WideCharToMultiByte(CP_ACP, flags, text.data(), size, nullptr, 0, nullptr, usedDefault);
+    if (bytes <= 0)
+        return {};
+    std::string ansi(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_ACP, flags, text.data(), size, ansi.data(), bytes, nullptr,
+                          usedDefault);
+    return ansi;
+}
+
+} // namespace
+
 std::wstring WidenAnsi(const std::string& text) {
     if (text.empty())
         return {};
@@ -15,32 +34,18 @@ std::wstring WidenAnsi(const std::string& text) {
 }
 
 AnsiText NarrowToAnsi(const std::wstring& text) {
-    AnsiText result;
     if (text.empty())
-        return result;
-    // A UTF-8 code page holds every character, but refuses the best-fit flag and the
-    // default-character report; there only broken UTF-16 (a lone surrogate) is inexact.
-    const bool utf8 = ::GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-    BOOL usedDefault = FALSE;
-    BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
-    const int size = static_cast<int>(text.size());
-    int bytes = ::WideCharToMultiByte(CP_ACP, flags, text.data(), size, nullptr, 0, nullptr,
-                                      usedDefaultOut);
-    if (bytes <= 0) {
-        // Only shown from here on: the text as the code page shows it, marked inexact.
-        result.exact = false;
-        bytes = ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-        if (bytes <= 0)
-            return result;
-        result.text.resize(static_cast<size_t>(bytes));
-        ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, result.text.data(), bytes, nullptr,
-                              nullptr);
-        return result;
+        return {};
+    if (::GetACP() == CP_UTF8) {
+        // Every character has a place in UTF-8, which refuses the best-fit flag and the
+        // default-character report: only broken UTF-16 (a lone surrogate) is inexact.
+        std::string strict = ConvertToAnsi(text, WC_ERR_INVALID_CHARS, nullptr);
+        if (!strict.empty())
+            return {std::move(strict), true};
+        return {ConvertToAnsi(text, 0, nullptr), false};
     }
-    result.text.resize(static_cast<size_t>(bytes));
-    ::WideCharToMultiByte(CP_ACP, flags, text.data(), size, result.text.data(), bytes, nullptr,
-                          usedDefaultOut);
-    result.exact = !usedDefault;
-    return result;
+    BOOL usedDefault = FALSE;
+    std::string ansi = ConvertToAnsi(text, WC_NO_BEST_FIT_CHARS, &usedDefault);
+    const bool exact = !ansi.empty() && !usedDefault;
+    return {std::move(ansi), exact};
 }
