@@ -16,3 +16,12 @@ std::string CWnd::GetWindowText() const {
     const int copied = ::GetWindowTextA(m_hWnd, buffer.data(), length + 1);
     return std::string(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
 }
+
+std::wstring CWnd::GetWideWindowText() const {
+    const int length = ::GetWindowTextLengthW(m_hWnd);
+    if (length <= 0)
+        return {};
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
+    const int copied = ::GetWindowTextW(m_hWnd, buffer.data(), length + 1);
+    return std::wstring(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+}

@@ -57,7 +57,7 @@ void InstallEngine::DeleteIfExists(std::string path) {
 
 void InstallEngine::CreateInstallFolder() {
     view.AddMessage(texts::kCreatingDirectory, kColorProgress);
-    if (!texts::IsAbsoluteFolder(installFolder)) {
+    if (installFolderLossy || !texts::IsAbsoluteFolder(installFolder)) {
         view.AddMessage(texts::kDirectoryInvalid, kColorError);
         InstallState = STATE_FAILURE;
     } else if (::CreateDirectoryA(installFolder.c_str(), nullptr)) {

@@ -62,6 +62,9 @@ public:
     std::string modulePath;
     std::string archiveBaseName;
     std::string installFolder;
+    // The typed text held characters the ANSI code page has no place for, so `installFolder`
+    // names another folder than the one shown: state 10 refuses it.
+    bool installFolderLossy = false;
     int createDesktopIcons = 1;
 
     int InstallState = STATE_IDLE;
@@ -92,17 +95,20 @@ private:
     void FinishRun();
 
     // Writes the shortcut of every found component into `linkFolder`.
-    void CreateShortcutsIn(const std::string& linkFolder);
-    void CreateComponentShortcut(std::string target, std::string linkFile, std::string workingDir);
+    void CreateShortcutsIn(const std::wstring& linkFolder);
+    // A shortcut that cannot be written is a warning line; the run goes on.
+    void CreateComponentShortcut(std::string target, std::wstring linkFile, std::string workingDir);
     bool ArchiveFailedWithoutFlag();
 
     IInstallView& view;
 };
 
-// The file-system path of a shell special folder (CSIDL_*); false when it cannot be resolved,
-// and then `path` is left empty.
-bool GetSpecialFolderPath(std::string& path, int folder);
+// The file-system path of a shell special folder (CSIDL_*), in UTF-16 since a profile's folders
+// may hold characters beyond the ANSI code page; false when it cannot be resolved, and then
+// `path` is left empty.
+bool GetSpecialFolderPath(std::wstring& path, int folder);
 
-// Writes one shell shortcut file; returns the platform's result code (negative on failure).
-HRESULT CreateShortcut(const std::string& target, const std::string& linkFile,
+// Writes one shell shortcut file at `linkFile`; target, working directory and description are
+// ANSI text. Returns the platform's result code (negative on failure).
+HRESULT CreateShortcut(const std::string& target, const std::wstring& linkFile,
                        const std::string& workingDirectory, const std::string& description);

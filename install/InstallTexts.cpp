@@ -70,6 +70,10 @@ std::string CannotDeleteLine(const std::string& path) {
     return "Warning: Unable to delete " + path + ".";
 }
 
+std::string CannotCreateShortcutLine(const std::string& linkFile) {
+    return "Warning: Unable to create shortcut " + linkFile + ".";
+}
+
 std::string ArchiveCommandLine(const std::string& archivePath) {
     return "\"" + archivePath + "\" -Y";
 }

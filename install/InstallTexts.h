@@ -41,6 +41,8 @@ std::string CannotOpenImageLine(const std::string& sourcePath);
 std::string NoValidPayloadLine(const std::string& sourcePath);
 std::string CannotWriteArchiveLine(const std::string& archivePath);
 std::string CannotDeleteLine(const std::string& path);
+// "Warning: Unable to create shortcut <link file>."
+std::string CannotCreateShortcutLine(const std::string& linkFile);
 // The archive's command line: the quoted path, a blank and "-Y".
 std::string ArchiveCommandLine(const std::string& archivePath);
 // The system's error text up to its first control character (0x00-0x1F): its CR-LF goes.

@@ -2,6 +2,7 @@
 // desktop (when asked for) and in the suite's folder of the Start menu's Programs.
 #include "install/InstallEngine.h"
 
+#include "install/AnsiText.h"
 #include "install/InstallTexts.h"
 
 #include <shlobj.h>
@@ -9,60 +10,60 @@
 
 namespace {
 
-constexpr char kGroupFolder[] = "\\Torvane Software Suite";
+constexpr wchar_t kGroupFolder[] = L"\\Torvane Software Suite";
 constexpr char kDescription[] = "Farrow Desktop Shortcut";
 
 } // namespace
 
-bool GetSpecialFolderPath(std::string& path, int folder) {
+bool GetSpecialFolderPath(std::wstring& path, int folder) {
     path.clear();
     ScopedPidl list;
     if (::SHGetSpecialFolderLocation(nullptr, folder, list.Receive()) != S_OK)
         return false;
-    char buffer[1024] = {};
-    if (!::SHGetPathFromIDListA(list.Get(), buffer) || buffer[0] == '\0')
+    wchar_t buffer[MAX_PATH] = {};
+    if (!::SHGetPathFromIDListW(list.Get(), buffer) || buffer[0] == L'\0')
         return false;
     path = buffer;
     return true;
 }
 
-HRESULT CreateShortcut(const std::string& target, const std::string& linkFile,
+HRESULT CreateShortcut(const std::string& target, const std::wstring& linkFile,
                        const std::string& workingDirectory, const std::string& description) {
-    ComPtr<IShellLinkA> link;
+    ComPtr<IShellLinkW> link;
     HRESULT result = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_IShellLinkA, link.ReceiveVoid());
+                                        IID_IShellLinkW, link.ReceiveVoid());
     if (FAILED(result))
         return result;
-    link->SetPath(target.c_str());
-    link->SetDescription(description.c_str());
-    link->SetWorkingDirectory(workingDirectory.c_str());
+    result = link->SetPath(WidenAnsi(target).c_str());
+    if (FAILED(result))
+        return result;
+    result = link->SetDescription(WidenAnsi(description).c_str());
+    if (FAILED(result))
+        return result;
+    result = link->SetWorkingDirectory(WidenAnsi(workingDirectory).c_str());
+    if (FAILED(result))
+        return result;
 
     ComPtr<IPersistFile> file;
     result = link->QueryInterface(IID_IPersistFile, file.ReceiveVoid());
     if (FAILED(result))
         return result;
-
-    // Sized for the whole path and its terminator, so no path is cut.
-    const int units = ::MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, nullptr, 0);
-    if (units <= 0)
-        return HRESULT_FROM_WIN32(::GetLastError());
-    std::wstring widePath(static_cast<size_t>(units), L'\0');
-    if (::MultiByteToWideChar(CP_ACP, 0, linkFile.c_str(), -1, widePath.data(), units) != units)
-        return HRESULT_FROM_WIN32(::GetLastError());
-    return file->Save(widePath.c_str(), TRUE);
+    return file->Save(linkFile.c_str(), TRUE);
 }
 
-void InstallEngine::CreateComponentShortcut(std::string target, std::string linkFile,
+void InstallEngine::CreateComponentShortcut(std::string target, std::wstring linkFile,
                                             std::string workingDir) {
-    CreateShortcut(target, linkFile, workingDir, kDescription);
+    if (FAILED(CreateShortcut(target, linkFile, workingDir, kDescription)))
+        view.AddMessage(texts::CannotCreateShortcutLine(NarrowToAnsi(linkFile).text),
+                        kColorWarning);
 }
 
-void InstallEngine::CreateShortcutsIn(const std::string& linkFolder) {
+void InstallEngine::CreateShortcutsIn(const std::wstring& linkFolder) {
     for (const ComponentEntry& component : components) {
         if (!component.found)
             continue;
         CreateComponentShortcut(installFolder + "\\" + component.executable,
-                                linkFolder + "\\" + component.displayName + ".lnk",
+                                linkFolder + L"\\" + WidenAnsi(component.displayName) + L".lnk",
                                 installFolder + "\\" + component.workingSubfolder);
     }
 }
@@ -72,7 +73,7 @@ void InstallEngine::CreateDesktopShortcuts() {
     if (componentCount == 0 || createDesktopIcons == 0)
         return;
     view.AddMessage(texts::kCreatingDesktopLinks, kColorProgress);
-    std::string desktop;
+    std::wstring desktop;
     if (!GetSpecialFolderPath(desktop, CSIDL_DESKTOP)) {
         view.AddMessage(texts::kDesktopNotFound, kColorWarning);
         return;
@@ -85,12 +86,12 @@ void InstallEngine::CreateMenuShortcuts() {
     if (componentCount == 0)
         return;
     view.AddMessage(texts::kCreatingMenuLinks, kColorProgress);
-    std::string programs;
+    std::wstring programs;
     if (!GetSpecialFolderPath(programs, CSIDL_PROGRAMS)) {
         view.AddMessage(texts::kMenuNotFound, kColorWarning);
         return;
     }
-    const std::string group = programs + kGroupFolder;
-    ::CreateDirectoryA(group.c_str(), nullptr);
+    const std::wstring group = programs + kGroupFolder;
+    ::CreateDirectoryW(group.c_str(), nullptr);
     CreateShortcutsIn(group);
 }

@@ -1,6 +1,7 @@
 #include "ui/SetupDlg.h"
 
 #include "image/ImageFile.h"
+#include "install/AnsiText.h"
 #include "install/InstallTexts.h"
 #include "res/resource.h"
 #include "ui/AgreementText.h"
@@ -112,7 +113,11 @@ void CSetupDlg::OnInstall() {
     installButton.EnableWindow(FALSE);
     pathEdit.EnableWindow(FALSE);
     closeButton.EnableWindow(FALSE);
-    engine.installFolder = texts::TrimInstallFolder(pathEdit.GetWindowText());
+    // Taken exactly or refused by state 10: a best-fit look-alike of a character the ANSI code
+    // page cannot hold would install into another folder than the one shown.
+    const AnsiText folderText = NarrowToAnsi(pathEdit.GetWideWindowText());
+    engine.installFolder = texts::TrimInstallFolder(folderText.text);
+    engine.installFolderLossy = !folderText.exact;
     AddMessage(texts::InstallLine(engine.installFolder), kColorSummary);
 }
 

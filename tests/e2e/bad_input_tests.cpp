@@ -178,7 +178,7 @@ protected:
         return true;
     }
 
-    bool startInstall(const std::string& folder) {
+    template <class Text> bool startInstall(const Text& folder) {
         if (!window.setText(control::kInstallPath, folder) || !window.click(control::kAccept) ||
             !window.checked(control::kDesktopIcons) || !window.click(control::kInstall)) {
             ADD_FAILURE() << "cannot type the folder, accept and press Install";
@@ -277,9 +277,10 @@ protected:
 
 struct FolderCase {
     const char* name;
-    std::string text;  // typed into the folder box
-    std::string shown; // the folder as the install line shows it
-    bool probe;        // the refusal is the platform's: ask it for the code
+    std::string text;           // typed into the folder box
+    std::string shown;          // the folder as the install line shows it
+    bool probe;                 // the refusal is the platform's: ask it for the code
+    std::wstring wideText = {}; // typed instead of `text` when set
 };
 
 class FolderTextTest : public BadInputTest, public ::testing::WithParamInterface<FolderCase> {};
@@ -292,7 +293,8 @@ TEST_P(FolderTextTest, IsRefusedWithARedLineAndNothingIsWritten) {
         ASSERT_FALSE(refusal.empty()) << "this system creates " << folderCase.shown;
     }
     ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folderCase.text));
+    ASSERT_TRUE(folderCase.wideText.empty() ? startInstall(folderCase.text)
+                                            : startInstall(folderCase.wideText));
     std::vector<Line> lines = runToEnd();
     EXPECT_EQ(lines, (std::vector<Line>{installLine(folderCase.shown),
                                         black("Creating directory ..."), red(refusal), failure()}))
@@ -315,7 +317,11 @@ INSTANTIATE_TEST_SUITE_P(
                    kCaseRoot + "\\" + std::string(255, 'L'), true},
         FolderCase{"InvalidCharacters", "C:\\a<b|c", "C:\\a<b|c", true},
         FolderCase{"UncPathToNoHost", "\\\\no-such-host-e2e\\share\\Torvane",
-                   "\\\\no-such-host-e2e\\share\\Torvane", true}),
+                   "\\\\no-such-host-e2e\\share\\Torvane", true},
+        // Letters the ANSI code page has no place for: refused, never turned into '?' or a
+        // look-alike; the install line shows them as the list can.
+        FolderCase{"BeyondTheCodePage", "", "C:\\bad-input\\??????", false,
+                   L"C:\\bad-input\\\u041F\u0440\u043E\u0435\u043A\u0442"}),
     [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
 
 TEST_F(BadInputTest, FolderWithATrailingBlankIsRefused) {

@@ -3,6 +3,7 @@
 // the run leaves on disk and in the shell.
 //
 //   e2e_tests --images DIR --suite DIR --artifacts DIR [gtest options]
+#include "../windows/ShellFolderOverride.h"
 #include "expected_lines.h"
 #include "harness.h"
 
@@ -206,8 +207,8 @@ protected:
         return folder;
     }
 
-    void expectShortcut(const std::string& link, const std::string& folder,
-                        const std::string& component) {
+    template <class Path>
+    void expectShortcut(const Path& link, const std::string& folder, const std::string& component) {
         std::optional<Shortcut> shortcut = readShortcut(link);
         ASSERT_TRUE(shortcut) << "no readable shortcut " << link;
         EXPECT_TRUE(
@@ -705,6 +706,34 @@ TEST_F(InstallTest, ExistingGroupFolderIsUsedAsItIs) {
     EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
     expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
     EXPECT_TRUE(fileExists(joinPath(groupFolder(), "Earlier.txt")));
+}
+
+// A profile whose Desktop and Programs folders have names beyond the ANSI code page (a Russian
+// user name, a redirected Desktop): the shortcuts land in them all the same.
+TEST_F(InstallTest, ShellFoldersNamedBeyondTheCodePageGetTheShortcuts) {
+    std::string folder = freshFolder("shell-folders-ru");
+    const std::wstring profile = L"C:\\e2e\\profile-ru";
+    const std::wstring desktop = profile + L"\\Рабочий стол";
+    const std::wstring menu = profile + L"\\Главное меню";
+    const std::wstring programs = menu + L"\\Программы";
+    ASSERT_TRUE(removeTree(profile));
+    for (const std::wstring& created : {profile, desktop, menu, programs})
+        ASSERT_TRUE(CreateDirectoryW(created.c_str(), nullptr));
+    {
+        ShellFolderOverride desktopOverride(L"Desktop", desktop);
+        ShellFolderOverride programsOverride(L"Programs", programs);
+        ASSERT_TRUE(desktopOverride.Applied() && programsOverride.Applied());
+        ASSERT_TRUE(launch("demo.exe"));
+        ASSERT_TRUE(startInstall(folder));
+        std::vector<Line> lines = finish();
+        EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    }
+    for (const char* name : kComponents) {
+        const std::wstring link = L"\\" + std::wstring(name, name + std::strlen(name)) + L".lnk";
+        expectShortcut(desktop + link, folder, name);
+        expectShortcut(programs + L"\\Torvane Software Suite" + link, folder, name);
+    }
+    EXPECT_TRUE(removeTree(profile));
 }
 
 TEST_F(InstallTest, FlagFileHeldWithoutReadSharingCountsAsAbsentAndStays) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <thread>
 
 namespace e2e {
@@ -307,8 +308,11 @@ std::string SetupWindow::text(int id) const {
 }
 
 bool SetupWindow::setText(int id, const std::string& text) const {
-    std::wstring wide = widen(text);
-    return send(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), id) == TRUE;
+    return setText(id, widen(text));
+}
+
+bool SetupWindow::setText(int id, const std::wstring& text) const {
+    return send(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), id) == TRUE;
 }
 
 bool SetupWindow::click(int id) const {
@@ -439,25 +443,29 @@ bool createFolders(const std::string& path) {
 }
 
 bool removeTree(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    return removeTree(widen(path));
+}
+
+bool removeTree(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return true;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-        return !fileExists(path);
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+        return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
     }
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(joinPath(path, "*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0)
-                removeTree(joinPath(path, found.cFileName));
-        } while (FindNextFileA(search, &found));
+            if (std::wcscmp(found.cFileName, L".") != 0 && std::wcscmp(found.cFileName, L"..") != 0)
+                removeTree(path + L"\\" + found.cFileName);
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(path.c_str());
-    return !folderExists(path);
+    RemoveDirectoryW(path.c_str());
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 namespace {
@@ -515,27 +523,32 @@ bool processRunning(const std::string& exeName) {
 }
 
 std::optional<Shortcut> readShortcut(const std::string& linkPath) {
-    if (!fileExists(linkPath))
+    return readShortcut(widen(linkPath));
+}
+
+std::optional<Shortcut> readShortcut(const std::wstring& linkPath) {
+    DWORD attributes = GetFileAttributesW(linkPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return std::nullopt;
-    ComRef<IShellLinkA> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    ComRef<IShellLinkW> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 link.outVoid())))
         return std::nullopt;
     ComRef<IPersistFile> file;
     if (FAILED(link->QueryInterface(IID_IPersistFile, file.outVoid())))
         return std::nullopt;
-    if (FAILED(file->Load(widen(linkPath).c_str(), STGM_READ)))
+    if (FAILED(file->Load(linkPath.c_str(), STGM_READ)))
         return std::nullopt;
     Shortcut shortcut;
-    char buffer[INFOTIPSIZE + 1] = {};
+    wchar_t buffer[INFOTIPSIZE + 1] = {};
     if (SUCCEEDED(link->GetPath(buffer, MAX_PATH, nullptr, SLGP_RAWPATH)))
-        shortcut.target = buffer;
-    buffer[0] = '\0';
+        shortcut.target = narrow(buffer);
+    buffer[0] = L'\0';
     if (SUCCEEDED(link->GetWorkingDirectory(buffer, MAX_PATH)))
-        shortcut.workingFolder = buffer;
-    buffer[0] = '\0';
+        shortcut.workingFolder = narrow(buffer);
+    buffer[0] = L'\0';
     if (SUCCEEDED(link->GetDescription(buffer, INFOTIPSIZE)))
-        shortcut.description = buffer;
+        shortcut.description = narrow(buffer);
     return shortcut;
 }
 

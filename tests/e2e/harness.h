@@ -115,6 +115,8 @@ public:
     bool checked(int id) const;
     std::string text(int id) const;
     bool setText(int id, const std::string& text) const;
+    // Text as a user of any language could type it.
+    bool setText(int id, const std::wstring& text) const;
     // Presses a push button or check box like a mouse click would. Refuses (false) when the
     // control is disabled, as a user could not press it either.
     bool click(int id) const;
@@ -147,6 +149,7 @@ bool writeFile(const std::string& path, const std::string& content);
 bool createFolders(const std::string& path);
 // Deletes a file or a folder with everything in it; true when nothing is left.
 bool removeTree(const std::string& path);
+bool removeTree(const std::wstring& path);
 // Every file under `folder`, as paths relative to it, sorted; folders end in a backslash.
 std::vector<std::string> listTree(const std::string& folder);
 // The path of a shell special folder (CSIDL_...) of the current user.
@@ -159,8 +162,10 @@ struct Shortcut {
     std::string workingFolder;
     std::string description;
 };
-// Reads a shortcut file back through the shell's link object. Needs COM on this thread.
+// Reads a shortcut file back through the shell's link object. Needs COM on this thread. The
+// shortcut's texts come back in the ANSI code page.
 std::optional<Shortcut> readShortcut(const std::string& linkPath);
+std::optional<Shortcut> readShortcut(const std::wstring& linkPath);
 
 // What the screen shows of a window: 8-bit RGB pixels, rows top to bottom, 3 bytes a pixel.
 struct Picture {

@@ -40,6 +40,8 @@ TEST(InstallTexts, BuiltLines) {
               "Error: Unable to open file C:\\a b\\setup.exe for copying.");
     EXPECT_EQ(texts::CannotDeleteLine("C:\\T\\FARROWPK.EXE"),
               "Warning: Unable to delete C:\\T\\FARROWPK.EXE.");
+    EXPECT_EQ(texts::CannotCreateShortcutLine("C:\\Users\\??? ?\\Desktop\\Torvane.lnk"),
+              "Warning: Unable to create shortcut C:\\Users\\??? ?\\Desktop\\Torvane.lnk.");
     EXPECT_EQ(texts::ArchiveCommandLine("C:\\Program Files\\Torvane\\FARROWPK.EXE"),
               "\"C:\\Program Files\\Torvane\\FARROWPK.EXE\" -Y");
 }

@@ -16,8 +16,8 @@ namespace {
 // A directory search, closed when it goes.
 class ScopedFind {
 public:
-    ScopedFind(const std::string& pattern, WIN32_FIND_DATAA& entry)
-        : find_(::FindFirstFileA(pattern.c_str(), &entry)) {}
+    ScopedFind(const std::wstring& pattern, WIN32_FIND_DATAW& entry)
+        : find_(::FindFirstFileW(pattern.c_str(), &entry)) {}
     ~ScopedFind() {
         if (find_ != INVALID_HANDLE_VALUE)
             ::FindClose(find_);
@@ -65,27 +65,39 @@ TempFolder::~TempFolder() {
 }
 
 void RemoveTree(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    RemoveTree(Wide(path));
+}
+
+void RemoveTree(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileA(path.c_str());
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(path.c_str());
         return;
     }
-    WIN32_FIND_DATAA entry;
+    WIN32_FIND_DATAW entry;
     {
-        ScopedFind find(path + "\\*", entry);
+        ScopedFind find(path + L"\\*", entry);
         if (find) {
             do {
-                const std::string name = entry.cFileName;
-                if (name != "." && name != "..")
-                    RemoveTree(path + "\\" + name);
-            } while (::FindNextFileA(find.Get(), &entry));
+                const std::wstring name = entry.cFileName;
+                if (name != L"." && name != L"..")
+                    RemoveTree(path + L"\\" + name);
+            } while (::FindNextFileW(find.Get(), &entry));
         }
     }
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::RemoveDirectoryA(path.c_str());
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::RemoveDirectoryW(path.c_str());
+}
+
+std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size() + 1, L'\0');
+    const int units = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(),
+                                            static_cast<int>(wide.size()));
+    wide.resize(units > 0 ? static_cast<size_t>(units) - 1 : 0);
+    return wide;
 }
 
 HeldFile::HeldFile(const std::string& path, DWORD access, DWORD sharing)
@@ -103,7 +115,11 @@ bool FileExists(const std::string& path) {
 }
 
 bool FolderExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return FolderExists(Wide(path));
+}
+
+bool FolderExists(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -178,28 +194,36 @@ int TickUntilState(InstallEngine& engine, int state, int maxTicks, DWORD sleepMs
 }
 
 ShortcutContents ReadShortcut(const std::string& linkPath) {
+    return ReadShortcut(Wide(linkPath));
+}
+
+ShortcutContents ReadShortcut(const std::wstring& linkPath) {
     ShortcutContents contents;
-    ComPtr<IShellLinkA> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    ComPtr<IShellLinkW> link;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                   link.ReceiveVoid())))
         return contents;
     ComPtr<IPersistFile> file;
     if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())))
         return contents;
-    wchar_t widePath[MAX_PATH] = {};
-    ::MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, widePath, MAX_PATH);
-    if (FAILED(file->Load(widePath, STGM_READ)))
+    if (FAILED(file->Load(linkPath.c_str(), STGM_READ)))
         return contents;
     contents.loaded = true;
-    char text[MAX_PATH] = {};
+    // The properties hold the install folder's ANSI text: back to ANSI, '?' for anything else.
+    const auto narrow = [](const wchar_t* text) {
+        char ansi[MAX_PATH * 2] = {};
+        ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
+        return std::string(ansi);
+    };
+    wchar_t text[MAX_PATH] = {};
     if (SUCCEEDED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH)))
-        contents.target = text;
-    text[0] = '\0';
+        contents.target = narrow(text);
+    text[0] = L'\0';
     if (SUCCEEDED(link->GetWorkingDirectory(text, MAX_PATH)))
-        contents.workingDirectory = text;
-    text[0] = '\0';
+        contents.workingDirectory = narrow(text);
+    text[0] = L'\0';
     if (SUCCEEDED(link->GetDescription(text, MAX_PATH)))
-        contents.description = text;
+        contents.description = narrow(text);
     return contents;
 }
 

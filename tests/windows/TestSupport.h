@@ -53,8 +53,13 @@ private:
     std::string path_;
 };
 
-// Removes a file or a folder with everything in it; read-only files too.
+// Removes a file or a folder with everything in it; read-only files too, and names that the
+// ANSI code page cannot hold.
 void RemoveTree(const std::string& path);
+void RemoveTree(const std::wstring& path);
+
+// ANSI text (the test's own paths) as UTF-16.
+std::wstring Wide(const std::string& text);
 
 // A file held open through the platform's own open, with the sharing it is given.
 class HeldFile {
@@ -71,6 +76,7 @@ private:
 
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
+bool FolderExists(const std::wstring& path);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 void SetReadOnly(const std::string& path);
@@ -100,6 +106,7 @@ struct ShortcutContents {
     std::string description;
 };
 ShortcutContents ReadShortcut(const std::string& linkPath);
+ShortcutContents ReadShortcut(const std::wstring& linkPath);
 
 // The shell folders that the shortcut states write into.
 std::string DesktopFolder();

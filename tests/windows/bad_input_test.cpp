@@ -7,6 +7,7 @@
 
 #include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
+#include "install/AnsiText.h"
 #include "install/InstallTexts.h"
 #include "payload/ZipWriter.h"
 
@@ -443,6 +444,45 @@ TEST(DriveRootTest, ADriveRootWrittenWithDotSegmentsIsRefusedLikeTheRootItself) 
                                      {texts::kDirectoryInvalid, 0x000000C0u}}));
         EXPECT_EQ(engine.InstallState, STATE_FAILURE);
     }
+}
+
+// The folder text is taken in the ANSI code page exactly or not at all: a character the code page
+// has no place for is never replaced by a best-fit look-alike ("\u2215" would become a '/'),
+// and state 10 refuses such a text before anything is created.
+TEST(FolderTextTest, CharactersBeyondTheCodePageAreRefusedNotMappedToLookAlikes) {
+    if (::GetACP() != 1252)
+        GTEST_SKIP() << "the cases are written for code page 1252, this is " << ::GetACP();
+    const struct {
+        std::wstring typed;
+        std::string ansi;
+        bool exact;
+    } cases[] = {
+        {L"C:\\Torvane", "C:\\Torvane", true},
+        {L"C:\\Caf\u00E9", "C:\\Caf\xE9", true},
+        {L"C:\\\u041F\u0440\u043E\u0435\u043A\u0442", "C:\\??????", false},
+        {L"C:\\Tv\u2215x", "C:\\Tv?x", false},
+        {L"C:\\\u0100b", "C:\\?b", false},
+    };
+    for (const auto& folderCase : cases) {
+        SCOPED_TRACE(folderCase.ansi);
+        const AnsiText converted = NarrowToAnsi(folderCase.typed);
+        EXPECT_EQ(converted.text, folderCase.ansi);
+        EXPECT_EQ(converted.exact, folderCase.exact);
+    }
+
+    TempFolder temp;
+    RecordingView view;
+    InstallEngine engine{view};
+    engine.installFolder = temp / "Torvane";
+    engine.installFolderLossy = true;
+    engine.InstallState = STATE_CREATE_DIR;
+
+    TickUntilState(engine, STATE_DONE, 2);
+
+    EXPECT_EQ(view.lines, (Lines{{"Creating directory ...", kColorProgress},
+                                 {"Error: Directory path is invalid.", 0x000000C0u},
+                                 kFailedLine}));
+    EXPECT_FALSE(FolderExists(temp / "Torvane"));
 }
 
 // --- DLLs from the system folder only ---------------------------------------------------------

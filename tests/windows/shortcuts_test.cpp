@@ -1,5 +1,6 @@
 // States 50 and 55 and their helpers against the real shell of the test's prefix: the special
 // folders, shortcut files written through the shell's link object and read back through it.
+#include "ShellFolderOverride.h"
 #include "TestSupport.h"
 
 using namespace enginetest;
@@ -9,48 +10,6 @@ namespace {
 constexpr char kDescription[] = "Farrow Desktop Shortcut";
 const LoggedLine kDesktopLine{"Creating desktop shortcuts ...", kColorProgress};
 const LoggedLine kMenuLine{"Creating start menu shortcuts ...", kColorProgress};
-
-// Points one of the user's shell folders elsewhere for the life of the object.
-class ShellFolderOverride {
-public:
-    ShellFolderOverride(const char* valueName, const std::string& path) : name_(valueName) {
-        ::RegOpenKeyExA(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        &key_);
-        char previous[MAX_PATH] = {};
-        DWORD size = sizeof previous;
-        had_ =
-            key_ && ::RegQueryValueExA(key_, valueName, nullptr, &type_,
-                                       reinterpret_cast<BYTE*>(previous), &size) == ERROR_SUCCESS;
-        previous_.assign(previous, size > 0 ? size - 1 : 0);
-        if (key_)
-            ::RegSetValueExA(key_, valueName, 0, REG_EXPAND_SZ,
-                             reinterpret_cast<const BYTE*>(path.c_str()),
-                             static_cast<DWORD>(path.size() + 1));
-    }
-    ~ShellFolderOverride() {
-        if (!key_)
-            return;
-        if (had_)
-            ::RegSetValueExA(key_, name_, 0, type_,
-                             reinterpret_cast<const BYTE*>(previous_.c_str()),
-                             static_cast<DWORD>(previous_.size() + 1));
-        else
-            ::RegDeleteValueA(key_, name_);
-        ::RegCloseKey(key_);
-    }
-    ShellFolderOverride(const ShellFolderOverride&) = delete;
-    ShellFolderOverride& operator=(const ShellFolderOverride&) = delete;
-    bool Applied() const { return key_ != nullptr; }
-
-private:
-    static constexpr char kUserShellFolders[] =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    const char* name_;
-    HKEY key_ = nullptr;
-    bool had_ = false;
-    DWORD type_ = REG_EXPAND_SZ;
-    std::string previous_;
-};
 
 class ShortcutsTest : public testing::Test {
 protected:
@@ -69,7 +28,8 @@ protected:
     }
 
     // The shortcut of one component: its program in the install folder, started there.
-    void ExpectComponentShortcut(const std::string& linkPath, const std::string& name) {
+    template <class Path>
+    void ExpectComponentShortcut(const Path& linkPath, const std::string& name) {
         SCOPED_TRACE(linkPath);
         const ShortcutContents link = ReadShortcut(linkPath);
         ASSERT_TRUE(link.loaded);
@@ -86,21 +46,21 @@ protected:
 };
 
 TEST_F(ShortcutsTest, SpecialFoldersResolveToTheShellsFolders) {
-    std::string path = "left over";
+    std::wstring path = L"left over";
     ASSERT_TRUE(GetSpecialFolderPath(path, CSIDL_DESKTOP));
-    EXPECT_EQ(path, DesktopFolder());
+    EXPECT_EQ(path, Wide(DesktopFolder()));
     EXPECT_TRUE(FolderExists(path));
 
     ASSERT_TRUE(GetSpecialFolderPath(path, CSIDL_PROGRAMS));
-    EXPECT_EQ(path, ProgramsFolder());
+    EXPECT_EQ(path, Wide(ProgramsFolder()));
     EXPECT_TRUE(FolderExists(path));
 
     // Folders with no place in the file system, and numbers that name no folder.
     for (int folderNumber : {CSIDL_DRIVES, 0x00FF}) {
         SCOPED_TRACE(folderNumber);
-        path = "left over";
+        path = L"left over";
         EXPECT_FALSE(GetSpecialFolderPath(path, folderNumber));
-        EXPECT_EQ(path, "");
+        EXPECT_EQ(path, L"");
     }
 }
 
@@ -108,7 +68,7 @@ TEST_F(ShortcutsTest, AShortcutHoldsItsTargetWorkingFolderAndDescription) {
     const std::string linkPath = temp / "Torvane.lnk";
 
     const HRESULT result =
-        CreateShortcut(folder + "\\Torvane.exe", linkPath, folder + "\\", kDescription);
+        CreateShortcut(folder + "\\Torvane.exe", Wide(linkPath), folder + "\\", kDescription);
 
     EXPECT_TRUE(SUCCEEDED(result)) << std::hex << result;
     ExpectComponentShortcut(linkPath, "Torvane");
@@ -116,7 +76,7 @@ TEST_F(ShortcutsTest, AShortcutHoldsItsTargetWorkingFolderAndDescription) {
 
 TEST_F(ShortcutsTest, AShortcutThatCannotBeWrittenIsAFailureCodeAndNoFile) {
     const HRESULT missingFolder = CreateShortcut(
-        folder + "\\Torvane.exe", temp / "Missing\\Torvane.lnk", folder + "\\", kDescription);
+        folder + "\\Torvane.exe", Wide(temp / "Missing\\Torvane.lnk"), folder + "\\", kDescription);
     EXPECT_TRUE(FAILED(missingFolder));
     EXPECT_FALSE(FolderExists(temp / "Missing"));
 
@@ -127,7 +87,7 @@ TEST_F(ShortcutsTest, AShortcutThatCannotBeWrittenIsAFailureCodeAndNoFile) {
     ASSERT_TRUE(::CreateDirectoryA(deep.c_str(), nullptr));
     const std::string longName = std::string(120, 'L') + ".lnk";
     ASSERT_GT(deep.size() + 1 + longName.size(), static_cast<size_t>(MAX_PATH));
-    const HRESULT tooLong = CreateShortcut(folder + "\\Torvane.exe", deep + "\\" + longName,
+    const HRESULT tooLong = CreateShortcut(folder + "\\Torvane.exe", Wide(deep + "\\" + longName),
                                            folder + "\\", kDescription);
     std::vector<std::wstring> written;
     WIN32_FIND_DATAW entry;
@@ -199,7 +159,7 @@ TEST_F(ShortcutsTest, AnExistingGroupFolderIsUsedAsItIs) {
     EXPECT_EQ(ReadFileBytes(group + "\\Earlier.txt"), "from an earlier installation");
 }
 
-TEST_F(ShortcutsTest, ShortcutsThatCannotBeWrittenLeaveNoTraceAndTheRestAreWritten) {
+TEST_F(ShortcutsTest, ShortcutsThatCannotBeWrittenAreWarningsAndTheRestAreWritten) {
     // A folder where the first desktop shortcut would go, a file where the group folder would.
     ASSERT_TRUE(
         ::CreateDirectoryA(SuiteShortcutsCleaner::DesktopLink("Pellisar").c_str(), nullptr));
@@ -207,10 +167,17 @@ TEST_F(ShortcutsTest, ShortcutsThatCannotBeWrittenLeaveNoTraceAndTheRestAreWritt
 
     DetectAndLink({"pellisar.flg", "torvane.flg", "dromlet.flg"});
 
+    const auto warning = [](const std::string& link) {
+        return LoggedLine{"Warning: Unable to create shortcut " + link + ".", 0x00008080u};
+    };
     EXPECT_EQ(view.lines,
               (Lines{{"Installed components:  Pellisar,  Torvane,  Dromlet", 0x00800000u},
                      kDesktopLine,
-                     kMenuLine}));
+                     warning(DesktopFolder() + "\\Pellisar.lnk"),
+                     kMenuLine,
+                     warning(ProgramsFolder() + "\\Torvane Software Suite\\Pellisar.lnk"),
+                     warning(ProgramsFolder() + "\\Torvane Software Suite\\Torvane.lnk"),
+                     warning(ProgramsFolder() + "\\Torvane Software Suite\\Dromlet.lnk")}));
     EXPECT_TRUE(FolderExists(SuiteShortcutsCleaner::DesktopLink("Pellisar")));
     ExpectComponentShortcut(SuiteShortcutsCleaner::DesktopLink("Torvane"), "Torvane");
     ExpectComponentShortcut(SuiteShortcutsCleaner::DesktopLink("Dromlet"), "Dromlet");
@@ -221,14 +188,48 @@ TEST_F(ShortcutsTest, ShortcutsThatCannotBeWrittenLeaveNoTraceAndTheRestAreWritt
     EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation completed successfully!", 0x80008000u}));
 }
 
+// A profile whose Programs folder has a name beyond the ANSI code page, as a Russian user name or
+// a redirected Start menu gives: the group folder and its shortcuts land there all the same, and
+// a shortcut that cannot be written there is said with its path as the list can show it. (Wine
+// fixes the desktop's path for the life of a process: the end-to-end tests cover that folder.)
+TEST_F(ShortcutsTest, AProgramsFolderNamedBeyondTheCodePageGetsItsShortcuts) {
+    const std::wstring menu = Wide(temp.Path()) + L"\\Главное меню";
+    const std::wstring programs = menu + L"\\Программы";
+    const std::wstring group = programs + L"\\Torvane Software Suite";
+    for (const std::wstring& created : {menu, programs, group})
+        ASSERT_TRUE(::CreateDirectoryW(created.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((group + L"\\Dromlet.lnk").c_str(), nullptr));
+    engine.createDesktopIcons = 0;
+    {
+        ShellFolderOverride programsOverride(L"Programs", programs);
+        ASSERT_TRUE(programsOverride.Applied());
+        std::wstring path;
+        ASSERT_TRUE(GetSpecialFolderPath(path, CSIDL_PROGRAMS));
+        EXPECT_EQ(path, programs);
+
+        DetectAndLink({"pellisar.flg", "torvane.flg", "dromlet.flg"});
+    }
+
+    ASSERT_EQ(view.lines.size(), 3u);
+    EXPECT_EQ(view.lines[1], kMenuLine);
+    EXPECT_EQ(view.lines[2].color, 0x00008080u);
+    if (::GetACP() == 1252) {
+        EXPECT_EQ(view.lines[2].text,
+                  "Warning: Unable to create shortcut " + temp.Path() +
+                      "\\??????? ????\\?????????\\Torvane Software Suite\\Dromlet.lnk.");
+    }
+    for (const char* name : {"Pellisar", "Torvane"})
+        ExpectComponentShortcut(group + L"\\" + Wide(name) + L".lnk", name);
+}
+
 TEST_F(ShortcutsTest, AStartMenuThatCannotBeFoundIsAWarningAndItsSetIsSkipped) {
     {
-        ShellFolderOverride programs("Programs", "Q:\\No Such Drive\\Programs");
+        ShellFolderOverride programs(L"Programs", L"Q:\\No Such Drive\\Programs");
         ASSERT_TRUE(programs.Applied());
-        std::string path;
+        std::wstring path;
         if (GetSpecialFolderPath(path, CSIDL_PROGRAMS))
             GTEST_SKIP() << "this shell still resolves a folder that points nowhere: " << path;
-        EXPECT_EQ(path, "");
+        EXPECT_EQ(path, L"");
 
         DetectAndLink({"torvane.flg"});
     }
