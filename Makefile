@@ -25,11 +25,11 @@ host: deps
 	cmake --build --preset host -j $(JOBS)
 
 windows: deps host
-	cmake --preset windows -DPACK_EXE=$(PACK) >/dev/null
+	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 
 windows-x64: deps host
-	cmake --preset windows-x64 -DPACK_EXE=$(PACK) >/dev/null
+	cmake --preset windows-x64 >/dev/null
 	cmake --build --preset windows-x64 -j $(JOBS)
 
 dist: host windows
