@@ -47,6 +47,9 @@ struct CloseStream {
 struct FreeLocalMemory {
     void operator()(void* p) const { ::LocalFree(p); }
 };
+struct UnmapView {
+    void operator()(void* p) const { ::UnmapViewOfFile(p); }
+};
 
 // A kernel handle whose failure value is null (process, thread, event).
 using ScopedHandle = ScopedValue<HANDLE, CloseKernelHandle, nullptr>;
@@ -54,6 +57,8 @@ using ScopedHandle = ScopedValue<HANDLE, CloseKernelHandle, nullptr>;
 using ScopedFile = ScopedValue<FILE*, CloseStream, nullptr>;
 // Memory the system allocated for us with LocalAlloc (FormatMessage's buffer).
 using ScopedLocalMemory = ScopedValue<void*, FreeLocalMemory, nullptr>;
+// A view of a file mapping (MapViewOfFile); the mapping's own handle is a ScopedHandle.
+using ScopedMappedView = ScopedValue<void*, UnmapView, nullptr>;
 
 // A pen, brush, font or bitmap that we created and must delete.
 template <class T> class ScopedGdiObject {

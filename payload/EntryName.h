@@ -25,16 +25,24 @@ inline bool IsSafeEntryName(std::string_view name) {
 bool IsFolderName(std::string_view name);
 
 // The setup takes "ZZZ/comp.flg" (any case, either separator) as the sign that everything else
-// is unpacked, so an archive may carry it only once and only as its last entry.
+// is unpacked, so the archive writes it after every other entry, wherever it stands in the
+// archive (zip tools sort their entries). A flag that stands twice makes the archive
+// untrustworthy: which of the two is the sign?
 bool IsCompletionFlagName(std::string_view name);
-template <class Entries> bool CompletionFlagOnlyLast(const Entries& entries) {
-    std::size_t index = 0;
+inline constexpr std::size_t kCompletionFlagTwice = static_cast<std::size_t>(-1);
+// The index of the completion flag among `entries`; entries.size() when there is none, and
+// kCompletionFlagTwice when it stands more than once.
+template <class Entries> std::size_t CompletionFlagIndex(const Entries& entries) {
+    std::size_t index = 0, found = entries.size();
     for (const auto& entry : entries) {
+        if (IsCompletionFlagName(entry.name)) {
+            if (found != entries.size())
+                return kCompletionFlagTwice;
+            found = index;
+        }
         ++index;
-        if (IsCompletionFlagName(entry.name) && index != entries.size())
-            return false;
     }
-    return true;
+    return found;
 }
 
 // The name as a Windows path relative to the folder: every '/' turned into '\'.

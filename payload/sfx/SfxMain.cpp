@@ -3,26 +3,36 @@
 // it hidden as `"<folder>\FARROWPK.EXE" -Y`, with <folder> as the working directory.
 //
 // With -Y it unpacks every entry into the working directory, in archive order, creating
-// sub-folders and overwriting existing files. It opens no window and asks nothing.
+// sub-folders (each once) and overwriting existing files. It opens no window and asks nothing.
 //   - Every name of the central directory is checked first; if any could land outside the
-//     working directory or names a device, or the completion flag ZZZ/comp.flg is not the last
-//     entry (or stands twice), nothing is written at all.
+//     working directory or names a device, or the completion flag ZZZ/comp.flg stands twice,
+//     nothing is written at all.
+//   - The completion flag is written after every other entry, wherever it stands in the archive
+//     (zip tools such as 7-Zip sort their entries), so the setup never sees it before the rest
+//     is complete.
 //   - The first entry that fails (damaged data, CRC-32 or size mismatch, a file that cannot be
-//     written) is deleted and unpacking stops there, so entries after it, among them the
-//     completion flag that comes last, are never written after a failure.
+//     written) is deleted and unpacking stops there, so entries after it, and the completion
+//     flag, are never written after a failure.
+//   - While it unpacks it publishes the bytes written and the archive's total uncompressed size
+//     in a block of shared memory named after its process id (payload/UnpackProgress.h), from
+//     which the setup moves its progress bar.
 // Exit codes: 0 every entry written and verified; 1 not started with -Y (nothing written);
-// 2 no readable archive in the program's own file; 3 an unsafe entry name (nothing written);
-// 4 an entry failed.
+// 2 no readable archive in the program's own file; 3 an unsafe entry name or a second
+// completion flag (nothing written); 4 an entry failed.
 
+#include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
 #include "payload/EntryName.h"
+#include "payload/UnpackProgress.h"
 #include "payload/ZipReader.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,16 +54,71 @@ std::string OwnPath() {
     return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
 }
 
-// Creates every folder named on the way to `path` (relative, '\'-separated): all of them for a
-// folder entry, which ends in '\', all but the last segment for a file.
-bool CreateFoldersFor(const std::string& path) {
-    for (std::size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1)) {
-        const std::string folder = path.substr(0, at);
-        if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-            return false;
+// Creates the folders on the way to each entry. Archives list many entries in one folder, so
+// each folder is asked for once and then remembered.
+class FolderMaker {
+public:
+    // Every folder named on the way to `path` (relative, '\'-separated): all of them for a
+    // folder entry, which ends in '\', all but the last segment for a file.
+    bool CreateFoldersFor(const std::string& path) {
+        const std::size_t last = path.rfind('\\');
+        if (last == std::string::npos || made_.count(path.substr(0, last)) != 0)
+            return true;
+        for (std::size_t at = path.find('\\'); at != std::string::npos;
+             at = path.find('\\', at + 1)) {
+            std::string folder = path.substr(0, at);
+            if (made_.count(folder) != 0)
+                continue;
+            if (!CreateDirectoryA(folder.c_str(), nullptr) &&
+                GetLastError() != ERROR_ALREADY_EXISTS)
+                return false;
+            made_.insert(std::move(folder));
+        }
+        return true;
     }
-    return true;
-}
+
+private:
+    std::set<std::string> made_;
+};
+
+// Publishes how far unpacking has got (payload/UnpackProgress.h). Without a block (no memory,
+// or the name already taken by someone else) it unpacks all the same.
+class ProgressPublisher {
+public:
+    explicit ProgressPublisher(std::uint64_t totalBytes) {
+        const std::string name = unpack::ProgressBlockName(GetCurrentProcessId());
+        SetLastError(ERROR_SUCCESS);
+        mapping_.Reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                          unpack::kProgressBlockSize, name.c_str()));
+        if (!mapping_ || GetLastError() == ERROR_ALREADY_EXISTS) {
+            mapping_.Reset();
+            return;
+        }
+        view_.Reset(
+            MapViewOfFile(mapping_.Get(), FILE_MAP_WRITE, 0, 0, unpack::kProgressBlockSize));
+        if (!view_)
+            return;
+        // Volatile: each value is one store, in this order, whatever the optimiser would merge.
+        block_ = static_cast<volatile unpack::ProgressBlock*>(view_.Get());
+        block_->totalKiB = unpack::KiBRoundedUp(totalBytes);
+        block_->writtenKiB = 0;
+        block_->blockSize = unpack::kProgressBlockSize;
+    }
+    ProgressPublisher(const ProgressPublisher&) = delete;
+    ProgressPublisher& operator=(const ProgressPublisher&) = delete;
+
+    void Written(std::size_t bytes) {
+        written_ += bytes;
+        if (block_)
+            block_->writtenKiB = unpack::KiBRoundedUp(written_);
+    }
+
+private:
+    ScopedHandle mapping_;
+    ScopedMappedView view_;
+    volatile unpack::ProgressBlock* block_ = nullptr;
+    std::uint64_t written_ = 0;
+};
 
 class OutputFile {
 public:
@@ -79,17 +144,27 @@ private:
 };
 
 // Writes one file entry; on any failure the file is removed rather than left half-written.
-bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::string& path) {
+bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::string& path,
+                ProgressPublisher& progress) {
     OutputFile out(path);
     if (!out.IsOpen())
         return false;
-    const bool written = reader.Extract(entry, [&out](const unsigned char* data, std::size_t size) {
-        return out.Write(data, size);
-    });
+    const bool written =
+        reader.Extract(entry, [&out, &progress](const unsigned char* data, std::size_t size) {
+            progress.Written(size);
+            return out.Write(data, size);
+        });
     if (out.Close() && written)
         return true;
     DeleteFileA(path.c_str());
     return false;
+}
+
+bool UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderMaker& folders,
+                 ProgressPublisher& progress) {
+    const std::string path = zip::WindowsRelativePath(entry.name);
+    return folders.CreateFoldersFor(path) &&
+           (entry.IsFolder() || UnpackFile(reader, entry, path, progress));
 }
 
 int Unpack() {
@@ -97,19 +172,25 @@ int Unpack() {
     const std::string ownPath = OwnPath();
     if (ownPath.empty() || !reader.Open(ownPath))
         return kNoArchive;
-    for (const zip::Entry& entry : reader.Entries())
+    const std::vector<zip::Entry>& entries = reader.Entries();
+    std::uint64_t totalBytes = 0;
+    for (const zip::Entry& entry : entries) {
         if (!zip::IsSafeEntryName(entry.name))
             return kUnsafeName;
-    // A completion flag written early would have the setup take a partial unpack for a whole one.
-    if (!zip::CompletionFlagOnlyLast(reader.Entries()))
-        return kUnsafeName;
-    for (const zip::Entry& entry : reader.Entries()) {
-        const std::string path = zip::WindowsRelativePath(entry.name);
-        if (!CreateFoldersFor(path))
-            return kEntryFailed;
-        if (!entry.IsFolder() && !UnpackFile(reader, entry, path))
-            return kEntryFailed;
+        totalBytes += entry.size;
     }
+    const std::size_t flag = zip::CompletionFlagIndex(entries);
+    if (flag == zip::kCompletionFlagTwice)
+        return kUnsafeName;
+
+    ProgressPublisher progress(totalBytes);
+    FolderMaker folders;
+    for (std::size_t index = 0; index < entries.size(); ++index)
+        if (index != flag && !UnpackEntry(reader, entries[index], folders, progress))
+            return kEntryFailed;
+    // Last: the setup takes the flag for the sign that everything else is complete.
+    if (flag < entries.size() && !UnpackEntry(reader, entries[flag], folders, progress))
+        return kEntryFailed;
     return kUnpacked;
 }
 

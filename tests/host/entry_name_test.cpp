@@ -85,15 +85,20 @@ struct Named {
     std::string name;
 };
 
-TEST(EntryName, CompletionFlagMayStandOnlyOnceAndLast) {
+TEST(EntryName, CompletionFlagMayStandAnywhereButOnlyOnce) {
     using Entries = std::vector<Named>;
-    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{{"a.txt"}, {"ZZZ/comp.flg"}}));
-    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{{"a.txt"}, {"zzz\\COMP.FLG"}}));
-    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{{"a.txt"}})); // --no-completion-flag
-    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{}));
-    EXPECT_TRUE(zip::CompletionFlagOnlyLast(Entries{{"ZZZ/comp.flg.bak"}, {"x"}}));
-    EXPECT_FALSE(zip::CompletionFlagOnlyLast(Entries{{"Zzz/Comp.Flg"}, {"big.bin"}}));
-    EXPECT_FALSE(zip::CompletionFlagOnlyLast(Entries{{"ZZZ/comp.flg"}, {"ZZZ/comp.flg"}}));
+    const std::size_t twice = zip::kCompletionFlagTwice;
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"a.txt"}, {"ZZZ/comp.flg"}}), 1u);
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"a.txt"}, {"zzz\\COMP.FLG"}}), 1u);
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"a.txt"}}), 1u); // --no-completion-flag
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{}), 0u);
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"ZZZ/comp.flg.bak"}, {"x"}}), 2u);
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"ZZZ/comp.flg/"}, {"ZZZ/comp.fl"}}), 2u);
+    // 7-Zip sorts capitals first: the flag comes before the lower-case flag files.
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"Zzz/Comp.Flg"}, {"big.bin"}}), 0u);
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"ZZZ/"}, {"ZZZ/comp.flg"}, {"torvane.flg"}}), 1u);
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"ZZZ/comp.flg"}, {"ZZZ/comp.flg"}}), twice);
+    EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"ZZZ/comp.flg"}, {"x"}, {"zzz\\Comp.flg"}}), twice);
 }
 
 } // namespace

@@ -409,10 +409,9 @@ TEST_F(BadArchiveTest, ACutArchiveUnpacksNothingAndFails) {
     }
 }
 
-// A completion flag before the last entry would let the setup take a partial unpack for a whole
-// one (it stops the archive once it sees the flag): sfx.exe refuses such an archive and writes
-// nothing, so the run fails instead of reporting success with a file cut short.
-TEST_F(BadArchiveTest, ACompletionFlagBeforeTheLastEntryFailsTheRunWithNothingUnpacked) {
+// A completion flag that stands twice: which one is the sign that everything else is there?
+// sfx.exe refuses such an archive and writes nothing, so the run fails.
+TEST_F(BadArchiveTest, ACompletionFlagStandingTwiceFailsTheRunWithNothingUnpacked) {
     const std::string big(64u << 20, '\0');
     PlaceImage(Payload({{"torvane.flg", "flag"},
                         {"ZZZ/comp.flg", "early"},
@@ -423,9 +422,24 @@ TEST_F(BadArchiveTest, ACompletionFlagBeforeTheLastEntryFailsTheRunWithNothingUn
     ASSERT_GE(view.lines.size(), 2u);
     EXPECT_EQ(view.lines[view.lines.size() - 2], kArchiveFailedLine);
     EXPECT_EQ(view.lines.back(), kFailedLine);
+    EXPECT_EQ(ArchiveExitCode(), kUnsafeName);
     EXPECT_FALSE(FileExists(folder + "\\big.bin"));
     EXPECT_FALSE(FileExists(folder + "\\torvane.flg"));
     EXPECT_FALSE(FileExists(folder + "\\ZZZ\\COMP.FLG"));
+}
+
+// A completion flag early in the archive (as zip tools that sort their entries put it) is written
+// last, so a later entry that fails leaves no flag behind: the run fails instead of taking a
+// partial unpack for a whole one.
+TEST_F(BadArchiveTest, AnEarlyCompletionFlagCannotCutTheInstallShort) {
+    std::string payload = Payload({{"ZZZ/comp.flg", "done"},
+                                   {"torvane.flg", "flag"},
+                                   {"notes.txt", TextBytes(300000)},
+                                   {"pellisar.flg", "flag"}});
+    DeclareSize(payload, "notes.txt", 1000);
+    ExpectArchiveFails(payload, kEntryFailed);
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"torvane.flg"});
+    ExpectNothingOutside();
 }
 
 // "C:\" is refused as an install folder, and so is the same root written with dot segments, which

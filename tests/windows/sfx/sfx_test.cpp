@@ -18,6 +18,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -25,13 +26,22 @@ namespace {
 class UniqueHandle {
 public:
     explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~UniqueHandle() {
-        if (handle_ && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
+    ~UniqueHandle() { Close(); }
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            handle_ = std::exchange(other.handle_, nullptr);
+        }
+        return *this;
+    }
     HANDLE get() const { return handle_; }
+    void Close() {
+        if (handle_ && handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        handle_ = nullptr;
+    }
 
 private:
     HANDLE handle_;
@@ -145,9 +155,55 @@ struct Item {
     zip::Compression compression = zip::Compression::Deflate;
 };
 
+// What the archive published about its progress: the block "Local\\TorvaneUnpack-<pid>", three
+// 32-bit values (block size 12, total KiB, written KiB), read while it ran and once more after.
+struct ProgressSeen {
+    bool found = false;
+    std::uint32_t blockSize = 0;
+    std::uint32_t totalKiB = 0;
+    std::vector<std::uint32_t> written; // every value seen, in order
+};
+
 struct RunResult {
     DWORD exitCode = 0;
     SIZE_T peakMemory = 0; // largest working set seen while it ran
+    ProgressSeen progress;
+};
+
+// Reads the archive's progress block, held open once found so that its last values outlive it.
+class ProgressReader {
+public:
+    explicit ProgressReader(DWORD processId)
+        : name_("Local\\TorvaneUnpack-" + std::to_string(processId)) {}
+    ~ProgressReader() {
+        if (view_)
+            UnmapViewOfFile(const_cast<const std::uint32_t*>(view_));
+    }
+    ProgressReader(const ProgressReader&) = delete;
+    ProgressReader& operator=(const ProgressReader&) = delete;
+
+    void Sample(ProgressSeen& seen) {
+        if (!view_) {
+            mapping_ = UniqueHandle(OpenFileMappingA(FILE_MAP_READ, FALSE, name_.c_str()));
+            if (!mapping_.get())
+                return;
+            view_ = static_cast<const volatile std::uint32_t*>(
+                MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 12));
+            if (!view_)
+                return;
+        }
+        seen.found = true;
+        seen.blockSize = view_[0];
+        seen.totalKiB = view_[1];
+        const std::uint32_t written = view_[2];
+        if (seen.written.empty() || seen.written.back() != written)
+            seen.written.push_back(written);
+    }
+
+private:
+    std::string name_;
+    UniqueHandle mapping_;
+    const volatile std::uint32_t* view_ = nullptr;
 };
 
 class SfxTest : public ::testing::Test {
@@ -201,6 +257,7 @@ protected:
             return run;
         }
         UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+        ProgressReader progress(process.dwProcessId);
         // Samples the memory use while it runs: the counters of an ended process are not
         // kept everywhere.
         const DWORD started = GetTickCount();
@@ -210,6 +267,7 @@ protected:
             if (GetProcessMemoryInfo(process.hProcess, &sample, sizeof sample))
                 run.peakMemory = std::max<SIZE_T>(
                     {run.peakMemory, sample.PeakWorkingSetSize, sample.WorkingSetSize});
+            progress.Sample(run.progress);
             if (GetTickCount() - started > 120000) {
                 TerminateProcess(process.hProcess, 0xDEAD);
                 WaitForSingleObject(process.hProcess, 10000);
@@ -218,6 +276,7 @@ protected:
             }
         }
         GetExitCodeProcess(process.hProcess, &run.exitCode);
+        progress.Sample(run.progress);
         return run;
     }
 
@@ -254,9 +313,17 @@ ULONGLONG WriteTime(const std::string& path) {
         .QuadPart;
 }
 
-TEST_F(SfxTest, UnpacksFilesFoldersAndFlagsCompletionFlagLast) {
-    PlacePayload(Suite());
-    EXPECT_EQ(RunArchive().exitCode, 0u);
+// The suite with its completion flag moved to `index`, as a zip tool that sorts entries puts it.
+std::vector<Item> WithFlagAt(std::vector<Item> items, std::size_t index) {
+    const auto flag = std::find_if(items.begin(), items.end(),
+                                   [](const Item& item) { return item.name == "ZZZ/comp.flg"; });
+    const Item moved = *flag;
+    items.erase(flag);
+    items.insert(items.begin() + static_cast<std::ptrdiff_t>(index), moved);
+    return items;
+}
+
+TEST_F(SfxTest, UnpacksFilesFoldersAndFlagsCompletionFlagLastWhereverItStands) {
     const std::set<std::string> expected = {"Dromlet.exe",
                                             "Drivers\\",
                                             "Drivers\\net\\",
@@ -271,19 +338,55 @@ TEST_F(SfxTest, UnpacksFilesFoldersAndFlagsCompletionFlagLast) {
                                             "torvane.flg",
                                             "ZZZ\\",
                                             "ZZZ\\comp.flg"};
-    EXPECT_EQ(Unpacked(), expected);
-    ULONGLONG latest = 0;
-    for (const Item& item : Suite()) {
-        if (item.name.back() == '/')
-            continue;
-        const std::string path = InFolder(zip::WindowsRelativePath(item.name));
-        EXPECT_TRUE(ReadFile(path) == item.data) << item.name;
-        if (item.name != "ZZZ/comp.flg")
-            latest = std::max(latest, WriteTime(path));
+    // Last as pack writes it; before the big file and the flag files; first of all.
+    for (const std::size_t flagAt : {Suite().size() - 1, std::size_t{4}, std::size_t{0}}) {
+        SCOPED_TRACE("completion flag at entry " + std::to_string(flagAt));
+        RemoveTree(folder_);
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+        PlacePayload(WithFlagAt(Suite(), flagAt));
+        const RunResult run = RunArchive();
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(Unpacked(), expected);
+        ULONGLONG latest = 0;
+        std::uint64_t total = 0;
+        for (const Item& item : Suite()) {
+            total += item.data.size();
+            if (item.name.back() == '/')
+                continue;
+            const std::string path = InFolder(zip::WindowsRelativePath(item.name));
+            EXPECT_TRUE(ReadFile(path) == item.data) << item.name;
+            if (item.name != "ZZZ/comp.flg")
+                latest = std::max(latest, WriteTime(path));
+        }
+        // Written last: no file is newer than the completion flag. The setup reads it as
+        // "ZZZ\COMP.FLG"; names are case-insensitive.
+        EXPECT_GE(WriteTime(InFolder("ZZZ\\COMP.FLG")), latest);
+        // Its progress block, read once more after its end: all of the total written.
+        ASSERT_TRUE(run.progress.found);
+        EXPECT_EQ(run.progress.blockSize, 12u);
+        EXPECT_EQ(run.progress.totalKiB, (total + 1023) / 1024);
+        ASSERT_FALSE(run.progress.written.empty());
+        EXPECT_EQ(run.progress.written.back(), run.progress.totalKiB);
     }
-    // Written last: no file is newer than the completion flag. The setup reads it as
-    // "ZZZ\COMP.FLG"; names are case-insensitive.
-    EXPECT_GE(WriteTime(InFolder("ZZZ\\COMP.FLG")), latest);
+}
+
+TEST_F(SfxTest, PublishesItsProgressWhileItUnpacks) {
+    // Large enough to be seen several times on the way, in many files and one large one.
+    std::vector<Item> items;
+    for (int i = 0; i < 40; ++i)
+        items.push_back({"data/part" + std::to_string(i) + ".txt", TextBytes(512u << 10)});
+    items.push_back({"data/random.bin", RandomBytes(24u << 20, 7), zip::Compression::Store});
+    items.push_back({"ZZZ/comp.flg", "done"});
+    PlacePayload(items);
+    const RunResult run = RunArchive();
+    ASSERT_EQ(run.exitCode, 0u);
+    ASSERT_TRUE(run.progress.found) << "no block named Local\\TorvaneUnpack-<process id>";
+    EXPECT_EQ(run.progress.blockSize, 12u);
+    EXPECT_EQ(run.progress.totalKiB, 20u * 1024 + 24u * 1024 + 1); // the flag's 4 bytes round up
+    const std::vector<std::uint32_t>& written = run.progress.written;
+    EXPECT_GE(written.size(), 3u) << "seen only " << testing::PrintToString(written);
+    EXPECT_TRUE(std::is_sorted(written.begin(), written.end())) << testing::PrintToString(written);
+    EXPECT_EQ(written.back(), run.progress.totalKiB);
 }
 
 TEST_F(SfxTest, OverwritesExistingFilesWholeWithoutAsking) {
@@ -306,30 +409,48 @@ void Corrupt(const std::string& path, const std::string& name, const std::string
 }
 
 TEST_F(SfxTest, ADamagedEntryStopsUnpackingAndLeavesNoPartOfItself) {
-    for (zip::Compression compression : {zip::Compression::Store, zip::Compression::Deflate}) {
-        SCOPED_TRACE(compression == zip::Compression::Store ? "stored" : "deflated");
+    for (const bool flagFirst : {false, true})
+        for (zip::Compression compression : {zip::Compression::Store, zip::Compression::Deflate}) {
+            SCOPED_TRACE(compression == zip::Compression::Store ? "stored" : "deflated");
+            // A completion flag that stands first is still written only after everything else.
+            SCOPED_TRACE(flagFirst ? "completion flag first" : "completion flag last");
+            RemoveTree(folder_);
+            ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+            const std::string damaged = TextBytes(2u << 20);
+            std::vector<Item> items = {{"first.txt", "first"},
+                                       {"docs/big.txt", damaged, compression},
+                                       {"torvane.flg", "flag"}};
+            items.insert(flagFirst ? items.begin() : items.end(), {"ZZZ/comp.flg", "done"});
+            PlacePayload(items);
+            if (compression == zip::Compression::Store) {
+                Corrupt(ArchivePath(), "docs/big.txt", damaged);
+            } else {
+                // Deflated data cannot be found by content; damage the middle of the file,
+                // which lies inside the big entry's data.
+                std::string bytes = ReadFile(ArchivePath());
+                const std::size_t stub = ReadFile(SfxPath()).size();
+                bytes[stub + (bytes.size() - stub) / 2] ^= 0x55;
+                WriteFile(ArchivePath(), bytes);
+            }
+            EXPECT_EQ(RunArchive().exitCode, 4u);
+            EXPECT_EQ(ReadFile(InFolder("first.txt")), "first");
+            EXPECT_FALSE(Exists(InFolder("docs\\big.txt")));
+            EXPECT_FALSE(Exists(InFolder("torvane.flg")));
+            EXPECT_FALSE(Exists(InFolder("ZZZ\\comp.flg")));
+        }
+}
+
+TEST_F(SfxTest, ACompletionFlagThatStandsTwiceMeansNothingIsWritten) {
+    for (const std::string second : {"ZZZ/comp.flg", "zzz\\COMP.FLG"}) {
+        SCOPED_TRACE(second);
         RemoveTree(folder_);
         ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
-        const std::string damaged = TextBytes(2u << 20);
         PlacePayload({{"first.txt", "first"},
-                      {"docs/big.txt", damaged, compression},
-                      {"torvane.flg", "flag"},
-                      {"ZZZ/comp.flg", "done"}});
-        if (compression == zip::Compression::Store) {
-            Corrupt(ArchivePath(), "docs/big.txt", damaged);
-        } else {
-            // Deflated data cannot be found by content; damage the middle of the file, which
-            // lies inside the big entry's data.
-            std::string bytes = ReadFile(ArchivePath());
-            const std::size_t stub = ReadFile(SfxPath()).size();
-            bytes[stub + (bytes.size() - stub) / 2] ^= 0x55;
-            WriteFile(ArchivePath(), bytes);
-        }
-        EXPECT_NE(RunArchive().exitCode, 0u);
-        EXPECT_EQ(ReadFile(InFolder("first.txt")), "first");
-        EXPECT_FALSE(Exists(InFolder("docs\\big.txt")));
-        EXPECT_FALSE(Exists(InFolder("torvane.flg")));
-        EXPECT_FALSE(Exists(InFolder("ZZZ\\comp.flg")));
+                      {"ZZZ/comp.flg", "early"},
+                      {"docs/a.txt", "a"},
+                      {second, "done"}});
+        EXPECT_EQ(RunArchive().exitCode, 3u);
+        EXPECT_EQ(Unpacked(), std::set<std::string>{});
     }
 }
 
