@@ -1,5 +1,6 @@
 // STATE_EXPAND starts the copied archive hidden in the install folder; STATE_WAIT_EXPAND looks
-// for its completion flag once per tick, at most kLookLimit times.
+// for its completion flag once per tick, at most kLookLimit times, and moves the progress bar as
+// far as the archive says it has got.
 #include "install/InstallEngine.h"
 
 #include "install/InstallTexts.h"
@@ -27,6 +28,9 @@ void InstallEngine::StartArchive() {
         processInfo.processId = started.dwProcessId;
         processInfo.threadId = started.dwThreadId;
         waitTicks = 0;
+        // The bar keeps the range the copy gave it.
+        archiveProgress.Follow(started.dwProcessId,
+                               texts::CopyProgress(payloadLength).RangeMaximum());
         InstallState = STATE_WAIT_EXPAND;
         return;
     }
@@ -55,6 +59,9 @@ void InstallEngine::WaitForArchive() {
     const std::string flagFolder = installFolder + "\\ZZZ";
     const std::string flagPath = flagFolder + "\\COMP.FLG";
 
+    if (const std::optional<int> position = archiveProgress.Poll())
+        view.SetProgressPos(*position);
+
     bool present = false;
     if (FILE* flag = std::fopen(flagPath.c_str(), "r")) {
         std::fclose(flag);
@@ -70,6 +77,7 @@ void InstallEngine::WaitForArchive() {
     } else if (ArchiveFailedWithoutFlag()) {
         view.AddMessage(texts::kDecompressionFailure, kColorProgress);
         InstallState = STATE_FAILURE;
+        archiveProgress.Stop();
         return;
     } else if (waitTicks >= kLookLimit) {
         view.AddMessage(texts::kDecompressionTimeOut, kColorProgress);
@@ -77,6 +85,7 @@ void InstallEngine::WaitForArchive() {
     } else {
         return;
     }
+    archiveProgress.Stop();
 
     DWORD exitCode = 0;
     if (::GetExitCodeProcess(processInfo.process.Get(), &exitCode) && exitCode == STILL_ACTIVE)

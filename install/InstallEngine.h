@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/Handles.h"
+#include "install/ArchiveProgress.h"
 #include "install/InstallView.h"
 
 #include <windows.h>
@@ -77,6 +78,7 @@ public:
 
     ArchiveProcess processInfo;
     int waitTicks = 0;
+    ArchiveProgress archiveProgress;
 
     std::array<ComponentEntry, kComponentCount> components;
     int componentCount = 0;

@@ -1,5 +1,7 @@
 #include "install/InstallTexts.h"
 
+#include <algorithm>
+
 namespace texts {
 
 std::string InstallLine(const std::string& installFolder) {
@@ -106,6 +108,18 @@ CopyProgress::CopyProgress(std::int64_t payloadLength) {
     const std::int64_t scale = kibs <= kRangeLimit ? 1 : (kibs + kRangeLimit - 1) / kRangeLimit;
     unitBytes_ = kKiB * scale;
     rangeMaximum_ = static_cast<int>(payloadLength > 0 ? payloadLength / unitBytes_ : 0);
+}
+
+std::optional<int> UnpackProgress::Advance(const unpack::ProgressBlock& block) {
+    if (block.blockSize != unpack::kProgressBlockSize || block.totalKiB == 0 || rangeMaximum_ <= 0)
+        return std::nullopt;
+    const std::uint64_t written = std::min(block.writtenKiB, block.totalKiB);
+    const int position =
+        static_cast<int>(written * static_cast<std::uint64_t>(rangeMaximum_) / block.totalKiB);
+    if (position <= lastPosition_)
+        return std::nullopt;
+    lastPosition_ = position;
+    return position;
 }
 
 } // namespace texts

@@ -1,7 +1,10 @@
 // The texts the install engine logs and the strings it builds: plain text work, no Windows.
 #pragma once
 
+#include "payload/UnpackProgress.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +80,23 @@ private:
     std::int64_t unitBytes_;
     int rangeMaximum_;
     int lastPosition_ = -1;
+};
+
+// Progress of the archive's unpacking, from the block the archive publishes: the bar keeps the
+// range the copy gave it (CopyProgress of the payload length) and fills evenly with the share of
+// the archive's total size written so far.
+class UnpackProgress {
+public:
+    explicit UnpackProgress(int rangeMaximum) : rangeMaximum_(rangeMaximum) {}
+
+    // The position for one reading of the block, when the bar should move to it. A block of
+    // another size or with a total of 0 moves nothing; more written than the total counts as the
+    // total. The bar never moves back, and a position it already shows is not sent again.
+    std::optional<int> Advance(const unpack::ProgressBlock& block);
+
+private:
+    int rangeMaximum_;
+    int lastPosition_ = 0;
 };
 
 } // namespace texts

@@ -1,4 +1,5 @@
-// The texts the engine logs, the strings it builds and the arithmetic of the copy's progress bar.
+// The texts the engine logs, the strings it builds and the arithmetic of the progress bar during
+// the copy and the unpacking.
 #include "install/InstallTexts.h"
 #include "ui/MessageLayout.h"
 
@@ -121,6 +122,67 @@ TEST(CopyProgress, LargePayloadsScaleTheRangeIntoSixteenBits) {
         EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
         EXPECT_EQ(std::adjacent_find(positions.begin(), positions.end()), positions.end());
     }
+}
+
+// A reading of the archive's progress block: size 12, total and written in KiB.
+unpack::ProgressBlock Reading(std::uint32_t totalKiB, std::uint32_t writtenKiB,
+                              std::uint32_t blockSize = 12) {
+    unpack::ProgressBlock block;
+    block.blockSize = blockSize;
+    block.totalKiB = totalKiB;
+    block.writtenKiB = writtenKiB;
+    return block;
+}
+
+TEST(UnpackProgress, FillsTheCopysRangeEvenlyAndNeverMovesBack) {
+    // The shipped payload's range, 6323, for an archive of 10,000 KiB.
+    texts::UnpackProgress bar(6323);
+    EXPECT_EQ(bar.Advance(Reading(10000, 0)), std::nullopt); // the bar stands at 0 already
+    EXPECT_EQ(bar.Advance(Reading(10000, 2500)), 1580);
+    EXPECT_EQ(bar.Advance(Reading(10000, 2500)), std::nullopt); // shown already
+    EXPECT_EQ(bar.Advance(Reading(10000, 2501)), 1581);
+    EXPECT_EQ(bar.Advance(Reading(10000, 1000)), std::nullopt); // never back
+    EXPECT_EQ(bar.Advance(Reading(10000, 5000)), 3161);
+    EXPECT_EQ(bar.Advance(Reading(10000, 10000)), 6323);
+    EXPECT_EQ(bar.Advance(Reading(10000, 10000)), std::nullopt);
+
+    // A short bar: more written, but still the position it shows.
+    texts::UnpackProgress shortBar(100);
+    EXPECT_EQ(shortBar.Advance(Reading(10000, 150)), 1);
+    EXPECT_EQ(shortBar.Advance(Reading(10000, 199)), std::nullopt);
+    EXPECT_EQ(shortBar.Advance(Reading(10000, 200)), 2);
+
+    // The full 16-bit range and the largest counts do not overflow.
+    texts::UnpackProgress full(0xFFFF);
+    EXPECT_EQ(full.Advance(Reading(0xFFFFFFFFu, 0x80000000u)), 0x7FFF);
+    EXPECT_EQ(full.Advance(Reading(0xFFFFFFFFu, 0xFFFFFFFFu)), 0xFFFF);
+}
+
+TEST(UnpackProgress, ReadingsThatMakeNoSenseAreIgnoredOrClamped) {
+    texts::UnpackProgress bar(1000);
+    EXPECT_EQ(bar.Advance(Reading(0, 0)), std::nullopt);        // no total
+    EXPECT_EQ(bar.Advance(Reading(0, 500)), std::nullopt);      // no total, something written
+    EXPECT_EQ(bar.Advance(Reading(100, 50, 0)), std::nullopt);  // not filled in yet
+    EXPECT_EQ(bar.Advance(Reading(100, 50, 16)), std::nullopt); // another layout
+    EXPECT_EQ(bar.Advance(Reading(100, 50, 8)), std::nullopt);
+    EXPECT_EQ(bar.Advance(Reading(100, 50)), 500);
+    EXPECT_EQ(bar.Advance(Reading(100, 0xFFFFFFFFu)), 1000); // more than the total: full
+    EXPECT_EQ(bar.Advance(Reading(50, 40)), std::nullopt);   // a changed total cannot go back
+
+    // A bar without a range (a payload under 1 KiB) never moves.
+    texts::UnpackProgress none(0);
+    EXPECT_EQ(none.Advance(Reading(100, 100)), std::nullopt);
+}
+
+TEST(UnpackProgress, ArchiveCountsRoundUpToWholeKiB) {
+    EXPECT_EQ(unpack::KiBRoundedUp(0), 0u);
+    EXPECT_EQ(unpack::KiBRoundedUp(1), 1u);
+    EXPECT_EQ(unpack::KiBRoundedUp(1024), 1u);
+    EXPECT_EQ(unpack::KiBRoundedUp(1025), 2u);
+    EXPECT_EQ(unpack::KiBRoundedUp(std::uint64_t{0xFFFFFFFF} * 1024), 0xFFFFFFFFu);
+    EXPECT_EQ(unpack::KiBRoundedUp(std::uint64_t{0xFFFFFFFF} * 1024 + 1), 0xFFFFFFFFu);
+    EXPECT_EQ(unpack::KiBRoundedUp(std::uint64_t{65535} * 0xFFFFFFFF), 0xFFFFFFFFu);
+    EXPECT_EQ(unpack::ProgressBlockName(4242), "Local\\TorvaneUnpack-4242");
 }
 
 TEST(MessageLayout, PlainAndEmphasisedLines) {

@@ -1,10 +1,14 @@
 // States 30 and 40 with real child processes: the stand-in archive is carried in a real
 // installer image, copied out by state 20, started hidden in the install folder and awaited
-// through its completion flag, one look per tick.
+// through its completion flag, one look per tick. The progress bar during the wait follows what
+// the archive publishes: the real sfx.exe, or a block the test writes itself.
 #include "TestSupport.h"
 
 #include "install/InstallTexts.h"
+#include "payload/ZipWriter.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <sstream>
 
 using namespace enginetest;
@@ -52,6 +56,13 @@ protected:
         ASSERT_EQ(engine.InstallState, STATE_WAIT_EXPAND) << ::testing::PrintToString(view.lines);
         ASSERT_EQ(engine.waitTicks, 0);
         ASSERT_TRUE(engine.processInfo.process);
+        positionsBeforeWait = view.positions.size();
+    }
+
+    // The positions the bar was sent since the archive started.
+    std::vector<int> PositionsDuringWait() const {
+        return {view.positions.begin() + static_cast<std::ptrdiff_t>(positionsBeforeWait),
+                view.positions.end()};
     }
 
     // Looks once per tick period until the wait is over.
@@ -86,6 +97,7 @@ protected:
     const std::string imagePath = temp / "setup.exe";
     RecordingView view;
     InstallEngine engine{view};
+    std::size_t positionsBeforeWait = 0;
 };
 
 TEST_F(ArchiveRunTest, TheCompletedArchiveLeavesItsFilesAndTheRunEndsInSuccess) {
@@ -96,6 +108,9 @@ TEST_F(ArchiveRunTest, TheCompletedArchiveLeavesItsFilesAndTheRunEndsInSuccess) 
 
     EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kCompletedLine}));
     EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    // It publishes no progress: the bar stays at the copy's final 0.
+    EXPECT_EQ(PositionsDuringWait(), std::vector<int>{});
+    EXPECT_EQ(view.positions.back(), 0);
     EXPECT_GE(engine.waitTicks, 1);
     EXPECT_LT(engine.waitTicks, InstallEngine::kLookLimit);
     EXPECT_FALSE(FileExists(folder + "\\ZZZ\\COMP.FLG"));
@@ -236,6 +251,7 @@ TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunGoesOn) {
     EXPECT_EQ(engine.InstallState, STATE_WAIT_EXPAND);
     EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit - 1);
     EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine}));
+    EXPECT_EQ(PositionsDuringWait(), std::vector<int>{});
 
     engine.Tick();
 
@@ -301,6 +317,94 @@ TEST_F(ArchiveRunTest, AnInstallFolderWithBlanksIsQuotedAndIsTheArchivesFolder) 
     EXPECT_TRUE(FileExists(folder + "\\torvane.flg"));
     EXPECT_FALSE(FileExists(temp / "Program Files\\torvane.flg"));
     EXPECT_EQ(ArchiveExitCode(), 0u);
+}
+
+// A block of the archive's name made by someone else, holding what it likes: the bar moves only
+// forward, within its range, and only for values that make sense.
+TEST_F(ArchiveRunTest, TheBarFollowsAPublishedBlockForwardOnlyAndIgnoresNonsense) {
+    SetMode("hang");
+    StartArchive();
+    ASSERT_EQ(view.ranges.size(), 1u);
+    const int range = view.ranges.back();
+    ASSERT_GT(range, 40);
+    const std::string name = "Local\\TorvaneUnpack-" + std::to_string(engine.processInfo.processId);
+    {
+        // A block too small for the layout, whatever its first value says, is no block.
+        ScopedHandle small(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4,
+                                                name.c_str()));
+        ScopedMappedView smallView(::MapViewOfFile(small.Get(), FILE_MAP_WRITE, 0, 0, 4));
+        ASSERT_TRUE(smallView);
+        *static_cast<volatile std::uint32_t*>(smallView.Get()) = 12;
+        engine.Tick();
+    }
+    ScopedHandle mapping(
+        ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12, name.c_str()));
+    ASSERT_TRUE(mapping);
+    ScopedMappedView shared(::MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, 12));
+    ASSERT_TRUE(shared);
+    auto* const block = static_cast<volatile std::uint32_t*>(shared.Get());
+    // size, total KiB, written KiB; then one look.
+    const auto publish = [&](std::uint32_t size, std::uint32_t total, std::uint32_t written) {
+        block[1] = total;
+        block[2] = written;
+        block[0] = size;
+        engine.Tick();
+    };
+
+    engine.Tick();        // all zeros: not filled in yet
+    publish(16, 100, 50); // another layout
+    publish(12, 0, 50);   // no total
+    EXPECT_EQ(PositionsDuringWait(), std::vector<int>{});
+    publish(12, 100, 25);
+    publish(12, 100, 25);  // no change
+    publish(12, 100, 10);  // backwards
+    publish(12, 100, 500); // more than the total
+    publish(12, 200, 300); // a new total, still full
+    EXPECT_EQ(PositionsDuringWait(), (std::vector<int>{range / 4, range}));
+    EXPECT_EQ(view.ranges.size(), 1u) << "the bar keeps the copy's range";
+
+    TickUntilState(engine, STATE_DETECT, InstallEngine::kLookLimit);
+    EXPECT_EQ(view.lines.back(), kTimeOutLine);
+    EXPECT_EQ(ArchiveExitCode(3000), 0u);
+    TickUntilState(engine, STATE_DONE, 10);
+    EXPECT_EQ(view.positions.back(), 0) << "the bar is back at 0 at the end of the run";
+}
+
+TEST_F(ArchiveRunTest, TheBarFollowsTheRealArchiveWhileItUnpacks) {
+    // sfx.exe with 48 MiB of text to write: it takes several ticks.
+    std::string sfx = SFX_EXE_PATH;
+    if (!sfx.empty() && sfx[0] == '/') {
+        sfx = "Z:" + sfx;
+        std::replace(sfx.begin(), sfx.end(), '/', '\\');
+    }
+    std::string text;
+    for (int line = 0; text.size() < (2u << 20); ++line)
+        text += "Torvane notes, line " + std::to_string(line) + "\r\n";
+    const std::string payloadPath = temp / "payload.exe";
+    zip::Writer writer;
+    ASSERT_TRUE(writer.Create(payloadPath) && writer.AppendStub(sfx)) << writer.Error();
+    for (int file = 0; file < 24; ++file)
+        ASSERT_TRUE(writer.AddBytes("Docs/notes" + std::to_string(file) + ".txt",
+                                    text.substr(0, 2u << 20), zip::Compression::Deflate));
+    ASSERT_TRUE(writer.AddBytes("torvane.flg", "flag", zip::Compression::Store));
+    ASSERT_TRUE(writer.AddBytes("ZZZ/comp.flg", "done", zip::Compression::Store));
+    ASSERT_TRUE(writer.Finish()) << writer.Error();
+    WriteFileBytes(imagePath, ImageBytes(PatternBytes(8192, 23), ReadFileBytes(payloadPath)));
+
+    StartArchive();
+    WaitLikeTheDialog();
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kCompletedLine}));
+    EXPECT_EQ(ArchiveExitCode(), 0u);
+    ASSERT_EQ(view.ranges.size(), 1u);
+    const std::vector<int> positions = PositionsDuringWait();
+    ASSERT_FALSE(positions.empty()) << "the bar did not move while the archive unpacked";
+    EXPECT_GT(positions.front(), 0);
+    EXPECT_TRUE(std::adjacent_find(positions.begin(), positions.end(),
+                                   [](int a, int b) { return a >= b; }) == positions.end())
+        << testing::PrintToString(positions);
+    EXPECT_LE(positions.back(), view.ranges.back());
+    EXPECT_TRUE(FileExists(folder + "\\Docs\\notes23.txt"));
 }
 
 } // namespace
