@@ -28,9 +28,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -62,23 +62,26 @@ public:
     // folder entry, which ends in '\', all but the last segment for a file.
     bool CreateFoldersFor(const std::string& path) {
         const std::size_t last = path.rfind('\\');
-        if (last == std::string::npos || made_.count(path.substr(0, last)) != 0)
+        if (last == std::string::npos || Made(path.substr(0, last)))
             return true;
         for (std::size_t at = path.find('\\'); at != std::string::npos;
              at = path.find('\\', at + 1)) {
             std::string folder = path.substr(0, at);
-            if (made_.count(folder) != 0)
+            if (Made(folder))
                 continue;
             if (!CreateDirectoryA(folder.c_str(), nullptr) &&
                 GetLastError() != ERROR_ALREADY_EXISTS)
                 return false;
-            made_.insert(std::move(folder));
+            made_.insert(std::lower_bound(made_.begin(), made_.end(), folder), std::move(folder));
         }
         return true;
     }
 
 private:
-    std::set<std::string> made_;
+    bool Made(const std::string& folder) const {
+        return std::binary_search(made_.begin(), made_.end(), folder);
+    }
+    std::vector<std::string> made_; // sorted
 };
 
 // Publishes how far unpacking has got (payload/UnpackProgress.h). Without a block (no memory,
