@@ -469,6 +469,62 @@ TEST_F(PayloadTest, FailsWhenTheFolderIsAFile) {
     EXPECT_EQ(readFile(folder), std::string("not a folder"));
 }
 
+// Polls the bar until the run ends: the positions it showed while the archive was unpacking,
+// that is while "Decompressing archive ..." was the last line, before and after the look.
+std::vector<int> barWhileUnpacking(const SetupWindow& window, std::chrono::milliseconds limit) {
+    const auto unpacking = [&window] {
+        const std::vector<Line> lines = window.lines();
+        return !lines.empty() && lines.back().text == "Decompressing archive ...";
+    };
+    std::vector<int> positions;
+    for (auto deadline = Clock::now() + limit; Clock::now() < deadline;
+         std::this_thread::sleep_for(5ms)) {
+        const bool before = unpacking();
+        const int position = window.progressPosition();
+        if (before && unpacking())
+            positions.push_back(position);
+        const std::vector<Line> lines = window.lines();
+        if (!lines.empty() &&
+            (lines.back().text == kSuccessLine || lines.back().text == kFailureLine))
+            break;
+    }
+    return positions;
+}
+
+TEST_F(PayloadTest, TheBarMovesWhileTheArchiveUnpacks) {
+    std::string folder = freshFolder("large-suite");
+    ASSERT_TRUE(launch("large-suite.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<int> positions = barWhileUnpacking(window, kRunLimit);
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    ASSERT_FALSE(positions.empty()) << "never saw the archive unpacking";
+    const int range = window.progressRange().second;
+    EXPECT_GT(*std::max_element(positions.begin(), positions.end()), 0)
+        << "the bar stood at 0 all through the unpacking";
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << "the bar moved back";
+    EXPECT_LE(positions.back(), range);
+    std::sort(positions.begin(), positions.end());
+    std::cout << "[ figures  ] Distinct bar positions while unpacking: "
+              << std::unique(positions.begin(), positions.end()) - positions.begin() << " of "
+              << range << "\n";
+    expectEndState();
+    EXPECT_TRUE(fileExists(joinPath(folder, "Data\\part255.txt")));
+}
+
+TEST_F(PayloadTest, AnArchiveThatPublishesNothingLeavesTheBarAtZero) {
+    std::string folder = freshFolder("lingering-bar");
+    ASSERT_TRUE(launch("lingering.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<int> positions = barWhileUnpacking(window, kRunLimit);
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    EXPECT_EQ(std::count(positions.begin(), positions.end(), 0),
+              static_cast<std::ptrdiff_t>(positions.size()))
+        << "the bar moved for an archive that publishes no progress";
+    expectEndState();
+}
+
 class BrokenLengthTest : public InstallTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(BrokenLengthTest, FailsNamingTheImage) {
@@ -548,6 +604,20 @@ TEST_F(InstallTest, DemoImageInstallsTheSuiteWithSixShortcuts) {
 TEST_F(InstallTest, SignedImageInstallsAsTheUnsignedOneDoes) {
     std::string folder = freshFolder("signed");
     ASSERT_TRUE(launch("signed.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish();
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    expectEndState();
+    expectSuiteInstalled(folder);
+    expectNoLeftovers(folder);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
+}
+
+// 7-Zip sorts the entries: the completion flag stands before the component flags, and is still
+// written last.
+TEST_F(InstallTest, APayloadZippedBy7ZipInstallsLikeThePackedOne) {
+    std::string folder = freshFolder("sevenzip");
+    ASSERT_TRUE(launch("sevenzip.exe"));
     ASSERT_TRUE(startInstall(folder));
     std::vector<Line> lines = finish();
     EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);

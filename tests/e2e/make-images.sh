@@ -93,6 +93,42 @@ image dromlet-only dromlet-only v1.0.0
 archive no-components "$work/no-components"
 image no-components no-components v1.0.0
 
+# The demo suite zipped by 7-Zip, which sorts the entries: the completion flag ZZZ/comp.flg comes
+# before the lower-case component flags, not last.
+sevenzip=$(command -v 7zz || command -v 7z || true)
+if [ -z "$sevenzip" ]; then
+  echo "make-images: 7-Zip (7zz or 7z) is not installed" >&2
+  exit 1
+fi
+mkdir -p "$work/sevenzip/ZZZ"
+cp -r "$suite"/. "$work/sevenzip/"
+printf 'done' >"$work/sevenzip/ZZZ/comp.flg"
+(cd "$work/sevenzip" && "$sevenzip" a -tzip -bd "$work/sevenzip.zip" . >/dev/null)
+if unzip -Z1 "$work/sevenzip.zip" | tail -1 | grep -qx 'ZZZ/comp.flg'; then
+  echo "make-images: 7-Zip put the completion flag last; the case would prove nothing" >&2
+  exit 1
+fi
+cat "$sfx" "$work/sevenzip.zip" >"$out/sevenzip.payload"
+image sevenzip sevenzip v1.0.0
+
+# The demo suite and 64 MiB of generated text in 256 files: the archive takes several ticks to
+# unpack, and says how far it has got.
+mkdir -p "$work/large-suite/Data"
+cp -r "$suite"/. "$work/large-suite/"
+perl -e '
+  my $folder = shift;
+  for my $file (0 .. 255) {
+    open(my $fh, ">", sprintf("%s/part%03d.txt", $folder, $file)) or die "$folder: $!";
+    my ($text, $line) = ("", 0);
+    $text .= sprintf("Torvane data, part %d, line %d, value %d\r\n", $file, $line++, ($file * 7919 + $line * 104729) % 1000003)
+      while length($text) < 256 * 1024;
+    print $fh substr($text, 0, 256 * 1024);
+    close($fh);
+  }
+' "$work/large-suite/Data"
+archive large-suite "$work/large-suite"
+image large-suite large-suite v1.0.0
+
 # An archive that never writes the completion flag.
 archive no-completion-flag "$suite" --no-completion-flag
 image no-completion-flag no-completion-flag v1.0.0
