@@ -168,6 +168,16 @@ else
 fi
 say "    sfx.exe and unzip unpacked the same files with the same bytes: $same_output"
 rm -rf "$work/sfx-out" "$work/unzip-out"
+# The same archive installed by setup.exe: how many positions its bar takes while it unpacks.
+say "  the corpus installed by setup.exe: the progress bar while the archive unpacks"
+if image_of "$inputs/corpus.payload" "$inputs/corpus.exe"; then
+  wine_call 600 "$run_bench" install --image "$inputs/corpus.exe" --folder "$install_folder" \
+    --runs 3 --key unpack_bar
+else
+  say "    (cannot build the corpus image)"
+  failed=1
+fi
+rm -f "$inputs/corpus.exe"
 say ""
 
 # --- 3. End to end ----------------------------------------------------------------------------
@@ -270,10 +280,17 @@ header
 row "Unpack the corpus" "$(seconds "$sfx")" "$(seconds "$unzip_median") unzip -q -o" \
   "$(ratio "$sfx" "$unzip_median")" "<= 1.00x" "$(verdict_ratio "$sfx" "$unzip_median" 1.00)"
 row "  of which process start-up (Wine)" "$(seconds "$startup")" "-" "-" "-" "-"
+unpack_positions=$(get unpack_bar_unpack_positions | median)
+row "Distinct bar positions during the extraction of the generated corpus" \
+  "$(number "$unpack_positions" && printf '%.0f' "$unpack_positions" || echo n/a)" "-" "-" ">= 20" \
+  "$(number "$unpack_positions" && awk "BEGIN { print ($unpack_positions >= 20) ? \"yes\" : \"NO\" }" || echo n/a)"
 say "   sfx.exe: timed inside Wine from CreateProcess to its end; includes starting a Windows"
 say "   process under the running Wine, not Wine's own start-up. unzip: timed natively, including"
 say "   its process start-up. Same output: $same_output."
 say "   Fastest runs: sfx.exe $(seconds "$(echo "$sfx_times" | minimum)"), unzip $(seconds "$(echo "$unzip_times" | minimum)")."
+say "   Bar positions: the corpus image installed by setup.exe (median of 3 runs); distinct"
+say "   PBM_GETPOS values above 0 while \"Decompressing archive ...\" is the last line, polled every"
+say "   5 ms. The setup reads the archive's progress once a tick (100 ms)."
 say ""
 
 say "3. End to end under Wine and Xvfb: Install click to the success line (list polled every 5 ms)"

@@ -11,13 +11,18 @@
 //       Starts the installer image, presses Accept, sets the install folder and presses
 //       Install; timed from the Install click to the success line in the message list, which is
 //       polled every 5 ms. How long each poll waits for the dialog to answer is how long its
-//       message loop was blocked; the longest wait is reported.
+//       message loop was blocked; the longest wait is reported. While "Decompressing archive ..."
+//       is the last line (the archive unpacks), each poll also reads the progress bar's position
+//       (PBM_GETPOS); the number of distinct positions above 0 is reported.
 //
 // Every figure goes to a "result KEY VALUE" line for run-bench.sh; the rest is for people.
 #include "BenchSupport.h"
 
+#include <commctrl.h>
+
 #include <cmath>
 #include <cstdlib>
+#include <set>
 
 namespace {
 
@@ -113,6 +118,7 @@ int Extract(const Options& options) {
 constexpr UINT kAnswerLimitMs = 120000;
 constexpr LRESULT kListCapacity = 16;
 constexpr const char* kTimeOutLine = "Decompression process time out!";
+constexpr const char* kUnpackingLine = "Decompressing archive ...";
 
 // Sends to the list box, waiting as long as the dialog needs; nullopt when it does not answer.
 std::optional<LRESULT> AskList(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -142,6 +148,7 @@ struct InstallRun {
     bool succeeded = false;
     double seconds = 0;
     double longestBlock = 0;
+    std::set<int> unpackPositions; // distinct bar positions above 0 while the archive unpacks
     std::vector<std::pair<double, std::string>> timeline;
 };
 
@@ -193,6 +200,14 @@ bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
         if (*count == seen && *count >= kListCapacity)
             last = LineText(list, *count - 1);
         seen = *count;
+        if (last == kUnpackingLine) {
+            const HWND bar = window.item(e2e::control::kProgress);
+            DWORD_PTR position = 0;
+            if (SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, kAnswerLimitMs,
+                                    &position) &&
+                static_cast<int>(position) > 0)
+                result.unpackPositions.insert(static_cast<int>(position));
+        }
         if (last == e2e::kSuccessLine || last == e2e::kFailureLine) {
             result.seconds = answered - clicked;
             result.succeeded = last == e2e::kSuccessLine;
@@ -212,7 +227,7 @@ bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
 }
 
 int Install(const Options& options) {
-    std::vector<double> seconds, ticks, blocks;
+    std::vector<double> seconds, ticks, blocks, unpackPositions;
     std::uint64_t sampledPeak = 0, peakAfterExit = 0;
     int succeeded = 0, timedOut = 0;
     for (int run = 0; run < options.runs; ++run) {
@@ -229,6 +244,7 @@ int Install(const Options& options) {
         setup.Kill();
         seconds.push_back(result.seconds);
         blocks.push_back(result.longestBlock);
+        unpackPositions.push_back(static_cast<double>(result.unpackPositions.size()));
         succeeded += result.succeeded ? 1 : 0;
         // The install line comes from the click; every later line from a tick, 100 ms apart.
         if (result.timeline.size() >= 2)
@@ -238,8 +254,10 @@ int Install(const Options& options) {
             timedOut += text == kTimeOutLine ? 1 : 0;
         Say("  run " + std::to_string(run + 1) +
             Format(": %.3f s to the final line", result.seconds) +
-            Format(", longest block of the message loop %.3f s", result.longestBlock) +
-            ", peak working set " + MiB(setup.SampledPeak()));
+            Format(", longest block of the message loop %.3f s", result.longestBlock) + ", " +
+            std::to_string(result.unpackPositions.size()) +
+            " distinct bar positions while unpacking" + ", peak working set " +
+            MiB(setup.SampledPeak()));
         for (const auto& [at, text] : result.timeline)
             Say(Format("      +%7.3f s  ", at) + text);
     }
@@ -248,6 +266,7 @@ int Install(const Options& options) {
     bench::Results(key + "_seconds", seconds);
     bench::Results(key + "_ticks", ticks);
     bench::Results(key + "_longest_block", blocks);
+    bench::Results(key + "_unpack_positions", unpackPositions);
     bench::Result(key + "_wait_timed_out", static_cast<std::uint64_t>(timedOut));
     bench::Result(key + "_succeeded", static_cast<std::uint64_t>(succeeded));
     bench::Result(key + "_runs", static_cast<std::uint64_t>(options.runs));
