@@ -1,6 +1,7 @@
 #include "image/ImageFile.h"
 
-#include "image/BinaryFile.h"
+#include "base/Text.h"
+#include "base/BinaryFile.h"
 #include "image/ImageTrailer.h"
 
 #include <algorithm>
@@ -11,9 +12,7 @@
 namespace image {
 namespace {
 
-std::string Quoted(const std::string& path) {
-    return "'" + path + "'";
-}
+using base::Quoted;
 
 std::string SystemReason() {
     return std::strerror(errno);

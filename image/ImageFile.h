@@ -1,13 +1,15 @@
 // Reading the layout of an installer image file and writing an image from its parts.
 #pragma once
 
-#include "image/BinaryFile.h"
+#include "base/BinaryFile.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace image {
+
+using base::BinaryFile;
 
 // The Authenticode certificate table that signing appends to a PE file; size 0 when there is none.
 struct CertificateTable {

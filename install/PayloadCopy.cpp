@@ -21,7 +21,7 @@ void InstallEngine::CopyPayload() {
     sourcePath = modulePath;
     archivePath = installFolder + "\\" + archiveBaseName + ".EXE";
 
-    image::BinaryFile input;
+    base::BinaryFile input;
     if (!input.Open(sourcePath, "rb")) {
         view.AddMessage(texts::CannotOpenImageLine(sourcePath), kColorError);
         InstallState = STATE_FAILURE;

@@ -1,5 +1,6 @@
 #include "payload/ZipReader.h"
 
+#include "base/Text.h"
 #include "payload/EntryName.h"
 #include "payload/ZipFormat.h"
 
@@ -11,13 +12,11 @@
 namespace zip {
 namespace {
 
+using base::Quoted;
+
 using namespace format;
 
 constexpr std::size_t kBlockSize = 64 * 1024;
-
-std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
 
 // Ends the inflate stream whichever way extraction leaves.
 class InflateStream {

@@ -4,7 +4,7 @@
 // with the size of the archive or of its entries.
 #pragma once
 
-#include "image/BinaryFile.h"
+#include "base/BinaryFile.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,7 +13,7 @@
 
 namespace zip {
 
-using image::BinaryFile;
+using base::BinaryFile;
 
 struct Entry {
     std::string name; // as stored, '/'-separated

@@ -1,5 +1,6 @@
 #include "payload/ZipWriter.h"
 
+#include "base/Text.h"
 #include "payload/ZipFormat.h"
 
 #include <zlib.h>
@@ -12,15 +13,13 @@
 namespace zip {
 namespace {
 
+using base::Quoted;
+
 using namespace format;
 
 constexpr std::size_t kBlockSize = 64 * 1024;
 constexpr std::uint16_t kVersionStored = 10, kVersionDeflated = 20;
 constexpr std::uint16_t kVersionMadeBy = 20; // 2.0, MS-DOS and compatible file attributes
-
-std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
 
 class DeflateStream {
 public:

@@ -4,7 +4,7 @@
 // stub in front. Data is streamed through fixed buffers.
 #pragma once
 
-#include "image/BinaryFile.h"
+#include "base/BinaryFile.h"
 
 #include <cstdint>
 #include <string>
@@ -13,7 +13,7 @@
 
 namespace zip {
 
-using image::BinaryFile;
+using base::BinaryFile;
 
 enum class Compression {
     Deflate, // deflate, or store when deflating would not make the entry smaller

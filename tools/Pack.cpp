@@ -1,5 +1,6 @@
 #include "tools/Pack.h"
 
+#include "base/Text.h"
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "payload/EntryName.h"
@@ -19,14 +20,12 @@ namespace fs = std::filesystem;
 namespace pack {
 namespace {
 
+using base::Quoted;
+
 constexpr const char* kUsage =
     "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--no-completion-flag]\n"
     "       pack image   --program SETUP.EXE --payload PAYLOAD.EXE --label TEXT --out IMAGE.EXE\n"
     "       pack inspect IMAGE.EXE\n";
-
-std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
 
 std::string Lower(std::string text) {
     for (char& c : text)

@@ -87,7 +87,7 @@ BOOL CSetupDlg::OnInitDialog() {
 
 void CSetupDlg::ReadVersionLabel() {
     versionLabel.clear();
-    image::BinaryFile self;
+    base::BinaryFile self;
     if (!self.Open(engine.modulePath, "rb")) {
         const std::string text = "**ERROR!**  Unable to open file:\n" + engine.modulePath;
         ::MessageBoxA(m_hWnd, text.c_str(), ProgramName(engine.modulePath).c_str(),

@@ -1,11 +1,12 @@
-// A C runtime stream with 64-bit offsets, closed when it goes out of scope.
+// The one owner of a C runtime stream: 64-bit offsets, closed when it goes out of scope, and a
+// Close() that reports what the close found (a full disk shows there).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-namespace image {
+namespace base {
 
 class BinaryFile {
 public:
@@ -62,4 +63,4 @@ private:
     std::FILE* stream_ = nullptr;
 };
 
-} // namespace image
+} // namespace base
