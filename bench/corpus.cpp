@@ -6,6 +6,8 @@
 //   bench-corpus filler FILE MIB  one file of MIB MiB of random bytes
 //
 // Prints what it wrote: the number of files and bytes.
+#include "base/BinaryFile.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -56,33 +58,10 @@ struct Totals {
     std::uint64_t bytes = 0;
 };
 
-class Output {
-public:
-    explicit Output(const fs::path& path) : stream_(std::fopen(path.string().c_str(), "wb")) {}
-    ~Output() {
-        if (stream_)
-            std::fclose(stream_);
-    }
-    Output(const Output&) = delete;
-    Output& operator=(const Output&) = delete;
-    bool IsOpen() const { return stream_ != nullptr; }
-    bool Write(const void* data, std::size_t size) {
-        return std::fwrite(data, 1, size, stream_) == size;
-    }
-    bool Close() {
-        std::FILE* stream = stream_;
-        stream_ = nullptr;
-        return std::fclose(stream) == 0;
-    }
-
-private:
-    std::FILE* stream_;
-};
-
 bool WriteFile(const fs::path& path, const std::vector<unsigned char>& bytes, Totals& totals) {
     fs::create_directories(path.parent_path());
-    Output out(path);
-    if (!out.IsOpen() || !out.Write(bytes.data(), bytes.size()) || !out.Close()) {
+    base::BinaryFile out;
+    if (!out.Open(path.string(), "wb") || !out.Write(bytes.data(), bytes.size()) || !out.Close()) {
         std::fprintf(stderr, "bench-corpus: cannot write %s\n", path.string().c_str());
         return false;
     }
@@ -94,8 +73,8 @@ bool WriteFile(const fs::path& path, const std::vector<unsigned char>& bytes, To
 // Random bytes, written a block at a time.
 bool WriteRandomFile(const fs::path& path, std::uint64_t size, Random& random, Totals& totals) {
     fs::create_directories(path.parent_path());
-    Output out(path);
-    if (!out.IsOpen()) {
+    base::BinaryFile out;
+    if (!out.Open(path.string(), "wb")) {
         std::fprintf(stderr, "bench-corpus: cannot create %s\n", path.string().c_str());
         return false;
     }

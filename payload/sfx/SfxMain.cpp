@@ -20,6 +20,7 @@
 // 2 no readable archive in the program's own file; 3 an unsafe entry name or a second
 // completion flag (nothing written); 4 an entry failed.
 
+#include "base/BinaryFile.h"
 #include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
 #include "payload/EntryName.h"
@@ -123,34 +124,11 @@ private:
     std::uint64_t written_ = 0;
 };
 
-class OutputFile {
-public:
-    explicit OutputFile(const std::string& path) : stream_(std::fopen(path.c_str(), "wb")) {}
-    ~OutputFile() {
-        if (stream_)
-            std::fclose(stream_);
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    bool IsOpen() const { return stream_ != nullptr; }
-    bool Write(const unsigned char* data, std::size_t size) {
-        return std::fwrite(data, 1, size, stream_) == size;
-    }
-    bool Close() {
-        std::FILE* stream = stream_;
-        stream_ = nullptr;
-        return std::fclose(stream) == 0;
-    }
-
-private:
-    std::FILE* stream_;
-};
-
 // Writes one file entry; on any failure the file is removed rather than left half-written.
 bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::string& path,
                 ProgressPublisher& progress) {
-    OutputFile out(path);
-    if (!out.IsOpen())
+    base::BinaryFile out;
+    if (!out.Open(path, "wb"))
         return false;
     const bool written =
         reader.Extract(entry, [&out, &progress](const unsigned char* data, std::size_t size) {
