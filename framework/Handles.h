@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <utility>
 
-// Owns a value of a handle-like type and frees it with Free::operator() on destruction.
-template <class T, class Free, T Invalid> class ScopedValue {
+// Owns a value of a handle-like type. Traits give the type, its failure value (a function, since
+// INVALID_HANDLE_VALUE is no constant expression) and how the value is freed.
+template <class Traits> class ScopedValue {
 public:
+    using T = typename Traits::Type;
     ScopedValue() = default;
     explicit ScopedValue(T value) : value_(value) {}
     ~ScopedValue() { Reset(); }
@@ -25,40 +27,49 @@ public:
     }
 
     T Get() const { return value_; }
-    bool IsValid() const { return value_ != Invalid; }
+    bool IsValid() const { return value_ != Traits::Invalid(); }
     explicit operator bool() const { return IsValid(); }
-    T Release() { return std::exchange(value_, Invalid); }
-    void Reset(T value = Invalid) {
-        if (value_ != Invalid)
-            Free{}(value_);
+    T Release() { return std::exchange(value_, Traits::Invalid()); }
+    void Reset(T value = Traits::Invalid()) {
+        if (IsValid())
+            Traits::Free(value_);
         value_ = value;
     }
 
 private:
-    T value_ = Invalid;
+    T value_ = Traits::Invalid();
 };
 
-struct CloseKernelHandle {
-    void operator()(HANDLE h) const { ::CloseHandle(h); }
+template <class T, T InvalidValue, auto FreeFunction> struct HandleTraits {
+    using Type = T;
+    static T Invalid() { return InvalidValue; }
+    static void Free(T value) { FreeFunction(value); }
 };
-struct CloseStream {
-    void operator()(FILE* f) const { std::fclose(f); }
+struct FileHandleTraits {
+    using Type = HANDLE;
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Free(HANDLE handle) { ::CloseHandle(handle); }
 };
-struct FreeLocalMemory {
-    void operator()(void* p) const { ::LocalFree(p); }
-};
-struct UnmapView {
-    void operator()(void* p) const { ::UnmapViewOfFile(p); }
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Free(HANDLE handle) { ::FindClose(handle); }
 };
 
-// A kernel handle whose failure value is null (process, thread, event).
-using ScopedHandle = ScopedValue<HANDLE, CloseKernelHandle, nullptr>;
-// A C runtime stream.
-using ScopedFile = ScopedValue<FILE*, CloseStream, nullptr>;
+// A kernel handle whose failure value is null (process, thread, event, file mapping).
+using ScopedHandle = ScopedValue<HandleTraits<HANDLE, nullptr, ::CloseHandle>>;
+// A file opened with CreateFile, whose failure value is INVALID_HANDLE_VALUE.
+using ScopedFileHandle = ScopedValue<FileHandleTraits>;
+// A FindFirstFile search.
+using ScopedFind = ScopedValue<FindHandleTraits>;
+// A window we created and must destroy.
+using ScopedWindow = ScopedValue<HandleTraits<HWND, nullptr, ::DestroyWindow>>;
 // Memory the system allocated for us with LocalAlloc (FormatMessage's buffer).
-using ScopedLocalMemory = ScopedValue<void*, FreeLocalMemory, nullptr>;
+using ScopedLocalMemory = ScopedValue<HandleTraits<HLOCAL, nullptr, ::LocalFree>>;
 // A view of a file mapping (MapViewOfFile); the mapping's own handle is a ScopedHandle.
-using ScopedMappedView = ScopedValue<void*, UnmapView, nullptr>;
+using ScopedMappedView = ScopedValue<HandleTraits<LPVOID, nullptr, ::UnmapViewOfFile>>;
+// A C runtime stream: base::BinaryFile owns streams; this owner serves code that holds a FILE*.
+using ScopedFile = ScopedValue<HandleTraits<FILE*, nullptr, ::fclose>>;
 
 // A pen, brush, font or bitmap that we created and must delete.
 template <class T> class ScopedGdiObject {
