@@ -3,10 +3,37 @@
 #include "install/InstallTexts.h"
 
 #include <cstdio>
+#include <utility>
+
+namespace {
+
+// State 10's work: the next state, and any warning or error reported to `view`. A lossy folder
+// text names another folder than the one the user typed.
+int CreateFolder(const std::string& installFolder, bool lossy, IInstallView& view) {
+    if (lossy || !texts::IsAbsoluteFolder(installFolder)) {
+        view.AddMessage(texts::kDirectoryInvalid, kColorError);
+        return STATE_FAILURE;
+    }
+    if (::CreateDirectoryA(installFolder.c_str(), nullptr))
+        return STATE_COPY_PAYLOAD;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) {
+        view.AddMessage(texts::kDirectoryExists, kColorWarning);
+        return STATE_COPY_PAYLOAD;
+    }
+    view.AddMessage(error == ERROR_BAD_PATHNAME ? std::string(texts::kDirectoryInvalid)
+                                                : texts::ErrorNumberLine(static_cast<long>(error)),
+                    kColorError);
+    return STATE_FAILURE;
+}
+
+} // namespace
 
 void InstallEngine::Tick() {
-    if (busy != 0)
+    if (busy != 0) {
+        CollectWorker();
         return;
+    }
     busy = 1;
     switch (InstallState) {
     case STATE_CREATE_DIR:
@@ -17,6 +44,8 @@ void InstallEngine::Tick() {
         break;
     case STATE_EXPAND:
         StartArchive();
+        // The archive runs (or could not be started): the copy need not be held any longer.
+        archiveLock.Reset();
         break;
     case STATE_WAIT_EXPAND:
         WaitForArchive();
@@ -43,7 +72,49 @@ void InstallEngine::Tick() {
         // STATE_IDLE, STATE_DONE and any value that is not a state: nothing to do.
         break;
     }
+    if (!workerJob)
+        busy = 0;
+}
+
+void InstallEngine::RunOnWorker(WorkerFunction work) {
+    auto job = std::make_shared<WorkerJob>();
+    job->work = std::move(work);
+    job->outcome.nextState = InstallState;
+    job->outcome.imageLength = imageLength;
+    job->outcome.payloadLength = payloadLength;
+    job->notifyWindow = workerDoneWindow;
+    job->notifyMessage = workerDoneMessage;
+    workerJob = job;
+    workerThread = StartWorkerThread(job);
+    if (!workerThread) {
+        // No thread to be had: the work runs here, within this tick.
+        job->work(job->reports, job->outcome);
+        job->done.store(true);
+        CollectWorker();
+    }
+}
+
+void InstallEngine::CollectWorker() {
+    if (!workerJob)
+        return;
+    const std::shared_ptr<WorkerJob> job = workerJob;
+    // Read first: once the work is done, everything it reported is in the queue.
+    const bool done = job->done.load(std::memory_order_acquire);
+    job->reports.ReplayInto(view);
+    if (!done)
+        return;
+    workerJob.reset();
+    workerThread.Reset();
+    InstallState = job->outcome.nextState;
+    imageLength = job->outcome.imageLength;
+    payloadLength = job->outcome.payloadLength;
+    archiveLock = std::move(job->outcome.archiveLock);
     busy = 0;
+}
+
+bool InstallEngine::WaitForWorker(DWORD milliseconds) const {
+    return !workerThread ||
+           ::WaitForSingleObject(workerThread.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 void InstallEngine::DeleteIfExists(std::string path) {
@@ -57,26 +128,13 @@ void InstallEngine::DeleteIfExists(std::string path) {
 
 void InstallEngine::CreateInstallFolder() {
     view.AddMessage(texts::kCreatingDirectory, kColorProgress);
-    if (installFolderLossy || !texts::IsAbsoluteFolder(installFolder)) {
-        view.AddMessage(texts::kDirectoryInvalid, kColorError);
-        InstallState = STATE_FAILURE;
-    } else if (::CreateDirectoryA(installFolder.c_str(), nullptr)) {
-        InstallState = STATE_COPY_PAYLOAD;
-    } else {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_ALREADY_EXISTS) {
-            view.AddMessage(texts::kDirectoryExists, kColorWarning);
-            InstallState = STATE_COPY_PAYLOAD;
-        } else if (error == ERROR_BAD_PATHNAME) {
-            view.AddMessage(texts::kDirectoryInvalid, kColorError);
-            InstallState = STATE_FAILURE;
-        } else {
-            view.AddMessage(texts::ErrorNumberLine(static_cast<long>(error)), kColorError);
-            InstallState = STATE_FAILURE;
-        }
-    }
     for (ComponentEntry& component : components)
         component.found = 0;
+    // CreateDirectoryA waits a long time for a network path that does not answer.
+    RunOnWorker([folder = installFolder, lossy = installFolderLossy](IInstallView& report,
+                                                                     WorkerOutcome& outcome) {
+        outcome.nextState = CreateFolder(folder, lossy, report);
+    });
 }
 
 void InstallEngine::CleanUp() {
@@ -94,6 +152,7 @@ void InstallEngine::Succeed() {
 void InstallEngine::Fail() {
     InstallState = STATE_DONE;
     view.AddMessage(texts::kFailure, kColorFailure);
+    archiveLock.Reset();
     DeleteIfExists(archivePath);
     FinishRun();
 }

@@ -5,11 +5,13 @@
 #include "framework/Handles.h"
 #include "install/ArchiveProgress.h"
 #include "install/InstallView.h"
+#include "install/WorkerThread.h"
 
 #include <windows.h>
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 enum : int {
@@ -53,8 +55,19 @@ public:
     InstallEngine(const InstallEngine&) = delete;
     InstallEngine& operator=(const InstallEngine&) = delete;
 
-    // One timer tick: unless a tick is already running, the current state's work once.
+    // One timer tick: unless a tick is already running, the current state's work once. The
+    // work of states 10 and 20 runs on a worker thread: `busy` stays set until it is done, and
+    // ticks meanwhile only collect what it has reported (CollectWorker).
     void Tick();
+
+    // Hands what the worker thread has reported so far to the view; once its work is done,
+    // applies its outcome (the next state) and clears `busy`. Ticks call it while `busy` is
+    // set, and the dialog when the worker's message arrives.
+    void CollectWorker();
+    // Whether work of this engine is under way on the worker thread.
+    bool WorkerRunning() const { return workerJob != nullptr; }
+    // Waits up to `milliseconds` for the worker thread to end; true when none runs.
+    bool WaitForWorker(DWORD milliseconds) const;
 
     // Deletes the file if it can be opened for reading; a refused delete is a warning line.
     void DeleteIfExists(std::string path);
@@ -67,6 +80,10 @@ public:
     // names another folder than the one shown: state 10 refuses it.
     bool installFolderLossy = false;
     int createDesktopIcons = 1;
+    // Where the worker thread posts `workerDoneMessage` when its work is done (the dialog);
+    // without a window, the next tick finds it done.
+    HWND workerDoneWindow = nullptr;
+    UINT workerDoneMessage = 0;
 
     int InstallState = STATE_IDLE;
     int busy = 0;
@@ -75,6 +92,12 @@ public:
     std::string archivePath;
     std::int64_t imageLength = 0;
     std::int32_t payloadLength = 0;
+
+    // The payload copy, opened again for reading as soon as it is written, sharing only
+    // reading, and held until state 30 has started the archive from it: the setup runs
+    // elevated and an existing install folder may be writable by others, so nobody may change,
+    // replace or delete the copy in between.
+    ScopedFileHandle archiveLock;
 
     ArchiveProcess processInfo;
     int waitTicks = 0;
@@ -101,8 +124,13 @@ private:
     // A shortcut that cannot be written is a warning line; the run goes on.
     void CreateComponentShortcut(std::string target, std::wstring linkFile, std::string workingDir);
     bool ArchiveFailedWithoutFlag();
+    // Starts `work` on the worker thread; `busy` stays set until CollectWorker applies it.
+    void RunOnWorker(WorkerFunction work);
 
     IInstallView& view;
+    // The work under way on the worker thread, shared with that thread, and the thread.
+    std::shared_ptr<WorkerJob> workerJob;
+    ScopedHandle workerThread;
 };
 
 // The file-system path of a shell special folder (CSIDL_*), in UTF-16 since a profile's folders

@@ -1,10 +1,13 @@
 // STATE_COPY_PAYLOAD: copies the payload (and the 20 trailer bytes after it) out of the
-// program's own file into <installFolder>\FARROWPK.EXE, with byte progress.
+// program's own file into <installFolder>\FARROWPK.EXE, with byte progress, on the worker
+// thread.
 #include "install/InstallEngine.h"
 
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "install/InstallTexts.h"
+
+#include <share.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,17 +17,20 @@ namespace {
 
 constexpr size_t kCopyBlock = 64 * 1024;
 
-} // namespace
+// The copy opened for reading, others allowed only to read it too; invalid when that is refused.
+ScopedFileHandle OpenForReadingOnly(const std::string& path) {
+    return ScopedFileHandle(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 
-void InstallEngine::CopyPayload() {
-    view.AddMessage(texts::kCopying, kColorProgress);
-    sourcePath = modulePath;
-    archivePath = installFolder + "\\" + archiveBaseName + ".EXE";
-
+// The work of the state, off the dialog's thread: reports to `view`, and leaves the next
+// state, the trailer's figures and the held copy in `outcome`.
+void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePath,
+                     IInstallView& view, WorkerOutcome& outcome) {
     base::BinaryFile input;
     if (!input.Open(sourcePath, "rb")) {
         view.AddMessage(texts::CannotOpenImageLine(sourcePath), kColorError);
-        InstallState = STATE_FAILURE;
+        outcome.nextState = STATE_FAILURE;
         return;
     }
 
@@ -34,23 +40,24 @@ void InstallEngine::CopyPayload() {
     std::string ignored;
     if (!image::ReadImageLayout(input, layout, ignored) || !layout.payloadFits) {
         view.AddMessage(texts::NoValidPayloadLine(sourcePath), kColorError);
-        InstallState = STATE_FAILURE;
+        outcome.nextState = STATE_FAILURE;
         return;
     }
-    imageLength = layout.imageLength;
-    payloadLength = layout.payloadLength;
+    outcome.imageLength = layout.imageLength;
+    outcome.payloadLength = layout.payloadLength;
 
-    ScopedFile output(std::fopen(archivePath.c_str(), "wb"));
+    // Nobody else may write the copy while it is being written.
+    ScopedFile output(::_fsopen(archivePath.c_str(), "wb", _SH_DENYWR));
     if (!output) {
         input.Close();
         view.AddMessage(texts::kCannotCreateArchive, kColorError);
-        InstallState = STATE_FAILURE;
+        outcome.nextState = STATE_FAILURE;
         return;
     }
 
     const std::int64_t start = layout.payloadOffset;
-    const std::int64_t total = std::int64_t{payloadLength} + image::kTrailerSize;
-    texts::CopyProgress progress(payloadLength);
+    const std::int64_t total = std::int64_t{layout.payloadLength} + image::kTrailerSize;
+    texts::CopyProgress progress(layout.payloadLength);
     view.SetProgressRange(progress.RangeMaximum());
 
     bool readFailed = !input.Seek(start);
@@ -64,21 +71,39 @@ void InstallEngine::CopyPayload() {
         readFailed = got != wanted;
         writeFailed = std::fwrite(block.data(), 1, got, output.Get()) != got;
         progress.Advance(counter, counter + static_cast<std::int64_t>(got),
-                         [this](int position) { view.SetProgressPos(position); });
+                         [&view](int position) { view.SetProgressPos(position); });
         counter += static_cast<std::int64_t>(got);
     }
     input.Close();
     // A full disk often shows only when the last buffered block is written out at the close.
     if (std::fclose(output.Release()) != 0)
         writeFailed = true;
+    bool lockFailed = false;
+    if (!readFailed && !writeFailed) {
+        outcome.archiveLock = OpenForReadingOnly(archivePath);
+        // Someone opened the copy for writing the moment it was closed.
+        lockFailed = !outcome.archiveLock;
+    }
     view.SetProgressPos(0);
 
-    if (readFailed || writeFailed) {
+    if (readFailed || writeFailed || lockFailed) {
         view.AddMessage(readFailed ? texts::NoValidPayloadLine(sourcePath)
                                    : texts::CannotWriteArchiveLine(archivePath),
                         kColorError);
-        InstallState = STATE_FAILURE;
+        outcome.nextState = STATE_FAILURE;
         return;
     }
-    InstallState = STATE_EXPAND;
+    outcome.nextState = STATE_EXPAND;
+}
+
+} // namespace
+
+void InstallEngine::CopyPayload() {
+    view.AddMessage(texts::kCopying, kColorProgress);
+    sourcePath = modulePath;
+    archivePath = installFolder + "\\" + archiveBaseName + ".EXE";
+    RunOnWorker(
+        [source = sourcePath, archive = archivePath](IInstallView& report, WorkerOutcome& outcome) {
+            CopyPayloadFile(source, archive, report, outcome);
+        });
 }

@@ -16,6 +16,8 @@ constexpr UINT kTickMilliseconds = 100;
 constexpr char kDefaultInstallFolder[] = "C:\\Program Files\\Torvane";
 constexpr char kTitlePrefix[] = "Torvane Software Suite Setup ";
 constexpr ULONGLONG kProgressPaintMs = 50;
+// Posted by the engine's worker thread when a state's work is done.
+constexpr UINT kWorkerDoneMessage = WM_APP + 1;
 
 // The program file's name without folder and extension: the caption of the start-up message.
 std::string ProgramName(const std::string& path) {
@@ -41,6 +43,7 @@ bool CSetupDlg::DispatchMessageMap(UINT message, WPARAM wParam, LPARAM lParam, I
         OnTimerMessage(&CSetupDlg::OnTimer),
         OnMessage(WM_DESTROY, &CSetupDlg::OnDestroy),
         OnCommand(BN_CLICKED, IDC_ACCEPT, &CSetupDlg::OnAccept),
+        OnMessage(kWorkerDoneMessage, &CSetupDlg::OnWorkerDone),
     };
     return Dispatch<CSetupDlg>(*this, kMessageMap, message, wParam, lParam, result);
 }
@@ -64,6 +67,8 @@ BOOL CSetupDlg::OnInitDialog() {
     com.emplace();
 
     engine.archiveBaseName = "FARROWPK";
+    engine.workerDoneWindow = m_hWnd;
+    engine.workerDoneMessage = kWorkerDoneMessage;
     installButton.EnableWindow(FALSE);
     pathEdit.SetWindowText(kDefaultInstallFolder);
     engine.InstallState = STATE_IDLE;
@@ -124,6 +129,11 @@ void CSetupDlg::OnInstall() {
 void CSetupDlg::OnTimer(UINT_PTR) {
     Default();
     engine.Tick();
+}
+
+// The worker's lines and progress, and its outcome, at once rather than at the next tick.
+void CSetupDlg::OnWorkerDone() {
+    engine.CollectWorker();
 }
 
 void CSetupDlg::OnDestroy() {

@@ -34,6 +34,7 @@ private:
     void OnTimer(UINT_PTR timerId);
     void OnDestroy();
     void OnAccept();
+    void OnWorkerDone();
     void ReadVersionLabel();
 
     InstallEngine engine{*this};

@@ -182,12 +182,21 @@ std::string TestArchivePath() {
     return OwnFolder() + "\\test_archive.exe";
 }
 
+void TickAndCollect(InstallEngine& engine) {
+    engine.Tick();
+    if (!engine.WorkerRunning())
+        return;
+    ASSERT_TRUE(engine.WaitForWorker(60000)) << "the worker's work took over a minute";
+    engine.Tick();
+    EXPECT_FALSE(engine.WorkerRunning());
+}
+
 int TickUntilState(InstallEngine& engine, int state, int maxTicks, DWORD sleepMs) {
     int ticks = 0;
     while (engine.InstallState != state && ticks < maxTicks) {
         if (ticks > 0 && sleepMs > 0)
             ::Sleep(sleepMs);
-        engine.Tick();
+        TickAndCollect(engine);
         ++ticks;
     }
     return ticks;

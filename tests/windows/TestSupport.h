@@ -23,20 +23,39 @@ struct LoggedLine {
 void PrintTo(const LoggedLine& line, std::ostream* out);
 using Lines = std::vector<LoggedLine>;
 
-// Records every report of a run, in order; no window.
+// Records every report of a run, in order; no window. Like the dialog's controls, it belongs
+// to the thread that made it: reports from any other thread are counted.
 class RecordingView final : public IInstallView {
 public:
     void AddMessage(std::string text, MessageColor color) override {
+        NoteThread();
         lines.push_back({std::move(text), color});
     }
-    void SetProgressRange(int maximum) override { ranges.push_back(maximum); }
-    void SetProgressPos(int position) override { positions.push_back(position); }
-    void EnableClose() override { ++closeEnabled; }
+    void SetProgressRange(int maximum) override {
+        NoteThread();
+        ranges.push_back(maximum);
+    }
+    void SetProgressPos(int position) override {
+        NoteThread();
+        positions.push_back(position);
+    }
+    void EnableClose() override {
+        NoteThread();
+        ++closeEnabled;
+    }
 
     std::vector<LoggedLine> lines;
     std::vector<int> ranges;
     std::vector<int> positions;
     int closeEnabled = 0;
+    int reportsFromOtherThreads = 0;
+
+private:
+    void NoteThread() {
+        if (::GetCurrentThreadId() != ownThread_)
+            ++reportsFromOtherThreads;
+    }
+    DWORD ownThread_ = ::GetCurrentThreadId();
 };
 
 // A fresh folder under the system's temporary folder, removed with everything in it at the end.
@@ -94,8 +113,13 @@ std::string ImageBytesWithLength(const std::string& program, const std::string& 
 std::string OwnFolder();
 std::string TestArchivePath();
 
-// Ticks until `InstallState` is `state` or `maxTicks` ticks have run, sleeping `sleepMs`
-// between ticks; returns the number of ticks run.
+// One tick as the dialog's timer gives it; when that tick handed its state's work to the worker
+// thread, waits for the work to end and ticks again, as the dialog does on the worker's message.
+// Afterwards the engine stands where one tick left it before the work had a thread of its own.
+void TickAndCollect(InstallEngine& engine);
+
+// Ticks (TickAndCollect) until `InstallState` is `state` or `maxTicks` ticks have run, sleeping
+// `sleepMs` between ticks; returns the number of ticks run.
 int TickUntilState(InstallEngine& engine, int state, int maxTicks, DWORD sleepMs = 0);
 
 // What a shortcut file holds, read back through the shell's link object.

@@ -50,7 +50,7 @@ protected:
 
     // Copies and starts the archive: two ticks, then the state is STATE_WAIT_EXPAND.
     void StartArchive() {
-        engine.Tick();
+        TickAndCollect(engine);
         ASSERT_EQ(engine.InstallState, STATE_EXPAND);
         engine.Tick();
         ASSERT_EQ(engine.InstallState, STATE_WAIT_EXPAND) << ::testing::PrintToString(view.lines);
@@ -191,7 +191,7 @@ TEST_F(ArchiveRunTest, APayloadThatIsNoProgramIsReportedWithTheSystemsText) {
         text += "This is a text file, not a program.\r\n";
     WriteFileBytes(imagePath, ImageBytes(PatternBytes(8192, 22), text));
 
-    engine.Tick();
+    TickAndCollect(engine);
     engine.Tick();
 
     ASSERT_EQ(view.lines.size(), 4u) << ::testing::PrintToString(view.lines);
@@ -304,7 +304,7 @@ TEST_F(ArchiveRunTest, AnInstallFolderWithBlanksIsQuotedAndIsTheArchivesFolder) 
     folder = temp / "Program Files\\Torvane Suite";
     engine.installFolder = folder;
     engine.InstallState = STATE_CREATE_DIR;
-    engine.Tick();
+    TickAndCollect(engine);
     ASSERT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
     SetMode("complete torvane.flg");
 

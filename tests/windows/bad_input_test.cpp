@@ -161,7 +161,7 @@ protected:
     // Copies, starts and awaits the archive, then runs the rest of the sequence. The looks for
     // the completion flag start once the archive has ended, so none of them depends on timing.
     static void RunToTheEnd(InstallEngine& run, const RecordingView& runView) {
-        run.Tick();
+        TickAndCollect(run);
         if (run.InstallState == STATE_EXPAND)
             run.Tick();
         if (run.InstallState == STATE_WAIT_EXPAND) {
@@ -452,7 +452,7 @@ TEST(DriveRootTest, ADriveRootWrittenWithDotSegmentsIsRefusedLikeTheRootItself) 
         engine.installFolder = root;
         engine.InstallState = STATE_CREATE_DIR;
 
-        engine.Tick();
+        TickAndCollect(engine);
 
         EXPECT_EQ(view.lines, (Lines{{texts::kCreatingDirectory, kColorProgress},
                                      {texts::kDirectoryInvalid, 0x000000C0u}}));

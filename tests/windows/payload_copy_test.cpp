@@ -11,6 +11,7 @@ namespace {
 
 const LoggedLine kCopyingLine{"Copying necessary files ...", kColorProgress};
 const LoggedLine kCannotCreateLine{"Error: Unable to create new archive for copying.", 0x000000C0u};
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The positions a copy that counts every byte shows: counter / 1024 at each multiple of 10000,
 // then the reset to 0.
@@ -38,11 +39,12 @@ protected:
         const std::string imageBytes = ImageBytes(program, payload);
         WriteFileBytes(imagePath, imageBytes);
 
-        engine.Tick();
+        TickAndCollect(engine);
 
         EXPECT_EQ(view.lines, (Lines{kCopyingLine}));
         EXPECT_EQ(engine.InstallState, STATE_EXPAND);
         EXPECT_EQ(engine.busy, 0);
+        EXPECT_EQ(view.reportsFromOtherThreads, 0);
         EXPECT_EQ(engine.archivePath, copyPath);
         EXPECT_EQ(engine.sourcePath, imagePath);
         EXPECT_EQ(engine.imageLength, static_cast<std::int64_t>(imageBytes.size()));
@@ -51,9 +53,12 @@ protected:
         ASSERT_EQ(copy.size(), payload.size() + 20);
         EXPECT_TRUE(copy == payload + imageBytes.substr(imageBytes.size() - 20))
             << "the copy differs from the payload and trailer";
-        // Both files were closed within the tick.
+        // The image was closed; the copy is held for reading only until the archive starts.
         EXPECT_TRUE(::DeleteFileA(imagePath.c_str()));
         EXPECT_EQ(ReadFileBytes(copyPath), copy);
+        EXPECT_FALSE(HeldFile(copyPath, GENERIC_WRITE, kShareAll).IsOpen());
+        engine.archiveLock.Reset();
+        EXPECT_TRUE(HeldFile(copyPath, GENERIC_WRITE, kShareAll).IsOpen());
     }
 
     TempFolder temp;
@@ -81,6 +86,62 @@ TEST_F(PayloadCopyTest, TheShippedSizesGiveTheirRangeAndPositions) {
     EXPECT_EQ(view.positions[646], 6318);
     EXPECT_EQ(view.positions.back(), 0);
     EXPECT_EQ(view.positions, ByteLoopPositions(6475013));
+}
+
+TEST_F(PayloadCopyTest, TheCopyRunsOffTheCallersThreadAndReportsOnlyThroughItsTicks) {
+    const std::string payload = PatternBytes(8 << 20, 13);
+    WriteFileBytes(imagePath, ImageBytes("program", payload));
+
+    engine.Tick();
+
+    // The tick handed the copy over and returned; what the copy reports waits for a tick.
+    EXPECT_EQ(engine.busy, 1);
+    EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine}));
+    ASSERT_TRUE(engine.WaitForWorker(60000));
+    EXPECT_TRUE(view.ranges.empty());
+    EXPECT_TRUE(view.positions.empty());
+    EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
+
+    int ticks = 1;
+    for (; engine.busy != 0 && ticks < 100; ++ticks)
+        engine.Tick();
+    EXPECT_EQ(ticks, 2) << "the tick after the end of the copy applies it";
+    EXPECT_EQ(engine.InstallState, STATE_EXPAND);
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine}));
+    EXPECT_EQ(view.ranges, (std::vector<int>{(8 << 20) / 1024}));
+    EXPECT_EQ(view.positions, ByteLoopPositions((8 << 20) + 20));
+    EXPECT_EQ(view.reportsFromOtherThreads, 0);
+    EXPECT_EQ(ReadFileBytes(copyPath).size(), payload.size() + 20);
+}
+
+TEST_F(PayloadCopyTest, TheCopyCanOnlyBeReadUntilTheArchiveHasStartedFromIt) {
+    const std::string payload = ReadFileBytes(TestArchivePath());
+    WriteFileBytes(imagePath, ImageBytes("program", payload));
+    WriteFileBytes(folder + "\\archive-mode.txt", "silent");
+    const std::string stranger = temp / "stranger.exe";
+    WriteFileBytes(stranger, "not the payload");
+
+    TickAndCollect(engine);
+    ASSERT_EQ(engine.InstallState, STATE_EXPAND);
+
+    // Whoever else may write into the install folder cannot change, replace or remove the copy.
+    EXPECT_FALSE(HeldFile(copyPath, GENERIC_WRITE, kShareAll).IsOpen());
+    EXPECT_FALSE(HeldFile(copyPath, GENERIC_READ | DELETE, kShareAll).IsOpen());
+    EXPECT_FALSE(::DeleteFileA(copyPath.c_str()));
+    EXPECT_FALSE(::MoveFileExA(copyPath.c_str(), (temp / "moved.exe").c_str(), 0));
+    EXPECT_FALSE(::MoveFileExA(stranger.c_str(), copyPath.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(HeldFile(copyPath, GENERIC_READ, kShareAll).IsOpen());
+    EXPECT_EQ(ReadFileBytes(copyPath).substr(0, payload.size()), payload);
+
+    TickAndCollect(engine);
+
+    ASSERT_EQ(engine.InstallState, STATE_WAIT_EXPAND) << testing::PrintToString(view.lines);
+    EXPECT_FALSE(engine.archiveLock);
+    ASSERT_EQ(::WaitForSingleObject(engine.processInfo.process.Get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(ReadFileBytes(folder + "\\archive-run.txt").substr(0, 1), "\"");
+    // Once the archive has run, the copy is the install's to delete again.
+    EXPECT_TRUE(::DeleteFileA(copyPath.c_str()));
 }
 
 TEST_F(PayloadCopyTest, SmallPayloadsMoveTheBarOnlyOnceTenThousandBytesAreCopied) {
@@ -130,7 +191,7 @@ TEST_F(PayloadCopyTest, AMissingOwnFileIsNamedAndTheRunFails) {
     const std::string missing = temp / "Setup Files\\no-setup.exe";
     engine.modulePath = missing;
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines,
               (Lines{kCopyingLine,
@@ -141,7 +202,7 @@ TEST_F(PayloadCopyTest, AMissingOwnFileIsNamedAndTheRunFails) {
     EXPECT_TRUE(view.ranges.empty());
     EXPECT_TRUE(view.positions.empty());
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation failed!", 0x800000C0u}));
     EXPECT_EQ(view.lines.size(), 3u);
@@ -153,7 +214,7 @@ TEST_F(PayloadCopyTest, AFolderInTheWayOfTheCopyFailsTheRunAndStays) {
     ASSERT_TRUE(::CreateDirectoryA(copyPath.c_str(), nullptr));
     WriteFileBytes(copyPath + "\\inside.txt", "kept");
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{kCopyingLine, kCannotCreateLine}));
     EXPECT_EQ(engine.InstallState, STATE_FAILURE);
@@ -163,7 +224,7 @@ TEST_F(PayloadCopyTest, AFolderInTheWayOfTheCopyFailsTheRunAndStays) {
     // The image was closed again.
     EXPECT_TRUE(::DeleteFileA(imagePath.c_str()));
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines,
               (Lines{kCopyingLine, kCannotCreateLine, {"Installation failed!", 0x800000C0u}}));
@@ -177,14 +238,14 @@ TEST_F(PayloadCopyTest, ACopyHeldOpenElsewhereIsNeitherOverwrittenNorDeleted) {
     HeldFile held(copyPath, GENERIC_READ, 0);
     ASSERT_TRUE(held.IsOpen());
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{kCopyingLine, kCannotCreateLine}));
     EXPECT_EQ(engine.InstallState, STATE_FAILURE);
     EXPECT_TRUE(view.ranges.empty());
     EXPECT_TRUE(view.positions.empty());
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines,
               (Lines{kCopyingLine, kCannotCreateLine, {"Installation failed!", 0x800000C0u}}));
@@ -238,7 +299,7 @@ TEST_F(PayloadCopyTest, ALengthFieldThatDoesNotFitTheFileIsRefusedBeforeTheCopy)
         caseEngine.InstallState = STATE_COPY_PAYLOAD;
         WriteFileBytes(imagePath, test.imageBytes);
 
-        caseEngine.Tick();
+        TickAndCollect(caseEngine);
 
         EXPECT_EQ(caseView.lines,
                   (Lines{kCopyingLine,

@@ -35,12 +35,19 @@ TEST_F(SequencerTest, CreatesTheInstallFolderAndGoesOnToTheCopy) {
     engine.installFolder = temp / "Torvane";
     engine.InstallState = STATE_CREATE_DIR;
 
+    // The folder is created off the ticking thread (a network path can keep CreateDirectoryA
+    // waiting); the state changes with the first tick after that.
+    engine.Tick();
+    EXPECT_EQ(engine.busy, 1);
+    ASSERT_TRUE(engine.WaitForWorker(10000));
+    EXPECT_TRUE(FolderExists(temp / "Torvane"));
+    EXPECT_EQ(engine.InstallState, STATE_CREATE_DIR);
     engine.Tick();
 
-    EXPECT_TRUE(FolderExists(temp / "Torvane"));
     EXPECT_EQ(view.lines, (Lines{kCreatingLine}));
     EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
     EXPECT_EQ(engine.busy, 0);
+    EXPECT_EQ(view.reportsFromOtherThreads, 0);
     ExpectNothingFound();
     EXPECT_TRUE(view.positions.empty());
     EXPECT_EQ(view.closeEnabled, 0);
@@ -53,7 +60,7 @@ TEST_F(SequencerTest, AnExistingFolderIsAWarningAndIsUsedAsItIs) {
     engine.installFolder = folder;
     engine.InstallState = STATE_CREATE_DIR;
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{kCreatingLine,
                                  LoggedLine{"Warning: Directory already exists.", 0x00008080u}}));
@@ -66,7 +73,7 @@ TEST_F(SequencerTest, AMissingParentFolderFailsWithItsErrorNumberAndTheRunEnds) 
     engine.installFolder = temp / "Missing\\Torvane";
     engine.InstallState = STATE_CREATE_DIR;
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{kCreatingLine, LoggedLine{"Error: Number 3", 0x000000C0u}}));
     EXPECT_EQ(engine.InstallState, STATE_FAILURE);
@@ -77,7 +84,7 @@ TEST_F(SequencerTest, AMissingParentFolderFailsWithItsErrorNumberAndTheRunEnds) 
     EXPECT_EQ(view.closeEnabled, 0);
     EXPECT_TRUE(view.positions.empty());
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines,
               (Lines{kCreatingLine, LoggedLine{"Error: Number 3", 0x000000C0u}, kFailedLine}));
@@ -88,7 +95,7 @@ TEST_F(SequencerTest, AMissingParentFolderFailsWithItsErrorNumberAndTheRunEnds) 
     EXPECT_TRUE(engine.archivePath.empty());
 
     for (int tick = 0; tick < 5; ++tick)
-        engine.Tick();
+        TickAndCollect(engine);
     EXPECT_EQ(view.lines.size(), 3u);
     EXPECT_EQ(view.closeEnabled, 1);
     EXPECT_EQ(engine.InstallState, STATE_DONE);
@@ -98,7 +105,7 @@ TEST_F(SequencerTest, AnEmptyFolderTextIsAnErrorNotAnInstallation) {
     engine.installFolder = "";
     engine.InstallState = STATE_CREATE_DIR;
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     ASSERT_EQ(view.lines.size(), 2u);
     EXPECT_EQ(view.lines[0], kCreatingLine);
@@ -125,7 +132,7 @@ TEST_F(SequencerTest, ATickWhileBusyDoesNothingAndLeavesTheFlag) {
 
     // The tick that set the flag clears it; then the state runs.
     engine.busy = 0;
-    engine.Tick();
+    TickAndCollect(engine);
     EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
     EXPECT_EQ(engine.busy, 0);
 }
@@ -136,7 +143,7 @@ TEST_F(SequencerTest, ValuesThatAreNoStateAndIdleStayWhereTheyAre) {
         SCOPED_TRACE(state);
         engine.InstallState = state;
         for (int tick = 0; tick < 3; ++tick)
-            engine.Tick();
+            TickAndCollect(engine);
         EXPECT_EQ(engine.InstallState, state);
         EXPECT_EQ(engine.busy, 0);
     }
@@ -153,15 +160,15 @@ TEST_F(SequencerTest, CleanUpDeletesTheCopyAndTheRunSucceeds) {
     WriteFileBytes(temp / "Torvane.exe", "unpacked");
     engine.InstallState = STATE_CLEANUP;
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(engine.InstallState, STATE_SUCCESS);
     EXPECT_FALSE(FileExists(engine.archivePath));
     EXPECT_TRUE(FileExists(temp / "Torvane.exe"));
     EXPECT_EQ(view.closeEnabled, 0);
 
-    engine.Tick();
-    engine.Tick();
+    TickAndCollect(engine);
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{LoggedLine{"Cleaning up ...", kColorProgress}, kSucceededLine}));
     EXPECT_EQ(engine.InstallState, STATE_DONE);
@@ -176,7 +183,7 @@ TEST_F(SequencerTest, FailureDeletesTheCopyButNothingElse) {
     WriteFileBytes(temp / "Torvane.exe", "unpacked");
     engine.InstallState = STATE_FAILURE;
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{kFailedLine}));
     EXPECT_FALSE(FileExists(engine.archivePath));
@@ -205,7 +212,7 @@ TEST_F(SequencerTest, AFileThatCannotBeDeletedIsAWarningAndTheRunGoesOn) {
     SetReadOnly(engine.archivePath);
     engine.InstallState = STATE_CLEANUP;
 
-    engine.Tick();
+    TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{LoggedLine{"Cleaning up ...", kColorProgress},
                                  LoggedLine{"Warning: Unable to delete " + engine.archivePath + ".",
@@ -214,7 +221,7 @@ TEST_F(SequencerTest, AFileThatCannotBeDeletedIsAWarningAndTheRunGoesOn) {
     EXPECT_EQ(engine.busy, 0);
     EXPECT_EQ(engine.InstallState, STATE_SUCCESS);
 
-    engine.Tick();
+    TickAndCollect(engine);
     EXPECT_EQ(view.lines.back(), kSucceededLine);
     EXPECT_EQ(engine.InstallState, STATE_DONE);
 }
