@@ -131,6 +131,16 @@ void CSetupDlg::OnTimer(UINT_PTR) {
     engine.Tick();
 }
 
+void CSetupDlg::OnCancel() {
+    // Escape or a close request while the worker thread copies: the program ends here, without
+    // waiting for the copy and without cleaning up, as it ends between two ticks. Ending the
+    // dialog first would keep the process alive while the window is taken down (two seconds
+    // under Wine without a window manager), and the copy would go on meanwhile.
+    if (engine.WorkerRunning())
+        ::ExitProcess(0);
+    CDialog::OnCancel();
+}
+
 // The worker's lines and progress, and its outcome, at once rather than at the next tick.
 void CSetupDlg::OnWorkerDone() {
     engine.CollectWorker();

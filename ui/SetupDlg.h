@@ -25,6 +25,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* exchange) override;
     BOOL OnInitDialog() override;
+    void OnCancel() override;
     bool DispatchMessageMap(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
 private:

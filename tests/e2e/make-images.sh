@@ -238,11 +238,13 @@ archive duplicate-names "$work/duplicates"
 zip_edit "$out/duplicate-names.payload" dup-b.txt rename dup-a.txt
 image duplicate-names duplicate-names v1.0.0
 
-# A payload big enough that its copy takes seconds: the demo archive, then 32 MiB of zeros
-# (the archive is still found from the end).
-cat "$out/full.payload" >"$work/big.payload"
-head -c $((32 << 20)) /dev/zero >>"$work/big.payload"
-hand_image big-payload "$work/big.payload" 'v1.0.0' "$(size "$work/big.payload")"
+# A payload big enough that its copy takes a second or more: the demo archive, then 1 GiB of
+# zeros, left as a hole in the image so that it takes no disk space (the copy, cut short by
+# Escape, takes what it wrote).
+cat "$setup" "$out/full.payload" >"$out/big-payload.exe"
+truncate -s +1G "$out/big-payload.exe"
+perl -e 'binmode STDOUT; print pack("a16 V", "v1.0.0", $ARGV[0])' \
+  $(( $(size "$out/full.payload") + (1 << 30) )) >>"$out/big-payload.exe"
 
 rm -rf "$work"
 echo "make-images: $(ls "$out"/*.exe | wc -l) images in $out"
