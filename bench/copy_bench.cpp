@@ -6,9 +6,12 @@
 // For each payload size it builds an installer image in DIR (the program's bytes, N MiB of
 // payload, the 16-byte label field and the 4-byte length), then runs the engine's copy and
 // CopyFileA `runs` times each, alternating which goes first, and deletes every file it wrote.
-// The engine copies in a single tick, so the longest tick is the longest time the dialog's
-// message loop would be blocked by the copy, not counting the cost of moving the dialog's
-// progress bar: --progress-calls measures that on a real progress bar in a window.
+// The engine copies on its worker thread; a run is timed from the tick that starts the copy to
+// the tick that applies its end, which comes as soon as the worker thread has ended, as the
+// worker's message to the dialog makes it come. Meanwhile the bench ticks every 100 ms, as the
+// dialog's timer does; the longest tick is the longest time the copy held the ticking thread,
+// not counting the cost of moving the dialog's progress bar: --progress-calls measures that on
+// a real progress bar in a window.
 #include "BenchSupport.h"
 
 #include "image/ImageTrailer.h"
@@ -138,9 +141,10 @@ bool WriteImage(const std::string& path, const std::string& program, std::uint64
     return ok;
 }
 
-// One run of state 20: the seconds its tick took, or a negative value when it failed.
+// One run of state 20: the seconds from its first tick to the end of the copy, or a negative
+// value when it failed; `longestTick` gets the longest single tick.
 double TimeEngineCopy(const std::string& image, const std::string& installFolder,
-                      std::uint64_t payloadBytes, long& positions) {
+                      std::uint64_t payloadBytes, long& positions, double& longestTick) {
     const std::string archive = installFolder + "\\FARROWPK.EXE";
     DeleteFileA(archive.c_str());
     CountingView view;
@@ -151,6 +155,13 @@ double TimeEngineCopy(const std::string& image, const std::string& installFolder
     engine.InstallState = STATE_COPY_PAYLOAD;
     const double started = Now();
     engine.Tick();
+    longestTick = Now() - started;
+    for (int tick = 0; engine.busy != 0 && tick < 6000; ++tick) {
+        engine.WaitForWorker(100);
+        const double tickStarted = Now();
+        engine.Tick();
+        longestTick = std::max(longestTick, Now() - tickStarted);
+    }
     const double seconds = Now() - started;
     positions = view.positions;
     const bool copied = engine.InstallState == STATE_EXPAND &&
@@ -209,15 +220,19 @@ int Run(const Options& options) {
             DeleteFileA(image.c_str());
             return 1;
         }
-        std::vector<double> engineTimes, copyFileTimes;
+        std::vector<double> engineTimes, copyFileTimes, longestTicks;
         long positions = 0;
         for (int run = 0; run < options.runs; ++run) {
             // Alternate the order, so that neither always runs on a cache the other warmed.
             for (int turn = 0; turn < 2; ++turn) {
                 const bool engineTurn = (run + turn) % 2 == 0;
+                double longestTick = 0;
                 const double seconds =
-                    engineTurn ? TimeEngineCopy(image, installFolder, payloadBytes, positions)
-                               : TimeCopyFile(image, copy);
+                    engineTurn
+                        ? TimeEngineCopy(image, installFolder, payloadBytes, positions, longestTick)
+                        : TimeCopyFile(image, copy);
+                if (engineTurn)
+                    longestTicks.push_back(longestTick);
                 if (seconds < 0) {
                     status = 1;
                     break;
@@ -237,7 +252,7 @@ int Run(const Options& options) {
         bench::Result(key + "_image_bytes", payloadBytes + program->size() + image::kTrailerSize);
         bench::Results(key + "_engine", engineTimes);
         bench::Results(key + "_copyfile", copyFileTimes);
-        bench::Result(key + "_longest_tick", bench::Max(engineTimes));
+        bench::Result(key + "_longest_tick", bench::Max(longestTicks));
         bench::Result(key + "_progress_positions", static_cast<std::uint64_t>(positions));
     }
     e2e::removeTree(installFolder);

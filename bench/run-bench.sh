@@ -108,6 +108,7 @@ memory=$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
 disk=$(df -T "$work" | awk 'NR == 2 { print $2 }')
 say "Torvane setup benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC')"
 say "Machine: $cpu, $(nproc) cores, $memory memory, Linux $(uname -r), $(wine --version),"
+say "         programs: $(command -v file >/dev/null && file -b "$dist/setup.exe" | cut -d, -f1 || echo unknown)"
 say "         build disk $disk, commit $(git -C "$here/.." rev-parse --short HEAD 2>/dev/null || echo unknown)"
 say "         load average $(cut -d' ' -f1-3 /proc/loadavg) at the start (other work on the machine adds noise)"
 say "Command: make bench   (bench/run-bench.sh; log and figures in $work)"
@@ -222,6 +223,19 @@ for size in 1 1024; do
   image_of "$payload" "$inputs/p$size.exe" && rm -f "$payload" &&
     wine_call 600 "$run_bench" install --image "$inputs/p$size.exe" --folder "$install_folder" \
       --runs 1 --key mem_setup_$size
+  if [ "$size" -eq 1024 ] && [ -f "$inputs/p$size.exe" ]; then
+    # The same install with nothing of the image in the page cache, where root may drop it.
+    if sync && echo 3 2>/dev/null >/proc/sys/vm/drop_caches; then
+      say "  1 GiB payload, page cache dropped"
+      wine_call 600 "$run_bench" install --image "$inputs/p$size.exe" --folder "$install_folder" \
+        --runs 1 --key cold_setup_$size
+    else
+      say "  (cannot drop the page cache here: warm only)"
+    fi
+    say "  1 GiB payload, Escape during the copy"
+    wine_call 300 "$run_bench" escape --image "$inputs/p$size.exe" --folder "$install_folder" \
+      --runs 5 --key escape_$size
+  fi
   rm -f "$inputs"/p$size.*
 done
 say ""
@@ -242,19 +256,30 @@ for size in 256 1024; do
   row "$(size_name $size): state 20, no window" "$(seconds "$engine")" "$(seconds "$reference") CopyFileA" \
     "$(ratio "$engine" "$reference")" "<= 1.10x" "$(verdict_ratio "$engine" "$reference" 1.10)"
 done
-in_setup=$(get e2e_256_longest_block | median)
-reference=$(get copy_256_copyfile | median)
-row "256 MiB: state 20 in setup.exe" "$(seconds "$in_setup")" "$(seconds "$reference") CopyFileA" \
-  "$(ratio "$in_setup" "$reference")" "<= 1.10x" "$(verdict_ratio "$in_setup" "$reference" 1.10)"
 longest=$(get copy_1024_longest_tick)
 row "1 GiB: longest tick, no window" "$(seconds "$longest")" "5 s Not responding" \
-  "$(ratio "$longest" 5)" "< 1.5 s" "$(verdict "$longest" 1.5)"
+  "$(ratio "$longest" 5)" "<= 0.1 s" "$(verdict "$longest" 0.1)"
 in_setup=$(get mem_setup_1024_longest_block | maximum)
-row "1 GiB: longest block in setup.exe" "$(seconds "$in_setup")" "5 s Not responding" \
-  "$(ratio "$in_setup" 5)" "< 1.5 s" "$(verdict "$in_setup" 1.5)"
-say "   No window: the engine's tick with a view that only counts its reports: the copy itself."
-say "   In setup.exe: the running program (sections 3 and 4), measured from outside as the longest"
-say "   time its dialog took to answer a message; that is its copy tick."
+row "1 GiB install: longest answer, warm cache" "$(seconds "$in_setup")" "5 s Not responding" \
+  "$(ratio "$in_setup" 5)" "<= 0.1 s" "$(verdict "$in_setup" 0.1)"
+in_setup=$(get cold_setup_1024_longest_block | maximum)
+if number "$in_setup"; then
+  row "1 GiB install: longest answer, cold cache" "$(seconds "$in_setup")" "5 s Not responding" \
+    "$(ratio "$in_setup" 5)" "<= 0.1 s" "$(verdict "$in_setup" 0.1)"
+else
+  row "1 GiB install: longest answer, cold cache" "warm only" "5 s Not responding" "-" "<= 0.1 s" "-"
+fi
+escape=$(get escape_1024_seconds | maximum)
+row "Escape in a 1 GiB copy, to process end" "$(seconds "$escape")" "-" "-" "<= 0.3 s" \
+  "$(verdict "$escape" 0.3)"
+say "   No window: the engine's ticks with a view that only counts its reports, from the tick that"
+say "   starts the copy on the worker thread to the tick that applies its end; ticks every 100 ms"
+say "   meanwhile, the longest of them is the longest tick."
+say "   Install: the running program (section 4, 1 GiB of random bytes), measured from outside as"
+say "   the longest time its dialog took to answer a message (polled every 5 ms) from the Install"
+say "   click to the success line; cold: the same after sync and drop_caches."
+say "   Escape: the key pressed as soon as the copy shows in the install folder, to the end of the"
+say "   process; the longest of $(get escape_1024_runs | xargs -r printf '%s') runs, $(get escape_1024_during_copy | xargs -r printf '%s') of them ended while the copy was still short."
 say "   Fastest runs, no window: $(for size in 256 1024; do
   printf '%s %s vs %s; ' "$(size_name $size)" "$(seconds "$(get copy_${size}_engine | minimum)")" \
     "$(seconds "$(get copy_${size}_copyfile | minimum)")"
@@ -302,7 +327,7 @@ row "  ticks used" "$(get e2e_demo_ticks | median | xargs -r printf '%.0f')" "9"
 e2e_256=$(get e2e_256_seconds | median)
 row "256 MiB payload (median of 3)" "$(seconds "$e2e_256")" "0.900 s = 9 ticks" \
   "$(ratio "$e2e_256" 0.9)" "-" "-"
-row "  of which the copy tick" "$(seconds "$(get e2e_256_longest_block | median)")" "-" "-" "-" "-"
+row "  longest answer of the dialog" "$(seconds "$(get e2e_256_longest_block | median)")" "-" "-" "-" "-"
 say "   The first tick comes 0 to 100 ms after the click, so nine ticks take 0.8 to 0.9 s."
 say ""
 

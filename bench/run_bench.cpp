@@ -15,6 +15,11 @@
 //       is the last line (the archive unpacks), each poll also reads the progress bar's position
 //       (PBM_GETPOS); the number of distinct positions above 0 is reported.
 //
+//   run-bench escape --image IMAGE.EXE --folder DIR [--runs N] [--key NAME]
+//       Starts the install the same way, and as soon as the payload copy shows in DIR presses
+//       Escape; timed from the key press to the end of the process. The copy's length at the
+//       end tells whether the Escape came during the copy.
+//
 // Every figure goes to a "result KEY VALUE" line for run-bench.sh; the rest is for people.
 #include "BenchSupport.h"
 
@@ -149,29 +154,41 @@ struct InstallRun {
     double seconds = 0;
     double longestBlock = 0;
     std::set<int> unpackPositions; // distinct bar positions above 0 while the archive unpacks
+    // When the longest block began, from the click, and the last line seen before it.
+    double longestBlockAt = 0;
+    std::string longestBlockAfter;
     std::vector<std::pair<double, std::string>> timeline;
 };
 
-// One run, from the start of the image to the end of its process.
-bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
+// Starts the image and presses Accept, sets the install folder and presses Install; the
+// dialog, or nullopt when any of it failed (said why).
+std::optional<e2e::SetupWindow> StartInstall(const Options& options, Child& setup) {
     std::string error;
     if (!setup.Start("\"" + options.image + "\"", "", Child::Show::Window, error)) {
         Say("run-bench: " + error);
-        return false;
+        return std::nullopt;
     }
     const std::optional<e2e::SetupWindow> found =
         e2e::SetupWindow::find(setup.Id(), std::chrono::seconds(60));
     if (!found) {
         Say("run-bench: the setup dialog did not appear within 60 s");
-        return false;
+        return std::nullopt;
     }
-    const e2e::SetupWindow& window = *found;
-    if (!window.click(e2e::control::kAccept) ||
-        !window.setText(e2e::control::kInstallPath, options.folder) ||
-        window.text(e2e::control::kInstallPath) != options.folder) {
+    if (!found->click(e2e::control::kAccept) ||
+        !found->setText(e2e::control::kInstallPath, options.folder) ||
+        found->text(e2e::control::kInstallPath) != options.folder) {
         Say("run-bench: cannot press Accept and set the install folder");
-        return false;
+        return std::nullopt;
     }
+    return found;
+}
+
+// One run, from the start of the image to the end of its process.
+bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
+    const std::optional<e2e::SetupWindow> found = StartInstall(options, setup);
+    if (!found)
+        return false;
+    const e2e::SetupWindow& window = *found;
     const HWND list = window.item(e2e::control::kMessages);
 
     const double clicked = Now();
@@ -189,7 +206,11 @@ bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
             Say("run-bench: the dialog did not answer within 120 s");
             return false;
         }
-        result.longestBlock = std::max(result.longestBlock, answered - asked);
+        if (answered - asked > result.longestBlock) {
+            result.longestBlock = answered - asked;
+            result.longestBlockAt = asked - clicked;
+            result.longestBlockAfter = last;
+        }
         setup.SampleMemory();
         for (LRESULT index = seen; index < *count; ++index) {
             last = LineText(list, index);
@@ -254,8 +275,9 @@ int Install(const Options& options) {
             timedOut += text == kTimeOutLine ? 1 : 0;
         Say("  run " + std::to_string(run + 1) +
             Format(": %.3f s to the final line", result.seconds) +
-            Format(", longest block of the message loop %.3f s", result.longestBlock) + ", " +
-            std::to_string(result.unpackPositions.size()) +
+            Format(", longest block of the message loop %.3f s", result.longestBlock) +
+            Format(" (at +%.3f s, after \"", result.longestBlockAt) + result.longestBlockAfter +
+            "\"), " + std::to_string(result.unpackPositions.size()) +
             " distinct bar positions while unpacking" + ", peak working set " +
             MiB(setup.SampledPeak()));
         for (const auto& [at, text] : result.timeline)
@@ -273,6 +295,73 @@ int Install(const Options& options) {
     bench::Result(key + "_peak_sampled", sampledPeak);
     bench::Result(key + "_peak_after_exit", peakAfterExit);
     return succeeded == options.runs ? 0 : 1;
+}
+
+// --- escape -----------------------------------------------------------------------------------
+
+// The length of the payload copy once complete: the payload and the image's 20 trailer bytes.
+std::uint64_t CopyLengthOf(const std::string& image) {
+    std::uint32_t payload = 0;
+    FILE* file = std::fopen(image.c_str(), "rb");
+    if (!file)
+        return 0;
+    if (std::fseek(file, -4, SEEK_END) != 0 || std::fread(&payload, 4, 1, file) != 1)
+        payload = 0;
+    std::fclose(file);
+    return std::uint64_t{payload} + 20;
+}
+
+int Escape(const Options& options) {
+    const std::string copy = options.folder + "\\FARROWPK.EXE";
+    std::vector<double> seconds;
+    int duringTheCopy = 0;
+    for (int run = 0; run < options.runs; ++run) {
+        if (!e2e::removeTree(options.folder)) {
+            Say("run-bench: cannot clear " + options.folder);
+            return 1;
+        }
+        Child setup;
+        const std::optional<e2e::SetupWindow> window = StartInstall(options, setup);
+        if (!window)
+            return 1;
+        const HWND list = window->item(e2e::control::kMessages);
+        if (!window->click(e2e::control::kInstall)) {
+            Say("run-bench: cannot press Install");
+            return 1;
+        }
+        const double clicked = Now();
+        std::uint64_t seen = 0;
+        while (seen == 0 && Now() - clicked < 60) {
+            Sleep(1);
+            seen = bench::FileSize(copy);
+        }
+        if (seen == 0) {
+            Say("run-bench: the copy did not start within 60 s");
+            return 1;
+        }
+        // The keys as the keyboard sends them; the dialog manager makes the cancel command.
+        const double pressed = Now();
+        PostMessageW(list, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(list, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+        if (WaitForSingleObject(setup.Get(), 30000) != WAIT_OBJECT_0) {
+            Say("run-bench: the setup still ran 30 s after Escape");
+            return 1;
+        }
+        seconds.push_back(Now() - pressed);
+        const std::uint64_t left = bench::FileSize(copy);
+        const bool cut = left < CopyLengthOf(options.image);
+        duringTheCopy += cut ? 1 : 0;
+        Say("  run " + std::to_string(run + 1) +
+            Format(": Escape to the end of the process %.3f s", seconds.back()) +
+            "; the copy had " + MiB(seen) + " when Escape was pressed, " + MiB(left) +
+            " at the end" + (cut ? "" : " (complete: Escape came after the copy)"));
+        setup.Kill();
+    }
+    e2e::removeTree(options.folder);
+    bench::Results(options.key + "_seconds", seconds);
+    bench::Result(options.key + "_during_copy", static_cast<std::uint64_t>(duringTheCopy));
+    bench::Result(options.key + "_runs", static_cast<std::uint64_t>(options.runs));
+    return 0;
 }
 
 } // namespace
@@ -303,8 +392,11 @@ int main(int argc, char** argv) {
         return Extract(options);
     if (valid && options.mode == "install" && !options.image.empty() && !options.folder.empty())
         return Install(options);
+    if (valid && options.mode == "escape" && !options.image.empty() && !options.folder.empty())
+        return Escape(options);
     std::fprintf(stderr,
                  "usage: run-bench extract --payload PAYLOAD.EXE --into DIR [--runs N] [--key K]\n"
-                 "       run-bench install --image IMAGE.EXE --folder DIR [--runs N] [--key K]\n");
+                 "       run-bench install --image IMAGE.EXE --folder DIR [--runs N] [--key K]\n"
+                 "       run-bench escape --image IMAGE.EXE --folder DIR [--runs N] [--key K]\n");
     return 2;
 }
