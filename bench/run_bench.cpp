@@ -124,6 +124,7 @@ constexpr UINT kAnswerLimitMs = 120000;
 constexpr LRESULT kListCapacity = 16;
 constexpr const char* kTimeOutLine = "Decompression process time out!";
 constexpr const char* kUnpackingLine = "Decompressing archive ...";
+constexpr const char* kCopyingLine = "Copying necessary files ...";
 
 // Sends to the list box, waiting as long as the dialog needs; nullopt when it does not answer.
 std::optional<LRESULT> AskList(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -157,6 +158,8 @@ struct InstallRun {
     // When the longest block began, from the click, and the last line seen before it.
     double longestBlockAt = 0;
     std::string longestBlockAfter;
+    // The longest while the payload copy ran (its line the last one seen).
+    double longestCopyBlock = 0;
     std::vector<std::pair<double, std::string>> timeline;
 };
 
@@ -206,6 +209,8 @@ bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
             Say("run-bench: the dialog did not answer within 120 s");
             return false;
         }
+        if (last == kCopyingLine)
+            result.longestCopyBlock = std::max(result.longestCopyBlock, answered - asked);
         if (answered - asked > result.longestBlock) {
             result.longestBlock = answered - asked;
             result.longestBlockAt = asked - clicked;
@@ -248,7 +253,7 @@ bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
 }
 
 int Install(const Options& options) {
-    std::vector<double> seconds, ticks, blocks, unpackPositions;
+    std::vector<double> seconds, ticks, blocks, unpackPositions, copyBlocks;
     std::uint64_t sampledPeak = 0, peakAfterExit = 0;
     int succeeded = 0, timedOut = 0;
     for (int run = 0; run < options.runs; ++run) {
@@ -266,6 +271,7 @@ int Install(const Options& options) {
         seconds.push_back(result.seconds);
         blocks.push_back(result.longestBlock);
         unpackPositions.push_back(static_cast<double>(result.unpackPositions.size()));
+        copyBlocks.push_back(result.longestCopyBlock);
         succeeded += result.succeeded ? 1 : 0;
         // The install line comes from the click; every later line from a tick, 100 ms apart.
         if (result.timeline.size() >= 2)
@@ -289,6 +295,7 @@ int Install(const Options& options) {
     bench::Results(key + "_ticks", ticks);
     bench::Results(key + "_longest_block", blocks);
     bench::Results(key + "_unpack_positions", unpackPositions);
+    bench::Results(key + "_longest_copy_block", copyBlocks);
     bench::Result(key + "_wait_timed_out", static_cast<std::uint64_t>(timedOut));
     bench::Result(key + "_succeeded", static_cast<std::uint64_t>(succeeded));
     bench::Result(key + "_runs", static_cast<std::uint64_t>(options.runs));
