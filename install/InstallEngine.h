@@ -56,8 +56,8 @@ public:
     InstallEngine& operator=(const InstallEngine&) = delete;
 
     // One timer tick: unless a tick is already running, the current state's work once. The
-    // work of states 10 and 20 runs on a worker thread: `busy` stays set until it is done, and
-    // ticks meanwhile only collect what it has reported (CollectWorker).
+    // work of states 10, 20, 50 and 55 runs on a worker thread: `busy` stays set until it is done,
+    // and ticks meanwhile only collect what it has reported (CollectWorker).
     void Tick();
 
     // Hands what the worker thread has reported so far to the view; once its work is done,
@@ -119,10 +119,6 @@ private:
     void Fail();
     void FinishRun();
 
-    // Writes the shortcut of every found component into `linkFolder`.
-    void CreateShortcutsIn(const std::wstring& linkFolder);
-    // A shortcut that cannot be written is a warning line; the run goes on.
-    void CreateComponentShortcut(std::string target, std::wstring linkFile, std::string workingDir);
     bool ArchiveFailedWithoutFlag();
     // Starts `work` on the worker thread; `busy` stays set until CollectWorker applies it.
     void RunOnWorker(WorkerFunction work);

@@ -51,34 +51,54 @@ HRESULT CreateShortcut(const std::string& target, const std::wstring& linkFile,
     return file->Save(linkFile.c_str(), TRUE);
 }
 
-void InstallEngine::CreateComponentShortcut(std::string target, std::wstring linkFile,
-                                            std::string workingDir) {
+namespace {
+
+// A shortcut that cannot be written is a warning line; the run goes on.
+void CreateComponentShortcut(const std::string& target, const std::wstring& linkFile,
+                             const std::string& workingDir, IInstallView& report) {
     if (FAILED(CreateShortcut(target, linkFile, workingDir, kDescription)))
-        view.AddMessage(texts::CannotCreateShortcutLine(NarrowToAnsi(linkFile).text),
-                        kColorWarning);
+        report.AddMessage(texts::CannotCreateShortcutLine(NarrowToAnsi(linkFile).text),
+                          kColorWarning);
 }
 
-void InstallEngine::CreateShortcutsIn(const std::wstring& linkFolder) {
+// Writes the shortcut of every found component into the special folder `folder` (CSIDL_*), or
+// warns with `notFound` when the folder cannot be resolved. Runs on the worker thread, which
+// needs COM of its own; `components` and `installFolder` are copies of the engine's.
+void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
+                    const std::string& installFolder,
+                    const std::array<ComponentEntry, InstallEngine::kComponentCount>& components,
+                    IInstallView& report) {
+    ScopedCoInitialize com;
+    std::wstring linkFolder;
+    if (!GetSpecialFolderPath(linkFolder, folder)) {
+        report.AddMessage(notFound, kColorWarning);
+        return;
+    }
+    if (*subfolder != L'\0') {
+        linkFolder += subfolder;
+        ::CreateDirectoryW(linkFolder.c_str(), nullptr);
+    }
     for (const ComponentEntry& component : components) {
         if (!component.found)
             continue;
         CreateComponentShortcut(installFolder + "\\" + component.executable,
                                 linkFolder + L"\\" + WidenAnsi(component.displayName) + L".lnk",
-                                installFolder + "\\" + component.workingSubfolder);
+                                installFolder + "\\" + component.workingSubfolder, report);
     }
 }
 
+} // namespace
+
+// Shell calls can take long (a redirected or synchronised profile folder): both shortcut states
+// write on the worker thread, like the folder and the copy.
 void InstallEngine::CreateDesktopShortcuts() {
     InstallState = STATE_MENU_LINKS;
     if (componentCount == 0 || createDesktopIcons == 0)
         return;
     view.AddMessage(texts::kCreatingDesktopLinks, kColorProgress);
-    std::wstring desktop;
-    if (!GetSpecialFolderPath(desktop, CSIDL_DESKTOP)) {
-        view.AddMessage(texts::kDesktopNotFound, kColorWarning);
-        return;
-    }
-    CreateShortcutsIn(desktop);
+    RunOnWorker([folder = installFolder, found = components](IInstallView& report, WorkerOutcome&) {
+        WriteShortcuts(CSIDL_DESKTOP, L"", texts::kDesktopNotFound, folder, found, report);
+    });
 }
 
 void InstallEngine::CreateMenuShortcuts() {
@@ -86,12 +106,7 @@ void InstallEngine::CreateMenuShortcuts() {
     if (componentCount == 0)
         return;
     view.AddMessage(texts::kCreatingMenuLinks, kColorProgress);
-    std::wstring programs;
-    if (!GetSpecialFolderPath(programs, CSIDL_PROGRAMS)) {
-        view.AddMessage(texts::kMenuNotFound, kColorWarning);
-        return;
-    }
-    const std::wstring group = programs + kGroupFolder;
-    ::CreateDirectoryW(group.c_str(), nullptr);
-    CreateShortcutsIn(group);
+    RunOnWorker([folder = installFolder, found = components](IInstallView& report, WorkerOutcome&) {
+        WriteShortcuts(CSIDL_PROGRAMS, kGroupFolder, texts::kMenuNotFound, folder, found, report);
+    });
 }
