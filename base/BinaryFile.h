@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#ifdef _WIN32
+#include <share.h>
+#endif
 
 namespace base {
 
@@ -21,6 +24,18 @@ public:
     bool Open(const std::string& path, const char* mode) {
         stream_ = std::fopen(path.c_str(), mode);
         return stream_ != nullptr;
+    }
+#ifdef _WIN32
+    // Opens so that nobody else can write the file while this stream holds it.
+    bool OpenDenyingWrites(const std::string& path, const char* mode) {
+        stream_ = ::_fsopen(path.c_str(), mode, _SH_DENYWR);
+        return stream_ != nullptr;
+    }
+#endif
+    // Whether `path` opens for reading: it exists and nobody holds it denying reads.
+    static bool OpensForReading(const std::string& path) {
+        BinaryFile file;
+        return file.Open(path, "rb");
     }
     // Closes the stream; false when buffered data could not be written.
     bool Close() {

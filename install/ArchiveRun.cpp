@@ -3,6 +3,7 @@
 // far as the archive says it has got.
 #include "install/InstallEngine.h"
 
+#include "base/BinaryFile.h"
 #include "install/InstallTexts.h"
 
 #include <cstdio>
@@ -62,10 +63,8 @@ void InstallEngine::WaitForArchive() {
     if (const std::optional<int> position = archiveProgress.Poll())
         view.SetProgressPos(*position);
 
-    bool present = false;
-    if (FILE* flag = std::fopen(flagPath.c_str(), "r")) {
-        std::fclose(flag);
-        present = true;
+    const bool present = base::BinaryFile::OpensForReading(flagPath);
+    if (present) {
         DeleteIfExists(flagPath);
         ::RemoveDirectoryA(flagFolder.c_str());
     }

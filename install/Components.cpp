@@ -1,11 +1,8 @@
 // STATE_DETECT: a component counts as installed when its flag file is in the install folder.
 #include "install/InstallEngine.h"
 
+#include "base/BinaryFile.h"
 #include "install/InstallTexts.h"
-
-#include <fcntl.h>
-#include <io.h>
-#include <share.h>
 
 #include <vector>
 
@@ -24,15 +21,6 @@ constexpr ComponentConstants kComponents[InstallEngine::kComponentCount] = {
     {"dromlet.flg", "Dromlet", "Dromlet.exe"},
 };
 
-// Present when it opens for reading; other openers may hold it with any sharing but deny-read.
-bool FlagFilePresent(const std::string& path) {
-    const int descriptor = _sopen(path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYNO);
-    if (descriptor < 0)
-        return false;
-    _close(descriptor);
-    return true;
-}
-
 } // namespace
 
 void InstallEngine::DetectComponents() {
@@ -48,7 +36,7 @@ void InstallEngine::DetectComponents() {
     std::vector<std::string> foundNames;
     for (ComponentEntry& component : components) {
         const std::string flagPath = installFolder + "\\" + component.flagFile;
-        if (!FlagFilePresent(flagPath))
+        if (!base::BinaryFile::OpensForReading(flagPath))
             continue;
         foundNames.push_back(component.displayName);
         component.found = 1;

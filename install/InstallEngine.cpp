@@ -1,5 +1,6 @@
 #include "install/InstallEngine.h"
 
+#include "base/BinaryFile.h"
 #include "install/InstallTexts.h"
 
 #include <cstdio>
@@ -28,6 +29,15 @@ int CreateFolder(const std::string& installFolder, bool lossy, IInstallView& vie
 }
 
 } // namespace
+
+void InstallEngine::Start(const InstallSettings& settings) {
+    modulePath = settings.modulePath;
+    archiveBaseName = settings.archiveBaseName;
+    installFolder = settings.installFolder;
+    installFolderLossy = settings.installFolderLossy;
+    createDesktopIcons = settings.createDesktopIcons;
+    InstallState = STATE_CREATE_DIR;
+}
 
 void InstallEngine::Tick() {
     if (busy != 0) {
@@ -117,13 +127,15 @@ bool InstallEngine::WaitForWorker(DWORD milliseconds) const {
            ::WaitForSingleObject(workerThread.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
-void InstallEngine::DeleteIfExists(std::string path) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+void DeleteFileIfExists(const std::string& path, IInstallView& view) {
+    if (!base::BinaryFile::OpensForReading(path))
         return;
-    std::fclose(file);
     if (!::DeleteFileA(path.c_str()))
         view.AddMessage(texts::CannotDeleteLine(path), kColorWarning);
+}
+
+void InstallEngine::DeleteIfExists(std::string path) {
+    DeleteFileIfExists(path, view);
 }
 
 void InstallEngine::CreateInstallFolder() {
@@ -140,7 +152,10 @@ void InstallEngine::CreateInstallFolder() {
 void InstallEngine::CleanUp() {
     InstallState = STATE_SUCCESS;
     view.AddMessage(texts::kCleaningUp, kColorProgress);
-    DeleteIfExists(archivePath);
+    // Deleting a copy of a large payload takes a while (a second for 1 GiB under Wine).
+    RunOnWorker([path = archivePath](IInstallView& report, WorkerOutcome&) {
+        DeleteFileIfExists(path, report);
+    });
 }
 
 void InstallEngine::Succeed() {

@@ -46,6 +46,18 @@ struct ArchiveProcess {
     DWORD threadId = 0;
 };
 
+// What the dialog gives the engine when Install is pressed.
+struct InstallSettings {
+    std::string modulePath;      // the program's own file: the installer image
+    std::string archiveBaseName; // the payload copy's name in the install folder, without ".EXE"
+    std::string installFolder;   // as typed, trimmed, in the ANSI code page
+    bool installFolderLossy = false; // the typed text had characters the code page cannot hold
+    int createDesktopIcons = 1;
+};
+
+// Deletes the file if it can be opened for reading; a refused delete is a warning line.
+void DeleteFileIfExists(const std::string& path, IInstallView& view);
+
 class InstallEngine {
 public:
     static constexpr int kComponentCount = 3;
@@ -55,9 +67,12 @@ public:
     InstallEngine(const InstallEngine&) = delete;
     InstallEngine& operator=(const InstallEngine&) = delete;
 
+    // Takes the dialog's settings and starts the run: STATE_CREATE_DIR on the next tick.
+    void Start(const InstallSettings& settings);
+
     // One timer tick: unless a tick is already running, the current state's work once. The
-    // work of states 10, 20, 50 and 55 runs on a worker thread: `busy` stays set until it is done,
-    // and ticks meanwhile only collect what it has reported (CollectWorker).
+    // work of states 10, 20, 50, 55 and 60 runs on a worker thread: `busy` stays set until it is
+    // done, and ticks meanwhile only collect what it has reported (CollectWorker).
     void Tick();
 
     // Hands what the worker thread has reported so far to the view; once its work is done,
@@ -128,13 +143,3 @@ private:
     std::shared_ptr<WorkerJob> workerJob;
     ScopedHandle workerThread;
 };
-
-// The file-system path of a shell special folder (CSIDL_*), in UTF-16 since a profile's folders
-// may hold characters beyond the ANSI code page; false when it cannot be resolved, and then
-// `path` is left empty.
-bool GetSpecialFolderPath(std::wstring& path, int folder);
-
-// Writes one shell shortcut file at `linkFile`; target, working directory and description are
-// ANSI text. Returns the platform's result code (negative on failure).
-HRESULT CreateShortcut(const std::string& target, const std::wstring& linkFile,
-                       const std::string& workingDirectory, const std::string& description);

@@ -47,8 +47,8 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
     outcome.payloadLength = layout.payloadLength;
 
     // Nobody else may write the copy while it is being written.
-    ScopedFile output(::_fsopen(archivePath.c_str(), "wb", _SH_DENYWR));
-    if (!output) {
+    base::BinaryFile output;
+    if (!output.OpenDenyingWrites(archivePath, "wb")) {
         input.Close();
         view.AddMessage(texts::kCannotCreateArchive, kColorError);
         outcome.nextState = STATE_FAILURE;
@@ -69,14 +69,14 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
             static_cast<size_t>(std::min<std::int64_t>(kCopyBlock, total - counter));
         const size_t got = input.Read(block.data(), wanted);
         readFailed = got != wanted;
-        writeFailed = std::fwrite(block.data(), 1, got, output.Get()) != got;
+        writeFailed = !output.Write(block.data(), got);
         progress.Advance(counter, counter + static_cast<std::int64_t>(got),
                          [&view](int position) { view.SetProgressPos(position); });
         counter += static_cast<std::int64_t>(got);
     }
     input.Close();
     // A full disk often shows only when the last buffered block is written out at the close.
-    if (std::fclose(output.Release()) != 0)
+    if (!output.Close())
         writeFailed = true;
     bool lockFailed = false;
     if (!readFailed && !writeFailed) {

@@ -1,5 +1,7 @@
 // STATE_DESKTOP_LINKS and STATE_MENU_LINKS: shell shortcuts for every component found, on the
 // desktop (when asked for) and in the suite's folder of the Start menu's Programs.
+#include "install/Shortcuts.h"
+
 #include "install/InstallEngine.h"
 
 #include "install/AnsiText.h"

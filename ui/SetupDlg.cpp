@@ -15,6 +15,7 @@ constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickMilliseconds = 100;
 constexpr char kDefaultInstallFolder[] = "C:\\Program Files\\Torvane";
 constexpr char kTitlePrefix[] = "Torvane Software Suite Setup ";
+constexpr char kArchiveBaseName[] = "FARROWPK";
 constexpr ULONGLONG kProgressPaintMs = 50;
 // Posted by the engine's worker thread when a state's work is done.
 constexpr UINT kWorkerDoneMessage = WM_APP + 1;
@@ -56,31 +57,28 @@ void CSetupDlg::DoDataExchange(CDataExchange* exchange) {
     DDX_Control(exchange, IDC_INSTALL, installButton);
     DDX_Control(exchange, IDC_MESSAGES, messageList);
     DDX_Text(exchange, IDC_AGREEMENT, agreementText);
-    DDX_Check(exchange, IDC_DESKTOP_ICONS, engine.createDesktopIcons);
+    DDX_Check(exchange, IDC_DESKTOP_ICONS, createDesktopIcons);
 }
 
 BOOL CSetupDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
-    // The shortcut states use COM on this thread for the rest of the run.
+    // COM on the dialog's thread for the rest of the run (the worker initialises its own).
     com.emplace();
 
-    engine.archiveBaseName = "FARROWPK";
     engine.workerDoneWindow = m_hWnd;
     engine.workerDoneMessage = kWorkerDoneMessage;
     installButton.EnableWindow(FALSE);
     pathEdit.SetWindowText(kDefaultInstallFolder);
-    engine.InstallState = STATE_IDLE;
     acceptButton.EnableWindow(TRUE);
     pathEdit.EnableWindow(TRUE);
-    engine.busy = 0;
 
     agreementText = AgreementText();
 
-    char modulePath[1024] = {};
-    ::GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
-    engine.modulePath = modulePath;
+    char path[1024] = {};
+    ::GetModuleFileNameA(nullptr, path, sizeof path);
+    modulePath = path;
     ReadVersionLabel();
     SetWindowText(kTitlePrefix + versionLabel);
 
@@ -93,9 +91,9 @@ BOOL CSetupDlg::OnInitDialog() {
 void CSetupDlg::ReadVersionLabel() {
     versionLabel.clear();
     base::BinaryFile self;
-    if (!self.Open(engine.modulePath, "rb")) {
-        const std::string text = "**ERROR!**  Unable to open file:\n" + engine.modulePath;
-        ::MessageBoxA(m_hWnd, text.c_str(), ProgramName(engine.modulePath).c_str(),
+    if (!self.Open(modulePath, "rb")) {
+        const std::string text = "**ERROR!**  Unable to open file:\n" + modulePath;
+        ::MessageBoxA(m_hWnd, text.c_str(), ProgramName(modulePath).c_str(),
                       MB_OK | MB_ICONEXCLAMATION);
         return;
     }
@@ -114,16 +112,19 @@ void CSetupDlg::OnAccept() {
 
 void CSetupDlg::OnInstall() {
     UpdateData(TRUE);
-    engine.InstallState = STATE_CREATE_DIR;
     installButton.EnableWindow(FALSE);
     pathEdit.EnableWindow(FALSE);
     closeButton.EnableWindow(FALSE);
     // Taken exactly or refused by state 10: a best-fit look-alike of a character the ANSI code
     // page cannot hold would install into another folder than the one shown.
     const AnsiText folderText = NarrowToAnsi(pathEdit.GetWideWindowText());
-    engine.installFolder = texts::TrimInstallFolder(folderText.text);
-    engine.installFolderLossy = !folderText.exact;
-    AddMessage(texts::InstallLine(engine.installFolder), kColorSummary);
+    const InstallSettings settings{.modulePath = modulePath,
+                                   .archiveBaseName = kArchiveBaseName,
+                                   .installFolder = texts::TrimInstallFolder(folderText.text),
+                                   .installFolderLossy = !folderText.exact,
+                                   .createDesktopIcons = createDesktopIcons};
+    engine.Start(settings);
+    AddMessage(texts::InstallLine(settings.installFolder), kColorSummary);
 }
 
 void CSetupDlg::OnTimer(UINT_PTR) {

@@ -41,6 +41,9 @@ private:
     InstallEngine engine{*this};
     std::optional<ScopedCoInitialize> com;
 
+    // The program's own file, and the check box's value (what Install hands the engine).
+    std::string modulePath;
+    int createDesktopIcons = 1;
     std::string versionLabel;
     std::string agreementText;
     HICON appIcon;

@@ -2,6 +2,7 @@
 // folders, shortcut files written through the shell's link object and read back through it.
 #include "ShellFolderOverride.h"
 #include "TestSupport.h"
+#include "install/Shortcuts.h"
 
 using namespace enginetest;
 
