@@ -2,6 +2,7 @@
 // run-bench.sh collects, and a child process whose memory use is sampled while it runs.
 #pragma once
 
+#include "framework/Handles.h"
 #include "harness.h"
 
 #include <windows.h>
@@ -91,11 +92,11 @@ public:
     bool Start(const std::string& commandLine, const std::string& workingFolder, Show show,
                std::string& error) {
         const bool likeTheArchive = show == Show::HiddenHighPriority;
-        job_.reset(CreateJobObjectA(nullptr, nullptr));
-        if (job_.valid()) {
+        job_.Reset(CreateJobObjectA(nullptr, nullptr));
+        if (job_.IsValid()) {
             JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
             limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-            SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+            SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits,
                                     sizeof limits);
         }
         std::vector<char> writable(commandLine.begin(), commandLine.end());
@@ -113,24 +114,24 @@ public:
                 "cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")";
             return false;
         }
-        process_.reset(info.hProcess);
-        e2e::Handle thread(info.hThread);
+        process_.Reset(info.hProcess);
+        ScopedHandle thread(info.hThread);
         id_ = info.dwProcessId;
-        if (job_.valid() && !AssignProcessToJobObject(job_.get(), process_.get()))
-            job_.reset();
-        ResumeThread(thread.get());
+        if (job_.IsValid() && !AssignProcessToJobObject(job_.Get(), process_.Get()))
+            job_.Reset();
+        ResumeThread(thread.Get());
         return true;
     }
 
     DWORD Id() const { return id_; }
-    HANDLE Get() const { return process_.get(); }
+    HANDLE Get() const { return process_.Get(); }
     bool Running() const {
-        return process_.valid() && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+        return process_.IsValid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
     }
     // Waits up to `milliseconds` for the end, sampling the memory counters every 5 ms.
     bool Wait(DWORD milliseconds) {
         const double deadline = Now() + milliseconds / 1000.0;
-        while (WaitForSingleObject(process_.get(), 5) == WAIT_TIMEOUT) {
+        while (WaitForSingleObject(process_.Get(), 5) == WAIT_TIMEOUT) {
             SampleMemory();
             if (Now() > deadline)
                 return false;
@@ -139,7 +140,7 @@ public:
     }
     DWORD ExitCode() const {
         DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(process_.get(), &code);
+        GetExitCodeProcess(process_.Get(), &code);
         return code;
     }
 
@@ -147,7 +148,8 @@ public:
     void SampleMemory() {
         PROCESS_MEMORY_COUNTERS counters = {};
         counters.cb = sizeof counters;
-        if (process_.valid() && GetProcessMemoryInfo(process_.get(), &counters, sizeof counters)) {
+        if (process_.IsValid() &&
+            GetProcessMemoryInfo(process_.Get(), &counters, sizeof counters)) {
             ++samples_;
             sampledPeak_ = std::max<std::uint64_t>(
                 {sampledPeak_, counters.PeakWorkingSetSize, counters.WorkingSetSize});
@@ -159,24 +161,25 @@ public:
     std::uint64_t PeakNow() const {
         PROCESS_MEMORY_COUNTERS counters = {};
         counters.cb = sizeof counters;
-        if (!process_.valid() || !GetProcessMemoryInfo(process_.get(), &counters, sizeof counters))
+        if (!process_.IsValid() ||
+            !GetProcessMemoryInfo(process_.Get(), &counters, sizeof counters))
             return 0;
         return counters.PeakWorkingSetSize;
     }
 
     void Kill() {
-        if (job_.valid())
-            TerminateJobObject(job_.get(), 1);
+        if (job_.IsValid())
+            TerminateJobObject(job_.Get(), 1);
         if (Running()) {
-            TerminateProcess(process_.get(), 1);
-            WaitForSingleObject(process_.get(), 5000);
+            TerminateProcess(process_.Get(), 1);
+            WaitForSingleObject(process_.Get(), 5000);
         }
-        job_.reset();
+        job_.Reset();
     }
 
 private:
-    e2e::Handle job_;
-    e2e::Handle process_;
+    ScopedHandle job_;
+    ScopedHandle process_;
     DWORD id_ = 0;
     std::uint64_t sampledPeak_ = 0;
     int samples_ = 0;

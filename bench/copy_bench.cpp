@@ -49,34 +49,19 @@ struct Options {
     int progressCalls = 0;
 };
 
-// A window that is destroyed when it goes.
-class Window {
-public:
-    explicit Window(HWND window) : window_(window) {}
-    ~Window() {
-        if (window_)
-            DestroyWindow(window_);
-    }
-    Window(const Window&) = delete;
-    Window& operator=(const Window&) = delete;
-    HWND Get() const { return window_; }
-
-private:
-    HWND window_;
-};
-
 // What one progress-bar position costs here: `calls` positions sent, one after the other, to a
 // progress bar in a visible window, as the setup's view sends them while it copies. Negative
 // when no window can be made (no display).
 double TimeProgressPositions(int calls) {
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
-    Window frame(CreateWindowExA(0, "STATIC", "copy-bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                                 480, 120, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+    ScopedWindow frame(CreateWindowExA(0, "STATIC", "copy-bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                       0, 0, 480, 120, nullptr, nullptr, GetModuleHandleA(nullptr),
+                                       nullptr));
     if (!frame.Get())
         return -1;
-    Window bar(CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 10, 10, 440, 24,
-                               frame.Get(), nullptr, GetModuleHandleA(nullptr), nullptr));
+    ScopedWindow bar(CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 10, 10, 440, 24,
+                                     frame.Get(), nullptr, GetModuleHandleA(nullptr), nullptr));
     if (!bar.Get())
         return -1;
     SendMessageA(bar.Get(), PBM_SETRANGE, 0, MAKELPARAM(0, 0xFFFF));
@@ -101,15 +86,15 @@ std::uint64_t FreeBytes(const std::string& folder) {
 // Flushed to the disk, so that its write-back does not run during the copies.
 bool WriteImage(const std::string& path, const std::string& program, std::uint64_t payloadBytes,
                 std::string& error) {
-    e2e::Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
+    ScopedFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
         error = "cannot create " + path;
         return false;
     }
     auto write = [&file](const void* data, std::size_t size) {
         DWORD written = 0;
-        return WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) &&
+        return WriteFile(file.Get(), data, static_cast<DWORD>(size), &written, nullptr) &&
                written == size;
     };
     std::vector<unsigned char> block(4 * kMiB);
@@ -135,7 +120,7 @@ bool WriteImage(const std::string& path, const std::string& program, std::uint64
     }
     const image::Trailer trailer =
         image::MakeTrailer("bench", static_cast<std::int32_t>(payloadBytes));
-    ok = ok && write(trailer.data(), trailer.size()) && FlushFileBuffers(file.get());
+    ok = ok && write(trailer.data(), trailer.size()) && FlushFileBuffers(file.Get());
     if (!ok)
         error = "cannot write " + path + " (error " + std::to_string(GetLastError()) + ")";
     return ok;

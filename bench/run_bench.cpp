@@ -308,14 +308,8 @@ int Install(const Options& options) {
 
 // The length of the payload copy once complete: the payload and the image's 20 trailer bytes.
 std::uint64_t CopyLengthOf(const std::string& image) {
-    std::uint32_t payload = 0;
-    FILE* file = std::fopen(image.c_str(), "rb");
-    if (!file)
-        return 0;
-    if (std::fseek(file, -4, SEEK_END) != 0 || std::fread(&payload, 4, 1, file) != 1)
-        payload = 0;
-    std::fclose(file);
-    return std::uint64_t{payload} + 20;
+    const std::uint32_t payload = e2e::payloadLengthOf(image);
+    return payload == 0 ? 0 : std::uint64_t{payload} + 20;
 }
 
 int Escape(const Options& options) {

@@ -4,10 +4,7 @@
 // folder, and neither crash nor hang.
 //
 //   bad_input_tests --images DIR --artifacts DIR [gtest options]
-#include "expected_lines.h"
-#include "harness.h"
-
-#include <gtest/gtest.h>
+#include "setup_fixture.h"
 
 #include <shlobj.h>
 
@@ -21,13 +18,8 @@ namespace {
 
 using namespace e2e;
 
-struct Settings {
-    std::string images;
-    std::string artifacts;
-} settings;
-
-constexpr auto kStartLimit = 30s;
-constexpr auto kRunLimit = 60s;
+// A failing run ends within a few ticks; this allows for a slow machine.
+constexpr auto kFailedRunLimit = 60s;
 
 // Every case works under this folder; the setup's current folder is a sub-folder of it, so that
 // a relative path would land where the test looks.
@@ -63,16 +55,6 @@ std::vector<Line> successfulRun(const std::string& folder, const std::string& su
     return lines;
 }
 
-std::string imagePath(const std::string& name) {
-    return joinPath(settings.images, name);
-}
-std::string desktopLink(const std::string& component) {
-    return joinPath(specialFolder(CSIDL_DESKTOPDIRECTORY), component + ".lnk");
-}
-std::string groupFolder() {
-    return joinPath(specialFolder(CSIDL_PROGRAMS), kGroupName);
-}
-
 bool equalNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
@@ -81,16 +63,15 @@ bool equalNoCase(const std::string& a, const std::string& b) {
 std::vector<std::string> listFolder(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(joinPath(folder, "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    ScopedFind search(FindFirstFileA(joinPath(folder, "*").c_str(), &found));
+    if (!search)
         return names;
     do {
         std::string name = found.cFileName;
         if (name == "." || name == "..")
             continue;
         names.push_back(name + ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "\\" : ""));
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    } while (FindNextFileA(search.Get(), &found));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -100,18 +81,6 @@ std::uint64_t fileSize(const std::string& path) {
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
         return 0;
     return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-}
-
-std::uint32_t payloadLengthOf(const std::string& image) {
-    Handle file(CreateFileA(image.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::uint32_t length = 0;
-    DWORD got = 0;
-    if (!file.valid() ||
-        SetFilePointer(file.get(), -4, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
-        !ReadFile(file.get(), &length, 4, &got, nullptr) || got != 4)
-        return 0;
-    return length;
 }
 
 // What the platform says to creating `folder`, as the setup reports a refusal: the invalid-path
@@ -129,65 +98,38 @@ std::string refusalLineFor(const std::string& folder) {
 
 // Base of every case: a fresh case folder, no suite shortcuts, one installer image started with
 // the case folder's "cwd" as its current folder, and the drive's root remembered.
-class BadInputTest : public ::testing::Test {
+class BadInputTest : public SetupTest {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(specialFolder(CSIDL_DESKTOPDIRECTORY).empty());
-        ASSERT_FALSE(specialFolder(CSIDL_PROGRAMS).empty());
-        ASSERT_TRUE(removeTree(groupFolder())) << groupFolder();
-        for (const char* name : kComponents)
-            ASSERT_TRUE(removeTree(desktopLink(name)));
+        expectCleanExit = true;
+        ASSERT_NO_FATAL_FAILURE(removeSuiteShortcuts());
         ASSERT_TRUE(removeTree(kCaseRoot)) << kCaseRoot;
         ASSERT_TRUE(createFolders(workingFolder()));
         driveRoot = listFolder("C:\\");
     }
 
     void TearDown() override {
-        if (window.exists() && window.enabled(control::kClose)) {
-            window.click(control::kClose);
-            EXPECT_TRUE(process.waitForExit(10s)) << "the setup did not end through Close";
-            EXPECT_EQ(process.exitCode(), std::optional<DWORD>(0)) << "the setup did not end well";
-        }
-        process.kill();
-        held.reset();
+        SetupTest::TearDown();
+        held.Reset();
         removeTree(kCaseRoot);
     }
 
     static std::string workingFolder() { return kCaseRoot + "\\cwd"; }
     static std::string caseFolder(const std::string& name) { return joinPath(kCaseRoot, name); }
 
+    // Started in the case folder's "cwd"; the desktop box is ticked as the dialog starts.
     bool launch(const std::string& image) {
-        std::string path = imagePath(image);
-        if (!fileExists(path)) {
-            ADD_FAILURE() << "no image " << path << " (the e2e_images fixture builds them)";
+        if (!SetupTest::launch(image, workingFolder()))
+            return false;
+        if (!window.checked(control::kDesktopIcons)) {
+            ADD_FAILURE() << "the desktop box is not ticked at the start";
             return false;
         }
-        std::string error;
-        if (!process.start(path, {}, workingFolder(), &error)) {
-            ADD_FAILURE() << error;
-            return false;
-        }
-        std::optional<SetupWindow> found = SetupWindow::find(process.id(), kStartLimit);
-        if (!found) {
-            ADD_FAILURE() << "no setup dialog from " << image;
-            return false;
-        }
-        window = *found;
-        return true;
-    }
-
-    template <class Text> bool startInstall(const Text& folder) {
-        if (!window.setText(control::kInstallPath, folder) || !window.click(control::kAccept) ||
-            !window.checked(control::kDesktopIcons) || !window.click(control::kInstall)) {
-            ADD_FAILURE() << "cannot type the folder, accept and press Install";
-            return false;
-        }
-        installPressed = Clock::now();
         return true;
     }
 
     // The run is over when Close can be pressed again; nothing may be logged after that.
-    std::vector<Line> runToEnd(std::chrono::milliseconds limit = kRunLimit) {
+    std::vector<Line> runToEnd(std::chrono::milliseconds limit = kFailedRunLimit) {
         const auto deadline = Clock::now() + limit;
         while (!window.enabled(control::kClose) && window.exists() && Clock::now() < deadline)
             std::this_thread::sleep_for(50ms);
@@ -202,14 +144,6 @@ protected:
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(window.lines(), lines) << "lines were logged after Close was enabled again";
         return lines;
-    }
-
-    void expectEndState() {
-        EXPECT_TRUE(window.enabled(control::kClose));
-        EXPECT_FALSE(window.enabled(control::kInstall));
-        EXPECT_FALSE(window.enabled(control::kAccept));
-        EXPECT_FALSE(window.enabled(control::kInstallPath));
-        EXPECT_EQ(window.progressPosition(), 0);
     }
 
     // Nothing was written outside `installFolder` (a folder under the case folder, or none): the
@@ -241,9 +175,10 @@ protected:
         std::string probe = caseFolder("read-only-probe");
         EXPECT_TRUE(writeFile(probe, "probe"));
         EXPECT_TRUE(SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_READONLY));
-        bool writable = Handle(CreateFileA(probe.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
-                            .valid();
+        bool writable =
+            ScopedFileHandle(CreateFileA(probe.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
+                .IsValid();
         EXPECT_TRUE(removeTree(probe));
         return writable;
     }
@@ -256,19 +191,8 @@ protected:
         PostMessageW(list, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
     }
 
-    void screenshot(const std::string& name) {
-        std::string error;
-        window.repaint();
-        EXPECT_TRUE(saveScreenshot(window.handle(), joinPath(settings.artifacts, name), &error))
-            << error;
-    }
-
-    Process process;
-    SetupWindow window;
-    Handle held; // a file a case holds open for the whole run
+    ScopedFileHandle held; // a file a case holds open for the whole run
     std::vector<std::string> driveRoot;
-    Clock::time_point installPressed;
-    Clock::duration runTime{};
 };
 
 // --- Install folder texts ----------------------------------------------------------------------
@@ -387,55 +311,42 @@ protected:
     }
 };
 
-TEST_F(ArchiveTest, CrcMismatchStopsAtThatEntryAndFails) {
+struct DamagedArchive {
+    const char* name;
+    const char* image;
+    bool unpacksUpToTheDamage; // else nothing at all is unpacked
+};
+
+class DamagedArchiveTest : public ArchiveTest,
+                           public ::testing::WithParamInterface<DamagedArchive> {};
+
+TEST_P(DamagedArchiveTest, FailsAndKeepsNothingFromTheDamageOn) {
     std::string folder = caseFolder("Torvane");
-    ASSERT_TRUE(launch("crc-mismatch.exe"));
+    ASSERT_TRUE(launch(GetParam().image));
     ASSERT_TRUE(startInstall(folder));
     std::vector<Line> lines = runToEnd();
     EXPECT_EQ(lines, archiveFailedRun(folder)) << describe(lines);
     EXPECT_LT(runTime, 15s) << "the failure took as long as the look limit";
     expectEndState();
-    expectStoppedAtTorvaneText(folder);
-    expectNothingOutside(folder);
-}
-
-TEST_F(ArchiveTest, EntrySizeFarLargerThanItsDataStopsAtThatEntryAndFails) {
-    std::string folder = caseFolder("Torvane");
-    ASSERT_TRUE(launch("lying-size.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
-    EXPECT_EQ(lines, archiveFailedRun(folder)) << describe(lines);
-    EXPECT_LT(runTime, 15s);
-    expectEndState();
-    expectStoppedAtTorvaneText(folder);
-    expectNothingOutside(folder);
-}
-
-TEST_F(ArchiveTest, TruncatedArchiveUnpacksNothingAndFails) {
-    std::string folder = caseFolder("Torvane");
-    ASSERT_TRUE(launch("truncated.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
-    EXPECT_EQ(lines, archiveFailedRun(folder)) << describe(lines);
-    EXPECT_LT(runTime, 15s);
-    expectEndState();
-    EXPECT_EQ(listTree(folder), std::vector<std::string>{});
-    expectNothingOutside(folder);
-}
-
-TEST_F(ArchiveTest, NameClimbingOutOfTheFolderUnpacksNothingAndFails) {
-    // "../evil.txt" next to the whole suite: the archive writes nothing at all.
-    std::string folder = caseFolder("Torvane");
-    ASSERT_TRUE(launch("unsafe-name.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
-    EXPECT_EQ(lines, archiveFailedRun(folder)) << describe(lines);
-    EXPECT_LT(runTime, 15s);
-    expectEndState();
-    EXPECT_EQ(listTree(folder), std::vector<std::string>{});
+    if (GetParam().unpacksUpToTheDamage)
+        expectStoppedAtTorvaneText(folder);
+    else
+        EXPECT_EQ(listTree(folder), std::vector<std::string>{});
+    // Where "../evil.txt" of the unsafe name would land.
     EXPECT_FALSE(fileExists(caseFolder("evil.txt")));
     expectNothingOutside(folder);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Archives, DamagedArchiveTest,
+    ::testing::Values(DamagedArchive{"CrcMismatch", "crc-mismatch.exe", true},
+                      DamagedArchive{"EntrySizeFarLargerThanItsData", "lying-size.exe", true},
+                      DamagedArchive{"Truncated", "truncated.exe", false},
+                      // "../evil.txt" next to the whole suite: the archive writes nothing at all.
+                      DamagedArchive{"NameClimbingOutOfTheFolder", "unsafe-name.exe", false}),
+    [](const ::testing::TestParamInfo<DamagedArchive>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(ArchiveTest, DuplicateNamesInstallWithTheLastOneWinning) {
     std::string folder = caseFolder("Torvane");
@@ -522,16 +433,16 @@ TEST_F(FilesTest, FlagHeldWithoutReadSharingIsWrittenButNotCounted) {
     std::string flag = joinPath(folder, "torvane.flg");
     ASSERT_TRUE(createFolders(folder));
     ASSERT_TRUE(writeFile(flag, "old"));
-    held.reset(CreateFileA(flag.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    held.Reset(CreateFileA(flag.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held.valid());
+    ASSERT_TRUE(held.IsValid());
     ASSERT_TRUE(launch("demo.exe"));
     ASSERT_TRUE(startInstall(folder));
     std::vector<Line> lines = runToEnd();
     EXPECT_EQ(lines, successfulRun(folder, "Installed components:  Pellisar,  Dromlet",
                                    /*folderExisted=*/true))
         << describe(lines);
-    held.reset();
+    held.Reset();
     EXPECT_TRUE(fileExists(flag)) << "a flag the setup could not read was deleted";
     EXPECT_TRUE(fileExists(joinPath(folder, "Torvane.exe")));
     EXPECT_FALSE(fileExists(desktopLink("Torvane")));
@@ -545,15 +456,15 @@ TEST_F(FilesTest, FlagHeldExclusivelyFailsTheArchiveAndIsKept) {
     std::string flag = joinPath(folder, "torvane.flg");
     ASSERT_TRUE(createFolders(folder));
     ASSERT_TRUE(writeFile(flag, "old"));
-    held.reset(CreateFileA(flag.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    held.Reset(CreateFileA(flag.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held.valid());
+    ASSERT_TRUE(held.IsValid());
     ASSERT_TRUE(launch("demo.exe"));
     ASSERT_TRUE(startInstall(folder));
     std::vector<Line> lines = runToEnd();
     EXPECT_EQ(lines, archiveFailedRun(folder, /*folderExisted=*/true)) << describe(lines);
     expectEndState();
-    held.reset();
+    held.Reset();
     EXPECT_EQ(readFile(flag), std::string("old"));
     EXPECT_FALSE(folderExists(joinPath(folder, "ZZZ")));
     EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
@@ -646,25 +557,3 @@ TEST_F(EscapeTest, DuringTheWaitEndsTheProgramAtOnce) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string option = argv[i];
-        std::string value = windowsPath(argv[i + 1]);
-        if (option == "--images")
-            settings.images = value;
-        else if (option == "--artifacts")
-            settings.artifacts = value;
-        else {
-            std::cerr << "unknown option " << option << "\n";
-            return 2;
-        }
-    }
-    if (settings.images.empty() || settings.artifacts.empty()) {
-        std::cerr << "usage: bad_input_tests --images DIR --artifacts DIR [gtest options]\n";
-        return 2;
-    }
-    createFolders(settings.artifacts);
-    return RUN_ALL_TESTS();
-}

@@ -65,7 +65,7 @@ std::vector<Line> newLines(const std::vector<Line>& printed, const std::vector<L
 }
 
 void report(const std::string& folder) {
-    ComScope com;
+    ScopedCoInitialize com;
     say("");
     if (!folderExists(folder)) {
         say("Nothing installed in " + folder + ".");

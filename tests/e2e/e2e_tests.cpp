@@ -4,10 +4,7 @@
 //
 //   e2e_tests --images DIR --suite DIR --artifacts DIR [gtest options]
 #include "../windows/ShellFolderOverride.h"
-#include "expected_lines.h"
-#include "harness.h"
-
-#include <gtest/gtest.h>
+#include "setup_fixture.h"
 
 #include <shlobj.h>
 
@@ -20,29 +17,11 @@ namespace {
 
 using namespace e2e;
 
-struct Settings {
-    std::string images;
-    std::string suite;
-    std::string artifacts;
-} settings;
-
-constexpr auto kStartLimit = 30s;
-constexpr auto kRunLimit = 90s;
 // 200 looks at 100 ms each, with room for a slow machine.
 constexpr auto kTimeOutRunLimit = 120s;
 
 const char* const kDescription = "Farrow Desktop Shortcut";
 const char* const kDefaultFolder = "C:\\Program Files\\Torvane";
-
-std::string imagePath(const std::string& name) {
-    return joinPath(settings.images, name);
-}
-std::string desktopFolder() {
-    return specialFolder(CSIDL_DESKTOPDIRECTORY);
-}
-std::string groupFolder() {
-    return joinPath(specialFolder(CSIDL_PROGRAMS), kGroupName);
-}
 
 // The lines of a run that gets through the archive: what comes between the start of the run and
 // the final line depends on how the archive ended, what it carried and the check box.
@@ -72,15 +51,6 @@ std::vector<Line> linesOfRun(const RunShape& shape) {
     return lines;
 }
 
-std::uint32_t payloadLengthOf(const std::string& image) {
-    std::optional<std::string> bytes = readFile(image);
-    if (!bytes || bytes->size() < 4)
-        return 0;
-    std::uint32_t length = 0;
-    std::memcpy(&length, bytes->data() + bytes->size() - 4, 4);
-    return length;
-}
-
 // The text the setup logs for a start error: the system's message cut at its first control
 // character, or "Error: Number %i" when the system has none.
 std::string systemTextFor(DWORD code) {
@@ -98,105 +68,12 @@ std::string systemTextFor(DWORD code) {
     return result;
 }
 
-// Base of every case: one installer image, started and found, ended when the case is over.
-class SetupTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        if (window.exists() && window.enabled(control::kClose)) {
-            window.click(control::kClose);
-            EXPECT_TRUE(process.waitForExit(10s)) << "the setup did not end through Close";
-        }
-        process.kill();
-    }
-
-    // Starts an image from the images folder and waits for its dialog.
-    bool launch(const std::string& image) {
-        std::string path = imagePath(image);
-        if (!fileExists(path)) {
-            ADD_FAILURE() << "no image " << path << " (the e2e_images fixture builds them)";
-            return false;
-        }
-        std::string error;
-        if (!process.start(path, {}, {}, &error)) {
-            ADD_FAILURE() << error;
-            return false;
-        }
-        std::optional<SetupWindow> found = SetupWindow::find(process.id(), kStartLimit);
-        if (!found) {
-            ADD_FAILURE() << "no setup dialog from " << image << " within "
-                          << std::chrono::seconds(kStartLimit).count() << " s";
-            return false;
-        }
-        window = *found;
-        return true;
-    }
-
-    // Types the folder, accepts the agreement, sets the check box and presses Install.
-    bool startInstall(const std::string& folder, bool desktopIcons = true) {
-        if (!window.setText(control::kInstallPath, folder)) {
-            ADD_FAILURE() << "cannot type the install folder";
-            return false;
-        }
-        if (!window.click(control::kAccept)) {
-            ADD_FAILURE() << "cannot press Accept";
-            return false;
-        }
-        if (window.checked(control::kDesktopIcons) != desktopIcons &&
-            !window.click(control::kDesktopIcons)) {
-            ADD_FAILURE() << "cannot change the check box";
-            return false;
-        }
-        if (!window.click(control::kInstall)) {
-            ADD_FAILURE() << "cannot press Install";
-            return false;
-        }
-        installPressed = Clock::now();
-        return true;
-    }
-
-    // Waits for the final line and gives back every line.
-    std::vector<Line> finish(std::chrono::milliseconds limit = kRunLimit) {
-        bool ended = window.waitForEnd(limit);
-        std::vector<Line> lines = window.lines();
-        runTime = Clock::now() - installPressed;
-        EXPECT_TRUE(ended) << "the run did not end within "
-                           << std::chrono::duration_cast<std::chrono::seconds>(limit).count()
-                           << " s; lines so far:\n"
-                           << describe(lines);
-        return lines;
-    }
-
-    // The dialog's state once a run has ended, success or failure alike.
-    void expectEndState() {
-        EXPECT_TRUE(window.enabled(control::kClose));
-        EXPECT_FALSE(window.enabled(control::kInstall));
-        EXPECT_FALSE(window.enabled(control::kAccept));
-        EXPECT_FALSE(window.enabled(control::kInstallPath));
-        EXPECT_EQ(window.progressPosition(), 0);
-    }
-
-    void screenshot(const std::string& name) {
-        std::string error;
-        window.repaint();
-        EXPECT_TRUE(saveScreenshot(window.handle(), joinPath(settings.artifacts, name), &error))
-            << error;
-    }
-
-    Process process;
-    SetupWindow window;
-    Clock::time_point installPressed;
-    Clock::duration runTime{};
-};
-
 // A case that installs: its folder and the suite's shortcuts are cleared before it starts.
 class InstallTest : public SetupTest {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(desktopFolder().empty());
-        ASSERT_FALSE(specialFolder(CSIDL_PROGRAMS).empty());
-        ASSERT_TRUE(removeTree(groupFolder())) << groupFolder();
-        for (const char* name : kComponents)
-            ASSERT_TRUE(removeTree(joinPath(desktopFolder(), std::string(name) + ".lnk")));
+        ASSERT_FALSE(settings.suite.empty()) << "no --suite DIR to compare the installs with";
+        ASSERT_NO_FATAL_FAILURE(removeSuiteShortcuts());
     }
 
     // A fresh folder for this case, gone before the case starts.
@@ -224,7 +101,7 @@ protected:
                          bool onDesktop) {
         for (const char* name : kComponents) {
             bool wanted = std::find(components.begin(), components.end(), name) != components.end();
-            std::string desktopLink = joinPath(desktopFolder(), std::string(name) + ".lnk");
+            std::string desktopLink = e2e::desktopLink(name);
             std::string menuLink = joinPath(groupFolder(), std::string(name) + ".lnk");
             EXPECT_EQ(fileExists(desktopLink), wanted && onDesktop) << desktopLink;
             EXPECT_EQ(fileExists(menuLink), wanted) << menuLink;
@@ -258,7 +135,7 @@ protected:
             EXPECT_FALSE(fileExists(joinPath(folder, flag))) << flag;
     }
 
-    ComScope com;
+    ScopedCoInitialize com;
 };
 
 // --- The dialog ------------------------------------------------------------------------------
@@ -601,9 +478,19 @@ TEST_F(InstallTest, DemoImageInstallsTheSuiteWithSixShortcuts) {
     EXPECT_TRUE(componentWindow) << "Torvane.exe showed no window";
 }
 
-TEST_F(InstallTest, SignedImageInstallsAsTheUnsignedOneDoes) {
-    std::string folder = freshFolder("signed");
-    ASSERT_TRUE(launch("signed.exe"));
+// The suite packed another way installs as the demo image does. 7-Zip sorts the entries: the
+// completion flag stands before the component flags, and is still written last.
+struct SuiteImage {
+    const char* name;
+    const char* image;
+    const char* folder;
+};
+
+class SuiteImageTest : public InstallTest, public ::testing::WithParamInterface<SuiteImage> {};
+
+TEST_P(SuiteImageTest, InstallsAsTheDemoImageDoes) {
+    std::string folder = freshFolder(GetParam().folder);
+    ASSERT_TRUE(launch(GetParam().image));
     ASSERT_TRUE(startInstall(folder));
     std::vector<Line> lines = finish();
     EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
@@ -613,19 +500,12 @@ TEST_F(InstallTest, SignedImageInstallsAsTheUnsignedOneDoes) {
     expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
 }
 
-// 7-Zip sorts the entries: the completion flag stands before the component flags, and is still
-// written last.
-TEST_F(InstallTest, APayloadZippedBy7ZipInstallsLikeThePackedOne) {
-    std::string folder = freshFolder("sevenzip");
-    ASSERT_TRUE(launch("sevenzip.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
-    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
-    expectEndState();
-    expectSuiteInstalled(folder);
-    expectNoLeftovers(folder);
-    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
-}
+INSTANTIATE_TEST_SUITE_P(Images, SuiteImageTest,
+                         ::testing::Values(SuiteImage{"Signed", "signed.exe", "signed"},
+                                           SuiteImage{"ZippedBy7Zip", "sevenzip.exe", "sevenzip"}),
+                         [](const ::testing::TestParamInfo<SuiteImage>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(InstallTest, UntickedBeforeInstallWritesNoDesktopShortcuts) {
     std::string folder = freshFolder("no-desktop-icons");
@@ -733,11 +613,9 @@ TEST_F(InstallTest, PayloadThatIsNotAProgramFailsWithTheSystemsText) {
     BOOL ran = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                               probe.c_str(), &startup, &started);
     DWORD startError = GetLastError();
-    if (ran) {
-        TerminateProcess(started.hProcess, 1);
-        CloseHandle(started.hThread);
-        CloseHandle(started.hProcess);
-    }
+    ScopedHandle startedProcess(started.hProcess), startedThread(started.hThread);
+    if (ran)
+        TerminateProcess(startedProcess.Get(), 1);
     ASSERT_FALSE(ran) << "a text file started as a program";
     std::string expectedText = systemTextFor(startError);
 
@@ -812,9 +690,9 @@ TEST_F(InstallTest, FlagFileHeldWithoutReadSharingCountsAsAbsentAndStays) {
     std::string heldFlag = joinPath(folder, "torvane.flg");
     ASSERT_TRUE(writeFile(heldFlag, "1.0\n"));
     // Held with sharing that lets nobody else read it, for the whole run.
-    Handle held(CreateFileA(heldFlag.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held.valid());
+    ScopedFileHandle held(CreateFileA(heldFlag.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.IsValid());
     ASSERT_TRUE(launch("dromlet-only.exe"));
     ASSERT_TRUE(startInstall(folder));
     std::vector<Line> lines = finish();
@@ -822,33 +700,9 @@ TEST_F(InstallTest, FlagFileHeldWithoutReadSharingCountsAsAbsentAndStays) {
                                  .folderExisted = true,
                                  .summary = "Installed components:  Dromlet"}))
         << describe(lines);
-    held.reset();
+    held.Reset();
     EXPECT_TRUE(fileExists(heldFlag)) << "a flag file the setup could not read was deleted";
     expectShortcuts(folder, {"Dromlet"}, true);
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string option = argv[i];
-        std::string value = windowsPath(argv[i + 1]);
-        if (option == "--images")
-            settings.images = value;
-        else if (option == "--suite")
-            settings.suite = value;
-        else if (option == "--artifacts")
-            settings.artifacts = value;
-        else {
-            std::cerr << "unknown option " << option << "\n";
-            return 2;
-        }
-    }
-    if (settings.images.empty() || settings.suite.empty() || settings.artifacts.empty()) {
-        std::cerr << "usage: e2e_tests --images DIR --suite DIR --artifacts DIR [gtest options]\n";
-        return 2;
-    }
-    createFolders(settings.artifacts);
-    return RUN_ALL_TESTS();
-}

@@ -151,34 +151,16 @@ std::string describe(const std::vector<Line>& lines) {
     return text.empty() ? "  (no lines)\n" : text;
 }
 
-// --- Handle, Process ---------------------------------------------------------------------------
-
-Handle& Handle::operator=(Handle&& other) noexcept {
-    if (this != &other)
-        reset(other.release());
-    return *this;
-}
-
-HANDLE Handle::release() {
-    HANDLE handle = handle_;
-    handle_ = nullptr;
-    return handle;
-}
-
-void Handle::reset(HANDLE handle) {
-    if (valid())
-        CloseHandle(handle_);
-    handle_ = handle;
-}
+// --- Process -----------------------------------------------------------------------------------
 
 bool Process::start(const std::string& program, const std::string& arguments,
                     const std::string& workingFolder, std::string* error) {
     kill();
-    job_.reset(CreateJobObjectA(nullptr, nullptr));
-    if (job_.valid()) {
+    job_.Reset(CreateJobObjectA(nullptr, nullptr));
+    if (job_.IsValid()) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+        SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits,
                                 sizeof limits);
     }
     std::string commandLine = "\"" + program + "\"";
@@ -197,42 +179,42 @@ bool Process::start(const std::string& program, const std::string& arguments,
                      std::to_string(GetLastError()) + ")";
         return false;
     }
-    process_.reset(info.hProcess);
-    Handle thread(info.hThread);
+    process_.Reset(info.hProcess);
+    ScopedHandle thread(info.hThread);
     id_ = info.dwProcessId;
     // Without a job (it may be refused) the program is still ended directly by kill().
-    if (job_.valid() && !AssignProcessToJobObject(job_.get(), process_.get()))
-        job_.reset();
-    ResumeThread(thread.get());
+    if (job_.IsValid() && !AssignProcessToJobObject(job_.Get(), process_.Get()))
+        job_.Reset();
+    ResumeThread(thread.Get());
     return true;
 }
 
 bool Process::running() const {
-    return process_.valid() && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+    return process_.IsValid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
 }
 
 bool Process::waitForExit(std::chrono::milliseconds limit) const {
-    if (!process_.valid())
+    if (!process_.IsValid())
         return true;
-    return WaitForSingleObject(process_.get(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+    return WaitForSingleObject(process_.Get(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
 }
 
 std::optional<DWORD> Process::exitCode() const {
     DWORD code = 0;
-    if (!process_.valid() || !GetExitCodeProcess(process_.get(), &code) || code == STILL_ACTIVE)
+    if (!process_.IsValid() || !GetExitCodeProcess(process_.Get(), &code) || code == STILL_ACTIVE)
         return std::nullopt;
     return code;
 }
 
 void Process::kill() {
-    if (job_.valid())
-        TerminateJobObject(job_.get(), 1);
+    if (job_.IsValid())
+        TerminateJobObject(job_.Get(), 1);
     if (running()) {
-        TerminateProcess(process_.get(), 1);
-        WaitForSingleObject(process_.get(), 5000);
+        TerminateProcess(process_.Get(), 1);
+        WaitForSingleObject(process_.Get(), 5000);
     }
-    process_.reset();
-    job_.reset();
+    process_.Reset();
+    job_.Reset();
     id_ = 0;
 }
 
@@ -409,25 +391,38 @@ bool folderExists(const std::string& path) {
 }
 
 std::optional<std::string> readFile(const std::string& path) {
-    Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid())
+    ScopedFileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
         return std::nullopt;
     std::string content;
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
         content.append(buffer, got);
     return content;
 }
 
+std::uint32_t payloadLengthOf(const std::string& image) {
+    ScopedFileHandle file(CreateFileA(image.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::uint32_t length = 0;
+    DWORD got = 0;
+    if (!file.IsValid() ||
+        SetFilePointer(file.Get(), -4, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file.Get(), &length, 4, &got, nullptr) || got != 4)
+        return 0;
+    return length;
+}
+
 bool writeFile(const std::string& path, const std::string& content) {
-    Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid())
+    ScopedFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
         return false;
     DWORD written = 0;
-    return WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+    return WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written,
                      nullptr) &&
            written == content.size();
 }
@@ -456,13 +451,15 @@ bool removeTree(const std::wstring& path) {
         return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
     }
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (std::wcscmp(found.cFileName, L".") != 0 && std::wcscmp(found.cFileName, L"..") != 0)
-                removeTree(path + L"\\" + found.cFileName);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+    {
+        ScopedFind search(FindFirstFileW((path + L"\\*").c_str(), &found));
+        if (search) {
+            do {
+                if (std::wcscmp(found.cFileName, L".") != 0 &&
+                    std::wcscmp(found.cFileName, L"..") != 0)
+                    removeTree(path + L"\\" + found.cFileName);
+            } while (FindNextFileW(search.Get(), &found));
+        }
     }
     RemoveDirectoryW(path.c_str());
     return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
@@ -472,8 +469,8 @@ namespace {
 void collectTree(const std::string& folder, const std::string& prefix,
                  std::vector<std::string>& out) {
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(joinPath(folder, "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    ScopedFind search(FindFirstFileA(joinPath(folder, "*").c_str(), &found));
+    if (!search)
         return;
     do {
         std::string name = found.cFileName;
@@ -485,8 +482,7 @@ void collectTree(const std::string& folder, const std::string& prefix,
         } else {
             out.push_back(prefix + name);
         }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    } while (FindNextFileA(search.Get(), &found));
 }
 } // namespace
 
@@ -505,13 +501,14 @@ std::string specialFolder(int csidl) {
 }
 
 bool processRunning(const std::string& exeName) {
-    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.valid())
+    // Its failure value is INVALID_HANDLE_VALUE, as for a file.
+    ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.IsValid())
         return false;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot.get(), &entry); more;
-         more = Process32Next(snapshot.get(), &entry)) {
+    for (BOOL more = Process32First(snapshot.Get(), &entry); more;
+         more = Process32Next(snapshot.Get(), &entry)) {
         std::string name = entry.szExeFile;
         size_t slash = name.find_last_of("\\/");
         if (slash != std::string::npos)

@@ -3,6 +3,8 @@
 // system and shell helpers the end-to-end tests and the demo driver need around a run.
 #pragma once
 
+#include "framework/Handles.h"
+
 #include <windows.h>
 #include <objbase.h>
 
@@ -51,25 +53,6 @@ struct Line {
 std::string describe(const std::vector<Line>& lines);
 std::string colorName(std::uint32_t color);
 
-// Owns a handle; closes it when it goes.
-class Handle {
-public:
-    Handle() = default;
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    Handle(Handle&& other) noexcept : handle_(other.release()) {}
-    Handle& operator=(Handle&& other) noexcept;
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { reset(); }
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE release();
-    void reset(HANDLE handle = nullptr);
-
-private:
-    HANDLE handle_ = nullptr;
-};
-
 // A program started by a test, in a job of its own so that everything it starts in turn (the
 // archive it runs) ends with it. Whatever still runs when the object goes is ended.
 class Process {
@@ -91,8 +74,8 @@ public:
     void kill();
 
 private:
-    Handle job_;
-    Handle process_;
+    ScopedHandle job_;
+    ScopedHandle process_;
     DWORD id_ = 0;
 };
 
@@ -145,6 +128,9 @@ bool fileExists(const std::string& path);
 bool folderExists(const std::string& path);
 std::optional<std::string> readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& content);
+// The payload length an installer image ends with (its last four bytes, little-endian); 0 when
+// the file cannot be read.
+std::uint32_t payloadLengthOf(const std::string& image);
 // Creates a folder and all its missing parents.
 bool createFolders(const std::string& path);
 // Deletes a file or a folder with everything in it; true when nothing is left.
@@ -181,20 +167,5 @@ std::optional<Picture> captureWindow(HWND window, std::string* error = nullptr);
 std::string encodePng(const Picture& picture);
 // Captures `window` and saves it as a PNG file.
 bool saveScreenshot(HWND window, const std::string& pngPath, std::string* error = nullptr);
-
-// Initialises COM on this thread for as long as it lives.
-class ComScope {
-public:
-    ComScope() : ok_(SUCCEEDED(CoInitialize(nullptr))) {}
-    ~ComScope() {
-        if (ok_)
-            CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    bool ok_;
-};
 
 } // namespace e2e

@@ -2,19 +2,17 @@
 // flag files and, last, the completion flag into its working directory, then stays running until
 // someone ends it. The setup must terminate it once it has seen the completion flag. It gives up
 // by itself after ten minutes, so that a broken run cannot leave it behind for good.
+#include "framework/Handles.h"
+
 #include <windows.h>
 
 namespace {
 
 bool writeSmallFile(const char* path) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
+    ScopedFileHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    BOOL ok = WriteFile(file, "1.0\n", 4, &written, nullptr);
-    CloseHandle(file);
-    return ok && written == 4;
+    return file && WriteFile(file.Get(), "1.0\n", 4, &written, nullptr) && written == 4;
 }
 
 } // namespace

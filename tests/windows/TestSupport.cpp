@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "base/BinaryFile.h"
 #include "framework/Handles.h"
 #include "image/ImageTrailer.h"
 
@@ -12,24 +13,6 @@
 namespace enginetest {
 
 namespace {
-
-// A directory search, closed when it goes.
-class ScopedFind {
-public:
-    ScopedFind(const std::wstring& pattern, WIN32_FIND_DATAW& entry)
-        : find_(::FindFirstFileW(pattern.c_str(), &entry)) {}
-    ~ScopedFind() {
-        if (find_ != INVALID_HANDLE_VALUE)
-            ::FindClose(find_);
-    }
-    ScopedFind(const ScopedFind&) = delete;
-    ScopedFind& operator=(const ScopedFind&) = delete;
-    explicit operator bool() const { return find_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return find_; }
-
-private:
-    HANDLE find_;
-};
 
 std::string ShellFolder(int csidl) {
     char buffer[MAX_PATH] = {};
@@ -79,7 +62,7 @@ void RemoveTree(const std::wstring& path) {
     }
     WIN32_FIND_DATAW entry;
     {
-        ScopedFind find(path + L"\\*", entry);
+        ScopedFind find(::FindFirstFileW((path + L"\\*").c_str(), &entry));
         if (find) {
             do {
                 const std::wstring name = entry.cFileName;
@@ -104,11 +87,6 @@ HeldFile::HeldFile(const std::string& path, DWORD access, DWORD sharing)
     : handle_(::CreateFileA(path.c_str(), access, sharing, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr)) {}
 
-HeldFile::~HeldFile() {
-    if (handle_ != INVALID_HANDLE_VALUE)
-        ::CloseHandle(handle_);
-}
-
 bool FileExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -124,21 +102,20 @@ bool FolderExists(const std::wstring& path) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-    ScopedFile file(std::fopen(path.c_str(), "rb"));
-    if (!file)
+    base::BinaryFile file;
+    if (!file.Open(path, "rb"))
         throw std::runtime_error("cannot read " + path);
     std::string bytes;
     char buffer[64 * 1024];
     size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.Get())) > 0)
+    while ((got = file.Read(buffer, sizeof buffer)) > 0)
         bytes.append(buffer, got);
     return bytes;
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    ScopedFile file(std::fopen(path.c_str(), "wb"));
-    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file.Get()) != bytes.size() ||
-        std::fclose(file.Release()) != 0)
+    base::BinaryFile file;
+    if (!file.Open(path, "wb") || !file.Write(bytes.data(), bytes.size()) || !file.Close())
         throw std::runtime_error("cannot write " + path);
 }
 

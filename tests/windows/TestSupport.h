@@ -2,6 +2,7 @@
 // test, file helpers, installer images built from parts, and a reader for shortcut files.
 #pragma once
 
+#include "framework/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
 
@@ -84,13 +85,10 @@ std::wstring Wide(const std::string& text);
 class HeldFile {
 public:
     HeldFile(const std::string& path, DWORD access, DWORD sharing);
-    ~HeldFile();
-    HeldFile(const HeldFile&) = delete;
-    HeldFile& operator=(const HeldFile&) = delete;
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    bool IsOpen() const { return handle_.IsValid(); }
 
 private:
-    HANDLE handle_;
+    ScopedFileHandle handle_;
 };
 
 bool FileExists(const std::string& path);

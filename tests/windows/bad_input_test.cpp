@@ -43,16 +43,15 @@ std::string SfxPath() {
 std::vector<std::string> ListFolder(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA entry;
-    HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
+    ScopedFind find(::FindFirstFileA((folder + "\\*").c_str(), &entry));
+    if (!find)
         return names;
     do {
         const std::string name = entry.cFileName;
         if (name != "." && name != "..")
             names.push_back(name +
                             ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "\\" : ""));
-    } while (::FindNextFileA(find, &entry));
-    ::FindClose(find);
+    } while (::FindNextFileA(find.Get(), &entry));
     std::sort(names.begin(), names.end());
     return names;
 }

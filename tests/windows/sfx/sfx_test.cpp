@@ -1,6 +1,7 @@
 // sfx.exe started exactly as the setup program starts the payload: the payload with 20 trailer
 // bytes behind it, copied to "<folder>\FARROWPK.EXE", run hidden at high priority as
 // `"<folder>\FARROWPK.EXE" -Y` with <folder> as the working directory.
+#include "framework/Handles.h"
 #include "image/ImageTrailer.h"
 #include "payload/EntryName.h"
 #include "payload/ZipWriter.h"
@@ -22,45 +23,6 @@
 #include <vector>
 
 namespace {
-
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~UniqueHandle() { Close(); }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            Close();
-            handle_ = std::exchange(other.handle_, nullptr);
-        }
-        return *this;
-    }
-    HANDLE get() const { return handle_; }
-    void Close() {
-        if (handle_ && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    HANDLE handle_;
-};
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            FindClose(handle_);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // The stub as built; the build tree is a Linux path, which Wine shows as drive Z:.
 std::string SfxPath() {
@@ -108,8 +70,8 @@ std::string TextBytes(std::size_t size) {
 void RemoveTree(const std::string& folder) {
     WIN32_FIND_DATAA found;
     {
-        FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
-        if (find.get() != INVALID_HANDLE_VALUE) {
+        ScopedFind find(FindFirstFileA((folder + "\\*").c_str(), &found));
+        if (find) {
             do {
                 const std::string name = found.cFileName;
                 if (name == "." || name == "..")
@@ -121,7 +83,7 @@ void RemoveTree(const std::string& folder) {
                     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
                     DeleteFileA(path.c_str());
                 }
-            } while (FindNextFileA(find.get(), &found));
+            } while (FindNextFileA(find.Get(), &found));
         }
     }
     RemoveDirectoryA(folder.c_str());
@@ -131,8 +93,8 @@ void RemoveTree(const std::string& folder) {
 std::set<std::string> ListTree(const std::string& folder, const std::string& prefix = "") {
     std::set<std::string> names;
     WIN32_FIND_DATAA found;
-    FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
-    if (find.get() == INVALID_HANDLE_VALUE)
+    ScopedFind find(FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (!find)
         return names;
     do {
         const std::string name = found.cFileName;
@@ -145,7 +107,7 @@ std::set<std::string> ListTree(const std::string& folder, const std::string& pre
         } else {
             names.insert(prefix + name);
         }
-    } while (FindNextFileA(find.get(), &found));
+    } while (FindNextFileA(find.Get(), &found));
     return names;
 }
 
@@ -175,35 +137,30 @@ class ProgressReader {
 public:
     explicit ProgressReader(DWORD processId)
         : name_("Local\\TorvaneUnpack-" + std::to_string(processId)) {}
-    ~ProgressReader() {
-        if (view_)
-            UnmapViewOfFile(const_cast<const std::uint32_t*>(view_));
-    }
-    ProgressReader(const ProgressReader&) = delete;
-    ProgressReader& operator=(const ProgressReader&) = delete;
 
     void Sample(ProgressSeen& seen) {
         if (!view_) {
-            mapping_ = UniqueHandle(OpenFileMappingA(FILE_MAP_READ, FALSE, name_.c_str()));
-            if (!mapping_.get())
+            mapping_.Reset(OpenFileMappingA(FILE_MAP_READ, FALSE, name_.c_str()));
+            if (!mapping_)
                 return;
-            view_ = static_cast<const volatile std::uint32_t*>(
-                MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 12));
+            view_.Reset(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 12));
             if (!view_)
                 return;
         }
+        const volatile std::uint32_t* words =
+            static_cast<const volatile std::uint32_t*>(view_.Get());
         seen.found = true;
-        seen.blockSize = view_[0];
-        seen.totalKiB = view_[1];
-        const std::uint32_t written = view_[2];
+        seen.blockSize = words[0];
+        seen.totalKiB = words[1];
+        const std::uint32_t written = words[2];
         if (seen.written.empty() || seen.written.back() != written)
             seen.written.push_back(written);
     }
 
 private:
     std::string name_;
-    UniqueHandle mapping_;
-    const volatile std::uint32_t* view_ = nullptr;
+    ScopedHandle mapping_;
+    ScopedMappedView view_;
 };
 
 class SfxTest : public ::testing::Test {
@@ -256,7 +213,7 @@ protected:
             run.exitCode = 0xDEAD;
             return run;
         }
-        UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+        ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
         ProgressReader progress(process.dwProcessId);
         // Samples the memory use while it runs: the counters of an ended process are not
         // kept everywhere.
@@ -491,12 +448,12 @@ TEST_F(SfxTest, MemoryStaysFlatForALargePayload) {
                   {"large.txt", TextBytes(128u << 20)}});
     const RunResult large = RunArchive();
     ASSERT_EQ(large.exitCode, 0u);
-    EXPECT_EQ(
-        GetFileSize(UniqueHandle(CreateFileA(InFolder("large.bin").c_str(), GENERIC_READ,
-                                             FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
-                        .get(),
-                    nullptr),
-        128u << 20);
+    EXPECT_EQ(GetFileSize(
+                  ScopedFileHandle(CreateFileA(InFolder("large.bin").c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
+                      .Get(),
+                  nullptr),
+              128u << 20);
     if (large.peakMemory == 0)
         GTEST_SKIP() << "this system reports no memory use of other processes";
     EXPECT_LT(large.peakMemory, small.peakMemory + (4u << 20))
