@@ -6,7 +6,6 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <cstdio>
 #include <utility>
 
 // Owns a value of a handle-like type. Traits give the type, its failure value (a function, since
@@ -68,8 +67,6 @@ using ScopedWindow = ScopedValue<HandleTraits<HWND, nullptr, ::DestroyWindow>>;
 using ScopedLocalMemory = ScopedValue<HandleTraits<HLOCAL, nullptr, ::LocalFree>>;
 // A view of a file mapping (MapViewOfFile); the mapping's own handle is a ScopedHandle.
 using ScopedMappedView = ScopedValue<HandleTraits<LPVOID, nullptr, ::UnmapViewOfFile>>;
-// A C runtime stream: base::BinaryFile owns streams; this owner serves code that holds a FILE*.
-using ScopedFile = ScopedValue<HandleTraits<FILE*, nullptr, ::fclose>>;
 
 // A pen, brush, font or bitmap that we created and must delete.
 template <class T> class ScopedGdiObject {
