@@ -453,8 +453,8 @@ TEST(DriveRootTest, ADriveRootWrittenWithDotSegmentsIsRefusedLikeTheRootItself) 
 
         TickAndCollect(engine);
 
-        EXPECT_EQ(view.lines, (Lines{{texts::kCreatingDirectory, kColorProgress},
-                                     {texts::kDirectoryInvalid, 0x000000C0u}}));
+        EXPECT_EQ(view.lines, (Lines{{"Creating directory ...", kColorProgress},
+                                     {"Error: Directory path is invalid.", 0x000000C0u}}));
         EXPECT_EQ(engine.InstallState, STATE_FAILURE);
     }
 }

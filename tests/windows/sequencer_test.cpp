@@ -8,9 +8,9 @@ using namespace enginetest;
 
 namespace {
 
-const LoggedLine kCreatingLine{texts::kCreatingDirectory, kColorProgress};
-const LoggedLine kFailedLine{texts::kFailure, 0x800000C0u};
-const LoggedLine kSucceededLine{texts::kSuccess, 0x80008000u};
+const LoggedLine kCreatingLine{"Creating directory ...", kColorProgress};
+const LoggedLine kFailedLine{"Installation failed!", 0x800000C0u};
+const LoggedLine kSucceededLine{"Installation completed successfully!", 0x80008000u};
 
 class SequencerTest : public testing::Test {
 protected:
@@ -110,7 +110,7 @@ TEST_F(SequencerTest, AnEmptyFolderTextIsAnErrorNotAnInstallation) {
     ASSERT_EQ(view.lines.size(), 2u);
     EXPECT_EQ(view.lines[0], kCreatingLine);
     EXPECT_EQ(view.lines[1].color, 0x000000C0u);
-    EXPECT_TRUE(view.lines[1].text == texts::kDirectoryInvalid ||
+    EXPECT_TRUE(view.lines[1].text == "Error: Directory path is invalid." ||
                 view.lines[1].text.rfind("Error: Number ", 0) == 0)
         << view.lines[1].text;
     EXPECT_EQ(engine.InstallState, STATE_FAILURE);
