@@ -238,4 +238,21 @@ std::string SuiteShortcutsCleaner::GroupLink(const std::string& name) {
     return GroupFolder() + "\\" + name + ".lnk";
 }
 
+EngineTest::EngineTest(const std::string& folderName) : folder(temp / folderName) {
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    engine.installFolder = folder;
+    engine.archiveBaseName = "FARROWPK";
+    engine.modulePath = imagePath;
+    engine.InstallState = STATE_COPY_PAYLOAD;
+}
+
+EngineTest::~EngineTest() {
+    if (engine.processInfo.process &&
+        ::WaitForSingleObject(engine.processInfo.process.Get(), 0) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the archive process was still running at the end of the test";
+        ::TerminateProcess(engine.processInfo.process.Get(), 1);
+        ::WaitForSingleObject(engine.processInfo.process.Get(), 5000);
+    }
+}
+
 } // namespace enginetest

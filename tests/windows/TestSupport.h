@@ -149,4 +149,19 @@ public:
     static std::string GroupLink(const std::string& name);
 };
 
+// An engine set to copy the payload out of `imagePath` into `folder`, a fresh install folder in
+// a temporary folder of its own. No archive the engine started may outlive the test: Wine keeps
+// the test runner's output open for it.
+class EngineTest : public testing::Test {
+protected:
+    explicit EngineTest(const std::string& folderName = "Torvane");
+    ~EngineTest() override;
+
+    TempFolder temp;
+    std::string folder;
+    const std::string imagePath = temp / "setup.exe";
+    RecordingView view;
+    InstallEngine engine{view};
+};
+
 } // namespace enginetest

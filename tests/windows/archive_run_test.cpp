@@ -24,26 +24,11 @@ const LoggedLine kFailedLine{"Installation failed!", 0x800000C0u};
 // The tick period of the setup dialog: the archive gets the time it has in a real run.
 constexpr DWORD kTickMilliseconds = 100;
 
-class ArchiveRunTest : public testing::Test {
+class ArchiveRunTest : public EngineTest {
 protected:
     ArchiveRunTest() {
-        ::CreateDirectoryA(folder.c_str(), nullptr);
         WriteFileBytes(imagePath,
                        ImageBytes(PatternBytes(8192, 21), ReadFileBytes(TestArchivePath())));
-        engine.installFolder = folder;
-        engine.archiveBaseName = "FARROWPK";
-        engine.modulePath = imagePath;
-        engine.InstallState = STATE_COPY_PAYLOAD;
-    }
-
-    ~ArchiveRunTest() override {
-        // No archive may outlive its test: Wine keeps the test runner's output open for it.
-        if (engine.processInfo.process &&
-            ::WaitForSingleObject(engine.processInfo.process.Get(), 0) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "the archive process was still running at the end of the test";
-            ::TerminateProcess(engine.processInfo.process.Get(), 1);
-            ::WaitForSingleObject(engine.processInfo.process.Get(), 5000);
-        }
     }
 
     void SetMode(const std::string& mode) { WriteFileBytes(folder + "\\archive-mode.txt", mode); }
@@ -92,11 +77,6 @@ protected:
         return lines;
     }
 
-    TempFolder temp;
-    std::string folder = temp / "Torvane";
-    const std::string imagePath = temp / "setup.exe";
-    RecordingView view;
-    InstallEngine engine{view};
     std::size_t positionsBeforeWait = 0;
 };
 

@@ -118,26 +118,10 @@ void EmptyEntryName(std::string& bytes, const std::string& name) {
     });
 }
 
-class BadArchiveTest : public testing::Test {
+class BadArchiveTest : public EngineTest {
 protected:
-    BadArchiveTest() {
-        ::CreateDirectoryA(folder.c_str(), nullptr);
-        engine.installFolder = folder;
-        engine.archiveBaseName = "FARROWPK";
-        engine.modulePath = imagePath;
-        engine.InstallState = STATE_COPY_PAYLOAD;
-        driveRoot = ListFolder("C:");
-    }
-
-    ~BadArchiveTest() override {
-        // No archive may outlive its test: Wine keeps the test runner's output open for it.
-        if (engine.processInfo.process &&
-            ::WaitForSingleObject(engine.processInfo.process.Get(), 0) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "the archive process was still running at the end of the test";
-            ::TerminateProcess(engine.processInfo.process.Get(), 1);
-            ::WaitForSingleObject(engine.processInfo.process.Get(), 5000);
-        }
-    }
+    // A blank in the path, as in "C:\Program Files\Torvane".
+    BadArchiveTest() : EngineTest("Install Folder") { driveRoot = ListFolder("C:"); }
 
     // A payload as pack makes one: sfx.exe with a ZIP archive of `items` behind it.
     std::string Payload(const std::vector<Item>& items) {
@@ -214,13 +198,7 @@ protected:
     }
 
     SuiteShortcutsCleaner shortcuts;
-    TempFolder temp;
-    // A blank in the path, as in "C:\Program Files\Torvane".
-    const std::string folder = temp / "Install Folder";
-    const std::string imagePath = temp / "setup.exe";
     std::vector<std::string> driveRoot;
-    RecordingView view;
-    InstallEngine engine{view};
 };
 
 TEST_F(BadArchiveTest, EveryKindOfUnsafeNameUnpacksNothingAndFails) {

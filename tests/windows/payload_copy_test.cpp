@@ -23,16 +23,8 @@ std::vector<int> ByteLoopPositions(std::int64_t copiedBytes, std::int64_t unit =
     return positions;
 }
 
-class PayloadCopyTest : public testing::Test {
+class PayloadCopyTest : public EngineTest {
 protected:
-    PayloadCopyTest() {
-        ::CreateDirectoryA(folder.c_str(), nullptr);
-        engine.installFolder = folder;
-        engine.archiveBaseName = "FARROWPK";
-        engine.modulePath = imagePath;
-        engine.InstallState = STATE_COPY_PAYLOAD;
-    }
-
     // Copies out of an image made of `program` and `payload`; the copy must be the payload and
     // the image's 20 trailer bytes.
     void ExpectCopied(const std::string& program, const std::string& payload) {
@@ -61,12 +53,7 @@ protected:
         EXPECT_TRUE(HeldFile(copyPath, GENERIC_WRITE, kShareAll).IsOpen());
     }
 
-    TempFolder temp;
-    const std::string folder = temp / "Torvane";
-    const std::string imagePath = temp / "setup.exe";
     const std::string copyPath = folder + "\\FARROWPK.EXE";
-    RecordingView view;
-    InstallEngine engine{view};
 };
 
 TEST_F(PayloadCopyTest, TheCopyIsThePayloadFollowedByTheTrailer) {
