@@ -8,20 +8,25 @@ HWND CWnd::Detach() {
     return window;
 }
 
-std::string CWnd::GetWindowText() const {
-    const int length = ::GetWindowTextLengthA(m_hWnd);
+namespace {
+
+// A window's whole text through the A or the W calls.
+template <class Char, class LengthCall, class TextCall>
+std::basic_string<Char> WindowText(HWND window, LengthCall lengthOf, TextCall textOf) {
+    const int length = lengthOf(window);
     if (length <= 0)
         return {};
-    std::vector<char> buffer(static_cast<size_t>(length) + 1);
-    const int copied = ::GetWindowTextA(m_hWnd, buffer.data(), length + 1);
-    return std::string(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+    std::vector<Char> buffer(static_cast<size_t>(length) + 1);
+    const int copied = textOf(window, buffer.data(), length + 1);
+    return std::basic_string<Char>(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+}
+
+} // namespace
+
+std::string CWnd::GetWindowText() const {
+    return WindowText<char>(m_hWnd, ::GetWindowTextLengthA, ::GetWindowTextA);
 }
 
 std::wstring CWnd::GetWideWindowText() const {
-    const int length = ::GetWindowTextLengthW(m_hWnd);
-    if (length <= 0)
-        return {};
-    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
-    const int copied = ::GetWindowTextW(m_hWnd, buffer.data(), length + 1);
-    return std::wstring(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+    return WindowText<wchar_t>(m_hWnd, ::GetWindowTextLengthW, ::GetWindowTextW);
 }

@@ -368,13 +368,28 @@ std::vector<int> barWhileUnpacking(const SetupWindow& window, std::chrono::milli
     return positions;
 }
 
-TEST_F(PayloadTest, TheBarMovesWhileTheArchiveUnpacks) {
-    std::string folder = freshFolder("large-suite");
-    ASSERT_TRUE(launch("large-suite.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<int> positions = barWhileUnpacking(window, kRunLimit);
-    std::vector<Line> lines = finish();
-    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+// Installs `image` into a fresh folder named `folderName`, which must succeed with the demo's
+// lines; the bar's positions while the archive unpacked.
+class BarTest : public PayloadTest {
+protected:
+    std::vector<int> installWatchingTheBar(const std::string& image,
+                                           const std::string& folderName) {
+        folder = freshFolder(folderName);
+        std::vector<int> positions;
+        if (!launch(image) || !startInstall(folder)) {
+            ADD_FAILURE() << "cannot start " << image;
+            return positions;
+        }
+        positions = barWhileUnpacking(window, kRunLimit);
+        std::vector<Line> lines = finish();
+        EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+        return positions;
+    }
+    std::string folder;
+};
+
+TEST_F(BarTest, TheBarMovesWhileTheArchiveUnpacks) {
+    std::vector<int> positions = installWatchingTheBar("large-suite.exe", "large-suite");
     ASSERT_FALSE(positions.empty()) << "never saw the archive unpacking";
     const int range = window.progressRange().second;
     EXPECT_GT(*std::max_element(positions.begin(), positions.end()), 0)
@@ -389,13 +404,8 @@ TEST_F(PayloadTest, TheBarMovesWhileTheArchiveUnpacks) {
     EXPECT_TRUE(fileExists(joinPath(folder, "Data\\part255.txt")));
 }
 
-TEST_F(PayloadTest, AnArchiveThatPublishesNothingLeavesTheBarAtZero) {
-    std::string folder = freshFolder("lingering-bar");
-    ASSERT_TRUE(launch("lingering.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<int> positions = barWhileUnpacking(window, kRunLimit);
-    std::vector<Line> lines = finish();
-    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+TEST_F(BarTest, AnArchiveThatPublishesNothingLeavesTheBarAtZero) {
+    std::vector<int> positions = installWatchingTheBar("lingering.exe", "lingering-bar");
     EXPECT_EQ(std::count(positions.begin(), positions.end(), 0),
               static_cast<std::ptrdiff_t>(positions.size()))
         << "the bar moved for an archive that publishes no progress";
