@@ -28,6 +28,32 @@ int CreateFolder(const std::string& installFolder, bool lossy, IInstallView& vie
     return STATE_FAILURE;
 }
 
+// Deletes a file, which may be large: marks it for deletion, so that a file that cannot be deleted
+// keeps its bytes, then cuts it 32 MiB at a time from its end, and it goes when the handle closes.
+// Why the steps: under Wine one server process changes the files of every program, and no window
+// of any program answers while it frees the blocks of a large file in one go (0.4 s for 1 GiB
+// with a cold cache). False when the file could not be opened and marked.
+bool DeleteInSteps(const std::string& path) {
+    constexpr LONGLONG kStep = 32LL * 1024 * 1024;
+    const ScopedFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!file || !::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
+                                               sizeof disposition))
+        return false;
+    LARGE_INTEGER length{};
+    if (!::GetFileSizeEx(file.Get(), &length))
+        return true;
+    while (length.QuadPart > 0) {
+        length.QuadPart = (length.QuadPart - 1) / kStep * kStep;
+        if (!::SetFilePointerEx(file.Get(), length, nullptr, FILE_BEGIN) ||
+            !::SetEndOfFile(file.Get()))
+            break;
+    }
+    return true;
+}
+
 } // namespace
 
 void InstallEngine::Start(const InstallSettings& settings) {
@@ -154,7 +180,8 @@ void InstallEngine::CleanUp() {
     view.AddMessage(texts::kCleaningUp, kColorProgress);
     // Deleting a copy of a large payload takes a while (a second for 1 GiB under Wine).
     RunOnWorker([path = archivePath](IInstallView& report, WorkerOutcome&) {
-        DeleteFileIfExists(path, report);
+        if (!DeleteInSteps(path))
+            DeleteFileIfExists(path, report);
     });
 }
 
