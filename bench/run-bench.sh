@@ -221,15 +221,19 @@ for size in 1 1024; do
   wine_call 600 "$run_bench" extract --payload "$payload" --into "$work/sfx-out" --runs 1 \
     --key mem_sfx_$size
   rm -rf "$work/sfx-out"
-  # The 1 GiB install three times: one run's longest answer depends much on what else the
-  # machine's disk is doing at that moment.
-  install_runs=$([ "$size" -eq 1024 ] && echo 3 || echo 1)
   image_of "$payload" "$inputs/p$size.exe" && rm -f "$payload" &&
     wine_call 600 "$run_bench" install --image "$inputs/p$size.exe" --folder "$install_folder" \
-      --runs $install_runs --key mem_setup_$size
+      --runs 1 --key mem_setup_$size
   if [ "$size" -eq 1024 ] && [ -f "$inputs/p$size.exe" ]; then
-    # The same install with nothing of the image in the page cache, where root may drop it:
-    # dropped before each run.
+    # Two more runs with the image in the page cache, then three with nothing of it there, where
+    # root may drop the cache: one run's longest answer depends much on what the disk is doing
+    # at that moment. Each run starts after sync, with what earlier runs wrote or deleted on disk.
+    for run in 2 3; do
+      sync
+      say "  1 GiB payload (run $run of 3)"
+      wine_call 600 "$run_bench" install --image "$inputs/p$size.exe" --folder "$install_folder" \
+        --runs 1 --key warm_setup_${size}_$run
+    done
     for run in 1 2 3; do
       if ! { sync && echo 3 2>/dev/null >/proc/sys/vm/drop_caches; }; then
         say "  (cannot drop the page cache here: warm only)"
@@ -269,7 +273,7 @@ row "1 GiB: longest tick, no window" "$(seconds "$longest")" "5 s Not responding
 # longest_of CACHE WHAT: the 1 GiB installs' per-run figures of WHAT, space-separated.
 longest_of() {
   if [ "$1" = warm ]; then
-    get mem_setup_1024_$2
+    { get mem_setup_1024_$2; for run in 2 3; do get warm_setup_1024_${run}_$2; done; } | xargs
   else
     for run in 1 2 3; do get cold_setup_1024_${run}_$2; done | xargs
   fi
