@@ -285,6 +285,8 @@ for cache in warm cold; do
       "$(ratio "$in_setup" 5)" "<= 0.1 s" "$(verdict "$in_setup" 0.1)"
     row "  of which during the copy" "$(seconds "$(longest_of $cache longest_copy_block | median)")" \
       "-" "-" "-" "-"
+    row "  of it, the Wine server not answering" \
+      "$(seconds "$(longest_of $cache longest_block_server_stall | median)")" "-" "-" "-" "-"
   else
     row "1 GiB install: longest answer, $cache cache" "warm only" "5 s Not responding" "-" \
       "<= 0.1 s" "-"
@@ -300,7 +302,10 @@ say "   Install: the running program (section 4, 1 GiB of random bytes), measure
 say "   the longest time its dialog took to answer a message (polled every 5 ms) from the Install"
 say "   click to the success line; cold: the same after sync and drop_caches. Median of 3 runs;"
 say "   each run's longest, warm: $(longest_of warm longest_block | xargs -rn1 printf '%.3f ' | sed 's/ $//') s;"
-say "   cold: $(longest_of cold longest_block | xargs -rn1 printf '%.3f ' | sed 's/ $//') s."
+say "   cold: $(longest_of cold longest_block | xargs -rn1 printf '%.3f ' | sed 's/ $//') s. Every Wine program waits for the one"
+say "   server process, so no dialog answers while a file operation of any program holds it up: a"
+say "   thread of the measuring program times its own round trips to the server meanwhile (those"
+say "   over 10 ms counted; median of the runs' figures for their longest answer)."
 say "   Escape: the key pressed as soon as the copy shows in the install folder, to the end of the"
 say "   process; the longest of $(get escape_1024_runs | xargs -r printf '%s') runs, $(get escape_1024_during_copy | xargs -r printf '%s') of them ended while the copy was still short."
 say "   Fastest runs, no window: $(for size in 256 1024; do

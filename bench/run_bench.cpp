@@ -25,8 +25,10 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 #include <set>
 
 namespace {
@@ -150,6 +152,55 @@ std::string LineText(HWND list, LRESULT index) {
     return text;
 }
 
+// Times round trips to the Wine server from a thread of its own, one every millisecond, and keeps
+// the ones that took over 10 ms. Every Wine program waits for that one server process (a message
+// sent to the dialog goes through it), so while the server is held up, by a file operation of any
+// program, no dialog can answer, whatever its own threads do.
+class ServerPulse {
+public:
+    ServerPulse()
+        : event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          thread_(::CreateThread(nullptr, 0, &ServerPulse::Run, this, 0, nullptr)) {}
+    ~ServerPulse() {
+        stop_ = true;
+        if (thread_)
+            ::WaitForSingleObject(thread_.Get(), INFINITE);
+    }
+    ServerPulse(const ServerPulse&) = delete;
+    ServerPulse& operator=(const ServerPulse&) = delete;
+
+    // How long the server did not answer between `from` and `to` (seconds on Now()'s clock).
+    double StalledWithin(double from, double to) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        double stalled = 0;
+        for (const auto& [begin, end] : stalls_)
+            stalled += std::max(0.0, std::min(end, to) - std::max(begin, from));
+        return stalled;
+    }
+
+private:
+    static DWORD WINAPI Run(void* self) {
+        auto& pulse = *static_cast<ServerPulse*>(self);
+        while (!pulse.stop_) {
+            const double before = Now();
+            ::SetEvent(pulse.event_.Get()); // a request to the server under Wine
+            const double after = Now();
+            if (after - before > 0.010) {
+                const std::lock_guard<std::mutex> lock(pulse.mutex_);
+                pulse.stalls_.emplace_back(before, after);
+            }
+            ::Sleep(1);
+        }
+        return 0;
+    }
+
+    ScopedHandle event_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<std::pair<double, double>> stalls_;
+    ScopedHandle thread_; // last: started when everything it uses is there
+};
+
 struct InstallRun {
     bool succeeded = false;
     double seconds = 0;
@@ -158,6 +209,8 @@ struct InstallRun {
     // When the longest block began, from the click, and the last line seen before it.
     double longestBlockAt = 0;
     std::string longestBlockAfter;
+    // How much of the longest block the Wine server itself did not answer.
+    double longestBlockServerStall = 0;
     // The longest while the payload copy ran (its line the last one seen).
     double longestCopyBlock = 0;
     std::vector<std::pair<double, std::string>> timeline;
@@ -201,6 +254,7 @@ bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
     }
     LRESULT seen = 0;
     std::string last;
+    ServerPulse server;
     while (Now() - clicked < 600) {
         const double asked = Now();
         const std::optional<LRESULT> count = AskList(list, LB_GETCOUNT, 0, 0);
@@ -241,6 +295,10 @@ bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
         }
         Sleep(5);
     }
+    Sleep(20); // the pulse's last round trip is in
+    const double blockStart = clicked + result.longestBlockAt;
+    result.longestBlockServerStall =
+        server.StalledWithin(blockStart, blockStart + result.longestBlock);
     setup.SampleMemory();
     if (result.seconds == 0) {
         Say("run-bench: no final line within 600 s");
@@ -253,7 +311,7 @@ bool RunInstall(const Options& options, Child& setup, InstallRun& result) {
 }
 
 int Install(const Options& options) {
-    std::vector<double> seconds, ticks, blocks, unpackPositions, copyBlocks;
+    std::vector<double> seconds, ticks, blocks, serverStalls, unpackPositions, copyBlocks;
     std::uint64_t sampledPeak = 0, peakAfterExit = 0;
     int succeeded = 0, timedOut = 0;
     for (int run = 0; run < options.runs; ++run) {
@@ -270,6 +328,7 @@ int Install(const Options& options) {
         setup.Kill();
         seconds.push_back(result.seconds);
         blocks.push_back(result.longestBlock);
+        serverStalls.push_back(result.longestBlockServerStall);
         unpackPositions.push_back(static_cast<double>(result.unpackPositions.size()));
         copyBlocks.push_back(result.longestCopyBlock);
         succeeded += result.succeeded ? 1 : 0;
@@ -283,7 +342,8 @@ int Install(const Options& options) {
             Format(": %.3f s to the final line", result.seconds) +
             Format(", longest block of the message loop %.3f s", result.longestBlock) +
             Format(" (at +%.3f s, after \"", result.longestBlockAt) + result.longestBlockAfter +
-            "\"), " + std::to_string(result.unpackPositions.size()) +
+            Format("\"; the Wine server stalled %.3f s of it), ", result.longestBlockServerStall) +
+            std::to_string(result.unpackPositions.size()) +
             " distinct bar positions while unpacking" + ", peak working set " +
             MiB(setup.SampledPeak()));
         for (const auto& [at, text] : result.timeline)
@@ -294,6 +354,7 @@ int Install(const Options& options) {
     bench::Results(key + "_seconds", seconds);
     bench::Results(key + "_ticks", ticks);
     bench::Results(key + "_longest_block", blocks);
+    bench::Results(key + "_longest_block_server_stall", serverStalls);
     bench::Results(key + "_unpack_positions", unpackPositions);
     bench::Results(key + "_longest_copy_block", copyBlocks);
     bench::Result(key + "_wait_timed_out", static_cast<std::uint64_t>(timedOut));

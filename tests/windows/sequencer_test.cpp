@@ -156,8 +156,8 @@ TEST_F(SequencerTest, ValuesThatAreNoStateAndIdleStayWhereTheyAre) {
 TEST_F(SequencerTest, CleanUpDeletesTheCopyAndTheRunSucceeds) {
     engine.installFolder = temp.Path();
     engine.archivePath = temp / "FARROWPK.EXE";
-    // Longer than one of the steps in which the copy is emptied before it is deleted.
-    WriteFileBytes(engine.archivePath, std::string(33 * 1024 * 1024 + 5, 'p'));
+    // Several times as long as the steps in which the copy is emptied before it is deleted.
+    WriteFileBytes(engine.archivePath, std::string(9 * 1024 * 1024 + 5, 'p'));
     WriteFileBytes(temp / "Torvane.exe", "unpacked");
     engine.InstallState = STATE_CLEANUP;
 
