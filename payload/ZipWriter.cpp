@@ -2,8 +2,7 @@
 
 #include "base/Text.h"
 #include "payload/ZipFormat.h"
-
-#include <zlib.h>
+#include "payload/ZlibStream.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,26 +19,6 @@ using namespace format;
 constexpr std::size_t kBlockSize = 64 * 1024;
 constexpr std::uint16_t kVersionStored = 10, kVersionDeflated = 20;
 constexpr std::uint16_t kVersionMadeBy = 20; // 2.0, MS-DOS and compatible file attributes
-
-class DeflateStream {
-public:
-    DeflateStream() {
-        ok_ = deflateInit2(&stream_, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
-                           Z_DEFAULT_STRATEGY) == Z_OK;
-    }
-    ~DeflateStream() {
-        if (ok_)
-            deflateEnd(&stream_);
-    }
-    DeflateStream(const DeflateStream&) = delete;
-    DeflateStream& operator=(const DeflateStream&) = delete;
-    bool ok() const { return ok_; }
-    z_stream* get() { return &stream_; }
-
-private:
-    z_stream stream_{};
-    bool ok_ = false;
-};
 
 } // namespace
 
