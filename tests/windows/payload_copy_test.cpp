@@ -257,48 +257,46 @@ TEST_F(PayloadCopyTest, ACopyThatCannotBeDeletedAfterAFailureIsAWarning) {
     EXPECT_EQ(view.closeEnabled, 1);
 }
 
-TEST_F(PayloadCopyTest, ALengthFieldThatDoesNotFitTheFileIsRefusedBeforeTheCopy) {
-    const std::string program = "program image";
-    const std::string payload = PatternBytes(5000, 12);
-    const std::int64_t imageLength = static_cast<std::int64_t>(program.size() + 5000 + 20);
-    struct Case {
-        const char* what;
-        std::string imageBytes;
-    };
-    const Case cases[] = {
-        {"length 0", ImageBytesWithLength(program, payload, 0)},
-        {"one byte longer than the file allows",
-         ImageBytesWithLength(program, payload, static_cast<std::uint32_t>(imageLength - 19))},
-        {"far larger than the file", ImageBytesWithLength(program, payload, 0x7FFFFFFF)},
-        {"0xFFFFFFFF", ImageBytesWithLength(program, payload, 0xFFFFFFFF)},
-        {"0x80000000", ImageBytesWithLength(program, payload, 0x80000000)},
-        {"a trailer alone", ImageBytesWithLength("", "", 1)},
-        {"a file shorter than the length field", "MZ\x01"},
-        {"an empty file", ""},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.what);
-        RecordingView caseView;
-        InstallEngine caseEngine{caseView};
-        caseEngine.installFolder = folder;
-        caseEngine.archiveBaseName = "FARROWPK";
-        caseEngine.modulePath = imagePath;
-        caseEngine.InstallState = STATE_COPY_PAYLOAD;
-        WriteFileBytes(imagePath, test.imageBytes);
+struct UnfitImage {
+    const char* name;
+    std::string bytes;
+};
 
-        TickAndCollect(caseEngine);
+class UnfitLengthTest : public PayloadCopyTest, public testing::WithParamInterface<UnfitImage> {};
 
-        EXPECT_EQ(caseView.lines,
-                  (Lines{kCopyingLine,
-                         {"Error: File " + imagePath + " holds no valid payload.", 0x000000C0u}}));
-        EXPECT_EQ(caseEngine.InstallState, STATE_FAILURE);
-        EXPECT_EQ(caseEngine.archivePath, copyPath);
-        EXPECT_FALSE(FileExists(copyPath));
-        EXPECT_TRUE(caseView.ranges.empty());
-        EXPECT_TRUE(caseView.positions.empty());
-        EXPECT_EQ(ReadFileBytes(imagePath), test.imageBytes);
-        EXPECT_TRUE(::DeleteFileA(imagePath.c_str())) << "the image was left open";
-    }
+TEST_P(UnfitLengthTest, IsRefusedBeforeTheCopy) {
+    WriteFileBytes(imagePath, GetParam().bytes);
+
+    TickAndCollect(engine);
+
+    EXPECT_EQ(view.lines,
+              (Lines{kCopyingLine,
+                     {"Error: File " + imagePath + " holds no valid payload.", 0x000000C0u}}));
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    EXPECT_EQ(engine.archivePath, copyPath);
+    EXPECT_FALSE(FileExists(copyPath));
+    EXPECT_TRUE(view.ranges.empty());
+    EXPECT_TRUE(view.positions.empty());
+    EXPECT_EQ(ReadFileBytes(imagePath), GetParam().bytes);
+    EXPECT_TRUE(::DeleteFileA(imagePath.c_str())) << "the image was left open";
 }
+
+// A program of 13 bytes and a payload of 5000: the length field may say at most 5013.
+const std::string kProgram = "program image";
+const std::string kPayload = PatternBytes(5000, 12);
+
+INSTANTIATE_TEST_SUITE_P(
+    LengthFields, UnfitLengthTest,
+    testing::Values(
+        UnfitImage{"Zero", ImageBytesWithLength(kProgram, kPayload, 0)},
+        UnfitImage{"OneByteLongerThanTheFileAllows",
+                   ImageBytesWithLength(kProgram, kPayload, 5014)},
+        UnfitImage{"JustUnderTwoGiB", ImageBytesWithLength(kProgram, kPayload, 2147483000)},
+        UnfitImage{"LargestPositive", ImageBytesWithLength(kProgram, kPayload, 0x7FFFFFFF)},
+        UnfitImage{"AllOnes", ImageBytesWithLength(kProgram, kPayload, 0xFFFFFFFF)},
+        UnfitImage{"LowestNegative", ImageBytesWithLength(kProgram, kPayload, 0x80000000)},
+        UnfitImage{"TrailerAlone", ImageBytesWithLength("", "", 1)},
+        UnfitImage{"ShorterThanTheLengthField", "MZ\x01"}, UnfitImage{"EmptyFile", ""}),
+    [](const testing::TestParamInfo<UnfitImage>& info) { return std::string(info.param.name); });
 
 } // namespace
