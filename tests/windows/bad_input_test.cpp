@@ -472,12 +472,13 @@ TEST(SafeDllSearchTest, ShortcutsAreStillWrittenWhenDllsComeFromTheSystemFolderO
         SCOPED_TRACE(name);
         for (const std::string& link :
              {SuiteShortcutsCleaner::DesktopLink(name), SuiteShortcutsCleaner::GroupLink(name)}) {
-            const ShortcutContents contents = ReadShortcut(link);
-            ASSERT_TRUE(contents.loaded) << link;
+            const std::optional<ShortcutFile> contents = ReadShortcut(link);
+            ASSERT_TRUE(contents) << link;
             EXPECT_EQ(
-                lstrcmpiA(contents.target.c_str(), (temp.Path() + "\\" + name + ".exe").c_str()), 0)
-                << contents.target;
-            EXPECT_EQ(contents.description, "Farrow Desktop Shortcut");
+                lstrcmpiA(contents->target.c_str(), (temp.Path() + "\\" + name + ".exe").c_str()),
+                0)
+                << contents->target;
+            EXPECT_EQ(contents->description, "Farrow Desktop Shortcut");
         }
     }
 }
