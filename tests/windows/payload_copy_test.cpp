@@ -53,6 +53,25 @@ protected:
         EXPECT_TRUE(HeldFile(copyPath, GENERIC_WRITE, kShareAll).IsOpen());
     }
 
+    // The tick refuses the copy with `error` before the bar has moved; the next one ends the run.
+    void ExpectCopyRefused(const LoggedLine& error) {
+        TickAndCollect(engine);
+
+        EXPECT_EQ(view.lines, (Lines{kCopyingLine, error}));
+        EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+        EXPECT_EQ(engine.archivePath, copyPath);
+        EXPECT_TRUE(view.ranges.empty());
+        EXPECT_TRUE(view.positions.empty());
+    }
+    void ExpectRunEndsFailed() {
+        TickAndCollect(engine);
+
+        EXPECT_EQ(view.lines.size(), 3u);
+        EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation failed!", 0x800000C0u}));
+        EXPECT_EQ(engine.InstallState, STATE_DONE);
+        EXPECT_EQ(engine.busy, 0);
+    }
+
     const std::string copyPath = folder + "\\FARROWPK.EXE";
 };
 
@@ -178,22 +197,9 @@ TEST_F(PayloadCopyTest, AMissingOwnFileIsNamedAndTheRunFails) {
     const std::string missing = temp / "Setup Files\\no-setup.exe";
     engine.modulePath = missing;
 
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines,
-              (Lines{kCopyingLine,
-                     {"Error: Unable to open file " + missing + " for copying.", 0x000000C0u}}));
-    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
-    EXPECT_EQ(engine.archivePath, copyPath);
+    ExpectCopyRefused({"Error: Unable to open file " + missing + " for copying.", 0x000000C0u});
     EXPECT_FALSE(FileExists(copyPath));
-    EXPECT_TRUE(view.ranges.empty());
-    EXPECT_TRUE(view.positions.empty());
-
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation failed!", 0x800000C0u}));
-    EXPECT_EQ(view.lines.size(), 3u);
-    EXPECT_EQ(engine.InstallState, STATE_DONE);
+    ExpectRunEndsFailed();
 }
 
 TEST_F(PayloadCopyTest, AFolderInTheWayOfTheCopyFailsTheRunAndStays) {
@@ -201,20 +207,10 @@ TEST_F(PayloadCopyTest, AFolderInTheWayOfTheCopyFailsTheRunAndStays) {
     ASSERT_TRUE(::CreateDirectoryA(copyPath.c_str(), nullptr));
     WriteFileBytes(copyPath + "\\inside.txt", "kept");
 
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kCannotCreateLine}));
-    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
-    EXPECT_EQ(engine.archivePath, copyPath);
-    EXPECT_TRUE(view.ranges.empty());
-    EXPECT_TRUE(view.positions.empty());
+    ExpectCopyRefused(kCannotCreateLine);
     // The image was closed again.
     EXPECT_TRUE(::DeleteFileA(imagePath.c_str()));
-
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines,
-              (Lines{kCopyingLine, kCannotCreateLine, {"Installation failed!", 0x800000C0u}}));
+    ExpectRunEndsFailed();
     EXPECT_EQ(ReadFileBytes(copyPath + "\\inside.txt"), "kept");
 }
 
@@ -225,19 +221,8 @@ TEST_F(PayloadCopyTest, ACopyHeldOpenElsewhereIsNeitherOverwrittenNorDeleted) {
     HeldFile held(copyPath, GENERIC_READ, 0);
     ASSERT_TRUE(held.IsOpen());
 
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kCannotCreateLine}));
-    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
-    EXPECT_TRUE(view.ranges.empty());
-    EXPECT_TRUE(view.positions.empty());
-
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines,
-              (Lines{kCopyingLine, kCannotCreateLine, {"Installation failed!", 0x800000C0u}}));
-    EXPECT_EQ(engine.InstallState, STATE_DONE);
-    EXPECT_EQ(engine.busy, 0);
+    ExpectCopyRefused(kCannotCreateLine);
+    ExpectRunEndsFailed();
     EXPECT_TRUE(FileExists(copyPath));
 }
 
@@ -267,16 +252,8 @@ class UnfitLengthTest : public PayloadCopyTest, public testing::WithParamInterfa
 TEST_P(UnfitLengthTest, IsRefusedBeforeTheCopy) {
     WriteFileBytes(imagePath, GetParam().bytes);
 
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines,
-              (Lines{kCopyingLine,
-                     {"Error: File " + imagePath + " holds no valid payload.", 0x000000C0u}}));
-    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
-    EXPECT_EQ(engine.archivePath, copyPath);
+    ExpectCopyRefused({"Error: File " + imagePath + " holds no valid payload.", 0x000000C0u});
     EXPECT_FALSE(FileExists(copyPath));
-    EXPECT_TRUE(view.ranges.empty());
-    EXPECT_TRUE(view.positions.empty());
     EXPECT_EQ(ReadFileBytes(imagePath), GetParam().bytes);
     EXPECT_TRUE(::DeleteFileA(imagePath.c_str())) << "the image was left open";
 }

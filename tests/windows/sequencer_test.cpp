@@ -21,6 +21,15 @@ protected:
             component.found = 1;
     }
 
+    // The install folder holds the payload's copy and one unpacked file; the run is at `state`.
+    void PlaceCopyAndUnpackedFile(int state) {
+        engine.installFolder = temp.Path();
+        engine.archivePath = temp / "FARROWPK.EXE";
+        WriteFileBytes(engine.archivePath, "copied payload");
+        WriteFileBytes(temp / "Torvane.exe", "unpacked");
+        engine.InstallState = state;
+    }
+
     void ExpectNothingFound() const {
         for (const ComponentEntry& component : engine.components)
             EXPECT_EQ(component.found, 0);
@@ -154,11 +163,7 @@ TEST_F(SequencerTest, ValuesThatAreNoStateAndIdleStayWhereTheyAre) {
 }
 
 TEST_F(SequencerTest, CleanUpDeletesTheCopyAndTheRunSucceeds) {
-    engine.installFolder = temp.Path();
-    engine.archivePath = temp / "FARROWPK.EXE";
-    WriteFileBytes(engine.archivePath, "copied payload");
-    WriteFileBytes(temp / "Torvane.exe", "unpacked");
-    engine.InstallState = STATE_CLEANUP;
+    PlaceCopyAndUnpackedFile(STATE_CLEANUP);
 
     TickAndCollect(engine);
 
@@ -177,11 +182,7 @@ TEST_F(SequencerTest, CleanUpDeletesTheCopyAndTheRunSucceeds) {
 }
 
 TEST_F(SequencerTest, FailureDeletesTheCopyButNothingElse) {
-    engine.installFolder = temp.Path();
-    engine.archivePath = temp / "FARROWPK.EXE";
-    WriteFileBytes(engine.archivePath, "copied payload");
-    WriteFileBytes(temp / "Torvane.exe", "unpacked");
-    engine.InstallState = STATE_FAILURE;
+    PlaceCopyAndUnpackedFile(STATE_FAILURE);
 
     TickAndCollect(engine);
 
