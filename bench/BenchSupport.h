@@ -144,15 +144,8 @@ public:
         return counters.PeakWorkingSetSize;
     }
 
-    void Kill() {
-        if (job_.IsValid())
-            TerminateJobObject(job_.Get(), 1);
-        if (Running()) {
-            TerminateProcess(process_.Get(), 1);
-            WaitForSingleObject(process_.Get(), 5000);
-        }
-        job_.Reset();
-    }
+    // Ends it and what it started; its handle stays for the exit code and the counters.
+    void Kill() { e2e::endInJob(job_, process_); }
 
 private:
     ScopedHandle job_;

@@ -197,15 +197,19 @@ std::optional<DWORD> Process::exitCode() const {
     return code;
 }
 
-void Process::kill() {
-    if (job_.IsValid())
-        TerminateJobObject(job_.Get(), 1);
-    if (running()) {
-        TerminateProcess(process_.Get(), 1);
-        WaitForSingleObject(process_.Get(), 5000);
+void endInJob(ScopedHandle& job, const ScopedHandle& process) {
+    if (job.IsValid())
+        TerminateJobObject(job.Get(), 1);
+    if (process.IsValid() && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 5000);
     }
+    job.Reset();
+}
+
+void Process::kill() {
+    endInJob(job_, process_);
     process_.Reset();
-    job_.Reset();
     id_ = 0;
 }
 

@@ -63,6 +63,10 @@ bool startInJob(const char* program, const std::string& commandLine,
                 const std::string& workingFolder, STARTUPINFOA startup, DWORD creationFlags,
                 ScopedHandle& job, ScopedHandle& process, DWORD& id, std::string& error);
 
+// Ends `job` and everything in it, and `process` too if it still runs (a program the system
+// would not put in the job); the job's handle goes, the process's stays.
+void endInJob(ScopedHandle& job, const ScopedHandle& process);
+
 class Process {
 public:
     Process() = default;
