@@ -1,8 +1,8 @@
 // Bad payload archives run through the install engine and the real sfx.exe: an entry name that
-// could leave the install folder, an archive without entries, duplicate names, sizes that do not
-// match the data, cut archives. Each run must end with a clear line and write
-// nothing outside the install folder. And the engine's shell work after the DLL search has been
-// restricted to the system folder, as setup.exe does first thing.
+// could leave the install folder, an archive without entries, names differing only in case, a
+// size that does not match the data, a cut archive, completion flags out of place. Each run must
+// end with a clear line and write nothing outside the install folder. And the engine's shell work
+// after the DLL search has been restricted to the system folder, as setup.exe does first thing.
 #include "TestSupport.h"
 
 #include "framework/Handles.h"
@@ -254,39 +254,6 @@ TEST_F(BadArchiveTest, NamesDifferingOnlyInCaseLeaveOneFileWithTheLastContent) {
     EXPECT_EQ(lstrcmpiA(names[0].c_str(), "notes.txt"), 0) << names[0];
     EXPECT_EQ(ReadFileBytes(folder + "\\notes.txt"), "second version");
     ExpectNothingOutside(/*shortcutsMade=*/true);
-}
-
-TEST_F(BadArchiveTest, AFolderAndAFileOfTheSameNameFail) {
-    struct Case {
-        const char* what;
-        std::vector<Item> items;
-        std::vector<std::string> left; // what the folder holds afterwards
-    };
-    const Case cases[] = {
-        {"folder, then a file of its name",
-         {{"first.txt", "first"},
-          {"Docs/", ""},
-          {"Docs", "a file"},
-          {"torvane.flg", "flag"},
-          {"ZZZ/comp.flg", "done"}},
-         {"Docs\\", "first.txt"}},
-        {"file, then a file under it",
-         {{"first.txt", "first"},
-          {"Docs", "a file"},
-          {"Docs/inner.txt", "inner"},
-          {"torvane.flg", "flag"},
-          {"ZZZ/comp.flg", "done"}},
-         {"Docs", "first.txt"}},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.what);
-        ExpectArchiveFails(Payload(test.items), kEntryFailed);
-        EXPECT_EQ(ListFolder(folder), test.left);
-        if (FileExists(folder + "\\Docs")) {
-            EXPECT_EQ(ReadFileBytes(folder + "\\Docs"), "a file");
-        }
-        ExpectNothingOutside();
-    }
 }
 
 TEST_F(BadArchiveTest, ADeclaredSizeThatDoesNotMatchTheDataFailsAndLeavesNoPartOfTheEntry) {

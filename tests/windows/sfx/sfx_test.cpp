@@ -410,6 +410,44 @@ TEST_F(SfxTest, AnUnsafeNameAnywhereMeansNothingIsWritten) {
     }
 }
 
+TEST_F(SfxTest, AFolderAndAFileOfTheSameNameStopUnpackingThere) {
+    struct Case {
+        const char* what;
+        std::vector<Item> items;
+        std::set<std::string> left; // what the folder holds afterwards
+    };
+    const Case cases[] = {
+        {"folder, then a file of its name",
+         {{"first.txt", "first"},
+          {"Docs/", ""},
+          {"Docs", "a file"},
+          {"torvane.flg", "flag"},
+          {"ZZZ/comp.flg", "done"}},
+         {"Docs\\", "first.txt"}},
+        {"file, then a file under it",
+         {{"first.txt", "first"},
+          {"Docs", "a file"},
+          {"Docs/inner.txt", "inner"},
+          {"torvane.flg", "flag"},
+          {"ZZZ/comp.flg", "done"}},
+         {"Docs", "first.txt"}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        RemoveTree(folder_);
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+        PlacePayload(test.items);
+        EXPECT_EQ(RunArchive().exitCode, 4u);
+        EXPECT_EQ(Unpacked(), test.left);
+        if (test.left.count("Docs") != 0) {
+            EXPECT_EQ(ReadFile(InFolder("Docs")), "a file");
+        }
+        for (const std::string& entry : ListTree(root_))
+            EXPECT_TRUE(entry == "payload.exe" || entry.rfind("Install Folder\\", 0) == 0)
+                << entry << " is outside the install folder";
+    }
+}
+
 TEST_F(SfxTest, WritesNothingUnlessAskedWithY) {
     PlacePayload(Suite());
     for (const std::string arguments : {"", " -X", " -Y extra", " Y"}) {
