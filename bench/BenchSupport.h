@@ -92,35 +92,12 @@ public:
     bool Start(const std::string& commandLine, const std::string& workingFolder, Show show,
                std::string& error) {
         const bool likeTheArchive = show == Show::HiddenHighPriority;
-        job_.Reset(CreateJobObjectA(nullptr, nullptr));
-        if (job_.IsValid()) {
-            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-            limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-            SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits,
-                                    sizeof limits);
-        }
-        std::vector<char> writable(commandLine.begin(), commandLine.end());
-        writable.push_back('\0');
         STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = likeTheArchive ? SW_HIDE : SW_SHOWNORMAL;
-        PROCESS_INFORMATION info = {};
-        const DWORD flags = CREATE_SUSPENDED | (likeTheArchive ? HIGH_PRIORITY_CLASS : 0);
-        if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                            workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
-                            &info)) {
-            error =
-                "cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")";
-            return false;
-        }
-        process_.Reset(info.hProcess);
-        ScopedHandle thread(info.hThread);
-        id_ = info.dwProcessId;
-        if (job_.IsValid() && !AssignProcessToJobObject(job_.Get(), process_.Get()))
-            job_.Reset();
-        ResumeThread(thread.Get());
-        return true;
+        return e2e::startInJob(nullptr, commandLine, workingFolder, startup,
+                               likeTheArchive ? HIGH_PRIORITY_CLASS : 0, job_, process_, id_,
+                               error);
     }
 
     DWORD Id() const { return id_; }
@@ -167,15 +144,8 @@ public:
         return counters.PeakWorkingSetSize;
     }
 
-    void Kill() {
-        if (job_.IsValid())
-            TerminateJobObject(job_.Get(), 1);
-        if (Running()) {
-            TerminateProcess(process_.Get(), 1);
-            WaitForSingleObject(process_.Get(), 5000);
-        }
-        job_.Reset();
-    }
+    // Ends it and what it started; its handle stays for the exit code and the counters.
+    void Kill() { e2e::endInJob(job_, process_); }
 
 private:
     ScopedHandle job_;

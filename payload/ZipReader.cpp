@@ -3,8 +3,7 @@
 #include "base/Text.h"
 #include "payload/EntryName.h"
 #include "payload/ZipFormat.h"
-
-#include <zlib.h>
+#include "payload/ZlibStream.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,24 +16,6 @@ using base::Quoted;
 using namespace format;
 
 constexpr std::size_t kBlockSize = 64 * 1024;
-
-// Ends the inflate stream whichever way extraction leaves.
-class InflateStream {
-public:
-    InflateStream() { ok_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK; }
-    ~InflateStream() {
-        if (ok_)
-            inflateEnd(&stream_);
-    }
-    InflateStream(const InflateStream&) = delete;
-    InflateStream& operator=(const InflateStream&) = delete;
-    bool ok() const { return ok_; }
-    z_stream* get() { return &stream_; }
-
-private:
-    z_stream stream_{};
-    bool ok_ = false;
-};
 
 } // namespace
 

@@ -2,8 +2,7 @@
 
 #include "base/Text.h"
 #include "payload/ZipFormat.h"
-
-#include <zlib.h>
+#include "payload/ZlibStream.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,25 +20,18 @@ constexpr std::size_t kBlockSize = 64 * 1024;
 constexpr std::uint16_t kVersionStored = 10, kVersionDeflated = 20;
 constexpr std::uint16_t kVersionMadeBy = 20; // 2.0, MS-DOS and compatible file attributes
 
-class DeflateStream {
-public:
-    DeflateStream() {
-        ok_ = deflateInit2(&stream_, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
-                           Z_DEFAULT_STRATEGY) == Z_OK;
-    }
-    ~DeflateStream() {
-        if (ok_)
-            deflateEnd(&stream_);
-    }
-    DeflateStream(const DeflateStream&) = delete;
-    DeflateStream& operator=(const DeflateStream&) = delete;
-    bool ok() const { return ok_; }
-    z_stream* get() { return &stream_; }
-
-private:
-    z_stream stream_{};
-    bool ok_ = false;
-};
+// The fields a local header and a central header share, in the same order, from `at` on (where
+// the version needed to extract stands): that version, the flags (none), the method, the fixed
+// time and date, the CRC-32, the compressed and the uncompressed size.
+void PutSharedFields(unsigned char* at, const auto& record) {
+    Put16(at, record.method == kMethodStored ? kVersionStored : kVersionDeflated);
+    Put16(at + 4, record.method);
+    Put16(at + 6, kFixedDosTime);
+    Put16(at + 8, kFixedDosDate);
+    Put32(at + 10, record.crc32);
+    Put32(at + 14, record.compressedSize);
+    Put32(at + 18, record.size);
+}
 
 } // namespace
 
@@ -240,13 +232,7 @@ bool Writer::AddEntry(const std::string& name, Source& source, Compression compr
             return false;
     }
     // Now that sizes and CRC are known, fill in the local header.
-    Put16(header + 4, record.method == kMethodStored ? kVersionStored : kVersionDeflated);
-    Put16(header + 8, record.method);
-    Put16(header + 10, kFixedDosTime);
-    Put16(header + 12, kFixedDosDate);
-    Put32(header + 14, record.crc32);
-    Put32(header + 18, record.compressedSize);
-    Put32(header + 22, record.size);
+    PutSharedFields(header + 4, record);
     const std::int64_t end = position_;
     if (!file_.Seek(headerStart) || !file_.Write(header, sizeof header) || !file_.Seek(end))
         return Fail("cannot write " + Quoted(path_));
@@ -264,13 +250,7 @@ bool Writer::Finish() {
         unsigned char header[kCentralHeaderSize] = {};
         Put32(header, kCentralHeaderSignature);
         Put16(header + 4, kVersionMadeBy);
-        Put16(header + 6, record.method == kMethodStored ? kVersionStored : kVersionDeflated);
-        Put16(header + 10, record.method);
-        Put16(header + 12, kFixedDosTime);
-        Put16(header + 14, kFixedDosDate);
-        Put32(header + 16, record.crc32);
-        Put32(header + 20, record.compressedSize);
-        Put32(header + 24, record.size);
+        PutSharedFields(header + 6, record);
         Put16(header + 28, static_cast<std::uint16_t>(record.name.size()));
         Put32(header + 42, record.localHeaderOffset);
         if (!Put(header, sizeof header) || !Put(record.name.data(), record.name.size()))

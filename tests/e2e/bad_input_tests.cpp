@@ -146,6 +146,15 @@ protected:
         return lines;
     }
 
+    // Starts `image`, installs it into `folder` (as typed) and returns the lines of the run.
+    std::vector<Line> install(const std::string& image, const std::string& folder) {
+        if (!launch(image) || !startInstall(folder)) {
+            ADD_FAILURE() << "cannot start an install of " << image << " into " << folder;
+            return {};
+        }
+        return runToEnd();
+    }
+
     // Nothing was written outside `installFolder` (a folder under the case folder, or none): the
     // drive's root is as it was, the case folder holds only that folder and the empty current
     // folder, and the shell folders hold the suite's shortcuts only when the run made them.
@@ -250,9 +259,7 @@ TEST_F(BadInputTest, FolderWithATrailingBlankIsRefused) {
     // Windows drops a trailing blank when it creates a folder, so the folder made would not be
     // the one every later path goes through: the text is refused before anything is created.
     std::string typed = caseFolder("Torvane ");
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(typed));
-    std::vector<Line> lines = runToEnd();
+    std::vector<Line> lines = install("demo.exe", typed);
     EXPECT_EQ(lines, (std::vector<Line>{installLine(typed), black("Creating directory ..."),
                                         red("Error: Directory path is invalid."), failure()}))
         << describe(lines);
@@ -262,14 +269,17 @@ TEST_F(BadInputTest, FolderWithATrailingBlankIsRefused) {
 
 // --- Installer images ----------------------------------------------------------------------------
 
-class BrokenImageTest : public BadInputTest, public ::testing::WithParamInterface<const char*> {};
+struct BrokenImage {
+    const char* name;
+    const char* image;
+};
+
+class BrokenImageTest : public BadInputTest, public ::testing::WithParamInterface<BrokenImage> {};
 
 TEST_P(BrokenImageTest, IsRefusedBeforeAnyCopyIsMade) {
-    std::string image = GetParam();
+    std::string image = GetParam().image;
     std::string folder = caseFolder("Torvane");
-    ASSERT_TRUE(launch(image));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
+    std::vector<Line> lines = install(image, folder);
     ASSERT_EQ(lines.size(), 5u) << describe(lines);
     EXPECT_EQ(lines[0], installLine(folder));
     EXPECT_EQ(lines[1], black("Creating directory ..."));
@@ -284,17 +294,15 @@ TEST_P(BrokenImageTest, IsRefusedBeforeAnyCopyIsMade) {
     expectNothingOutside(folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, BrokenImageTest,
-                         ::testing::Values("bad-length-all-ones.exe", "bad-length-one-over.exe",
-                                           "bare-program.exe"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             std::string name = info.param;
-                             if (name == "bad-length-all-ones.exe")
-                                 return std::string("LengthAllOnes");
-                             if (name == "bad-length-one-over.exe")
-                                 return std::string("LengthOneByteTooLong");
-                             return std::string("ProgramWithoutPayload");
-                         });
+// Every other length field that does not fit the file: the engine's tests.
+INSTANTIATE_TEST_SUITE_P(
+    Images, BrokenImageTest,
+    ::testing::Values(BrokenImage{"LengthAllOnes", "bad-length-all-ones.exe"},
+                      BrokenImage{"ProgramWithoutPayload", "bare-program.exe"},
+                      // The certificate table no longer ends the file: an unsigned image whose
+                      // last four bytes, zeros, are read as the length.
+                      BrokenImage{"BytesAfterTheCertificateTable", "signed-appended.exe"}),
+    [](const ::testing::TestParamInfo<BrokenImage>& info) { return std::string(info.param.name); });
 
 // --- Payload archives --------------------------------------------------------------------------
 
@@ -322,9 +330,7 @@ class DamagedArchiveTest : public ArchiveTest,
 
 TEST_P(DamagedArchiveTest, FailsAndKeepsNothingFromTheDamageOn) {
     std::string folder = caseFolder("Torvane");
-    ASSERT_TRUE(launch(GetParam().image));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
+    std::vector<Line> lines = install(GetParam().image, folder);
     EXPECT_EQ(lines, archiveFailedRun(folder)) << describe(lines);
     EXPECT_LT(runTime, 15s) << "the failure took as long as the look limit";
     expectEndState();
@@ -350,9 +356,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ArchiveTest, DuplicateNamesInstallWithTheLastOneWinning) {
     std::string folder = caseFolder("Torvane");
-    ASSERT_TRUE(launch("duplicate-names.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
+    std::vector<Line> lines = install("duplicate-names.exe", folder);
     EXPECT_EQ(lines, successfulRun(folder, kAllComponents)) << describe(lines);
     expectEndState();
     EXPECT_EQ(readFile(joinPath(folder, "dup-a.txt")), std::string("second version\r\n"));
@@ -362,19 +366,33 @@ TEST_F(ArchiveTest, DuplicateNamesInstallWithTheLastOneWinning) {
 
 // --- Files in the way ----------------------------------------------------------------------------
 
-class FilesTest : public BadInputTest {};
+class FilesTest : public BadInputTest {
+protected:
+    // An earlier run left `path` behind with `content`, and it is read-only.
+    static void placeReadOnly(const std::string& path, const std::string& content) {
+        ASSERT_TRUE(createFolders(path.substr(0, path.rfind('\\'))));
+        ASSERT_TRUE(writeFile(path, content));
+        ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+
+    // An earlier run left `flag` behind ("old"), and someone holds it open for reading, sharing
+    // only `share` with others, for the whole run.
+    void holdOldFlag(const std::string& flag, DWORD share) {
+        ASSERT_TRUE(createFolders(flag.substr(0, flag.rfind('\\'))));
+        ASSERT_TRUE(writeFile(flag, "old"));
+        held.Reset(CreateFileA(flag.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held.IsValid());
+    }
+};
 
 TEST_F(FilesTest, ReadOnlyFlagFromAnEarlierRunIsKeptAndTheRunEndsClearly) {
     // Copied from a CD, say. Whether the archive may overwrite it is the platform's decision.
     std::string folder = caseFolder("Torvane");
     std::string flag = joinPath(folder, "torvane.flg");
     const bool writable = readOnlyFilesCanBeWritten();
-    ASSERT_TRUE(createFolders(folder));
-    ASSERT_TRUE(writeFile(flag, "old"));
-    ASSERT_TRUE(SetFileAttributesA(flag.c_str(), FILE_ATTRIBUTE_READONLY));
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
+    ASSERT_NO_FATAL_FAILURE(placeReadOnly(flag, "old"));
+    std::vector<Line> lines = install("demo.exe", folder);
     if (writable) {
         // Overwritten and found, but it cannot be deleted: a warning, and the run goes on.
         std::vector<Line> expected = successfulRun(folder, kAllComponents, /*folderExisted=*/true);
@@ -397,12 +415,8 @@ TEST_F(FilesTest, ReadOnlyCopyFromAnEarlierRunIsKeptAndTheRunEndsClearly) {
     std::string folder = caseFolder("Torvane");
     std::string copy = joinPath(folder, "FARROWPK.EXE");
     const bool writable = readOnlyFilesCanBeWritten();
-    ASSERT_TRUE(createFolders(folder));
-    ASSERT_TRUE(writeFile(copy, "an earlier copy"));
-    ASSERT_TRUE(SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_READONLY));
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
+    ASSERT_NO_FATAL_FAILURE(placeReadOnly(copy, "an earlier copy"));
+    std::vector<Line> lines = install("demo.exe", folder);
     const Line cannotDelete = olive("Warning: Unable to delete " + copy + ".");
     if (writable) {
         // Overwritten and run; the clean-up cannot delete it, says so, and the run succeeds.
@@ -431,14 +445,8 @@ TEST_F(FilesTest, FlagHeldWithoutReadSharingIsWrittenButNotCounted) {
     // the detection cannot open it, so Torvane counts as absent and its flag stays.
     std::string folder = caseFolder("Torvane");
     std::string flag = joinPath(folder, "torvane.flg");
-    ASSERT_TRUE(createFolders(folder));
-    ASSERT_TRUE(writeFile(flag, "old"));
-    held.Reset(CreateFileA(flag.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held.IsValid());
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
+    ASSERT_NO_FATAL_FAILURE(holdOldFlag(flag, FILE_SHARE_WRITE));
+    std::vector<Line> lines = install("demo.exe", folder);
     EXPECT_EQ(lines, successfulRun(folder, "Installed components:  Pellisar,  Dromlet",
                                    /*folderExisted=*/true))
         << describe(lines);
@@ -454,14 +462,8 @@ TEST_F(FilesTest, FlagHeldWithoutReadSharingIsWrittenButNotCounted) {
 TEST_F(FilesTest, FlagHeldExclusivelyFailsTheArchiveAndIsKept) {
     std::string folder = caseFolder("Torvane");
     std::string flag = joinPath(folder, "torvane.flg");
-    ASSERT_TRUE(createFolders(folder));
-    ASSERT_TRUE(writeFile(flag, "old"));
-    held.Reset(CreateFileA(flag.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held.IsValid());
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = runToEnd();
+    ASSERT_NO_FATAL_FAILURE(holdOldFlag(flag, 0));
+    std::vector<Line> lines = install("demo.exe", folder);
     EXPECT_EQ(lines, archiveFailedRun(folder, /*folderExisted=*/true)) << describe(lines);
     expectEndState();
     held.Reset();

@@ -84,6 +84,25 @@ protected:
         return folder;
     }
 
+    // Starts `image`, installs it into `folder` and returns the lines of the run.
+    std::vector<Line> install(const std::string& image, const std::string& folder) {
+        if (!launch(image) || !startInstall(folder)) {
+            ADD_FAILURE() << "cannot start an install of " << image << " into " << folder;
+            return {};
+        }
+        return finish();
+    }
+
+    // The run went as the demo image's does: its lines, the whole suite and nothing else in the
+    // folder, and the six shortcuts.
+    void expectInstalledAsTheDemo(const std::vector<Line>& lines, const std::string& folder) {
+        EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+        expectEndState();
+        expectSuiteInstalled(folder);
+        expectNoLeftovers(folder);
+        expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
+    }
+
     template <class Path>
     void expectShortcut(const Path& link, const std::string& folder, const std::string& component) {
         std::optional<Shortcut> shortcut = readShortcut(link);
@@ -255,27 +274,13 @@ TEST_F(RunTest, DropsOneTrailingBackslashFromTheFolder) {
 TEST_F(RunTest, FailsWhenTheParentFolderIsMissing) {
     std::string parent = freshFolder("missing-parent");
     std::string folder = parent + "\\child";
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
+    std::vector<Line> lines = install("demo.exe", folder);
     EXPECT_EQ(lines, (std::vector<Line>{installLine(folder), black("Creating directory ..."),
                                         red("Error: Number 3"), failure()}))
         << describe(lines);
     expectEndState();
     EXPECT_FALSE(folderExists(parent));
     screenshot("e2e-failed-run.png");
-}
-
-TEST_F(RunTest, FailsOnAnEmptyFolder) {
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(""));
-    std::vector<Line> lines = finish();
-    ASSERT_EQ(lines.size(), 4u) << describe(lines);
-    EXPECT_EQ(lines[0], navy("Installing Torvane into  ..."));
-    EXPECT_EQ(lines[1], black("Creating directory ..."));
-    EXPECT_EQ(lines[2].color, color::kRed) << lines[2].text;
-    EXPECT_EQ(lines[3], failure());
-    expectEndState();
 }
 
 // --- Labels ------------------------------------------------------------------------------------
@@ -315,9 +320,7 @@ class PayloadTest : public InstallTest {};
 
 TEST_F(PayloadTest, CopiesThePayloadWithProgressInKilobytes) {
     std::string folder = freshFolder("payload-copy");
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
+    std::vector<Line> lines = install("demo.exe", folder);
     ASSERT_GE(lines.size(), 4u) << describe(lines);
     EXPECT_EQ(lines[2], black("Copying necessary files ...")) << describe(lines);
     EXPECT_EQ(lines.back(), success()) << describe(lines);
@@ -333,9 +336,7 @@ TEST_F(PayloadTest, FailsWhenTheFolderIsAFile) {
     // The folder "exists" for the folder step, but no copy can be created inside a file.
     std::string folder = freshFolder("a-file");
     ASSERT_TRUE(writeFile(folder, "not a folder"));
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
+    std::vector<Line> lines = install("demo.exe", folder);
     EXPECT_EQ(lines, (std::vector<Line>{installLine(folder), black("Creating directory ..."),
                                         olive("Warning: Directory already exists."),
                                         black("Copying necessary files ..."),
@@ -412,38 +413,6 @@ TEST_F(BarTest, AnArchiveThatPublishesNothingLeavesTheBarAtZero) {
     expectEndState();
 }
 
-class BrokenLengthTest : public InstallTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(BrokenLengthTest, FailsNamingTheImage) {
-    std::string folder = freshFolder("broken-length");
-    std::string image = GetParam();
-    ASSERT_TRUE(launch(image));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
-    ASSERT_EQ(lines.size(), 5u) << describe(lines);
-    EXPECT_EQ(lines[2], black("Copying necessary files ..."));
-    EXPECT_EQ(lines[3].color, color::kRed) << lines[3].text;
-    std::string lowerLine = lines[3].text, lowerImage = image;
-    CharLowerA(lowerLine.data());
-    CharLowerA(lowerImage.data());
-    EXPECT_NE(lowerLine.find(lowerImage), std::string::npos)
-        << "the error line does not name the image: " << lines[3].text;
-    EXPECT_EQ(lines[4], failure());
-    expectEndState();
-    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
-}
-
-INSTANTIATE_TEST_SUITE_P(Images, BrokenLengthTest,
-                         ::testing::Values("broken-length-huge.exe", "broken-length-zero.exe",
-                                           "signed-appended.exe"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             const std::string image = info.param;
-                             return image == "broken-length-huge.exe" ? "LongerThanTheImage"
-                                    : image == "broken-length-zero.exe"
-                                        ? "Zero"
-                                        : "BytesAfterTheCertificateTable";
-                         });
-
 // --- Whole installations -----------------------------------------------------------------------
 
 TEST_F(InstallTest, DemoImageInstallsTheSuiteWithSixShortcuts) {
@@ -454,12 +423,7 @@ TEST_F(InstallTest, DemoImageInstallsTheSuiteWithSixShortcuts) {
     ASSERT_TRUE(window.click(control::kAccept));
     ASSERT_TRUE(window.click(control::kInstall));
     installPressed = Clock::now();
-    std::vector<Line> lines = finish();
-    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
-    expectEndState();
-    expectSuiteInstalled(folder);
-    expectNoLeftovers(folder);
-    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
+    expectInstalledAsTheDemo(finish(), folder);
     std::cout << "[ figures  ] Install to success line: "
               << std::chrono::duration_cast<std::chrono::milliseconds>(runTime).count() << " ms\n";
 
@@ -500,14 +464,7 @@ class SuiteImageTest : public InstallTest, public ::testing::WithParamInterface<
 
 TEST_P(SuiteImageTest, InstallsAsTheDemoImageDoes) {
     std::string folder = freshFolder(GetParam().folder);
-    ASSERT_TRUE(launch(GetParam().image));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
-    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
-    expectEndState();
-    expectSuiteInstalled(folder);
-    expectNoLeftovers(folder);
-    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
+    expectInstalledAsTheDemo(install(GetParam().image, folder), folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, SuiteImageTest,
@@ -539,9 +496,7 @@ TEST_F(InstallTest, UntickingAfterInstallDoesNotReachTheRun) {
 
 TEST_F(InstallTest, OnlyDromletCarriedGetsOnlyDromletShortcuts) {
     std::string folder = freshFolder("dromlet-only");
-    ASSERT_TRUE(launch("dromlet-only.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
+    std::vector<Line> lines = install("dromlet-only.exe", folder);
     EXPECT_EQ(lines, linesOfRun({.folder = folder, .summary = "Installed components:  Dromlet"}))
         << describe(lines);
     expectShortcuts(folder, {"Dromlet"}, true);
@@ -550,9 +505,7 @@ TEST_F(InstallTest, OnlyDromletCarriedGetsOnlyDromletShortcuts) {
 
 TEST_F(InstallTest, NoComponentCarriedSucceedsWithoutShortcuts) {
     std::string folder = freshFolder("no-components");
-    ASSERT_TRUE(launch("no-components.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
+    std::vector<Line> lines = install("no-components.exe", folder);
     EXPECT_EQ(lines, linesOfRun({.folder = folder,
                                  .summary = "Installed components:  No components installed!",
                                  .componentsFound = false}))
@@ -593,23 +546,6 @@ TEST_F(InstallTest, ArchiveStillRunningAfterItsFlagIsTerminated) {
     expectNoLeftovers(folder);
 }
 
-TEST_F(InstallTest, CorruptArchiveFailsWithoutWaitingOutTheLooks) {
-    std::string folder = freshFolder("corrupt");
-    ASSERT_TRUE(launch("corrupt.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
-    EXPECT_EQ(lines, (std::vector<Line>{installLine(folder), black("Creating directory ..."),
-                                        black("Copying necessary files ..."),
-                                        black("Decompressing archive ..."),
-                                        black("Decompression process failure!"), failure()}))
-        << describe(lines);
-    EXPECT_LT(runTime, 15s) << "the failure took as long as the look limit";
-    expectEndState();
-    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
-    EXPECT_FALSE(fileExists(joinPath(folder, "ZZZ\\COMP.FLG")));
-    expectShortcuts(folder, {}, true);
-}
-
 TEST_F(InstallTest, PayloadThatIsNotAProgramFailsWithTheSystemsText) {
     // What starting such a file gives here, as the setup reports it.
     std::string probe = freshFolder("not-a-program-probe");
@@ -630,9 +566,7 @@ TEST_F(InstallTest, PayloadThatIsNotAProgramFailsWithTheSystemsText) {
     std::string expectedText = systemTextFor(startError);
 
     std::string folder = freshFolder("not-a-program");
-    ASSERT_TRUE(launch("not-a-program.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
+    std::vector<Line> lines = install("not-a-program.exe", folder);
     EXPECT_EQ(lines, (std::vector<Line>{
                          installLine(folder), black("Creating directory ..."),
                          black("Copying necessary files ..."), black("Decompressing archive ..."),
@@ -646,9 +580,7 @@ TEST_F(InstallTest, CompletionFolderHoldingAnotherFileStays) {
     std::string folder = freshFolder("zzz-shared");
     ASSERT_TRUE(createFolders(joinPath(folder, "ZZZ")));
     ASSERT_TRUE(writeFile(joinPath(folder, "ZZZ\\keep.txt"), "keep"));
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
+    std::vector<Line> lines = install("demo.exe", folder);
     EXPECT_EQ(lines, linesOfRun({.folder = folder, .folderExisted = true})) << describe(lines);
     EXPECT_FALSE(fileExists(joinPath(folder, "ZZZ\\COMP.FLG")));
     EXPECT_TRUE(fileExists(joinPath(folder, "ZZZ\\keep.txt")));
@@ -658,9 +590,7 @@ TEST_F(InstallTest, ExistingGroupFolderIsUsedAsItIs) {
     std::string folder = freshFolder("group-exists");
     ASSERT_TRUE(createFolders(groupFolder()));
     ASSERT_TRUE(writeFile(joinPath(groupFolder(), "Earlier.txt"), "from an earlier install"));
-    ASSERT_TRUE(launch("demo.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
+    std::vector<Line> lines = install("demo.exe", folder);
     EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
     expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
     EXPECT_TRUE(fileExists(joinPath(groupFolder(), "Earlier.txt")));
@@ -692,27 +622,6 @@ TEST_F(InstallTest, ShellFoldersNamedBeyondTheCodePageGetTheShortcuts) {
         expectShortcut(programs + L"\\Torvane Software Suite" + link, folder, name);
     }
     EXPECT_TRUE(removeTree(profile));
-}
-
-TEST_F(InstallTest, FlagFileHeldWithoutReadSharingCountsAsAbsentAndStays) {
-    std::string folder = freshFolder("flag-held");
-    ASSERT_TRUE(createFolders(folder));
-    std::string heldFlag = joinPath(folder, "torvane.flg");
-    ASSERT_TRUE(writeFile(heldFlag, "1.0\n"));
-    // Held with sharing that lets nobody else read it, for the whole run.
-    ScopedFileHandle held(CreateFileA(heldFlag.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held.IsValid());
-    ASSERT_TRUE(launch("dromlet-only.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
-    EXPECT_EQ(lines, linesOfRun({.folder = folder,
-                                 .folderExisted = true,
-                                 .summary = "Installed components:  Dromlet"}))
-        << describe(lines);
-    held.Reset();
-    EXPECT_TRUE(fileExists(heldFlag)) << "a flag file the setup could not read was deleted";
-    expectShortcuts(folder, {"Dromlet"}, true);
 }
 
 } // namespace

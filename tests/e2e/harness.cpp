@@ -56,24 +56,6 @@ bool equalNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
-// Releases a COM interface when it goes.
-template <typename Interface> class ComRef {
-public:
-    ComRef() = default;
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    ~ComRef() {
-        if (pointer_)
-            pointer_->Release();
-    }
-    Interface* operator->() const { return pointer_; }
-    Interface** out() { return &pointer_; }
-    void** outVoid() { return reinterpret_cast<void**>(&pointer_); }
-
-private:
-    Interface* pointer_ = nullptr;
-};
-
 // Releases a window device context, a memory DC or a GDI object when it goes.
 struct WindowDc {
     HWND window;
@@ -153,40 +135,49 @@ std::string describe(const std::vector<Line>& lines) {
 
 // --- Process -----------------------------------------------------------------------------------
 
+bool startInJob(const char* program, const std::string& commandLine,
+                const std::string& workingFolder, STARTUPINFOA startup, DWORD creationFlags,
+                ScopedHandle& job, ScopedHandle& process, DWORD& id, std::string& error) {
+    job.Reset(CreateJobObjectA(nullptr, nullptr));
+    if (job.IsValid()) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                sizeof limits);
+    }
+    std::vector<char> writable(commandLine.begin(), commandLine.end());
+    writable.push_back('\0');
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(program, writable.data(), nullptr, nullptr, FALSE,
+                        creationFlags | CREATE_SUSPENDED, nullptr,
+                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
+        error = "cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    process.Reset(info.hProcess);
+    ScopedHandle thread(info.hThread);
+    id = info.dwProcessId;
+    // Without a job (it may be refused) the program is still ended directly.
+    if (job.IsValid() && !AssignProcessToJobObject(job.Get(), process.Get()))
+        job.Reset();
+    ResumeThread(thread.Get());
+    return true;
+}
+
 bool Process::start(const std::string& program, const std::string& arguments,
                     const std::string& workingFolder, std::string* error) {
     kill();
-    job_.Reset(CreateJobObjectA(nullptr, nullptr));
-    if (job_.IsValid()) {
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits,
-                                sizeof limits);
-    }
     std::string commandLine = "\"" + program + "\"";
     if (!arguments.empty())
         commandLine += " " + arguments;
-    std::vector<char> writable(commandLine.begin(), commandLine.end());
-    writable.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                        nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
-                        &info)) {
-        if (error)
-            *error = "CreateProcess failed for " + program + " (error " +
-                     std::to_string(GetLastError()) + ")";
-        return false;
-    }
-    process_.Reset(info.hProcess);
-    ScopedHandle thread(info.hThread);
-    id_ = info.dwProcessId;
-    // Without a job (it may be refused) the program is still ended directly by kill().
-    if (job_.IsValid() && !AssignProcessToJobObject(job_.Get(), process_.Get()))
-        job_.Reset();
-    ResumeThread(thread.Get());
-    return true;
+    std::string failure;
+    if (startInJob(program.c_str(), commandLine, workingFolder, {}, 0, job_, process_, id_,
+                   failure))
+        return true;
+    if (error)
+        *error = failure;
+    return false;
 }
 
 bool Process::running() const {
@@ -206,15 +197,19 @@ std::optional<DWORD> Process::exitCode() const {
     return code;
 }
 
-void Process::kill() {
-    if (job_.IsValid())
-        TerminateJobObject(job_.Get(), 1);
-    if (running()) {
-        TerminateProcess(process_.Get(), 1);
-        WaitForSingleObject(process_.Get(), 5000);
+void endInJob(ScopedHandle& job, const ScopedHandle& process) {
+    if (job.IsValid())
+        TerminateJobObject(job.Get(), 1);
+    if (process.IsValid() && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 5000);
     }
+    job.Reset();
+}
+
+void Process::kill() {
+    endInJob(job_, process_);
     process_.Reset();
-    job_.Reset();
     id_ = 0;
 }
 
@@ -527,26 +522,7 @@ std::optional<Shortcut> readShortcut(const std::wstring& linkPath) {
     DWORD attributes = GetFileAttributesW(linkPath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return std::nullopt;
-    ComRef<IShellLinkW> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.outVoid())))
-        return std::nullopt;
-    ComRef<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.outVoid())))
-        return std::nullopt;
-    if (FAILED(file->Load(linkPath.c_str(), STGM_READ)))
-        return std::nullopt;
-    Shortcut shortcut;
-    wchar_t buffer[INFOTIPSIZE + 1] = {};
-    if (SUCCEEDED(link->GetPath(buffer, MAX_PATH, nullptr, SLGP_RAWPATH)))
-        shortcut.target = narrow(buffer);
-    buffer[0] = L'\0';
-    if (SUCCEEDED(link->GetWorkingDirectory(buffer, MAX_PATH)))
-        shortcut.workingFolder = narrow(buffer);
-    buffer[0] = L'\0';
-    if (SUCCEEDED(link->GetDescription(buffer, INFOTIPSIZE)))
-        shortcut.description = narrow(buffer);
-    return shortcut;
+    return ReadShortcutFile(linkPath);
 }
 
 // --- Screenshot --------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // system and shell helpers the end-to-end tests and the demo driver need around a run.
 #pragma once
 
+#include "../windows/ShortcutFile.h"
 #include "framework/Handles.h"
 
 #include <windows.h>
@@ -55,6 +56,17 @@ std::string colorName(std::uint32_t color);
 
 // A program started by a test, in a job of its own so that everything it starts in turn (the
 // archive it runs) ends with it. Whatever still runs when the object goes is ended.
+// Starts `commandLine` (with `program` as CreateProcess's application name, or found as the
+// command line says when null) suspended, puts it in a new `job` that ends everything in it when
+// its last handle goes, and resumes it. The job stays empty if the system refuses it.
+bool startInJob(const char* program, const std::string& commandLine,
+                const std::string& workingFolder, STARTUPINFOA startup, DWORD creationFlags,
+                ScopedHandle& job, ScopedHandle& process, DWORD& id, std::string& error);
+
+// Ends `job` and everything in it, and `process` too if it still runs (a program the system
+// would not put in the job); the job's handle goes, the process's stays.
+void endInJob(ScopedHandle& job, const ScopedHandle& process);
+
 class Process {
 public:
     Process() = default;
@@ -143,11 +155,7 @@ std::string specialFolder(int csidl);
 // Whether a process whose program file is named `exeName` runs (case-insensitive).
 bool processRunning(const std::string& exeName);
 
-struct Shortcut {
-    std::string target;
-    std::string workingFolder;
-    std::string description;
-};
+using Shortcut = ShortcutFile;
 // Reads a shortcut file back through the shell's link object. Needs COM on this thread. The
 // shortcut's texts come back in the ANSI code page.
 std::optional<Shortcut> readShortcut(const std::string& linkPath);

@@ -22,20 +22,26 @@ TEST(EntryName, UnsafeNamesAreRefusedWithAReason) {
              Case{"//server/share/evil.exe", "UNC"},
              Case{"\\\\.\\PhysicalDrive0", "device"},
              Case{"\\\\?\\C:\\evil.exe", "device"},
+             Case{"\\\\.\\C:\\evil.txt", "device"},
              Case{"C:\\evil.exe", "drive letter"},
              Case{"C:evil.exe", "drive letter"},
+             Case{"C:/evil.txt", "drive letter"},
              Case{"readme.txt:hidden", "stream"},
              Case{"docs/readme.txt::$DATA", "stream"},
              Case{"../evil.exe", "'..'"},
              Case{"..\\evil.exe", "'..'"},
              Case{"docs/../../evil.exe", "'..'"},
              Case{"docs/..", "'..'"},
+             Case{"docs\\..\\..\\evil.txt", "'..'"},
              Case{"./evil.exe", "'.'"},
+             Case{"docs/./evil.txt", "'.'"},
              Case{"docs//evil.exe", "empty path segment"},
              Case{".../evil.exe", "dot or blank"},
              Case{".. /evil.exe", "dot or blank"},
              Case{"docs/readme.txt.", "dot or blank"},
              Case{"docs/readme.txt ", "dot or blank"},
+             Case{"docs./evil.txt", "dot or blank"},
+             Case{"docs /evil.txt", "dot or blank"},
              Case{"CON", "device name"},
              Case{"nul", "device name"},
              Case{"NUL.txt", "device name"},
@@ -44,8 +50,14 @@ TEST(EntryName, UnsafeNamesAreRefusedWithAReason) {
              Case{"lpt9.log", "device name"},
              Case{"com\xB9.txt", "device name"},
              Case{"CONIN$", "device name"},
+             Case{"CONOUT$", "device name"},
+             Case{"CLOCK$", "device name"},
+             Case{"PRN.log", "device name"},
+             Case{"COM1", "device name"},
              Case{"con .txt", "device name"},
              Case{"a\tb.txt", "character"},
+             Case{"evil\x01.txt", "character"},
+             Case{"evil>.txt", "character"},
              Case{"what?.txt", "character"},
              Case{"a*b", "character"},
              Case{"a|b", "character"},
@@ -99,6 +111,9 @@ TEST(EntryName, CompletionFlagMayStandAnywhereButOnlyOnce) {
     EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"ZZZ/"}, {"ZZZ/comp.flg"}, {"torvane.flg"}}), 1u);
     EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"ZZZ/comp.flg"}, {"ZZZ/comp.flg"}}), twice);
     EXPECT_EQ(zip::CompletionFlagIndex(Entries{{"ZZZ/comp.flg"}, {"x"}, {"zzz\\Comp.flg"}}), twice);
+    EXPECT_EQ(zip::CompletionFlagIndex(
+                  Entries{{"first.txt"}, {"ZZZ/comp.flg"}, {"docs/a.txt"}, {"zzz\\COMP.FLG"}}),
+              twice);
 }
 
 } // namespace

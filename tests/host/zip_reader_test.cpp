@@ -254,6 +254,7 @@ TEST_F(ExternalTools, EncryptedEntriesAreRefused) {
 // Offsets inside an archive of our writer, which puts no extra fields anywhere.
 struct Layout {
     std::size_t dataStart;     // first entry's data
+    std::size_t localSize;     // first entry's uncompressed size in its local header
     std::size_t centralCrc;    // first entry's CRC-32 in the central directory
     std::size_t centralSize;   // first entry's uncompressed size in the central directory
     std::size_t centralPacked; // first entry's compressed size in the central directory
@@ -264,7 +265,8 @@ Layout LayoutOf(const std::string& path, const std::string& firstName) {
     const auto* end = reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size() -
                       format::kEndRecordSize;
     const std::size_t cdStart = format::Get32(end + 16);
-    return {format::kLocalHeaderSize + firstName.size(), cdStart + 16, cdStart + 24, cdStart + 20};
+    return {format::kLocalHeaderSize + firstName.size(), 22, cdStart + 16, cdStart + 24,
+            cdStart + 20};
 }
 
 TEST(ZipReader, DamagedEntriesFailWithAReason) {
@@ -299,6 +301,13 @@ TEST(ZipReader, DamagedEntriesFailWithAReason) {
              Patch(path, at.centralPacked, std::string(field, field + 4));
          },
          "before its recorded size"},
+        {"size far larger than the data, in both headers", zip::Compression::Deflate,
+         [](auto& path, auto& at) {
+             const std::string farLarger("\xF0\xFF\xFF\x7F", 4);
+             Patch(path, at.localSize, farLarger);
+             Patch(path, at.centralSize, farLarger);
+         },
+         "recorded size"},
         {"local name differs", zip::Compression::Deflate,
          [](auto& path, auto&) { Patch(path, format::kLocalHeaderSize, "X"); }, "local header"},
         {"local header gone", zip::Compression::Deflate,
@@ -343,6 +352,19 @@ TEST(ZipReader, TruncatedOrCutArchivesNeverOpen) {
     // record says, so the archive is not found at all, or its entries fail.
     WriteFile(temp / "holed.zip", bytes.substr(0, 500) + bytes.substr(900));
     EXPECT_NE(FirstFailure(temp / "holed.zip"), "");
+
+    // Cut as a payload's copy would be: behind a stub, with the image's trailer right after the
+    // cut, so that the label's bytes stand where the end record's last fields were.
+    const std::string stub = "MZ" + RandomBytes(4000, 6);
+    WriteFile(temp / "stub.exe", stub);
+    WriteZip(temp / "payload.exe", {{"a.txt", TextBytes(3000)}, {"b/c.bin", RandomBytes(500)}},
+             temp / "stub.exe");
+    const std::string payload = ReadFile(temp / "payload.exe");
+    const std::string trailer = "v1.0.0" + std::string(10, '\0') + std::string("\x12\x34\0\0", 4);
+    for (std::size_t length = stub.size(); length < payload.size(); ++length) {
+        WriteFile(temp / "cut.exe", payload.substr(0, length) + trailer);
+        EXPECT_FALSE(reader.Open(temp / "cut.exe")) << "opened at length " << length;
+    }
 }
 
 TEST(ZipReader, NoArchiveAndEmptyArchive) {

@@ -179,38 +179,8 @@ int TickUntilState(InstallEngine& engine, int state, int maxTicks, DWORD sleepMs
     return ticks;
 }
 
-ShortcutContents ReadShortcut(const std::string& linkPath) {
-    return ReadShortcut(Wide(linkPath));
-}
-
-ShortcutContents ReadShortcut(const std::wstring& linkPath) {
-    ShortcutContents contents;
-    ComPtr<IShellLinkW> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  link.ReceiveVoid())))
-        return contents;
-    ComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())))
-        return contents;
-    if (FAILED(file->Load(linkPath.c_str(), STGM_READ)))
-        return contents;
-    contents.loaded = true;
-    // The properties hold the install folder's ANSI text: back to ANSI, '?' for anything else.
-    const auto narrow = [](const wchar_t* text) {
-        char ansi[MAX_PATH * 2] = {};
-        ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
-        return std::string(ansi);
-    };
-    wchar_t text[MAX_PATH] = {};
-    if (SUCCEEDED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH)))
-        contents.target = narrow(text);
-    text[0] = L'\0';
-    if (SUCCEEDED(link->GetWorkingDirectory(text, MAX_PATH)))
-        contents.workingDirectory = narrow(text);
-    text[0] = L'\0';
-    if (SUCCEEDED(link->GetDescription(text, MAX_PATH)))
-        contents.description = narrow(text);
-    return contents;
+std::optional<ShortcutFile> ReadShortcut(const std::string& linkPath) {
+    return ReadShortcutFile(Wide(linkPath));
 }
 
 std::string DesktopFolder() {

@@ -2,6 +2,7 @@
 // test, file helpers, installer images built from parts, and a reader for shortcut files.
 #pragma once
 
+#include "ShortcutFile.h"
 #include "framework/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -121,14 +123,10 @@ void TickAndCollect(InstallEngine& engine);
 int TickUntilState(InstallEngine& engine, int state, int maxTicks, DWORD sleepMs = 0);
 
 // What a shortcut file holds, read back through the shell's link object.
-struct ShortcutContents {
-    bool loaded = false;
-    std::string target;
-    std::string workingDirectory;
-    std::string description;
-};
-ShortcutContents ReadShortcut(const std::string& linkPath);
-ShortcutContents ReadShortcut(const std::wstring& linkPath);
+std::optional<ShortcutFile> ReadShortcut(const std::string& linkPath);
+inline std::optional<ShortcutFile> ReadShortcut(const std::wstring& linkPath) {
+    return ReadShortcutFile(linkPath);
+}
 
 // The shell folders that the shortcut states write into.
 std::string DesktopFolder();

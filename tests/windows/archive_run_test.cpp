@@ -44,6 +44,17 @@ protected:
         positionsBeforeWait = view.positions.size();
     }
 
+    // A silent archive has ended with exit code 0 and no flag, and every look but the last has
+    // been made.
+    void SilentArchiveUpToTheLastLook() {
+        SetMode("silent");
+        ASSERT_NO_FATAL_FAILURE(StartArchive());
+        ASSERT_EQ(ArchiveExitCode(), 0u);
+        for (int look = 1; look < InstallEngine::kLookLimit; ++look)
+            engine.Tick();
+        ASSERT_EQ(engine.InstallState, STATE_WAIT_EXPAND);
+    }
+
     // The positions the bar was sent since the archive started.
     std::vector<int> PositionsDuringWait() const {
         return {view.positions.begin() + static_cast<std::ptrdiff_t>(positionsBeforeWait),
@@ -221,14 +232,8 @@ TEST_F(ArchiveRunTest, APayloadThatIsNoProgramIsReportedWithTheSystemsText) {
 }
 
 TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunGoesOn) {
-    SetMode("silent");
-    StartArchive();
     // It has ended with exit code 0 without a flag: keep looking.
-    ASSERT_EQ(ArchiveExitCode(), 0u);
-
-    for (int look = 1; look < InstallEngine::kLookLimit; ++look)
-        engine.Tick();
-    EXPECT_EQ(engine.InstallState, STATE_WAIT_EXPAND);
+    ASSERT_NO_FATAL_FAILURE(SilentArchiveUpToTheLastLook());
     EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit - 1);
     EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine}));
     EXPECT_EQ(PositionsDuringWait(), std::vector<int>{});
@@ -251,12 +256,7 @@ TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunGoesOn) {
 }
 
 TEST_F(ArchiveRunTest, AFlagFirstSeenOnTheLastLookIsACompletion) {
-    SetMode("silent");
-    StartArchive();
-    ASSERT_EQ(ArchiveExitCode(), 0u);
-    for (int look = 1; look < InstallEngine::kLookLimit; ++look)
-        engine.Tick();
-    ASSERT_EQ(engine.InstallState, STATE_WAIT_EXPAND);
+    ASSERT_NO_FATAL_FAILURE(SilentArchiveUpToTheLastLook());
 
     ASSERT_TRUE(::CreateDirectoryA((folder + "\\ZZZ").c_str(), nullptr));
     WriteFileBytes(folder + "\\ZZZ\\comp.flg", "done");

@@ -1,8 +1,8 @@
-// Bad payload archives run through the install engine and the real sfx.exe: every kind of entry
-// name that could leave the install folder, an archive without entries, duplicate names, sizes
-// that do not match the data, cut archives. Each run must end with a clear line and write
-// nothing outside the install folder. And the engine's shell work after the DLL search has been
-// restricted to the system folder, as setup.exe does first thing.
+// Bad payload archives run through the install engine and the real sfx.exe: an entry name that
+// could leave the install folder, an archive without entries, names differing only in case, a
+// size that does not match the data, a cut archive, completion flags out of place. Each run must
+// end with a clear line and write nothing outside the install folder. And the engine's shell work
+// after the DLL search has been restricted to the system folder, as setup.exe does first thing.
 #include "TestSupport.h"
 
 #include "framework/Handles.h"
@@ -201,59 +201,10 @@ protected:
     std::vector<std::string> driveRoot;
 };
 
-TEST_F(BadArchiveTest, EveryKindOfUnsafeNameUnpacksNothingAndFails) {
-    const std::string unsafeNames[] = {
-        // Climbing out: parent segments with either separator, also further in.
-        "../evil.txt",
-        "..\\evil.txt",
-        "docs/../../evil.txt",
-        "docs\\..\\..\\evil.txt",
-        // Rooted: the drive's root, a drive, a network share, the device namespaces.
-        "/evil.txt",
-        "\\evil.txt",
-        "C:evil.txt",
-        "C:\\evil.txt",
-        "C:/evil.txt",
-        "\\\\server\\share\\evil.txt",
-        "//server/share/evil.txt",
-        "\\\\?\\C:\\evil.txt",
-        "\\\\.\\C:\\evil.txt",
-        // A stream of another file.
-        "first.txt:evil",
-        "evil.txt::$DATA",
-        // Segments Windows reads as something else.
-        "",
-        "docs//evil.txt",
-        "./evil.txt",
-        "docs/./evil.txt",
-        "evil.",
-        "evil ",
-        "docs./evil.txt",
-        "docs /evil.txt",
-        ".../evil.txt",
-        // Characters no file name may hold.
-        std::string("evil\x01.txt"),
-        "evil<.txt",
-        "evil>.txt",
-        "evil\".txt",
-        "evil|.txt",
-        "evil?.txt",
-        "evil*.txt",
-        // Devices, with any extension, in any folder, in any case.
-        "CON",
-        "con.txt",
-        "docs/aux.txt",
-        "NUL",
-        "PRN.log",
-        "COM1",
-        "lpt9.txt",
-        "COM\xB9",
-        "CONIN$",
-        "CONOUT$",
-        "CLOCK$",
-        "CON .txt",
-    };
-    for (const std::string& unsafe : unsafeNames) {
+// Every kind of unsafe name is refused by the name check and, whole, by sfx.exe; here the run
+// that meets one: a name climbing out, and an empty name, which only a hand-made archive holds.
+TEST_F(BadArchiveTest, AnUnsafeNameUnpacksNothingAndFailsTheRun) {
+    for (const std::string unsafe : {"../evil.txt", ""}) {
         SCOPED_TRACE("entry name \"" + unsafe + "\"");
         // The writer refuses an empty name: that one is made from another.
         std::string payload = Payload({{"first.txt", "first"},
@@ -305,85 +256,28 @@ TEST_F(BadArchiveTest, NamesDifferingOnlyInCaseLeaveOneFileWithTheLastContent) {
     ExpectNothingOutside(/*shortcutsMade=*/true);
 }
 
-TEST_F(BadArchiveTest, AFolderAndAFileOfTheSameNameFail) {
-    struct Case {
-        const char* what;
-        std::vector<Item> items;
-        std::vector<std::string> left; // what the folder holds afterwards
-    };
-    const Case cases[] = {
-        {"folder, then a file of its name",
-         {{"first.txt", "first"},
-          {"Docs/", ""},
-          {"Docs", "a file"},
-          {"torvane.flg", "flag"},
-          {"ZZZ/comp.flg", "done"}},
-         {"Docs\\", "first.txt"}},
-        {"file, then a file under it",
-         {{"first.txt", "first"},
-          {"Docs", "a file"},
-          {"Docs/inner.txt", "inner"},
-          {"torvane.flg", "flag"},
-          {"ZZZ/comp.flg", "done"}},
-         {"Docs", "first.txt"}},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.what);
-        ExpectArchiveFails(Payload(test.items), kEntryFailed);
-        EXPECT_EQ(ListFolder(folder), test.left);
-        if (FileExists(folder + "\\Docs")) {
-            EXPECT_EQ(ReadFileBytes(folder + "\\Docs"), "a file");
-        }
-        ExpectNothingOutside();
-    }
-}
-
-TEST_F(BadArchiveTest, DeclaredSizesThatDoNotMatchTheDataFailAndLeaveNoPartOfTheEntry) {
-    struct Case {
-        const char* what;
-        std::uint32_t declaredSize;
-    };
-    const Case cases[] = {
-        {"far larger than the data", 0x7FFFFFF0u},
-        {"smaller than the data", 1000},
-    };
-    const std::string notes = TextBytes(300000);
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.what);
-        std::string payload = Payload({{"first.txt", "first"},
-                                       {"notes.txt", notes},
-                                       {"torvane.flg", "flag"},
-                                       {"ZZZ/comp.flg", "done"}});
-        DeclareSize(payload, "notes.txt", test.declaredSize);
-        ExpectArchiveFails(payload, kEntryFailed);
-        EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"first.txt"});
-        ExpectNothingOutside();
-    }
+TEST_F(BadArchiveTest, ADeclaredSizeThatDoesNotMatchTheDataFailsAndLeavesNoPartOfTheEntry) {
+    // A size far larger than the data fails in the reader as well (host tests).
+    std::string payload = Payload({{"first.txt", "first"},
+                                   {"notes.txt", TextBytes(300000)},
+                                   {"torvane.flg", "flag"},
+                                   {"ZZZ/comp.flg", "done"}});
+    DeclareSize(payload, "notes.txt", 1000);
+    ExpectArchiveFails(payload, kEntryFailed);
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"first.txt"});
+    ExpectNothingOutside();
 }
 
 TEST_F(BadArchiveTest, ACutArchiveUnpacksNothingAndFails) {
+    // Cut by its last byte: the end record's comment length takes the image's label byte that
+    // follows it in the copy. (Every other cut, with the trailer behind it: host tests.)
     const std::string whole = Payload({{"first.txt", "first"},
                                        {"notes.txt", TextBytes(50000)},
                                        {"torvane.flg", "flag"},
                                        {"ZZZ/comp.flg", "done"}});
-    const size_t directory = whole.rfind(std::string("PK\x01\x02", 4));
-    ASSERT_NE(directory, std::string::npos);
-    struct Case {
-        const char* what;
-        size_t length;
-    };
-    // With its last byte gone, the end record's comment length takes the image's label byte
-    // that follows it in the copy.
-    const Case cases[] = {
-        {"inside the central directory", directory + 10},
-        {"the end record's last byte", whole.size() - 1},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.what);
-        ExpectArchiveFails(whole.substr(0, test.length), kNoArchive);
-        EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
-        ExpectNothingOutside();
-    }
+    ExpectArchiveFails(whole.substr(0, whole.size() - 1), kNoArchive);
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
+    ExpectNothingOutside();
 }
 
 // A completion flag that stands twice: which one is the sign that everything else is there?
@@ -545,12 +439,13 @@ TEST(SafeDllSearchTest, ShortcutsAreStillWrittenWhenDllsComeFromTheSystemFolderO
         SCOPED_TRACE(name);
         for (const std::string& link :
              {SuiteShortcutsCleaner::DesktopLink(name), SuiteShortcutsCleaner::GroupLink(name)}) {
-            const ShortcutContents contents = ReadShortcut(link);
-            ASSERT_TRUE(contents.loaded) << link;
+            const std::optional<ShortcutFile> contents = ReadShortcut(link);
+            ASSERT_TRUE(contents) << link;
             EXPECT_EQ(
-                lstrcmpiA(contents.target.c_str(), (temp.Path() + "\\" + name + ".exe").c_str()), 0)
-                << contents.target;
-            EXPECT_EQ(contents.description, "Farrow Desktop Shortcut");
+                lstrcmpiA(contents->target.c_str(), (temp.Path() + "\\" + name + ".exe").c_str()),
+                0)
+                << contents->target;
+            EXPECT_EQ(contents->description, "Farrow Desktop Shortcut");
         }
     }
 }

@@ -53,6 +53,25 @@ protected:
         EXPECT_TRUE(HeldFile(copyPath, GENERIC_WRITE, kShareAll).IsOpen());
     }
 
+    // The tick refuses the copy with `error` before the bar has moved; the next one ends the run.
+    void ExpectCopyRefused(const LoggedLine& error) {
+        TickAndCollect(engine);
+
+        EXPECT_EQ(view.lines, (Lines{kCopyingLine, error}));
+        EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+        EXPECT_EQ(engine.archivePath, copyPath);
+        EXPECT_TRUE(view.ranges.empty());
+        EXPECT_TRUE(view.positions.empty());
+    }
+    void ExpectRunEndsFailed() {
+        TickAndCollect(engine);
+
+        EXPECT_EQ(view.lines.size(), 3u);
+        EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation failed!", 0x800000C0u}));
+        EXPECT_EQ(engine.InstallState, STATE_DONE);
+        EXPECT_EQ(engine.busy, 0);
+    }
+
     const std::string copyPath = folder + "\\FARROWPK.EXE";
 };
 
@@ -178,22 +197,9 @@ TEST_F(PayloadCopyTest, AMissingOwnFileIsNamedAndTheRunFails) {
     const std::string missing = temp / "Setup Files\\no-setup.exe";
     engine.modulePath = missing;
 
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines,
-              (Lines{kCopyingLine,
-                     {"Error: Unable to open file " + missing + " for copying.", 0x000000C0u}}));
-    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
-    EXPECT_EQ(engine.archivePath, copyPath);
+    ExpectCopyRefused({"Error: Unable to open file " + missing + " for copying.", 0x000000C0u});
     EXPECT_FALSE(FileExists(copyPath));
-    EXPECT_TRUE(view.ranges.empty());
-    EXPECT_TRUE(view.positions.empty());
-
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation failed!", 0x800000C0u}));
-    EXPECT_EQ(view.lines.size(), 3u);
-    EXPECT_EQ(engine.InstallState, STATE_DONE);
+    ExpectRunEndsFailed();
 }
 
 TEST_F(PayloadCopyTest, AFolderInTheWayOfTheCopyFailsTheRunAndStays) {
@@ -201,20 +207,10 @@ TEST_F(PayloadCopyTest, AFolderInTheWayOfTheCopyFailsTheRunAndStays) {
     ASSERT_TRUE(::CreateDirectoryA(copyPath.c_str(), nullptr));
     WriteFileBytes(copyPath + "\\inside.txt", "kept");
 
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kCannotCreateLine}));
-    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
-    EXPECT_EQ(engine.archivePath, copyPath);
-    EXPECT_TRUE(view.ranges.empty());
-    EXPECT_TRUE(view.positions.empty());
+    ExpectCopyRefused(kCannotCreateLine);
     // The image was closed again.
     EXPECT_TRUE(::DeleteFileA(imagePath.c_str()));
-
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines,
-              (Lines{kCopyingLine, kCannotCreateLine, {"Installation failed!", 0x800000C0u}}));
+    ExpectRunEndsFailed();
     EXPECT_EQ(ReadFileBytes(copyPath + "\\inside.txt"), "kept");
 }
 
@@ -225,19 +221,8 @@ TEST_F(PayloadCopyTest, ACopyHeldOpenElsewhereIsNeitherOverwrittenNorDeleted) {
     HeldFile held(copyPath, GENERIC_READ, 0);
     ASSERT_TRUE(held.IsOpen());
 
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kCannotCreateLine}));
-    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
-    EXPECT_TRUE(view.ranges.empty());
-    EXPECT_TRUE(view.positions.empty());
-
-    TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines,
-              (Lines{kCopyingLine, kCannotCreateLine, {"Installation failed!", 0x800000C0u}}));
-    EXPECT_EQ(engine.InstallState, STATE_DONE);
-    EXPECT_EQ(engine.busy, 0);
+    ExpectCopyRefused(kCannotCreateLine);
+    ExpectRunEndsFailed();
     EXPECT_TRUE(FileExists(copyPath));
 }
 
@@ -257,48 +242,38 @@ TEST_F(PayloadCopyTest, ACopyThatCannotBeDeletedAfterAFailureIsAWarning) {
     EXPECT_EQ(view.closeEnabled, 1);
 }
 
-TEST_F(PayloadCopyTest, ALengthFieldThatDoesNotFitTheFileIsRefusedBeforeTheCopy) {
-    const std::string program = "program image";
-    const std::string payload = PatternBytes(5000, 12);
-    const std::int64_t imageLength = static_cast<std::int64_t>(program.size() + 5000 + 20);
-    struct Case {
-        const char* what;
-        std::string imageBytes;
-    };
-    const Case cases[] = {
-        {"length 0", ImageBytesWithLength(program, payload, 0)},
-        {"one byte longer than the file allows",
-         ImageBytesWithLength(program, payload, static_cast<std::uint32_t>(imageLength - 19))},
-        {"far larger than the file", ImageBytesWithLength(program, payload, 0x7FFFFFFF)},
-        {"0xFFFFFFFF", ImageBytesWithLength(program, payload, 0xFFFFFFFF)},
-        {"0x80000000", ImageBytesWithLength(program, payload, 0x80000000)},
-        {"a trailer alone", ImageBytesWithLength("", "", 1)},
-        {"a file shorter than the length field", "MZ\x01"},
-        {"an empty file", ""},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.what);
-        RecordingView caseView;
-        InstallEngine caseEngine{caseView};
-        caseEngine.installFolder = folder;
-        caseEngine.archiveBaseName = "FARROWPK";
-        caseEngine.modulePath = imagePath;
-        caseEngine.InstallState = STATE_COPY_PAYLOAD;
-        WriteFileBytes(imagePath, test.imageBytes);
+struct UnfitImage {
+    const char* name;
+    std::string bytes;
+};
 
-        TickAndCollect(caseEngine);
+class UnfitLengthTest : public PayloadCopyTest, public testing::WithParamInterface<UnfitImage> {};
 
-        EXPECT_EQ(caseView.lines,
-                  (Lines{kCopyingLine,
-                         {"Error: File " + imagePath + " holds no valid payload.", 0x000000C0u}}));
-        EXPECT_EQ(caseEngine.InstallState, STATE_FAILURE);
-        EXPECT_EQ(caseEngine.archivePath, copyPath);
-        EXPECT_FALSE(FileExists(copyPath));
-        EXPECT_TRUE(caseView.ranges.empty());
-        EXPECT_TRUE(caseView.positions.empty());
-        EXPECT_EQ(ReadFileBytes(imagePath), test.imageBytes);
-        EXPECT_TRUE(::DeleteFileA(imagePath.c_str())) << "the image was left open";
-    }
+TEST_P(UnfitLengthTest, IsRefusedBeforeTheCopy) {
+    WriteFileBytes(imagePath, GetParam().bytes);
+
+    ExpectCopyRefused({"Error: File " + imagePath + " holds no valid payload.", 0x000000C0u});
+    EXPECT_FALSE(FileExists(copyPath));
+    EXPECT_EQ(ReadFileBytes(imagePath), GetParam().bytes);
+    EXPECT_TRUE(::DeleteFileA(imagePath.c_str())) << "the image was left open";
 }
+
+// A program of 13 bytes and a payload of 5000: the length field may say at most 5013.
+const std::string kProgram = "program image";
+const std::string kPayload = PatternBytes(5000, 12);
+
+INSTANTIATE_TEST_SUITE_P(
+    LengthFields, UnfitLengthTest,
+    testing::Values(
+        UnfitImage{"Zero", ImageBytesWithLength(kProgram, kPayload, 0)},
+        UnfitImage{"OneByteLongerThanTheFileAllows",
+                   ImageBytesWithLength(kProgram, kPayload, 5014)},
+        UnfitImage{"JustUnderTwoGiB", ImageBytesWithLength(kProgram, kPayload, 2147483000)},
+        UnfitImage{"LargestPositive", ImageBytesWithLength(kProgram, kPayload, 0x7FFFFFFF)},
+        UnfitImage{"AllOnes", ImageBytesWithLength(kProgram, kPayload, 0xFFFFFFFF)},
+        UnfitImage{"LowestNegative", ImageBytesWithLength(kProgram, kPayload, 0x80000000)},
+        UnfitImage{"TrailerAlone", ImageBytesWithLength("", "", 1)},
+        UnfitImage{"ShorterThanTheLengthField", "MZ\x01"}, UnfitImage{"EmptyFile", ""}),
+    [](const testing::TestParamInfo<UnfitImage>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -21,6 +21,15 @@ protected:
             component.found = 1;
     }
 
+    // The install folder holds the payload's copy and one unpacked file; the run is at `state`.
+    void PlaceCopyAndUnpackedFile(int state, const std::string& copy = "copied payload") {
+        engine.installFolder = temp.Path();
+        engine.archivePath = temp / "FARROWPK.EXE";
+        WriteFileBytes(engine.archivePath, copy);
+        WriteFileBytes(temp / "Torvane.exe", "unpacked");
+        engine.InstallState = state;
+    }
+
     void ExpectNothingFound() const {
         for (const ComponentEntry& component : engine.components)
             EXPECT_EQ(component.found, 0);
@@ -154,12 +163,8 @@ TEST_F(SequencerTest, ValuesThatAreNoStateAndIdleStayWhereTheyAre) {
 }
 
 TEST_F(SequencerTest, CleanUpDeletesTheCopyAndTheRunSucceeds) {
-    engine.installFolder = temp.Path();
-    engine.archivePath = temp / "FARROWPK.EXE";
     // Several times as long as the steps in which the copy is emptied before it is deleted.
-    WriteFileBytes(engine.archivePath, std::string(9 * 1024 * 1024 + 5, 'p'));
-    WriteFileBytes(temp / "Torvane.exe", "unpacked");
-    engine.InstallState = STATE_CLEANUP;
+    PlaceCopyAndUnpackedFile(STATE_CLEANUP, std::string(9 * 1024 * 1024 + 5, 'p'));
 
     TickAndCollect(engine);
 
@@ -178,11 +183,7 @@ TEST_F(SequencerTest, CleanUpDeletesTheCopyAndTheRunSucceeds) {
 }
 
 TEST_F(SequencerTest, FailureDeletesTheCopyButNothingElse) {
-    engine.installFolder = temp.Path();
-    engine.archivePath = temp / "FARROWPK.EXE";
-    WriteFileBytes(engine.archivePath, "copied payload");
-    WriteFileBytes(temp / "Torvane.exe", "unpacked");
-    engine.InstallState = STATE_FAILURE;
+    PlaceCopyAndUnpackedFile(STATE_FAILURE);
 
     TickAndCollect(engine);
 

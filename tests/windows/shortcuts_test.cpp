@@ -34,11 +34,11 @@ protected:
     template <class Path>
     void ExpectComponentShortcut(const Path& linkPath, const std::string& name) {
         SCOPED_TRACE(linkPath);
-        const ShortcutContents link = ReadShortcut(linkPath);
-        ASSERT_TRUE(link.loaded);
-        EXPECT_EQ(link.target, folder + "\\" + name + ".exe");
-        EXPECT_EQ(link.workingDirectory, folder + "\\");
-        EXPECT_EQ(link.description, kDescription);
+        const std::optional<ShortcutFile> link = ReadShortcut(linkPath);
+        ASSERT_TRUE(link);
+        EXPECT_EQ(link->target, folder + "\\" + name + ".exe");
+        EXPECT_EQ(link->workingFolder, folder + "\\");
+        EXPECT_EQ(link->description, kDescription);
     }
 
     SuiteShortcutsCleaner shortcuts;
