@@ -35,16 +35,24 @@ int CreateFolder(const std::string& installFolder, bool lossy, IInstallView& vie
 // with a cold cache). False when the file could not be opened and marked.
 bool DeleteInSteps(const std::string& path) {
     constexpr LONGLONG kStep = 4LL * 1024 * 1024;
-    const ScopedFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedFileHandle file(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    if (!file || !::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
-                                               sizeof disposition))
+    if (!file || !::GetFileInformationByHandle(file.Get(), &info) ||
+        !::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition))
         return false;
-    LARGE_INTEGER length{};
-    if (!::GetFileSizeEx(file.Get(), &length))
+    // The setup runs elevated and the folder may be writable by others: a name that is one of
+    // several links to a file, or a link to another file, may have been put in place of the
+    // copy, and loses only the name.
+    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return true;
+    LARGE_INTEGER length{};
+    length.LowPart = info.nFileSizeLow;
+    length.HighPart = static_cast<LONG>(info.nFileSizeHigh);
     while (length.QuadPart > 0) {
         length.QuadPart = (length.QuadPart - 1) / kStep * kStep;
         if (!::SetFilePointerEx(file.Get(), length, nullptr, FILE_BEGIN) ||

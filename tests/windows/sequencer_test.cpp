@@ -182,6 +182,21 @@ TEST_F(SequencerTest, CleanUpDeletesTheCopyAndTheRunSucceeds) {
     EXPECT_EQ(view.positions, (std::vector<int>{0}));
 }
 
+TEST_F(SequencerTest, ACopyThatIsAlsoAnotherFilesNameLosesOnlyTheName) {
+    // Someone who may write the folder swapped the copy for a second name of another file.
+    PlaceCopyAndUnpackedFile(STATE_CLEANUP);
+    WriteFileBytes(temp / "elsewhere.dat", "not the setup's");
+    ASSERT_TRUE(::DeleteFileA(engine.archivePath.c_str()));
+    ASSERT_TRUE(
+        ::CreateHardLinkA(engine.archivePath.c_str(), (temp / "elsewhere.dat").c_str(), nullptr));
+
+    TickAndCollect(engine);
+
+    EXPECT_FALSE(FileExists(engine.archivePath));
+    EXPECT_EQ(ReadFileBytes(temp / "elsewhere.dat"), "not the setup's");
+    EXPECT_EQ(view.lines, (Lines{LoggedLine{"Cleaning up ...", kColorProgress}}));
+}
+
 TEST_F(SequencerTest, FailureDeletesTheCopyButNothingElse) {
     PlaceCopyAndUnpackedFile(STATE_FAILURE);
 
