@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <string>
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <share.h>
+#include <sys/stat.h>
 #endif
 
 namespace base {
@@ -26,9 +29,16 @@ public:
         return stream_ != nullptr;
     }
 #ifdef _WIN32
-    // Opens so that nobody else can write the file while this stream holds it.
-    bool OpenDenyingWrites(const std::string& path, const char* mode) {
-        stream_ = ::_fsopen(path.c_str(), mode, _SH_DENYWR);
+    // Creates a file that did not exist, for writing, so that nobody else can write it while
+    // this stream holds it. False when a file or folder of that name exists.
+    bool CreateNewDenyingWrites(const std::string& path) {
+        const int descriptor = ::_sopen(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
+                                        _SH_DENYWR, _S_IREAD | _S_IWRITE);
+        if (descriptor < 0)
+            return false;
+        stream_ = ::_fdopen(descriptor, "wb");
+        if (!stream_)
+            ::_close(descriptor);
         return stream_ != nullptr;
     }
 #endif

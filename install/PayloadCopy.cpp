@@ -48,9 +48,13 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
     outcome.imageLength = layout.imageLength;
     outcome.payloadLength = layout.payloadLength;
 
-    // Nobody else may write the copy while it is being written.
+    // An older copy is replaced by a new file rather than written over: the setup runs elevated
+    // and the folder may be writable by others, so the name may be a link to some other file,
+    // which writing over would change; deleting removes only the name. Nobody else may write the
+    // copy while it is being written.
+    ::DeleteFileA(archivePath.c_str());
     base::BinaryFile output;
-    if (!output.OpenDenyingWrites(archivePath, "wb")) {
+    if (!output.CreateNewDenyingWrites(archivePath)) {
         input.Close();
         view.AddMessage(texts::kCannotCreateArchive, kColorError);
         outcome.nextState = STATE_FAILURE;

@@ -178,6 +178,13 @@ TEST_F(PayloadCopyTest, AnExistingLongerCopyIsOverwrittenWhole) {
     ExpectCopied("program", PatternBytes(5000, 8));
 }
 
+TEST_F(PayloadCopyTest, AnOlderCopyThatIsAnotherFilesNameLeavesThatFileAlone) {
+    WriteFileBytes(temp / "elsewhere.dat", "not the setup's");
+    ASSERT_TRUE(::CreateHardLinkA(copyPath.c_str(), (temp / "elsewhere.dat").c_str(), nullptr));
+    ExpectCopied("program", PatternBytes(5000, 12));
+    EXPECT_EQ(ReadFileBytes(temp / "elsewhere.dat"), "not the setup's");
+}
+
 TEST_F(PayloadCopyTest, PayloadsOverSixtyFourMebibytesKeepTheRangeInSixteenBits) {
     const std::int64_t length = 64 * 1024 * 1024;
     ExpectCopied("program", PatternBytes(static_cast<size_t>(length), 9));
