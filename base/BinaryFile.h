@@ -41,6 +41,11 @@ public:
             ::_close(descriptor);
         return stream_ != nullptr;
     }
+    // Opens so that nobody else can open the file at all while this stream holds it.
+    bool OpenDenyingOthers(const std::string& path, const char* mode) {
+        stream_ = ::_fsopen(path.c_str(), mode, _SH_DENYRW);
+        return stream_ != nullptr;
+    }
 #endif
     // Whether `path` opens for reading: it exists and nobody holds it denying reads.
     static bool OpensForReading(const std::string& path) {

@@ -124,11 +124,13 @@ private:
     std::uint64_t written_ = 0;
 };
 
-// Writes one file entry; on any failure the file is removed rather than left half-written.
+// Writes one file entry; on any failure the file is removed rather than left half-written. The
+// completion flag is written with nobody else allowed to open it: the setup takes a flag it can
+// open for finished, and must not find one that is still being written.
 bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::string& path,
-                ProgressPublisher& progress) {
+                ProgressPublisher& progress, bool completionFlag) {
     base::BinaryFile out;
-    if (!out.Open(path, "wb"))
+    if (!(completionFlag ? out.OpenDenyingOthers(path, "wb") : out.Open(path, "wb")))
         return false;
     const bool written =
         reader.Extract(entry, [&out, &progress](const unsigned char* data, std::size_t size) {
@@ -142,10 +144,10 @@ bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::string&
 }
 
 bool UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderMaker& folders,
-                 ProgressPublisher& progress) {
+                 ProgressPublisher& progress, bool completionFlag = false) {
     const std::string path = zip::WindowsRelativePath(entry.name);
     return folders.CreateFoldersFor(path) &&
-           (entry.IsFolder() || UnpackFile(reader, entry, path, progress));
+           (entry.IsFolder() || UnpackFile(reader, entry, path, progress, completionFlag));
 }
 
 int Unpack() {
@@ -170,7 +172,7 @@ int Unpack() {
         if (index != flag && !UnpackEntry(reader, entries[index], folders, progress))
             return kEntryFailed;
     // Last: the setup takes the flag for the sign that everything else is complete.
-    if (flag < entries.size() && !UnpackEntry(reader, entries[flag], folders, progress))
+    if (flag < entries.size() && !UnpackEntry(reader, entries[flag], folders, progress, true))
         return kEntryFailed;
     return kUnpacked;
 }

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <random>
@@ -199,7 +200,9 @@ protected:
     std::string ArchivePath() const { return folder_ + "\\FARROWPK.EXE"; }
     std::string InFolder(const std::string& name) const { return folder_ + "\\" + name; }
 
-    RunResult RunArchive(const std::string& arguments = " -Y") {
+    // `whileRunning` is called every few milliseconds until the archive has ended.
+    RunResult RunArchive(const std::string& arguments = " -Y",
+                         const std::function<void()>& whileRunning = {}) {
         RunResult run;
         std::string commandLine = "\"" + ArchivePath() + "\"" + arguments;
         STARTUPINFOA startup{};
@@ -225,6 +228,8 @@ protected:
                 run.peakMemory = std::max<SIZE_T>(
                     {run.peakMemory, sample.PeakWorkingSetSize, sample.WorkingSetSize});
             progress.Sample(run.progress);
+            if (whileRunning)
+                whileRunning();
             if (GetTickCount() - started > 120000) {
                 TerminateProcess(process.hProcess, 0xDEAD);
                 WaitForSingleObject(process.hProcess, 10000);
@@ -335,6 +340,21 @@ TEST_F(SfxTest, PublishesItsProgressWhileItUnpacks) {
     EXPECT_GE(written.size(), 3u) << "seen only " << testing::PrintToString(written);
     EXPECT_TRUE(std::is_sorted(written.begin(), written.end())) << testing::PrintToString(written);
     EXPECT_EQ(written.back(), run.progress.totalKiB);
+}
+
+TEST_F(SfxTest, TheCompletionFlagOpensForOthersOnlyOnceItIsWhole) {
+    // A long flag, to be looked at while it is written.
+    const std::string flag = RandomBytes(48u << 20, 9);
+    PlacePayload({{"Torvane.exe", "MZ"}, {"ZZZ/comp.flg", flag, zip::Compression::Store}});
+    std::set<std::streamoff> lengthsSeen;
+    const RunResult run = RunArchive(" -Y", [&] {
+        std::ifstream opened(InFolder("ZZZ\\COMP.FLG"), std::ios::binary | std::ios::ate);
+        if (opened)
+            lengthsSeen.insert(opened.tellg());
+    });
+    EXPECT_EQ(run.exitCode, 0u);
+    for (const std::streamoff length : lengthsSeen)
+        EXPECT_EQ(length, static_cast<std::streamoff>(flag.size()));
 }
 
 TEST_F(SfxTest, OverwritesExistingFilesWholeWithoutAsking) {
