@@ -81,6 +81,8 @@ public:
     void CollectWorker();
     // Whether work of this engine is under way on the worker thread.
     bool WorkerRunning() const { return workerJob != nullptr; }
+    // Whether Install was pressed and the run has not ended yet.
+    bool RunUnderWay() const { return InstallState != STATE_IDLE && InstallState != STATE_DONE; }
     // Waits up to `milliseconds` for the worker thread to end; true when none runs.
     bool WaitForWorker(DWORD milliseconds) const;
 

@@ -133,11 +133,11 @@ void CSetupDlg::OnTimer(UINT_PTR) {
 }
 
 void CSetupDlg::OnCancel() {
-    // Escape or a close request while the worker thread copies: the program ends here, without
-    // waiting for the copy and without cleaning up, as it ends between two ticks. Ending the
+    // Escape or a close request during a run: the program ends here, without waiting for the
+    // worker thread and without cleaning up, as it would end between two ticks. Ending the
     // dialog first would keep the process alive while the window is taken down (two seconds
-    // under Wine without a window manager), and the copy would go on meanwhile.
-    if (engine.WorkerRunning())
+    // under Wine without a window manager), and a copy would go on meanwhile.
+    if (engine.RunUnderWay())
         ::ExitProcess(0);
     CDialog::OnCancel();
 }
