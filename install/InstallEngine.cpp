@@ -152,7 +152,9 @@ void InstallEngine::CollectWorker() {
     InstallState = job->outcome.nextState;
     imageLength = job->outcome.imageLength;
     payloadLength = job->outcome.payloadLength;
-    archiveLock = std::move(job->outcome.archiveLock);
+    // Only the copy's work takes the lock; other work leaves it as it is.
+    if (job->outcome.archiveLock)
+        archiveLock = std::move(job->outcome.archiveLock);
     busy = 0;
 }
 

@@ -130,6 +130,8 @@ void CSetupDlg::OnInstall() {
 void CSetupDlg::OnTimer(UINT_PTR) {
     Default();
     engine.Tick();
+    if (paintedProgress != reportedProgress)
+        PaintProgress(::GetTickCount64());
 }
 
 void CSetupDlg::OnCancel() {
@@ -145,6 +147,8 @@ void CSetupDlg::OnCancel() {
 // The worker's lines and progress, and its outcome, at once rather than at the next tick.
 void CSetupDlg::OnWorkerDone() {
     engine.CollectWorker();
+    if (paintedProgress != reportedProgress)
+        PaintProgress(::GetTickCount64());
 }
 
 void CSetupDlg::OnDestroy() {
@@ -183,11 +187,18 @@ void CSetupDlg::SetProgressRange(int maximum) {
 void CSetupDlg::SetProgressPos(int position) {
     // The engine reports a position every 10000 bytes of the copy, and under Wine a visible bar
     // takes about a millisecond to repaint: a 256 MiB copy spent 29 s painting. The bar takes
-    // at most one position per kProgressPaintMs, and always the final 0.
+    // at most one position per kProgressPaintMs, and always the final 0; the newest position
+    // held back is painted at the end of the tick or of the worker's batch that reported it.
+    reportedProgress = position;
     const ULONGLONG now = ::GetTickCount64();
     if (position != 0 && now - lastProgressPaint < kProgressPaintMs)
         return;
-    progressBar.SetPos(position);
+    PaintProgress(now);
+}
+
+void CSetupDlg::PaintProgress(ULONGLONG now) {
+    progressBar.SetPos(reportedProgress);
+    paintedProgress = reportedProgress;
     lastProgressPaint = now;
 }
 
