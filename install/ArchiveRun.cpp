@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <vector>
 
-void InstallEngine::StartArchive() {
-    view.AddMessage(texts::kDecompressing, kColorProgress);
+namespace {
 
+// State 30's work, off the dialog's thread: starts the archive hidden in the install folder; the
+// next state, with the started process in `started`.
+int StartArchiveProcess(const std::string& archivePath, const std::string& installFolder,
+                        IInstallView& view, ArchiveProcess& started) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -21,19 +24,14 @@ void InstallEngine::StartArchive() {
     std::vector<char> commandBuffer(command.begin(), command.end());
     commandBuffer.push_back('\0');
 
-    PROCESS_INFORMATION started{};
+    PROCESS_INFORMATION process{};
     if (::CreateProcessA(nullptr, commandBuffer.data(), nullptr, nullptr, FALSE,
-                         HIGH_PRIORITY_CLASS, nullptr, installFolder.c_str(), &startup, &started)) {
-        processInfo.process.Reset(started.hProcess);
-        processInfo.thread.Reset(started.hThread);
-        processInfo.processId = started.dwProcessId;
-        processInfo.threadId = started.dwThreadId;
-        waitTicks = 0;
-        // The bar keeps the range the copy gave it.
-        archiveProgress.Follow(started.dwProcessId,
-                               texts::CopyProgress(payloadLength).RangeMaximum());
-        InstallState = STATE_WAIT_EXPAND;
-        return;
+                         HIGH_PRIORITY_CLASS, nullptr, installFolder.c_str(), &startup, &process)) {
+        started.process.Reset(process.hProcess);
+        started.thread.Reset(process.hThread);
+        started.processId = process.dwProcessId;
+        started.threadId = process.dwThreadId;
+        return STATE_WAIT_EXPAND;
     }
 
     const DWORD error = ::GetLastError();
@@ -46,7 +44,41 @@ void InstallEngine::StartArchive() {
     view.AddMessage(systemText ? texts::CutSystemText(systemText)
                                : texts::ErrorNumberLine(static_cast<long>(error)),
                     kColorError);
-    InstallState = STATE_FAILURE;
+    return STATE_FAILURE;
+}
+
+// A look of state 40, off the dialog's thread: whether the completion flag is there; a flag
+// found is deleted with its folder.
+bool LookForCompletionFlag(const std::string& installFolder, IInstallView& view) {
+    const std::string flagFolder = installFolder + "\\ZZZ";
+    const std::string flagPath = flagFolder + "\\COMP.FLG";
+    if (!base::BinaryFile::OpensForReading(flagPath))
+        return false;
+    DeleteFileIfExists(flagPath, view);
+    ::RemoveDirectoryA(flagFolder.c_str());
+    return true;
+}
+
+} // namespace
+
+void InstallEngine::StartArchive() {
+    view.AddMessage(texts::kDecompressing, kColorProgress);
+    RunOnWorker(
+        [archive = archivePath, folder = installFolder](IInstallView& report,
+                                                        WorkerOutcome& outcome) {
+            outcome.nextState = StartArchiveProcess(archive, folder, report, outcome.archive);
+        },
+        [this](WorkerOutcome& outcome) {
+            // The archive runs (or could not be started): the copy need not be held any longer.
+            archiveLock.Reset();
+            if (!outcome.archive.process)
+                return;
+            processInfo = std::move(outcome.archive);
+            waitTicks = 0;
+            // The bar keeps the range the copy gave it.
+            archiveProgress.Follow(processInfo.processId,
+                                   texts::CopyProgress(payloadLength).RangeMaximum());
+        });
 }
 
 // An archive that has ended with a non-zero exit code will never write its flag.
@@ -57,17 +89,16 @@ bool InstallEngine::ArchiveFailedWithoutFlag() {
 }
 
 void InstallEngine::WaitForArchive() {
-    const std::string flagFolder = installFolder + "\\ZZZ";
-    const std::string flagPath = flagFolder + "\\COMP.FLG";
-
     if (const std::optional<int> position = archiveProgress.Poll())
         view.SetProgressPos(*position);
+    RunOnWorker(
+        [folder = installFolder](IInstallView& report, WorkerOutcome& outcome) {
+            outcome.flagFound = LookForCompletionFlag(folder, report);
+        },
+        [this](WorkerOutcome& outcome) { AfterLook(outcome.flagFound); });
+}
 
-    const bool present = base::BinaryFile::OpensForReading(flagPath);
-    if (present) {
-        DeleteIfExists(flagPath);
-        ::RemoveDirectoryA(flagFolder.c_str());
-    }
+void InstallEngine::AfterLook(bool present) {
     ++waitTicks;
 
     if (present) {

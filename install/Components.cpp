@@ -25,22 +25,34 @@ constexpr ComponentConstants kComponents[InstallEngine::kComponentCount] = {
 
 void InstallEngine::DetectComponents() {
     InstallState = STATE_DESKTOP_LINKS;
+    std::vector<std::string> flagPaths;
     for (int row = 0; row < kComponentCount; ++row) {
         components[row].flagFile = kComponents[row].flagFile;
         components[row].displayName = kComponents[row].displayName;
         components[row].executable = kComponents[row].executable;
         components[row].workingSubfolder.clear();
+        flagPaths.push_back(installFolder + "\\" + components[row].flagFile);
     }
+    // The flags are looked for and deleted off the dialog's thread.
+    RunOnWorker(
+        [flagPaths](IInstallView& report, WorkerOutcome& outcome) {
+            for (std::size_t row = 0; row < flagPaths.size(); ++row) {
+                outcome.componentsFound[row] = base::BinaryFile::OpensForReading(flagPaths[row]);
+                if (outcome.componentsFound[row])
+                    DeleteFileIfExists(flagPaths[row], report);
+            }
+        },
+        [this](WorkerOutcome& outcome) { CountComponents(outcome.componentsFound); });
+}
 
+void InstallEngine::CountComponents(const std::array<bool, kComponentCount>& found) {
     componentCount = 0;
     std::vector<std::string> foundNames;
-    for (ComponentEntry& component : components) {
-        const std::string flagPath = installFolder + "\\" + component.flagFile;
-        if (!base::BinaryFile::OpensForReading(flagPath))
+    for (int row = 0; row < kComponentCount; ++row) {
+        if (!found[row])
             continue;
-        foundNames.push_back(component.displayName);
-        component.found = 1;
-        DeleteIfExists(flagPath);
+        foundNames.push_back(components[row].displayName);
+        components[row].found = 1;
         ++componentCount;
     }
     view.AddMessage(texts::ComponentSummaryLine(foundNames), kColorSummary);

@@ -88,8 +88,6 @@ void InstallEngine::Tick() {
         break;
     case STATE_EXPAND:
         StartArchive();
-        // The archive runs (or could not be started): the copy need not be held any longer.
-        archiveLock.Reset();
         break;
     case STATE_WAIT_EXPAND:
         WaitForArchive();
@@ -120,7 +118,8 @@ void InstallEngine::Tick() {
         busy = 0;
 }
 
-void InstallEngine::RunOnWorker(WorkerFunction work) {
+void InstallEngine::RunOnWorker(WorkerFunction work, WorkerContinuation then) {
+    workerThen = std::move(then);
     auto job = std::make_shared<WorkerJob>();
     job->work = std::move(work);
     job->outcome.nextState = InstallState;
@@ -156,6 +155,8 @@ void InstallEngine::CollectWorker() {
     if (job->outcome.archiveLock)
         archiveLock = std::move(job->outcome.archiveLock);
     busy = 0;
+    if (const WorkerContinuation then = std::exchange(workerThen, nullptr))
+        then(job->outcome);
 }
 
 bool InstallEngine::WaitForWorker(DWORD milliseconds) const {

@@ -38,14 +38,6 @@ struct ComponentEntry {
     int found = 0;
 };
 
-// The archive process started by STATE_EXPAND; its handles live as long as the engine.
-struct ArchiveProcess {
-    ScopedHandle process;
-    ScopedHandle thread;
-    DWORD processId = 0;
-    DWORD threadId = 0;
-};
-
 // What the dialog gives the engine when Install is pressed.
 struct InstallSettings {
     std::string modulePath;      // the program's own file: the installer image
@@ -71,8 +63,8 @@ public:
     void Start(const InstallSettings& settings);
 
     // One timer tick: unless a tick is already running, the current state's work once. The
-    // work of states 10, 20, 50, 55 and 60 runs on a worker thread: `busy` stays set until it is
-    // done, and ticks meanwhile only collect what it has reported (CollectWorker).
+    // file work of states 10 to 60 runs on a worker thread: `busy` stays set until it is done,
+    // and ticks meanwhile only collect what it has reported (CollectWorker).
     void Tick();
 
     // Hands what the worker thread has reported so far to the view; once its work is done,
@@ -137,11 +129,17 @@ private:
     void FinishRun();
 
     bool ArchiveFailedWithoutFlag();
-    // Starts `work` on the worker thread; `busy` stays set until CollectWorker applies it.
-    void RunOnWorker(WorkerFunction work);
+    // Starts `work` on the worker thread; `busy` stays set until CollectWorker applies it, and
+    // then runs `then` on the dialog's thread.
+    void RunOnWorker(WorkerFunction work, WorkerContinuation then = {});
+    // The rest of a look of STATE_WAIT_EXPAND, once the worker has looked for the flag.
+    void AfterLook(bool flagFound);
+    // The rest of STATE_DETECT, once the worker has looked for the component flags.
+    void CountComponents(const std::array<bool, kComponentCount>& found);
 
     IInstallView& view;
     // The work under way on the worker thread, shared with that thread, and the thread.
     std::shared_ptr<WorkerJob> workerJob;
     ScopedHandle workerThread;
+    WorkerContinuation workerThen;
 };

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -42,6 +43,14 @@ private:
     std::vector<Report> pending_;
 };
 
+// The archive process started by STATE_EXPAND; its handles live as long as the engine.
+struct ArchiveProcess {
+    ScopedHandle process;
+    ScopedHandle thread;
+    DWORD processId = 0;
+    DWORD threadId = 0;
+};
+
 // What the work hands back to the engine besides its reports. It starts as the engine's own
 // values, so that work that leaves a field alone leaves it as it was.
 struct WorkerOutcome {
@@ -50,9 +59,16 @@ struct WorkerOutcome {
     std::int32_t payloadLength = 0;
     // The payload copy, open for reading only (see InstallEngine::archiveLock).
     ScopedFileHandle archiveLock;
+    // The archive process, once started.
+    ArchiveProcess archive;
+    // Whether a look found the completion flag, and which component flags it found.
+    bool flagFound = false;
+    std::array<bool, 3> componentsFound{};
 };
 
 using WorkerFunction = std::function<void(IInstallView& report, WorkerOutcome& outcome)>;
+// What the dialog's thread does with the outcome once the work is done and its reports are in.
+using WorkerContinuation = std::function<void(WorkerOutcome& outcome)>;
 
 // One piece of work and what it produced. The thread holds the job as long as it runs, so the
 // engine may be gone (the dialog has ended) while the work is still under way.

@@ -149,9 +149,19 @@ bool startInJob(const char* program, const std::string& commandLine,
     writable.push_back('\0');
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(program, writable.data(), nullptr, nullptr, FALSE,
-                        creationFlags | CREATE_SUSPENDED, nullptr,
-                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
+    const auto create = [&] {
+        return CreateProcessA(
+            program, writable.data(), nullptr, nullptr, FALSE, creationFlags | CREATE_SUSPENDED,
+            nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info);
+    };
+    // Wine now and then refuses a start with ERROR_INTERNAL_ERROR right after another program
+    // of the same file has ended; a second try a moment later starts it.
+    BOOL started = create();
+    for (int retry = 0; !started && GetLastError() == ERROR_INTERNAL_ERROR && retry < 3; ++retry) {
+        Sleep(200);
+        started = create();
+    }
+    if (!started) {
         error = "cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }

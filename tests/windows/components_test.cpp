@@ -54,7 +54,7 @@ TEST_F(ComponentsTest, TheSummaryNamesTheComponentsFoundInRowOrder) {
             WriteFlag(name);
         WriteFileBytes(temp / "Torvane.exe", "program");
 
-        engine->Tick();
+        TickAndCollect(*engine);
 
         EXPECT_EQ(view->lines, (Lines{{test.summary, kNavy}}));
         EXPECT_EQ(engine->InstallState, STATE_DESKTOP_LINKS);
@@ -71,7 +71,7 @@ TEST_F(ComponentsTest, TheSummaryNamesTheComponentsFoundInRowOrder) {
 }
 
 TEST_F(ComponentsTest, TheTableNamesEachComponentsProgramForItsShortcuts) {
-    engine->Tick();
+    TickAndCollect(*engine);
 
     const char* const names[] = {"Pellisar", "Torvane", "Dromlet"};
     for (int row = 0; row < 3; ++row) {
@@ -90,7 +90,7 @@ TEST_F(ComponentsTest, AFlagHeldOpenWithoutReadSharingCountsAsAbsentAndStays) {
         HeldFile held(temp / "torvane.flg", GENERIC_WRITE, FILE_SHARE_WRITE);
         ASSERT_TRUE(held.IsOpen());
 
-        engine->Tick();
+        TickAndCollect(*engine);
     }
 
     EXPECT_EQ(view->lines, (Lines{{"Installed components:  Pellisar,  Dromlet", kNavy}}));
@@ -107,7 +107,7 @@ TEST_F(ComponentsTest, AFlagHeldOpenBySomeoneWhoSharesEverythingIsFound) {
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     ASSERT_TRUE(held.IsOpen());
 
-    engine->Tick();
+    TickAndCollect(*engine);
 
     EXPECT_EQ(view->lines.back(), (LoggedLine{"Installed components:  Pellisar", kNavy}));
     EXPECT_EQ(engine->components[0].found, 1);
@@ -119,7 +119,7 @@ TEST_F(ComponentsTest, AReadOnlyFlagIsFoundWithAWarningAndTheSummaryStillComes) 
     WriteFlag("dromlet.flg");
     SetReadOnly(temp / "dromlet.flg");
 
-    engine->Tick();
+    TickAndCollect(*engine);
 
     EXPECT_EQ(view->lines,
               (Lines{{"Warning: Unable to delete " + (temp / "dromlet.flg") + ".", 0x00008080u},
