@@ -206,8 +206,9 @@ void InstallEngine::Fail() {
     InstallState = STATE_DONE;
     view.AddMessage(texts::kFailure, kColorFailure);
     archiveLock.Reset();
-    DeleteIfExists(archivePath);
-    FinishRun();
+    RunOnWorker([path = archivePath](IInstallView& report,
+                                     WorkerOutcome&) { DeleteFileIfExists(path, report); },
+                [this](WorkerOutcome&) { FinishRun(); });
 }
 
 void InstallEngine::FinishRun() {

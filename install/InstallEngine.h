@@ -63,8 +63,8 @@ public:
     void Start(const InstallSettings& settings);
 
     // One timer tick: unless a tick is already running, the current state's work once. The
-    // file work of states 10 to 60 runs on a worker thread: `busy` stays set until it is done,
-    // and ticks meanwhile only collect what it has reported (CollectWorker).
+    // file work of every state runs on a worker thread: `busy` stays set until it is done, and
+    // ticks meanwhile only collect what it has reported (CollectWorker).
     void Tick();
 
     // Hands what the worker thread has reported so far to the view; once its work is done,

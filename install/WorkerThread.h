@@ -1,7 +1,7 @@
-// The work of one sequencer state on a thread of its own, so that the dialog's thread does not
-// wait for the long file work (the folder, the copy, the shortcuts, the deletion of the copy):
-// the work reports into a queue, and the dialog's thread replays the queue into the real view,
-// in the order the work reported.
+// The file work of one sequencer state on a thread of its own, so that the dialog's thread never
+// waits for the disk or the network (a folder on a share that stops answering): the work reports
+// into a queue, and the dialog's thread replays the queue into the real view, in the order the
+// work reported.
 #pragma once
 
 #include "framework/Handles.h"

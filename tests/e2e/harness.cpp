@@ -154,8 +154,8 @@ bool startInJob(const char* program, const std::string& commandLine,
             program, writable.data(), nullptr, nullptr, FALSE, creationFlags | CREATE_SUSPENDED,
             nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info);
     };
-    // Wine now and then refuses a start with ERROR_INTERNAL_ERROR right after another program
-    // of the same file has ended; a second try a moment later starts it.
+    // Wine now and then refuses a start with ERROR_INTERNAL_ERROR (once in many e2e runs here);
+    // a second try a moment later starts the program.
     BOOL started = create();
     for (int retry = 0; !started && GetLastError() == ERROR_INTERNAL_ERROR && retry < 3; ++retry) {
         Sleep(200);
