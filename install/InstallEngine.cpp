@@ -171,10 +171,6 @@ void DeleteFileIfExists(const std::string& path, IInstallView& view) {
         view.AddMessage(texts::CannotDeleteLine(path), kColorWarning);
 }
 
-void InstallEngine::DeleteIfExists(std::string path) {
-    DeleteFileIfExists(path, view);
-}
-
 void InstallEngine::CreateInstallFolder() {
     view.AddMessage(texts::kCreatingDirectory, kColorProgress);
     for (ComponentEntry& component : components)

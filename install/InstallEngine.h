@@ -78,9 +78,6 @@ public:
     // Waits up to `milliseconds` for the worker thread to end; true when none runs.
     bool WaitForWorker(DWORD milliseconds) const;
 
-    // Deletes the file if it can be opened for reading; a refused delete is a warning line.
-    void DeleteIfExists(std::string path);
-
     // Set by the dialog.
     std::string modulePath;
     std::string archiveBaseName;

@@ -1,5 +1,5 @@
 // The sequencer: its busy guard and dispatch, folder creation (state 10), clean-up, the two
-// closing states, and DeleteIfExists, against real folders and files.
+// closing states, and DeleteFileIfExists, against real folders and files.
 #include "TestSupport.h"
 
 #include "install/InstallTexts.h"
@@ -211,12 +211,12 @@ TEST_F(SequencerTest, FailureDeletesTheCopyButNothingElse) {
     EXPECT_EQ(view.positions, (std::vector<int>{0}));
 }
 
-TEST_F(SequencerTest, DeleteIfExistsLeavesMissingFilesAndFoldersAloneWithoutAWord) {
+TEST_F(SequencerTest, DeleteFileIfExistsLeavesMissingFilesAndFoldersAloneWithoutAWord) {
     ASSERT_TRUE(::CreateDirectoryA((temp / "Folder").c_str(), nullptr));
 
-    engine.DeleteIfExists(temp / "missing.flg");
-    engine.DeleteIfExists("");
-    engine.DeleteIfExists(temp / "Folder");
+    DeleteFileIfExists(temp / "missing.flg", view);
+    DeleteFileIfExists("", view);
+    DeleteFileIfExists(temp / "Folder", view);
 
     EXPECT_TRUE(FolderExists(temp / "Folder"));
     EXPECT_TRUE(view.lines.empty());
