@@ -3,7 +3,6 @@
 // far as the archive says it has got.
 #include "install/InstallEngine.h"
 
-#include "base/BinaryFile.h"
 #include "install/InstallTexts.h"
 
 #include <cstdio>
@@ -52,9 +51,8 @@ int StartArchiveProcess(const std::string& archivePath, const std::string& insta
 bool LookForCompletionFlag(const std::string& installFolder, IInstallView& view) {
     const std::string flagFolder = installFolder + "\\ZZZ";
     const std::string flagPath = flagFolder + "\\COMP.FLG";
-    if (!base::BinaryFile::OpensForReading(flagPath))
+    if (!DeleteFileIfExists(flagPath, view))
         return false;
-    DeleteFileIfExists(flagPath, view);
     ::RemoveDirectoryA(flagFolder.c_str());
     return true;
 }

@@ -1,7 +1,6 @@
 // STATE_DETECT: a component counts as installed when its flag file is in the install folder.
 #include "install/InstallEngine.h"
 
-#include "base/BinaryFile.h"
 #include "install/InstallTexts.h"
 
 #include <vector>
@@ -37,9 +36,7 @@ void InstallEngine::DetectComponents() {
     RunOnWorker(
         [flagPaths](IInstallView& report, WorkerOutcome& outcome) {
             for (std::size_t row = 0; row < flagPaths.size(); ++row) {
-                outcome.componentsFound[row] = base::BinaryFile::OpensForReading(flagPaths[row]);
-                if (outcome.componentsFound[row])
-                    DeleteFileIfExists(flagPaths[row], report);
+                outcome.componentsFound[row] = DeleteFileIfExists(flagPaths[row], report);
             }
         },
         [this](WorkerOutcome& outcome) { CountComponents(outcome.componentsFound); });

@@ -164,11 +164,17 @@ bool InstallEngine::WaitForWorker(DWORD milliseconds) const {
            ::WaitForSingleObject(workerThread.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
-void DeleteFileIfExists(const std::string& path, IInstallView& view) {
+bool DeleteFileIfExists(const std::string& path, IInstallView& view) {
     if (!base::BinaryFile::OpensForReading(path))
-        return;
+        return false;
     if (!::DeleteFileA(path.c_str()))
         view.AddMessage(texts::CannotDeleteLine(path), kColorWarning);
+    return true;
+}
+
+void DeleteCopy(const std::string& path, IInstallView& view) {
+    if (!DeleteInSteps(path))
+        DeleteFileIfExists(path, view);
 }
 
 void InstallEngine::CreateInstallFolder() {
@@ -186,10 +192,8 @@ void InstallEngine::CleanUp() {
     InstallState = STATE_SUCCESS;
     view.AddMessage(texts::kCleaningUp, kColorProgress);
     // Deleting a copy of a large payload takes a while (a second for 1 GiB under Wine).
-    RunOnWorker([path = archivePath](IInstallView& report, WorkerOutcome&) {
-        if (!DeleteInSteps(path))
-            DeleteFileIfExists(path, report);
-    });
+    RunOnWorker(
+        [path = archivePath](IInstallView& report, WorkerOutcome&) { DeleteCopy(path, report); });
 }
 
 void InstallEngine::Succeed() {
@@ -202,9 +206,9 @@ void InstallEngine::Fail() {
     InstallState = STATE_DONE;
     view.AddMessage(texts::kFailure, kColorFailure);
     archiveLock.Reset();
-    RunOnWorker([path = archivePath](IInstallView& report,
-                                     WorkerOutcome&) { DeleteFileIfExists(path, report); },
-                [this](WorkerOutcome&) { FinishRun(); });
+    RunOnWorker(
+        [path = archivePath](IInstallView& report, WorkerOutcome&) { DeleteCopy(path, report); },
+        [this](WorkerOutcome&) { FinishRun(); });
 }
 
 void InstallEngine::FinishRun() {

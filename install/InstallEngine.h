@@ -47,8 +47,11 @@ struct InstallSettings {
     int createDesktopIcons = 1;
 };
 
-// Deletes the file if it can be opened for reading; a refused delete is a warning line.
-void DeleteFileIfExists(const std::string& path, IInstallView& view);
+// Deletes the file if it can be opened for reading; a refused delete is a warning line. Whether
+// it could be opened, that is, whether it was there.
+bool DeleteFileIfExists(const std::string& path, IInstallView& view);
+// Deletes the payload copy, which may be large (see DeleteInSteps), or says why it could not.
+void DeleteCopy(const std::string& path, IInstallView& view);
 
 class InstallEngine {
 public:
