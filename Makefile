@@ -15,7 +15,10 @@ WINE_ROOT := $(ROOT)/build/wine-demo
 WIN_TEST  := $(shell tests/can-run-32bit && echo windows || echo windows-x64)
 TEST_TREE := $(ROOT)/build/$(WIN_TEST)
 
-.PHONY: deps host windows windows-x64 dist demo test test-host test-windows fuzz bench clean
+FALLBACK_NOTE := $(ROOT)/build/deps-fallback-x64
+
+.PHONY: deps host windows windows-x64 dist demo demo-run test test-all test-host test-windows \
+        fuzz bench clean
 
 deps:
 	@tools/install-deps.sh
@@ -40,8 +43,18 @@ dist: host windows
 	    --label $(LABEL) --out $(DIST)/TorvaneSetup.exe
 	@ls -l $(DIST)
 
+# demo and test install what is missing first, then decide which Windows build Wine runs (a fresh
+# machine has no Wine before that); a fall-back of install-deps repeats its note as the last line.
+demo: deps
+	@$(MAKE) --no-print-directory demo-run
+	@cat $(FALLBACK_NOTE) 2>/dev/null || true
+
+test: deps
+	@$(MAKE) --no-print-directory test-all
+	@cat $(FALLBACK_NOTE) 2>/dev/null || true
+
 # The main job: the demo installer in a window, or, with no display, driven under Xvfb.
-demo: dist $(WIN_TEST)
+demo-run: dist $(WIN_TEST)
 	@if [ $(WIN_TEST) = windows ]; then image=$(DIST)/TorvaneSetup.exe; else \
 	  echo "demo: this kernel runs no 32-bit code; running the 64-bit build of the demo image"; \
 	  $(PACK) archive --stub $(TEST_TREE)/payload/sfx.exe --from $(TEST_TREE)/demo/suite \
@@ -51,7 +64,7 @@ demo: dist $(WIN_TEST)
 	    --out $(ROOT)/build/TorvaneSetup-x64.exe >/dev/null; image=$(ROOT)/build/TorvaneSetup-x64.exe; fi; \
 	tests/e2e/run-demo.sh $$image $(TEST_TREE)/tests/e2e/demo-driver.exe $(ROOT)/build
 
-test: dist test-host test-windows
+test-all: dist test-host test-windows
 
 test-host: host
 	ctest --preset host -j $(JOBS)
