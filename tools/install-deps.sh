@@ -134,4 +134,5 @@ if ! install "${missing[@]}"; then
     exit 0
   fi
 fi
+summary+=("installed ${missing[*]}")
 for line in "${summary[@]}"; do echo "install-deps: $line"; done

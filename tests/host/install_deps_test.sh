@@ -70,15 +70,19 @@ check() { # check NAME DESCRIPTION COMMAND...
   if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED $name: $what"; fi
 }
 
-run update-fails-once fail-once ok 0 "install-deps: apt-get update failed (try 1 of 3); trying again in 0 s"
+run update-fails-once fail-once ok 0 "install-deps: installed cmake zlib1g-dev wine32:i386"
 check update-fails-once "one retry, then the install" \
   test "$(grep -c . "$tmp/update-fails-once/calls")" = 3
 
-run update-fails fail ok 0 \
-  "install-deps: apt-get update failed 3 times (bookworm-security); went on with the indexes apt has"
+run update-fails fail ok 0 "install-deps: installed cmake zlib1g-dev wine32:i386"
+check update-fails "the summary names the failed index" grep -qx \
+  "install-deps: apt-get update failed 3 times (bookworm-security); went on with the indexes apt has" \
+  "$tmp/update-fails/out"
 
-run held-broken fail held-once 0 \
-  "install-deps: the install failed; tried again preferring the main suite's versions (n=bookworm-security at priority 100, for that one install)"
+run held-broken fail held-once 0 "install-deps: installed cmake zlib1g-dev wine32:i386"
+check held-broken "the summary says what the retry did" grep -qx \
+  "install-deps: the install failed; tried again preferring the main suite's versions (n=bookworm-security at priority 100, for that one install)" \
+  "$tmp/held-broken/out"
 check held-broken "the retry lowers the failed suite" \
   grep -qx 'Pin: release n=bookworm-security' "$tmp/held-broken/preferences-seen"
 
