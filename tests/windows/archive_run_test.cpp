@@ -3,12 +3,14 @@
 // through its completion flag, one look per tick. The progress bar during the wait follows what
 // the archive publishes: the real sfx.exe, or a block the test writes itself.
 #include "TestSupport.h"
+#include "UnixLinks.h"
 
 #include "install/InstallTexts.h"
 #include "payload/ZipWriter.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <sstream>
 
 using namespace enginetest;
@@ -20,6 +22,12 @@ const LoggedLine kDecompressingLine{"Decompressing archive ...", kColorProgress}
 const LoggedLine kCompletedLine{"Decompression completed.", kColorProgress};
 const LoggedLine kTimeOutLine{"Decompression process time out!", kColorProgress};
 const LoggedLine kFailedLine{"Installation failed!", 0x800000C0u};
+
+LoggedLine InTheWayLine(const std::string& path) {
+    return {"Error: A link or a file that cannot be replaced was found at " + path +
+                "; nothing was written through it.",
+            0x000000C0u};
+}
 
 // The tick period of the setup dialog: the archive gets the time it has in a real run.
 constexpr DWORD kTickMilliseconds = 100;
@@ -88,7 +96,21 @@ protected:
         return lines;
     }
 
+    // The progress block the engine made for the archive before it ran, opened as the archive
+    // opens it: five 32-bit values (size 1044, total KiB, written KiB, entries, refused length).
+    volatile std::uint32_t* ArchiveBlock() {
+        const std::string name =
+            "Local\\TorvaneUnpack-" + std::to_string(engine.processInfo.processId);
+        blockMapping.Reset(::OpenFileMappingA(FILE_MAP_WRITE, FALSE, name.c_str()));
+        blockView.Reset(blockMapping
+                            ? ::MapViewOfFile(blockMapping.Get(), FILE_MAP_WRITE, 0, 0, 1044)
+                            : nullptr);
+        return static_cast<volatile std::uint32_t*>(blockView.Get());
+    }
+
     std::size_t positionsBeforeWait = 0;
+    ScopedHandle blockMapping;
+    ScopedMappedView blockView;
 };
 
 TEST_F(ArchiveRunTest, TheCompletedArchiveLeavesItsFilesAndTheRunEndsInSuccess) {
@@ -231,7 +253,7 @@ TEST_F(ArchiveRunTest, APayloadThatIsNoProgramIsReportedWithTheSystemsText) {
     EXPECT_EQ(engine.InstallState, STATE_DONE);
 }
 
-TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunGoesOn) {
+TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunFails) {
     // It has ended with exit code 0 without a flag: keep looking.
     ASSERT_NO_FATAL_FAILURE(SilentArchiveUpToTheLastLook());
     EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit - 1);
@@ -241,17 +263,12 @@ TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunGoesOn) {
     TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine}));
-    EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
     EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit);
 
-    // A time-out is no failure: detection finds nothing, and the run still succeeds.
+    // Whatever the archive left is not a whole install: no detection, no shortcuts.
     TickUntilState(engine, STATE_DONE, 10);
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine,
-                                 kDecompressingLine,
-                                 kTimeOutLine,
-                                 {"Installed components:  No components installed!", 0x00800000u},
-                                 {"Cleaning up ...", kColorProgress},
-                                 {"Installation completed successfully!", 0x80008000u}}));
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine, kFailedLine}));
     EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
 }
 
@@ -269,13 +286,112 @@ TEST_F(ArchiveRunTest, AFlagFirstSeenOnTheLastLookIsACompletion) {
 }
 
 TEST_F(ArchiveRunTest, AnArchiveThatNeverWritesItsFlagIsTerminatedAtTheTimeOut) {
-    SetMode("hang");
+    SetMode("hang torvane.flg");
     StartArchive();
     for (int look = 0; look < InstallEngine::kLookLimit; ++look)
         TickAndCollect(engine);
 
     EXPECT_EQ(view.lines.back(), kTimeOutLine);
-    EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    // The failure waits for the terminated archive, so its file goes without a warning.
+    TickAndCollect(engine);
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine, kFailedLine}));
+    EXPECT_EQ(ArchiveExitCode(3000), 0u);
+    EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
+    EXPECT_TRUE(FileExists(folder + "\\torvane.flg")) << "what it wrote stays, and is not believed";
+}
+
+// Flags are believed only when this run's archive wrote them: those of an earlier run, or of
+// anyone else, go before it starts, each by its name alone.
+TEST_F(ArchiveRunTest, FlagsLeftInTheFolderAreRemovedBeforeTheArchiveStarts) {
+    SuiteShortcutsCleaner shortcuts;
+    ASSERT_TRUE(::CreateDirectoryA((folder + "\\ZZZ").c_str(), nullptr));
+    WriteFileBytes(folder + "\\ZZZ\\COMP.FLG", "stale");
+    WriteFileBytes(folder + "\\torvane.flg", "stale");
+    WriteFileBytes(temp / "kept.flg", "kept");
+    ASSERT_TRUE(::CreateHardLinkA((folder + "\\pellisar.flg").c_str(), (temp / "kept.flg").c_str(),
+                                  nullptr));
+    SetMode("complete Dromlet.exe dromlet.flg");
+
+    StartArchive();
+    EXPECT_FALSE(FileExists(folder + "\\torvane.flg"));
+    WaitLikeTheDialog();
+    TickUntilState(engine, STATE_DONE, 10);
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine,
+                                 kDecompressingLine,
+                                 kCompletedLine,
+                                 {"Installed components:  Dromlet", 0x00800000u},
+                                 {"Creating desktop shortcuts ...", kColorProgress},
+                                 {"Creating start menu shortcuts ...", kColorProgress},
+                                 {"Cleaning up ...", kColorProgress},
+                                 {"Installation completed successfully!", 0x80008000u}}));
+    EXPECT_EQ(ReadFileBytes(temp / "kept.flg"), "kept");
+    EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::GroupLink("Torvane")));
+    EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::GroupLink("Pellisar")));
+    EXPECT_TRUE(FileExists(SuiteShortcutsCleaner::GroupLink("Dromlet")));
+}
+
+// What stays in the way of the flags fails the run before the archive starts, named in red: a
+// flag folder that is a link, a flag that cannot be removed.
+TEST_F(ArchiveRunTest, WhatCannotBeClearedBeforeTheArchiveStartsFailsTheRun) {
+    const std::string elsewhere = temp / "elsewhere";
+    ASSERT_TRUE(::CreateDirectoryA(elsewhere.c_str(), nullptr));
+    WriteFileBytes(elsewhere + "\\COMP.FLG", "kept");
+    const std::string readOnlyFlag = folder + "\\dromlet.flg";
+    const std::string heldFlag = folder + "\\ZZZ\\COMP.FLG";
+    for (const std::string& inTheWay : {folder + "\\ZZZ", readOnlyFlag, heldFlag}) {
+        SCOPED_TRACE(inTheWay);
+        RemoveTree(folder);
+        ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+        std::optional<unixlinks::FolderLink> link;
+        std::optional<HeldFile> held;
+        if (inTheWay == readOnlyFlag) {
+            WriteFileBytes(readOnlyFlag, "old");
+            SetReadOnly(readOnlyFlag);
+        } else if (inTheWay == heldFlag) {
+            ASSERT_TRUE(::CreateDirectoryA((folder + "\\ZZZ").c_str(), nullptr));
+            WriteFileBytes(heldFlag, "old");
+            held.emplace(heldFlag, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+            ASSERT_TRUE(held->IsOpen());
+        } else {
+            link.emplace(folder + "\\ZZZ", elsewhere);
+            ASSERT_TRUE(link->Planted());
+        }
+        RecordingView runView;
+        InstallEngine run{runView};
+        run.installFolder = folder;
+        run.archiveBaseName = "FARROWPK";
+        run.modulePath = imagePath;
+        run.InstallState = STATE_COPY_PAYLOAD;
+        WriteFileBytes(folder + "\\archive-mode.txt", "complete");
+
+        TickUntilState(run, STATE_DONE, 4);
+
+        EXPECT_EQ(runView.lines,
+                  (Lines{kCopyingLine, kDecompressingLine, InTheWayLine(inTheWay), kFailedLine}));
+        EXPECT_FALSE(run.processInfo.process) << "the archive was started";
+        EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
+        EXPECT_TRUE(inTheWay == folder + "\\ZZZ" || FileExists(inTheWay));
+        EXPECT_EQ(ReadFileBytes(elsewhere + "\\COMP.FLG"), "kept");
+    }
+}
+
+// A flag folder made a link while the archive runs is never entered by the looks.
+TEST_F(ArchiveRunTest, ALookNeverEntersAFlagFolderThatIsALink) {
+    const std::string elsewhere = temp / "elsewhere";
+    ASSERT_TRUE(::CreateDirectoryA(elsewhere.c_str(), nullptr));
+    WriteFileBytes(elsewhere + "\\COMP.FLG", "not the archive's");
+    SetMode("hang");
+    StartArchive();
+    unixlinks::FolderLink link(folder + "\\ZZZ", elsewhere);
+    ASSERT_TRUE(link.Planted());
+
+    TickUntilState(engine, STATE_DONE, InstallEngine::kLookLimit + 2);
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine, kFailedLine}));
+    EXPECT_EQ(ReadFileBytes(elsewhere + "\\COMP.FLG"), "not the archive's");
+    EXPECT_TRUE(FolderExists(folder + "\\ZZZ"));
     EXPECT_EQ(ArchiveExitCode(3000), 0u);
 }
 
@@ -323,30 +439,17 @@ TEST_F(ArchiveRunTest, AnInstallFolderWithBlanksIsQuotedAndIsTheArchivesFolder) 
     EXPECT_EQ(ArchiveExitCode(), 0u);
 }
 
-// A block of the archive's name made by someone else, holding what it likes: the bar moves only
-// forward, within its range, and only for values that make sense.
+// The block the engine made for the archive before it ran, holding whatever an archive that is
+// not ours may write there: the bar moves only forward, within its range, and only for values
+// that make sense.
 TEST_F(ArchiveRunTest, TheBarFollowsAPublishedBlockForwardOnlyAndIgnoresNonsense) {
     SetMode("hang");
     StartArchive();
     ASSERT_EQ(view.ranges.size(), 1u);
     const int range = view.ranges.back();
     ASSERT_GT(range, 40);
-    const std::string name = "Local\\TorvaneUnpack-" + std::to_string(engine.processInfo.processId);
-    {
-        // A block too small for the layout, whatever its first value says, is no block.
-        ScopedHandle small(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4,
-                                                name.c_str()));
-        ScopedMappedView smallView(::MapViewOfFile(small.Get(), FILE_MAP_WRITE, 0, 0, 4));
-        ASSERT_TRUE(smallView);
-        *static_cast<volatile std::uint32_t*>(smallView.Get()) = 12;
-        TickAndCollect(engine);
-    }
-    ScopedHandle mapping(
-        ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12, name.c_str()));
-    ASSERT_TRUE(mapping);
-    ScopedMappedView shared(::MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, 12));
-    ASSERT_TRUE(shared);
-    auto* const block = static_cast<volatile std::uint32_t*>(shared.Get());
+    volatile std::uint32_t* const block = ArchiveBlock();
+    ASSERT_TRUE(block);
     // size, total KiB, written KiB; then one look.
     const auto publish = [&](std::uint32_t size, std::uint32_t total, std::uint32_t written) {
         block[1] = total;
@@ -356,22 +459,54 @@ TEST_F(ArchiveRunTest, TheBarFollowsAPublishedBlockForwardOnlyAndIgnoresNonsense
     };
 
     TickAndCollect(engine); // all zeros: not filled in yet
-    publish(16, 100, 50);   // another layout
-    publish(12, 0, 50);     // no total
+    publish(12, 100, 50);   // another layout
+    publish(1044, 0, 50);   // no total
     EXPECT_EQ(PositionsDuringWait(), std::vector<int>{});
-    publish(12, 100, 25);
-    publish(12, 100, 25);  // no change
-    publish(12, 100, 10);  // backwards
-    publish(12, 100, 500); // more than the total
-    publish(12, 200, 300); // a new total, still full
+    publish(1044, 100, 25);
+    publish(1044, 100, 25);  // no change
+    publish(1044, 100, 10);  // backwards
+    publish(1044, 100, 500); // more than the total
+    publish(1044, 200, 300); // a new total, still full
     EXPECT_EQ(PositionsDuringWait(), (std::vector<int>{range / 4, range}));
     EXPECT_EQ(view.ranges.size(), 1u) << "the bar keeps the copy's range";
 
-    TickUntilState(engine, STATE_DETECT, InstallEngine::kLookLimit);
+    TickUntilState(engine, STATE_FAILURE, InstallEngine::kLookLimit);
     EXPECT_EQ(view.lines.back(), kTimeOutLine);
     EXPECT_EQ(ArchiveExitCode(3000), 0u);
     TickUntilState(engine, STATE_DONE, 10);
     EXPECT_EQ(view.positions.back(), 0) << "the bar is back at 0 at the end of the run";
+}
+
+// An archive that publishes its progress is slow, not stalled, while it gets on: only looks at
+// which it has made no progress count toward the limit, and progress starts the count anew.
+TEST_F(ArchiveRunTest, AnArchiveThatGetsOnIsWaitedForAndOneThatStallsTimesOut) {
+    SetMode("hang");
+    StartArchive();
+    volatile std::uint32_t* const block = ArchiveBlock();
+    ASSERT_TRUE(block);
+    block[1] = 100000;
+    block[0] = 1044;
+    // 300 looks, before each a KiB more written or one more entry (an empty file) unpacked.
+    for (std::uint32_t look = 1; look <= 300; ++look) {
+        block[look % 2 ? 2 : 3] = look;
+        TickAndCollect(engine);
+    }
+    EXPECT_EQ(engine.InstallState, STATE_WAIT_EXPAND);
+    EXPECT_EQ(engine.waitTicks, 0);
+    for (int look = 1; look < InstallEngine::kLookLimit; ++look)
+        TickAndCollect(engine);
+    EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit - 1);
+    block[3] = block[3] + 1;
+    TickAndCollect(engine);
+    EXPECT_EQ(engine.waitTicks, 0);
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine}));
+
+    for (int look = 1; look <= InstallEngine::kLookLimit; ++look)
+        TickAndCollect(engine);
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine}));
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    EXPECT_EQ(ArchiveExitCode(3000), 0u);
 }
 
 TEST_F(ArchiveRunTest, TheBarFollowsTheRealArchiveWhileItUnpacks) {
