@@ -4,7 +4,6 @@
 //
 //   e2e_tests --images DIR --suite DIR --artifacts DIR [gtest options]
 #include "../windows/ShellFolderOverride.h"
-#include "../windows/UnixLinks.h"
 #include "setup_fixture.h"
 
 #include <shlobj.h>
@@ -620,14 +619,21 @@ TEST_F(InstallTest, PayloadThatIsNotAProgramFailsWithTheSystemsText) {
     EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
 }
 
-TEST_F(InstallTest, CompletionFolderHoldingAnotherFileStays) {
+// The completion folder holds another file and a stale completion flag, which an interrupted
+// earlier run left (or anyone planted): the flag is not taken for this run's, the archive runs
+// to its end, and the other file stays.
+TEST_F(InstallTest, CompletionFolderHoldingAnotherFileAndAStaleFlag) {
     std::string folder = freshFolder("zzz-shared");
     ASSERT_TRUE(createFolders(joinPath(folder, "ZZZ")));
     ASSERT_TRUE(writeFile(joinPath(folder, "ZZZ\\keep.txt"), "keep"));
+    ASSERT_TRUE(writeFile(joinPath(folder, "ZZZ\\COMP.FLG"), "stale"));
     std::vector<Line> lines = install("demo.exe", folder);
     EXPECT_EQ(lines, linesOfRun({.folder = folder, .folderExisted = true})) << describe(lines);
     EXPECT_FALSE(fileExists(joinPath(folder, "ZZZ\\COMP.FLG")));
     EXPECT_TRUE(fileExists(joinPath(folder, "ZZZ\\keep.txt")));
+    ASSERT_TRUE(removeTree(joinPath(folder, "ZZZ")));
+    expectSuiteInstalled(folder);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
 }
 
 TEST_F(InstallTest, ExistingGroupFolderIsUsedAsItIs) {
@@ -640,47 +646,14 @@ TEST_F(InstallTest, ExistingGroupFolderIsUsedAsItIs) {
     EXPECT_TRUE(fileExists(joinPath(groupFolder(), "Earlier.txt")));
 }
 
-// A group folder someone made a link to a folder of theirs costs only its shortcuts.
-TEST_F(InstallTest, GroupFolderThatIsALinkCostsOnlyItsShortcuts) {
-    std::string folder = freshFolder("group-link");
-    std::string elsewhere = freshFolder("group-link-target");
-    ASSERT_TRUE(createFolders(elsewhere));
-    unixlinks::FolderLink group(groupFolder(), elsewhere);
-    ASSERT_TRUE(group.Planted());
-    std::vector<Line> lines = install("demo.exe", folder);
-    const auto warning = [](const std::string& name) {
-        return olive("Warning: Unable to create shortcut " + joinPath(groupFolder(), name) +
-                     ".lnk.");
-    };
-    std::vector<Line> expected = linesOfRun({.folder = folder});
-    expected.insert(expected.end() - 2,
-                    {warning("Pellisar"), warning("Torvane"), warning("Dromlet")});
-    EXPECT_EQ(lines, expected) << describe(lines);
-    EXPECT_EQ(listTree(elsewhere), std::vector<std::string>{});
-    for (const char* name : kComponents)
-        expectShortcut(desktopLink(name), folder, name);
-    expectSuiteInstalled(folder);
-}
-
-// Flags that an earlier run left behind, or that anyone planted, are never taken for this run's:
-// the run goes as usual and gets shortcuts only for what its payload carries.
-TEST_F(InstallTest, StaleFlagsInTheFolderAreNotBelieved) {
-    std::string folder = freshFolder("stale-completion-flag");
-    ASSERT_TRUE(createFolders(joinPath(folder, "ZZZ")));
-    ASSERT_TRUE(writeFile(joinPath(folder, "ZZZ\\COMP.FLG"), "stale"));
-    std::vector<Line> lines = install("demo.exe", folder);
-    EXPECT_EQ(lines, linesOfRun({.folder = folder, .folderExisted = true})) << describe(lines);
-    expectSuiteInstalled(folder);
-    expectNoLeftovers(folder);
-    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
-    closeTheSetup();
-
-    ASSERT_NO_FATAL_FAILURE(removeSuiteShortcuts());
-    folder = freshFolder("stale-component-flags");
+// Component flags that an earlier run left behind, or that anyone planted, are never taken for
+// this run's: it gets shortcuts only for what its payload carries.
+TEST_F(InstallTest, StaleComponentFlagsAreNotBelieved) {
+    std::string folder = freshFolder("stale-component-flags");
     ASSERT_TRUE(createFolders(folder));
     ASSERT_TRUE(writeFile(joinPath(folder, "torvane.flg"), "stale"));
     ASSERT_TRUE(writeFile(joinPath(folder, "pellisar.flg"), "stale"));
-    lines = install("dromlet-only.exe", folder);
+    std::vector<Line> lines = install("dromlet-only.exe", folder);
     EXPECT_EQ(lines, linesOfRun({.folder = folder,
                                  .folderExisted = true,
                                  .summary = "Installed components:  Dromlet"}))

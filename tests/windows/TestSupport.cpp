@@ -214,12 +214,16 @@ std::string SuiteShortcutsCleaner::GroupLink(const std::string& name) {
     return GroupFolder() + "\\" + name + ".lnk";
 }
 
-EngineTest::EngineTest(const std::string& folderName) : folder(temp / folderName) {
-    ::CreateDirectoryA(folder.c_str(), nullptr);
+void SetToCopy(InstallEngine& engine, const std::string& folder, const std::string& imagePath) {
     engine.installFolder = folder;
     engine.archiveBaseName = "FARROWPK";
     engine.modulePath = imagePath;
     engine.InstallState = STATE_COPY_PAYLOAD;
+}
+
+EngineTest::EngineTest(const std::string& folderName) : folder(temp / folderName) {
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    SetToCopy(engine, folder, imagePath);
 }
 
 EngineTest::~EngineTest() {

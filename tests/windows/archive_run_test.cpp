@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <sstream>
 
 using namespace enginetest;
@@ -22,12 +21,6 @@ const LoggedLine kDecompressingLine{"Decompressing archive ...", kColorProgress}
 const LoggedLine kCompletedLine{"Decompression completed.", kColorProgress};
 const LoggedLine kTimeOutLine{"Decompression process time out!", kColorProgress};
 const LoggedLine kFailedLine{"Installation failed!", 0x800000C0u};
-
-LoggedLine InTheWayLine(const std::string& path) {
-    return {"Error: A link or a file that cannot be replaced was found at " + path +
-                "; nothing was written through it.",
-            0x000000C0u};
-}
 
 // The tick period of the setup dialog: the archive gets the time it has in a real run.
 constexpr DWORD kTickMilliseconds = 100;
@@ -301,82 +294,6 @@ TEST_F(ArchiveRunTest, AnArchiveThatNeverWritesItsFlagIsTerminatedAtTheTimeOut) 
     EXPECT_TRUE(FileExists(folder + "\\torvane.flg")) << "what it wrote stays, and is not believed";
 }
 
-// Flags are believed only when this run's archive wrote them: those of an earlier run, or of
-// anyone else, go before it starts, each by its name alone.
-TEST_F(ArchiveRunTest, FlagsLeftInTheFolderAreRemovedBeforeTheArchiveStarts) {
-    SuiteShortcutsCleaner shortcuts;
-    ASSERT_TRUE(::CreateDirectoryA((folder + "\\ZZZ").c_str(), nullptr));
-    WriteFileBytes(folder + "\\ZZZ\\COMP.FLG", "stale");
-    WriteFileBytes(folder + "\\torvane.flg", "stale");
-    WriteFileBytes(temp / "kept.flg", "kept");
-    ASSERT_TRUE(::CreateHardLinkA((folder + "\\pellisar.flg").c_str(), (temp / "kept.flg").c_str(),
-                                  nullptr));
-    SetMode("complete Dromlet.exe dromlet.flg");
-
-    StartArchive();
-    EXPECT_FALSE(FileExists(folder + "\\torvane.flg"));
-    WaitLikeTheDialog();
-    TickUntilState(engine, STATE_DONE, 10);
-
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine,
-                                 kDecompressingLine,
-                                 kCompletedLine,
-                                 {"Installed components:  Dromlet", 0x00800000u},
-                                 {"Creating desktop shortcuts ...", kColorProgress},
-                                 {"Creating start menu shortcuts ...", kColorProgress},
-                                 {"Cleaning up ...", kColorProgress},
-                                 {"Installation completed successfully!", 0x80008000u}}));
-    EXPECT_EQ(ReadFileBytes(temp / "kept.flg"), "kept");
-    EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::GroupLink("Torvane")));
-    EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::GroupLink("Pellisar")));
-    EXPECT_TRUE(FileExists(SuiteShortcutsCleaner::GroupLink("Dromlet")));
-}
-
-// What stays in the way of the flags fails the run before the archive starts, named in red: a
-// flag folder that is a link, a flag that cannot be removed.
-TEST_F(ArchiveRunTest, WhatCannotBeClearedBeforeTheArchiveStartsFailsTheRun) {
-    const std::string elsewhere = temp / "elsewhere";
-    ASSERT_TRUE(::CreateDirectoryA(elsewhere.c_str(), nullptr));
-    WriteFileBytes(elsewhere + "\\COMP.FLG", "kept");
-    const std::string readOnlyFlag = folder + "\\dromlet.flg";
-    const std::string heldFlag = folder + "\\ZZZ\\COMP.FLG";
-    for (const std::string& inTheWay : {folder + "\\ZZZ", readOnlyFlag, heldFlag}) {
-        SCOPED_TRACE(inTheWay);
-        RemoveTree(folder);
-        ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
-        std::optional<unixlinks::FolderLink> link;
-        std::optional<HeldFile> held;
-        if (inTheWay == readOnlyFlag) {
-            WriteFileBytes(readOnlyFlag, "old");
-            SetReadOnly(readOnlyFlag);
-        } else if (inTheWay == heldFlag) {
-            ASSERT_TRUE(::CreateDirectoryA((folder + "\\ZZZ").c_str(), nullptr));
-            WriteFileBytes(heldFlag, "old");
-            held.emplace(heldFlag, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
-            ASSERT_TRUE(held->IsOpen());
-        } else {
-            link.emplace(folder + "\\ZZZ", elsewhere);
-            ASSERT_TRUE(link->Planted());
-        }
-        RecordingView runView;
-        InstallEngine run{runView};
-        run.installFolder = folder;
-        run.archiveBaseName = "FARROWPK";
-        run.modulePath = imagePath;
-        run.InstallState = STATE_COPY_PAYLOAD;
-        WriteFileBytes(folder + "\\archive-mode.txt", "complete");
-
-        TickUntilState(run, STATE_DONE, 4);
-
-        EXPECT_EQ(runView.lines,
-                  (Lines{kCopyingLine, kDecompressingLine, InTheWayLine(inTheWay), kFailedLine}));
-        EXPECT_FALSE(run.processInfo.process) << "the archive was started";
-        EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
-        EXPECT_TRUE(inTheWay == folder + "\\ZZZ" || FileExists(inTheWay));
-        EXPECT_EQ(ReadFileBytes(elsewhere + "\\COMP.FLG"), "kept");
-    }
-}
-
 // A flag folder made a link while the archive runs is never entered by the looks.
 TEST_F(ArchiveRunTest, ALookNeverEntersAFlagFolderThatIsALink) {
     const std::string elsewhere = temp / "elsewhere";
@@ -475,38 +392,6 @@ TEST_F(ArchiveRunTest, TheBarFollowsAPublishedBlockForwardOnlyAndIgnoresNonsense
     EXPECT_EQ(ArchiveExitCode(3000), 0u);
     TickUntilState(engine, STATE_DONE, 10);
     EXPECT_EQ(view.positions.back(), 0) << "the bar is back at 0 at the end of the run";
-}
-
-// An archive that publishes its progress is slow, not stalled, while it gets on: only looks at
-// which it has made no progress count toward the limit, and progress starts the count anew.
-TEST_F(ArchiveRunTest, AnArchiveThatGetsOnIsWaitedForAndOneThatStallsTimesOut) {
-    SetMode("hang");
-    StartArchive();
-    volatile std::uint32_t* const block = ArchiveBlock();
-    ASSERT_TRUE(block);
-    block[1] = 100000;
-    block[0] = 1044;
-    // 300 looks, before each a KiB more written or one more entry (an empty file) unpacked.
-    for (std::uint32_t look = 1; look <= 300; ++look) {
-        block[look % 2 ? 2 : 3] = look;
-        TickAndCollect(engine);
-    }
-    EXPECT_EQ(engine.InstallState, STATE_WAIT_EXPAND);
-    EXPECT_EQ(engine.waitTicks, 0);
-    for (int look = 1; look < InstallEngine::kLookLimit; ++look)
-        TickAndCollect(engine);
-    EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit - 1);
-    block[3] = block[3] + 1;
-    TickAndCollect(engine);
-    EXPECT_EQ(engine.waitTicks, 0);
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine}));
-
-    for (int look = 1; look <= InstallEngine::kLookLimit; ++look)
-        TickAndCollect(engine);
-
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine}));
-    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
-    EXPECT_EQ(ArchiveExitCode(3000), 0u);
 }
 
 TEST_F(ArchiveRunTest, TheBarFollowsTheRealArchiveWhileItUnpacks) {

@@ -4,7 +4,6 @@
 // end with a clear line and write nothing outside the install folder. And the engine's shell work
 // after the DLL search has been restricted to the system folder, as setup.exe does first thing.
 #include "TestSupport.h"
-#include "UnixLinks.h"
 
 #include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
@@ -168,10 +167,7 @@ protected:
         PlaceImage(payload);
         RecordingView runView;
         InstallEngine run{runView};
-        run.installFolder = folder;
-        run.archiveBaseName = "FARROWPK";
-        run.modulePath = imagePath;
-        run.InstallState = STATE_COPY_PAYLOAD;
+        SetToCopy(run, folder, imagePath);
         RunToTheEnd(run, runView);
         EXPECT_EQ(runView.lines, kArchiveFailedRun);
         DWORD code = STILL_ACTIVE;
@@ -235,37 +231,6 @@ TEST_F(BadArchiveTest, AnArchiveWithoutEntriesIsATimeOutAndTheRunFails) {
                                  {"Decompression process time out!", kColorProgress},
                                  kFailedLine}));
     EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
-    ExpectNothingOutside();
-}
-
-// A folder of the suite that already stands in the install folder as a link to a folder
-// elsewhere (a standard user's junction): sfx.exe writes nothing through it and names it, and the
-// run fails with that name in red.
-TEST_F(BadArchiveTest, AFolderOfTheSuiteThatIsALinkFailsTheRunAndNothingGoesThroughIt) {
-    TempFolder elsewhere;
-    WriteFileBytes(elsewhere / "kept.txt", "kept");
-    ASSERT_TRUE(::CreateDirectoryA((folder + "\\Drivers").c_str(), nullptr));
-    unixlinks::FolderLink link(folder + "\\Drivers\\x86", elsewhere.Path());
-    ASSERT_TRUE(link.Planted());
-    PlaceImage(Payload({{"Drivers/x64/torv64.sys", "64"},
-                        {"Drivers/x86/torv32.sys", "32"},
-                        {"torvane.flg", "flag"},
-                        {"ZZZ/comp.flg", "done"}}));
-
-    RunToTheEnd();
-
-    EXPECT_EQ(ArchiveExitCode(), 5u);
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine,
-                                 kDecompressingLine,
-                                 {"Error: A link or a file that cannot be replaced was found at " +
-                                      folder + "\\Drivers\\x86; nothing was written through it.",
-                                  0x000000C0u},
-                                 kFailedLine}));
-    EXPECT_EQ(ListFolder(elsewhere.Path()), std::vector<std::string>{"kept.txt"});
-    EXPECT_EQ(ReadFileBytes(folder + "\\Drivers\\x64\\torv64.sys"), "64");
-    EXPECT_FALSE(FileExists(folder + "\\torvane.flg"));
-    EXPECT_FALSE(FolderExists(folder + "\\ZZZ"));
-    EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
     ExpectNothingOutside();
 }
 
