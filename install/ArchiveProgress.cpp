@@ -1,21 +1,39 @@
 #include "install/ArchiveProgress.h"
 
-void ArchiveProgress::Follow(DWORD processId, int rangeMaximum) {
-    Stop();
-    processId_ = processId;
-    bar_ = texts::UnpackProgress(rangeMaximum);
+ScopedHandle ArchiveProgress::MakeBlock(DWORD processId) {
+    const std::string name = unpack::ProgressBlockName(processId);
+    ScopedHandle block(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                            unpack::kProgressBlockSize, name.c_str()));
+    if (block && ::GetLastError() == ERROR_ALREADY_EXISTS)
+        block.Reset();
+    return block;
 }
 
-std::optional<int> ArchiveProgress::Poll() {
-    if (!view_ && !OpenBlock())
+void ArchiveProgress::Follow(ScopedHandle block, int rangeMaximum) {
+    Stop();
+    bar_ = texts::UnpackProgress(rangeMaximum);
+    looks_ = texts::LookCounter();
+    mapping_ = std::move(block);
+    if (mapping_)
+        view_.Reset(
+            ::MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, unpack::kProgressBlockSize));
+}
+
+ArchiveProgress::Reading ArchiveProgress::Poll() {
+    Reading reading;
+    if (!view_)
+        return reading;
+    const unpack::ProgressBlock block = Read(false);
+    reading.barPosition = bar_.Advance(block);
+    reading.published = block.blockSize == unpack::kProgressBlockSize;
+    reading.countsAsLook = looks_.Counts(block);
+    return reading;
+}
+
+std::optional<std::string> ArchiveProgress::RefusedFolder() const {
+    if (!view_)
         return std::nullopt;
-    // One aligned 32-bit load per value: each is whole, whatever the archive writes meanwhile.
-    const auto* shared = static_cast<const volatile unpack::ProgressBlock*>(view_.Get());
-    unpack::ProgressBlock block;
-    block.blockSize = shared->blockSize;
-    block.totalKiB = shared->totalKiB;
-    block.writtenKiB = shared->writtenKiB;
-    return bar_.Advance(block);
+    return texts::RefusedFolder(Read(true));
 }
 
 void ArchiveProgress::Stop() {
@@ -23,18 +41,17 @@ void ArchiveProgress::Stop() {
     mapping_.Reset();
 }
 
-bool ArchiveProgress::OpenBlock() {
-    if (processId_ == 0)
-        return false;
-    const std::string name = unpack::ProgressBlockName(processId_);
-    mapping_.Reset(::OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()));
-    if (!mapping_)
-        return false;
-    // A mapping smaller than the layout cannot be viewed whole: it is no block of ours.
-    view_.Reset(::MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, unpack::kProgressBlockSize));
-    if (!view_) {
-        mapping_.Reset();
-        return false;
-    }
-    return true;
+unpack::ProgressBlock ArchiveProgress::Read(bool withFolder) const {
+    // One aligned 32-bit load per value: each is whole, whatever the archive writes meanwhile.
+    const auto* shared = static_cast<const volatile unpack::ProgressBlock*>(view_.Get());
+    unpack::ProgressBlock block;
+    block.blockSize = shared->blockSize;
+    block.totalKiB = shared->totalKiB;
+    block.writtenKiB = shared->writtenKiB;
+    block.entriesDone = shared->entriesDone;
+    block.refusedLength = shared->refusedLength;
+    if (withFolder)
+        for (std::uint32_t at = 0; at < unpack::kRefusedFolderCapacity; ++at)
+            block.refusedFolder[at] = shared->refusedFolder[at];
+    return block;
 }

@@ -1,6 +1,6 @@
-// Follows the progress block that the running archive publishes (payload/UnpackProgress.h):
-// opened by the archive's process id once the archive has made it, held for the rest of the wait
-// so that its last values stay readable after the archive has ended.
+// The progress block of the running archive (payload/UnpackProgress.h): made by the setup before
+// the archive runs and held for the whole wait, so that every value the archive publishes, up to
+// its last, stays readable after the archive has ended.
 #pragma once
 
 #include "framework/Handles.h"
@@ -9,23 +9,39 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 class ArchiveProgress {
 public:
-    // Follows the archive with process id `processId` on a bar of range 0..rangeMaximum.
-    void Follow(DWORD processId, int rangeMaximum);
-    // The bar's next position from the block as it stands, when it has moved on. Nothing while
-    // the archive has published no block (any other archive never does) or a block that makes
-    // no sense.
-    std::optional<int> Poll();
+    // Makes the block for the archive with process id `processId`, which must not run yet.
+    // Invalid when the name is taken already: a block someone else made is not followed.
+    static ScopedHandle MakeBlock(DWORD processId);
+
+    // Follows `block` (from MakeBlock; invalid: none) on a bar of range 0..rangeMaximum.
+    void Follow(ScopedHandle block, int rangeMaximum);
+
+    struct Reading {
+        // The bar's next position, when it has moved on.
+        std::optional<int> barPosition;
+        // The archive has filled the block in (any other archive never does).
+        bool published = false;
+        // The look this reading goes with counts toward the look limit (texts::LookCounter).
+        bool countsAsLook = true;
+    };
+    // The block as it stands.
+    Reading Poll();
+    // The folder the archive reported as the link it stopped at, relative to its working
+    // directory; nothing when it reported none or nothing that makes sense.
+    std::optional<std::string> RefusedFolder() const;
     // Lets go of the block.
     void Stop();
 
 private:
-    bool OpenBlock();
+    // A copy of the block as it stands; the folder's bytes only when `withFolder`.
+    unpack::ProgressBlock Read(bool withFolder) const;
 
-    DWORD processId_ = 0;
     texts::UnpackProgress bar_{0};
+    texts::LookCounter looks_;
     ScopedHandle mapping_;
     ScopedMappedView view_;
 };

@@ -1,19 +1,49 @@
 // STATE_EXPAND starts the copied archive hidden in the install folder; STATE_WAIT_EXPAND looks
-// for its completion flag once per tick, at most kLookLimit times, and moves the progress bar as
-// far as the archive says it has got.
+// for its completion flag once per tick until it is there or kLookLimit looks have counted, and
+// moves the progress bar as far as the archive says it has got.
 #include "install/InstallEngine.h"
 
 #include "install/InstallTexts.h"
+#include "payload/sfx/NoFollowWin32.h"
 
 #include <cstdio>
 #include <vector>
 
 namespace {
 
+// Flags are believed only when this run's archive wrote them: those an earlier run or anyone
+// else left in the folder are removed before the archive starts, without following links. The
+// path of one that stays (it cannot be removed, or ZZZ is a link), else empty.
+std::string RemoveStaleFlags(const std::string& installFolder) {
+    const std::string flagFolder = installFolder + "\\ZZZ";
+    std::vector<std::string> flags = ComponentFlagPaths(installFolder);
+    ScopedFileHandle held;
+    switch (nofollow::HoldFolder(flagFolder.c_str(), held)) {
+    case nofollow::Folder::Link:
+        return flagFolder;
+    case nofollow::Folder::Enter:
+        flags.insert(flags.begin(), flagFolder + "\\COMP.FLG");
+        break;
+    case nofollow::Folder::NotFolder:
+        // None yet; a file of that name stops the archive when it comes to its flag.
+        break;
+    }
+    for (const std::string& flag : flags)
+        if (nofollow::RemoveFile(flag.c_str()) == nofollow::Removal::Refused)
+            return flag;
+    return {};
+}
+
 // State 30's work, off the dialog's thread: starts the archive hidden in the install folder; the
 // next state, with the started process in `started`.
 int StartArchiveProcess(const std::string& archivePath, const std::string& installFolder,
                         IInstallView& view, ArchiveProcess& started) {
+    const std::string inTheWay = RemoveStaleFlags(installFolder);
+    if (!inTheWay.empty()) {
+        view.AddMessage(texts::LinkInTheWayLine(inTheWay), kColorError);
+        return STATE_FAILURE;
+    }
+
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -23,14 +53,24 @@ int StartArchiveProcess(const std::string& archivePath, const std::string& insta
     std::vector<char> commandBuffer(command.begin(), command.end());
     commandBuffer.push_back('\0');
 
+    // Started suspended: its progress block is made before it runs (ArchiveProgress).
     PROCESS_INFORMATION process{};
     if (::CreateProcessA(nullptr, commandBuffer.data(), nullptr, nullptr, FALSE,
-                         HIGH_PRIORITY_CLASS, nullptr, installFolder.c_str(), &startup, &process)) {
-        started.process.Reset(process.hProcess);
-        started.thread.Reset(process.hThread);
-        started.processId = process.dwProcessId;
-        started.threadId = process.dwThreadId;
-        return STATE_WAIT_EXPAND;
+                         HIGH_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, installFolder.c_str(),
+                         &startup, &process)) {
+        ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
+        ScopedHandle block = ArchiveProgress::MakeBlock(process.dwProcessId);
+        if (::ResumeThread(threadHandle.Get()) != static_cast<DWORD>(-1)) {
+            started.process = std::move(processHandle);
+            started.thread = std::move(threadHandle);
+            started.processId = process.dwProcessId;
+            started.threadId = process.dwThreadId;
+            started.progressBlock = std::move(block);
+            return STATE_WAIT_EXPAND;
+        }
+        const DWORD error = ::GetLastError();
+        ::TerminateProcess(processHandle.Get(), 1);
+        ::SetLastError(error);
     }
 
     const DWORD error = ::GetLastError();
@@ -47,13 +87,27 @@ int StartArchiveProcess(const std::string& archivePath, const std::string& insta
 }
 
 // A look of state 40, off the dialog's thread: whether the completion flag is there; a flag
-// found is deleted with its folder.
+// found is deleted with its folder. A ZZZ that is a link is never entered.
 bool LookForCompletionFlag(const std::string& installFolder, IInstallView& view) {
     const std::string flagFolder = installFolder + "\\ZZZ";
-    const std::string flagPath = flagFolder + "\\COMP.FLG";
-    if (!DeleteFileIfExists(flagPath, view))
-        return false;
-    ::RemoveDirectoryA(flagFolder.c_str());
+    {
+        // Held only for reading its attributes: that never clashes with the archive's own hold
+        // while it writes the flag.
+        ScopedFileHandle held;
+        if (nofollow::HoldFolder(flagFolder.c_str(), held) != nofollow::Folder::Enter ||
+            !DeleteFileIfExists(flagFolder + "\\COMP.FLG", view))
+            return false;
+    }
+    // The folder goes when it is empty, through a handle on the folder judged anew: removing it
+    // by name would remove whatever a link put there leads to.
+    ScopedFileHandle emptied;
+    if (nofollow::HoldFolder(flagFolder.c_str(), emptied, FILE_READ_ATTRIBUTES | DELETE) ==
+        nofollow::Folder::Enter) {
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        ::SetFileInformationByHandle(emptied.Get(), FileDispositionInfo, &disposition,
+                                     sizeof disposition);
+    }
     return true;
 }
 
@@ -74,48 +128,63 @@ void InstallEngine::StartArchive() {
             processInfo = std::move(outcome.archive);
             waitTicks = 0;
             // The bar keeps the range the copy gave it.
-            archiveProgress.Follow(processInfo.processId,
+            archiveProgress.Follow(std::move(processInfo.progressBlock),
                                    texts::CopyProgress(payloadLength).RangeMaximum());
         });
 }
 
-// An archive that has ended with a non-zero exit code will never write its flag.
-bool InstallEngine::ArchiveFailedWithoutFlag() {
-    DWORD exitCode = 0;
+bool InstallEngine::ArchiveEnded(DWORD& exitCode) const {
     return processInfo.process && ::GetExitCodeProcess(processInfo.process.Get(), &exitCode) &&
-           exitCode != STILL_ACTIVE && exitCode != 0;
+           exitCode != STILL_ACTIVE;
+}
+
+std::string InstallEngine::LinkRefusedLine() const {
+    const std::optional<std::string> folder = archiveProgress.RefusedFolder();
+    return texts::LinkInTheWayLine(folder ? installFolder + "\\" + *folder : installFolder);
 }
 
 void InstallEngine::WaitForArchive() {
-    if (const std::optional<int> position = archiveProgress.Poll())
-        view.SetProgressPos(*position);
+    const ArchiveProgress::Reading reading = archiveProgress.Poll();
+    if (reading.barPosition)
+        view.SetProgressPos(*reading.barPosition);
+    // An archive that publishes its progress writes its flag last and then ends: a flag found
+    // while it still runs was put there by someone else.
+    DWORD exitCode = 0;
+    const bool mayLook = !reading.published || ArchiveEnded(exitCode);
     RunOnWorker(
-        [folder = installFolder](IInstallView& report, WorkerOutcome& outcome) {
-            outcome.flagFound = LookForCompletionFlag(folder, report);
+        [folder = installFolder, mayLook](IInstallView& report, WorkerOutcome& outcome) {
+            outcome.flagFound = mayLook && LookForCompletionFlag(folder, report);
         },
-        [this](WorkerOutcome& outcome) { AfterLook(outcome.flagFound); });
+        [this, counts = reading.countsAsLook](WorkerOutcome& outcome) {
+            AfterLook(outcome.flagFound, counts);
+        });
 }
 
-void InstallEngine::AfterLook(bool present) {
-    ++waitTicks;
+void InstallEngine::AfterLook(bool present, bool countsAsLook) {
+    waitTicks = countsAsLook ? waitTicks + 1 : 0;
 
+    DWORD exitCode = 0;
     if (present) {
         view.AddMessage(texts::kDecompressionCompleted, kColorProgress);
         InstallState = STATE_DETECT;
-    } else if (ArchiveFailedWithoutFlag()) {
-        view.AddMessage(texts::kDecompressionFailure, kColorProgress);
+    } else if (ArchiveEnded(exitCode) && exitCode != 0) {
+        // An archive that has ended with an error will never write its flag.
+        if (exitCode == static_cast<DWORD>(unpack::kExitLinkRefused))
+            view.AddMessage(LinkRefusedLine(), kColorError);
+        else
+            view.AddMessage(texts::kDecompressionFailure, kColorProgress);
         InstallState = STATE_FAILURE;
         archiveProgress.Stop();
         return;
     } else if (waitTicks >= kLookLimit) {
+        // Cut off half-way, the install is not complete: the run fails.
         view.AddMessage(texts::kDecompressionTimeOut, kColorProgress);
-        InstallState = STATE_DETECT;
+        InstallState = STATE_FAILURE;
     } else {
         return;
     }
     archiveProgress.Stop();
 
-    DWORD exitCode = 0;
     if (::GetExitCodeProcess(processInfo.process.Get(), &exitCode) && exitCode == STILL_ACTIVE)
         ::TerminateProcess(processInfo.process.Get(), 0);
 }

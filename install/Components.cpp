@@ -22,16 +22,22 @@ constexpr ComponentConstants kComponents[InstallEngine::kComponentCount] = {
 
 } // namespace
 
+std::vector<std::string> ComponentFlagPaths(const std::string& installFolder) {
+    std::vector<std::string> paths;
+    for (const ComponentConstants& component : kComponents)
+        paths.push_back(installFolder + "\\" + component.flagFile);
+    return paths;
+}
+
 void InstallEngine::DetectComponents() {
     InstallState = STATE_DESKTOP_LINKS;
-    std::vector<std::string> flagPaths;
     for (int row = 0; row < kComponentCount; ++row) {
         components[row].flagFile = kComponents[row].flagFile;
         components[row].displayName = kComponents[row].displayName;
         components[row].executable = kComponents[row].executable;
         components[row].workingSubfolder.clear();
-        flagPaths.push_back(installFolder + "\\" + components[row].flagFile);
     }
+    const std::vector<std::string> flagPaths = ComponentFlagPaths(installFolder);
     // The flags are looked for and deleted off the dialog's thread.
     RunOnWorker(
         [flagPaths](IInstallView& report, WorkerOutcome& outcome) {

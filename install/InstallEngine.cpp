@@ -1,7 +1,7 @@
 #include "install/InstallEngine.h"
 
-#include "base/BinaryFile.h"
 #include "install/InstallTexts.h"
+#include "payload/sfx/NoFollowWin32.h"
 
 #include <cstdio>
 #include <utility>
@@ -165,9 +165,10 @@ bool InstallEngine::WaitForWorker(DWORD milliseconds) const {
 }
 
 bool DeleteFileIfExists(const std::string& path, IInstallView& view) {
-    if (!base::BinaryFile::OpensForReading(path))
+    if (!ScopedFileHandle(::CreateFileA(path.c_str(), GENERIC_READ, nofollow::kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)))
         return false;
-    if (!::DeleteFileA(path.c_str()))
+    if (nofollow::RemoveFile(path.c_str()) == nofollow::Removal::Refused)
         view.AddMessage(texts::CannotDeleteLine(path), kColorWarning);
     return true;
 }
@@ -206,8 +207,19 @@ void InstallEngine::Fail() {
     InstallState = STATE_DONE;
     view.AddMessage(texts::kFailure, kColorFailure);
     archiveLock.Reset();
+    // An archive cut off by the time-out may still be going down, and its file cannot be deleted
+    // before it has: the work waits a moment for it, on a handle of its own.
+    HANDLE archive = nullptr;
+    if (processInfo.process)
+        ::DuplicateHandle(::GetCurrentProcess(), processInfo.process.Get(), ::GetCurrentProcess(),
+                          &archive, SYNCHRONIZE, FALSE, 0);
     RunOnWorker(
-        [path = archivePath](IInstallView& report, WorkerOutcome&) { DeleteCopy(path, report); },
+        [path = archivePath,
+         archive = std::make_shared<ScopedHandle>(archive)](IInstallView& report, WorkerOutcome&) {
+            if (*archive)
+                ::WaitForSingleObject(archive->Get(), 5000);
+            DeleteCopy(path, report);
+        },
         [this](WorkerOutcome&) { FinishRun(); });
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 enum : int {
     STATE_IDLE = 0,
@@ -48,8 +49,11 @@ struct InstallSettings {
 };
 
 // Deletes the file if it can be opened for reading; a refused delete is a warning line. Whether
-// it could be opened, that is, whether it was there.
+// it could be opened, that is, whether it was there. A link at its name is neither followed nor
+// believed: it loses only itself (nofollow::RemoveFile).
 bool DeleteFileIfExists(const std::string& path, IInstallView& view);
+// The component flag files in the install folder, in the rows' order.
+std::vector<std::string> ComponentFlagPaths(const std::string& installFolder);
 // Deletes the payload copy, which may be large (see DeleteInSteps), or says why it could not.
 void DeleteCopy(const std::string& path, IInstallView& view);
 
@@ -109,6 +113,8 @@ public:
     ScopedFileHandle archiveLock;
 
     ArchiveProcess processInfo;
+    // Looks that count toward kLookLimit: every look, or for an archive that publishes its
+    // progress the looks since it last got on.
     int waitTicks = 0;
     ArchiveProgress archiveProgress;
 
@@ -128,12 +134,17 @@ private:
     void Fail();
     void FinishRun();
 
-    bool ArchiveFailedWithoutFlag();
+    // Whether the archive has ended, and with which exit code.
+    bool ArchiveEnded(DWORD& exitCode) const;
+    // The red line for an archive that stopped at a link: the folder it names, else the install
+    // folder.
+    std::string LinkRefusedLine() const;
     // Starts `work` on the worker thread; `busy` stays set until CollectWorker applies it, and
     // then runs `then` on the dialog's thread.
     void RunOnWorker(WorkerFunction work, WorkerContinuation then = {});
-    // The rest of a look of STATE_WAIT_EXPAND, once the worker has looked for the flag.
-    void AfterLook(bool flagFound);
+    // The rest of a look of STATE_WAIT_EXPAND, once the worker has looked for the flag;
+    // `countsAsLook`: the archive has made no progress since the look before (ArchiveProgress).
+    void AfterLook(bool flagFound, bool countsAsLook);
     // The rest of STATE_DETECT, once the worker has looked for the component flags.
     void CountComponents(const std::array<bool, kComponentCount>& found);
 

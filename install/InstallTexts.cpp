@@ -76,6 +76,11 @@ std::string CannotCreateShortcutLine(const std::string& linkFile) {
     return "Warning: Unable to create shortcut " + linkFile + ".";
 }
 
+std::string LinkInTheWayLine(const std::string& path) {
+    return "Error: A link or a file that cannot be replaced was found at " + path +
+           "; nothing was written through it.";
+}
+
 std::string ArchiveCommandLine(const std::string& archivePath) {
     return "\"" + archivePath + "\" -Y";
 }
@@ -120,6 +125,36 @@ std::optional<int> UnpackProgress::Advance(const unpack::ProgressBlock& block) {
         return std::nullopt;
     lastPosition_ = position;
     return position;
+}
+
+bool LookCounter::Counts(const unpack::ProgressBlock& block) {
+    if (block.blockSize != unpack::kProgressBlockSize)
+        return true;
+    const bool progressed = block.writtenKiB != writtenKiB_ || block.entriesDone != entriesDone_;
+    writtenKiB_ = block.writtenKiB;
+    entriesDone_ = block.entriesDone;
+    return !progressed;
+}
+
+std::optional<std::string> RefusedFolder(const unpack::ProgressBlock& block) {
+    if (block.blockSize != unpack::kProgressBlockSize || block.refusedLength == 0 ||
+        block.refusedLength > unpack::kRefusedFolderCapacity)
+        return std::nullopt;
+    const std::string folder(block.refusedFolder, block.refusedLength);
+    std::size_t start = 0;
+    for (std::size_t at = 0; at <= folder.size(); ++at) {
+        if (at < folder.size() && folder[at] != '\\') {
+            const unsigned char c = static_cast<unsigned char>(folder[at]);
+            if (c < 0x20 || c == 0x7F || c == '/' || c == ':')
+                return std::nullopt;
+            continue;
+        }
+        const std::string segment = folder.substr(start, at - start);
+        if (segment.empty() || segment == "." || segment == "..")
+            return std::nullopt;
+        start = at + 1;
+    }
+    return folder;
 }
 
 } // namespace texts

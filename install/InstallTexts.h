@@ -46,6 +46,10 @@ std::string CannotWriteArchiveLine(const std::string& archivePath);
 std::string CannotDeleteLine(const std::string& path);
 // "Warning: Unable to create shortcut <link file>."
 std::string CannotCreateShortcutLine(const std::string& linkFile);
+// A link, or a file left there that cannot be removed, where the install would write, delete or
+// believe a file: "Error: A link or a file that cannot be replaced was found at <path>; nothing
+// was written through it."
+std::string LinkInTheWayLine(const std::string& path);
 // The archive's command line: the quoted path, a blank and "-Y".
 std::string ArchiveCommandLine(const std::string& archivePath);
 // The system's error text up to its first control character (0x00-0x1F): its CR-LF goes.
@@ -98,5 +102,22 @@ private:
     int rangeMaximum_;
     int lastPosition_ = 0;
 };
+
+// Whether a look for the completion flag counts toward the look limit. An archive that publishes
+// its progress block is slow, not stalled, while it gets on: a look counts only when the archive
+// has made no progress since the look before. For any other archive every look counts.
+class LookCounter {
+public:
+    bool Counts(const unpack::ProgressBlock& block);
+
+private:
+    std::uint32_t writtenKiB_ = 0;
+    std::uint32_t entriesDone_ = 0;
+};
+
+// The folder an archive reported as the link it stopped at, when it is a plain relative path
+// ('\'-separated names, no "." or "..", no drive or stream, printable bytes): the block may hold
+// anything, and the name goes behind the install folder into a line of the log.
+std::optional<std::string> RefusedFolder(const unpack::ProgressBlock& block);
 
 } // namespace texts

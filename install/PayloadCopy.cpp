@@ -6,8 +6,7 @@
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "install/InstallTexts.h"
-
-#include <share.h>
+#include "payload/sfx/NoFollowWin32.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,7 +21,17 @@ constexpr size_t kCopyBlock = 1024 * 1024;
 // The copy opened for reading, others allowed only to read it too; invalid when that is refused.
 ScopedFileHandle OpenForReadingOnly(const std::string& path) {
     return ScopedFileHandle(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// Whether `opened` is the file `written` was, by volume and file index, and has that one name.
+bool IsTheFileWritten(const BY_HANDLE_FILE_INFORMATION& written, HANDLE opened) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return ::GetFileInformationByHandle(opened, &info) &&
+           info.dwVolumeSerialNumber == written.dwVolumeSerialNumber &&
+           info.nFileIndexHigh == written.nFileIndexHigh &&
+           info.nFileIndexLow == written.nFileIndexLow && info.nNumberOfLinks == 1 &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // The work of the state, off the dialog's thread: reports to `view`, and leaves the next
@@ -50,11 +59,12 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
 
     // An older copy is replaced by a new file rather than written over: the setup runs elevated
     // and the folder may be writable by others, so the name may be a link to some other file,
-    // which writing over would change; deleting removes only the name. Nobody else may write the
+    // which writing over would change; removing takes only the name. Nobody else may write the
     // copy while it is being written.
-    ::DeleteFileA(archivePath.c_str());
-    base::BinaryFile output;
-    if (!output.CreateNewDenyingWrites(archivePath)) {
+    nofollow::RemoveFile(archivePath.c_str());
+    ScopedFileHandle output(::CreateFileA(archivePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output) {
         input.Close();
         view.AddMessage(texts::kCannotCreateArchive, kColorError);
         outcome.nextState = STATE_FAILURE;
@@ -75,20 +85,27 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
             static_cast<size_t>(std::min<std::int64_t>(kCopyBlock, total - counter));
         const size_t got = input.Read(block.data(), wanted);
         readFailed = got != wanted;
-        writeFailed = !output.Write(block.data(), got);
+        DWORD written = 0;
+        writeFailed =
+            !::WriteFile(output.Get(), block.data(), static_cast<DWORD>(got), &written, nullptr) ||
+            written != got;
         progress.Advance(counter, counter + static_cast<std::int64_t>(got),
                          [&view](int position) { view.SetProgressPos(position); });
         counter += static_cast<std::int64_t>(got);
     }
     input.Close();
-    // A full disk often shows only when the last buffered block is written out at the close.
-    if (!output.Close())
+    BY_HANDLE_FILE_INFORMATION written{};
+    if (!::GetFileInformationByHandle(output.Get(), &written))
         writeFailed = true;
+    output.Reset();
     bool lockFailed = false;
     if (!readFailed && !writeFailed) {
         outcome.archiveLock = OpenForReadingOnly(archivePath);
-        // Someone opened the copy for writing the moment it was closed.
-        lockFailed = !outcome.archiveLock;
+        // Someone opened the copy for writing the moment it was closed, or put another file in
+        // its place: what runs elevated must be the file written.
+        lockFailed = !outcome.archiveLock || !IsTheFileWritten(written, outcome.archiveLock.Get());
+        if (lockFailed)
+            outcome.archiveLock.Reset();
     }
     view.SetProgressPos(0);
 

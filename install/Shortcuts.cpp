@@ -6,6 +6,7 @@
 
 #include "install/AnsiText.h"
 #include "install/InstallTexts.h"
+#include "payload/sfx/NoFollowWin32.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -55,10 +56,12 @@ HRESULT CreateShortcut(const std::string& target, const std::wstring& linkFile,
 
 namespace {
 
-// A shortcut that cannot be written is a warning line; the run goes on.
+// A shortcut that cannot be written, or that is not written since its folder is a link, is a
+// warning line; the run goes on.
 void CreateComponentShortcut(const std::string& target, const std::wstring& linkFile,
-                             const std::string& workingDir, IInstallView& report) {
-    if (FAILED(CreateShortcut(target, linkFile, workingDir, kDescription)))
+                             const std::string& workingDir, bool folderIsLink,
+                             IInstallView& report) {
+    if (folderIsLink || FAILED(CreateShortcut(target, linkFile, workingDir, kDescription)))
         report.AddMessage(texts::CannotCreateShortcutLine(NarrowToAnsi(linkFile).text),
                           kColorWarning);
 }
@@ -76,16 +79,22 @@ void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
         report.AddMessage(notFound, kColorWarning);
         return;
     }
+    // A group folder that exists as a link is not written into: its shortcuts fail, each with
+    // its warning. It is held while they are written, so that none goes elsewhere.
+    ScopedFileHandle group;
+    bool folderIsLink = false;
     if (*subfolder != L'\0') {
         linkFolder += subfolder;
         ::CreateDirectoryW(linkFolder.c_str(), nullptr);
+        folderIsLink = nofollow::HoldFolder(linkFolder.c_str(), group) == nofollow::Folder::Link;
     }
     for (const ComponentEntry& component : components) {
         if (!component.found)
             continue;
         CreateComponentShortcut(installFolder + "\\" + component.executable,
                                 linkFolder + L"\\" + WidenAnsi(component.displayName) + L".lnk",
-                                installFolder + "\\" + component.workingSubfolder, report);
+                                installFolder + "\\" + component.workingSubfolder, folderIsLink,
+                                report);
     }
 }
 

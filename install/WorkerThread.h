@@ -49,6 +49,9 @@ struct ArchiveProcess {
     ScopedHandle thread;
     DWORD processId = 0;
     DWORD threadId = 0;
+    // Its progress block, made before it ran (ArchiveProgress::MakeBlock); handed on to
+    // ArchiveProgress.
+    ScopedHandle progressBlock;
 };
 
 // What the work hands back to the engine besides its reports. It starts as the engine's own

@@ -1,20 +1,28 @@
-// How sfx.exe tells the setup program how far it has got while it unpacks: a small block of
-// named shared memory (backed by the paging file) that the archive creates and fills, and that
-// the setup reads once per tick. The setup finds it by the archive's process id, which it has
-// from starting the archive:
+// How sfx.exe tells the setup program how far it has got while it unpacks, and where it stopped
+// when a folder on the way was a link: a small block of named shared memory (backed by the paging
+// file) that the archive fills and the setup reads once per tick. The setup finds it by the
+// archive's process id, which it has from starting the archive:
 //
 //   name    "Local\TorvaneUnpack-<process id in decimal>"
-//   layout  three little-endian 32-bit values at offsets 0, 4 and 8 (12 bytes):
-//             blockSize   12, the size of this layout; a reader ignores a block whose size
-//                         field holds anything else (another layout, or not filled in yet)
-//             totalKiB    the archive's uncompressed size, the sum of its entries' sizes, in
-//                         KiB rounded up (at most 0xFFFFFFFF)
-//             writtenKiB  the bytes written so far, in KiB rounded up; totalKiB at the end
+//   layout  five little-endian 32-bit values at offsets 0 to 16, then bytes (1044 in all):
+//             blockSize      1044, the size of this layout; a reader ignores a block whose size
+//                            field holds anything else (another layout, or not filled in yet)
+//             totalKiB       the archive's uncompressed size, the sum of its entries' sizes, in
+//                            KiB rounded up (at most 0xFFFFFFFF)
+//             writtenKiB     the bytes written so far, in KiB rounded up; totalKiB at the end
+//             entriesDone    the entries unpacked so far: progress a run of empty files shows too
+//             refusedLength  0; or, when the archive stopped at a folder below its working
+//                            directory that is a link (exit code kExitLinkRefused), the length of
+//             refusedFolder  (offset 20, 1024 bytes) that folder relative to the working
+//                            directory, '\'-separated, in the ANSI code page, not terminated
 //
-// The archive writes totalKiB first and blockSize after it, then only writtenKiB as it goes.
-// Each value is aligned and written with one store, so a reader on a 32-bit processor never
-// sees half of an update, as it could of a 64-bit count. A reader takes whatever it finds with
-// suspicion: an archive that is not ours may have made a block of that name.
+// The setup makes the block before the archive runs (it starts the archive suspended), so that
+// it can read the block to its last word even when the archive ends at once; the archive fills
+// the block it finds, or makes one when someone else started it. The archive writes totalKiB
+// first and blockSize after it, then writtenKiB and entriesDone as it goes, and refusedFolder
+// before refusedLength. Each value is aligned and written with one store, so a reader on a 32-bit
+// processor never sees half of an update, as it could of a 64-bit count. A reader takes whatever
+// it finds with suspicion: an archive that is not ours may write anything there.
 #pragma once
 
 #include <cstdint>
@@ -28,12 +36,21 @@ inline std::string ProgressBlockName(std::uint32_t processId) {
     return kProgressBlockPrefix + std::to_string(processId);
 }
 
+// The archive's exit code when it stopped at a folder that is a link, writing nothing through it
+// and no completion flag.
+inline constexpr int kExitLinkRefused = 5;
+
+inline constexpr std::uint32_t kRefusedFolderCapacity = 1024;
+
 struct ProgressBlock {
     std::uint32_t blockSize = 0;
     std::uint32_t totalKiB = 0;
     std::uint32_t writtenKiB = 0;
+    std::uint32_t entriesDone = 0;
+    std::uint32_t refusedLength = 0;
+    char refusedFolder[kRefusedFolderCapacity] = {};
 };
-static_assert(sizeof(ProgressBlock) == 12, "the layout is shared by two programs");
+static_assert(sizeof(ProgressBlock) == 1044, "the layout is shared by two programs");
 
 inline constexpr std::uint32_t kProgressBlockSize = sizeof(ProgressBlock);
 

@@ -3,34 +3,39 @@
 // it hidden as `"<folder>\FARROWPK.EXE" -Y`, with <folder> as the working directory.
 //
 // With -Y it unpacks every entry into the working directory, in archive order, creating
-// sub-folders (each once) and overwriting existing files. It opens no window and asks nothing.
+// sub-folders and replacing existing files. It opens no window and asks nothing.
 //   - Every name of the central directory is checked first; if any could land outside the
 //     working directory or names a device, or the completion flag ZZZ/comp.flg stands twice,
 //     nothing is written at all.
+//   - It runs elevated in a folder that others may have prepared, so it never writes through a
+//     link (payload/sfx/NoFollow.h): a folder on the way that is a link (junction, symbolic link,
+//     mount point) is never entered, and unpacking stops there; an existing file is never written
+//     in place, its name is removed and a new file created, so that a link or another name of
+//     some file (a hard link) loses only itself.
 //   - The completion flag is written after every other entry, wherever it stands in the archive
 //     (zip tools such as 7-Zip sort their entries), so the setup never sees it before the rest
 //     is complete.
 //   - The first entry that fails (damaged data, CRC-32 or size mismatch, a file that cannot be
 //     written) is deleted and unpacking stops there, so entries after it, and the completion
 //     flag, are never written after a failure.
-//   - While it unpacks it publishes the bytes written and the archive's total uncompressed size
-//     in a block of shared memory named after its process id (payload/UnpackProgress.h), from
-//     which the setup moves its progress bar.
+//   - While it unpacks it publishes the bytes and entries written and the archive's total
+//     uncompressed size in a block of shared memory named after its process id
+//     (payload/UnpackProgress.h), from which the setup moves its progress bar; there it also
+//     names the folder that was a link.
 // Exit codes: 0 every entry written and verified; 1 not started with -Y (nothing written);
 // 2 no readable archive in the program's own file; 3 an unsafe entry name or a second
-// completion flag (nothing written); 4 an entry failed.
+// completion flag (nothing written); 4 an entry failed; 5 a folder on the way is a link.
 
-#include "base/BinaryFile.h"
 #include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
 #include "payload/EntryName.h"
 #include "payload/UnpackProgress.h"
 #include "payload/ZipReader.h"
+#include "payload/sfx/NoFollowWin32.h"
 
 #include <windows.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <cstddef>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -43,6 +48,7 @@ enum ExitCode : int {
     kNoArchive = 2,
     kUnsafeName = 3,
     kEntryFailed = 4,
+    kLinkRefused = unpack::kExitLinkRefused,
 };
 
 bool AskedToUnpack() {
@@ -55,49 +61,52 @@ std::string OwnPath() {
     return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
 }
 
-// Creates the folders on the way to each entry. Archives list many entries in one folder, so
-// each folder is asked for once and then remembered.
-class FolderMaker {
+// Creates and enters the folders on the way to each entry, outermost first, never through a
+// link: each is held (nofollow::HoldFolder) while entries are written into it, so that nobody can
+// put a link in its place meanwhile. Archives list the entries of one folder together, so each
+// folder is mostly entered once.
+class FolderWalk {
 public:
-    // Every folder named on the way to `path` (relative, '\'-separated): all of them for a
-    // folder entry, which ends in '\', all but the last segment for a file.
-    bool CreateFoldersFor(const std::string& path) {
-        const std::size_t last = path.rfind('\\');
-        if (last == std::string::npos || Made(path.substr(0, last)))
-            return true;
-        for (std::size_t at = path.find('\\'); at != std::string::npos;
-             at = path.find('\\', at + 1)) {
-            std::string folder = path.substr(0, at);
-            if (Made(folder))
-                continue;
-            if (!CreateDirectoryA(folder.c_str(), nullptr) &&
-                GetLastError() != ERROR_ALREADY_EXISTS)
-                return false;
-            made_.insert(std::lower_bound(made_.begin(), made_.end(), folder), std::move(folder));
+    // Enters every folder on the way to `path` (relative, '\'-separated): all of them for a
+    // folder entry, which ends in '\', all but the last segment for a file. The first folder
+    // that is a link is named in `refused`.
+    nofollow::Folder EnterFoldersFor(const std::string& path, std::string& refused) {
+        std::vector<std::string> wanted = nofollow::FoldersOnTheWay(path);
+        const std::size_t kept = nofollow::FoldersKept(names_, wanted);
+        names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(kept), names_.end());
+        held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(kept), held_.end());
+        for (std::size_t at = kept; at < wanted.size(); ++at) {
+            // An existing folder, or whatever stands at its name, is judged like a new one.
+            CreateDirectoryA(wanted[at].c_str(), nullptr);
+            ScopedFileHandle folder;
+            const nofollow::Folder verdict = nofollow::HoldFolder(wanted[at].c_str(), folder);
+            if (verdict != nofollow::Folder::Enter) {
+                if (verdict == nofollow::Folder::Link)
+                    refused = wanted[at];
+                return verdict;
+            }
+            names_.push_back(std::move(wanted[at]));
+            held_.push_back(std::move(folder));
         }
-        return true;
+        return nofollow::Folder::Enter;
     }
 
 private:
-    bool Made(const std::string& folder) const {
-        return std::binary_search(made_.begin(), made_.end(), folder);
-    }
-    std::vector<std::string> made_; // sorted
+    std::vector<std::string> names_; // the folders held, outermost first
+    std::vector<ScopedFileHandle> held_;
 };
 
-// Publishes how far unpacking has got (payload/UnpackProgress.h). Without a block (no memory,
-// or the name already taken by someone else) it unpacks all the same.
+// Publishes how far unpacking has got (payload/UnpackProgress.h), in the block the setup made
+// before this program ran, or in one of its own. Without a block (no memory, or a block of
+// another size under that name) it unpacks all the same.
 class ProgressPublisher {
 public:
     explicit ProgressPublisher(std::uint64_t totalBytes) {
         const std::string name = unpack::ProgressBlockName(GetCurrentProcessId());
-        SetLastError(ERROR_SUCCESS);
         mapping_.Reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                           unpack::kProgressBlockSize, name.c_str()));
-        if (!mapping_ || GetLastError() == ERROR_ALREADY_EXISTS) {
-            mapping_.Reset();
+        if (!mapping_)
             return;
-        }
         view_.Reset(
             MapViewOfFile(mapping_.Get(), FILE_MAP_WRITE, 0, 0, unpack::kProgressBlockSize));
         if (!view_)
@@ -106,6 +115,8 @@ public:
         block_ = static_cast<volatile unpack::ProgressBlock*>(view_.Get());
         block_->totalKiB = unpack::KiBRoundedUp(totalBytes);
         block_->writtenKiB = 0;
+        block_->entriesDone = 0;
+        block_->refusedLength = 0;
         block_->blockSize = unpack::kProgressBlockSize;
     }
     ProgressPublisher(const ProgressPublisher&) = delete;
@@ -116,38 +127,79 @@ public:
         if (block_)
             block_->writtenKiB = unpack::KiBRoundedUp(written_);
     }
+    void EntryDone() {
+        if (block_)
+            block_->entriesDone = ++entriesDone_;
+    }
+    // Names the folder that is a link; the length is written last, once the name is whole.
+    void Refused(const std::string& folder) {
+        if (!block_ || folder.size() > unpack::kRefusedFolderCapacity)
+            return;
+        for (std::size_t at = 0; at < folder.size(); ++at)
+            block_->refusedFolder[at] = folder[at];
+        block_->refusedLength = static_cast<std::uint32_t>(folder.size());
+    }
 
 private:
     ScopedHandle mapping_;
     ScopedMappedView view_;
     volatile unpack::ProgressBlock* block_ = nullptr;
     std::uint64_t written_ = 0;
+    std::uint32_t entriesDone_ = 0;
 };
 
-// Writes one file entry; on any failure the file is removed rather than left half-written. The
-// completion flag is written with nobody else allowed to open it: the setup takes a flag it can
-// open for finished, and must not find one that is still being written.
+// A new file for writing, which nobody else may write meanwhile; the completion flag is made so
+// that nobody else can open it at all: the setup takes a flag it can open for finished, and must
+// not find one that is still being written.
+ScopedFileHandle CreateNewFile(const std::string& path, bool completionFlag) {
+    return ScopedFileHandle(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE,
+                                        completionFlag ? 0 : FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Writes one file entry as a new file: the name of an existing file there is removed first and
+// nothing of it is written (nofollow::RemoveFile). On any failure the new file is removed rather
+// than left half-written.
 bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::string& path,
                 ProgressPublisher& progress, bool completionFlag) {
-    base::BinaryFile out;
-    if (!(completionFlag ? out.OpenDenyingOthers(path, "wb") : out.Open(path, "wb")))
+    ScopedFileHandle out = CreateNewFile(path, completionFlag);
+    if (!out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
+        nofollow::RemoveFile(path.c_str()) == nofollow::Removal::Removed)
+        out = CreateNewFile(path, completionFlag);
+    if (!out)
         return false;
-    const bool written =
-        reader.Extract(entry, [&out, &progress](const unsigned char* data, std::size_t size) {
-            progress.Written(size);
-            return out.Write(data, size);
-        });
-    if (out.Close() && written)
+    const bool written = reader.Extract(entry, [&out, &progress](const unsigned char* data,
+                                                                 std::size_t size) {
+        progress.Written(size);
+        DWORD done = 0;
+        return WriteFile(out.Get(), data, static_cast<DWORD>(size), &done, nullptr) && done == size;
+    });
+    if (written)
         return true;
-    DeleteFileA(path.c_str());
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(out.Get(), FileDispositionInfo, &disposition, sizeof disposition);
     return false;
 }
 
-bool UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderMaker& folders,
-                 ProgressPublisher& progress, bool completionFlag = false) {
+// One entry: kUnpacked, or the exit code that ends unpacking there.
+int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folders,
+                ProgressPublisher& progress, bool completionFlag = false) {
     const std::string path = zip::WindowsRelativePath(entry.name);
-    return folders.CreateFoldersFor(path) &&
-           (entry.IsFolder() || UnpackFile(reader, entry, path, progress, completionFlag));
+    std::string refused;
+    switch (folders.EnterFoldersFor(path, refused)) {
+    case nofollow::Folder::Link:
+        progress.Refused(refused);
+        return kLinkRefused;
+    case nofollow::Folder::NotFolder:
+        return kEntryFailed;
+    case nofollow::Folder::Enter:
+        break;
+    }
+    if (!entry.IsFolder() && !UnpackFile(reader, entry, path, progress, completionFlag))
+        return kEntryFailed;
+    progress.EntryDone();
+    return kUnpacked;
 }
 
 int Unpack() {
@@ -167,13 +219,16 @@ int Unpack() {
         return kUnsafeName;
 
     ProgressPublisher progress(totalBytes);
-    FolderMaker folders;
-    for (std::size_t index = 0; index < entries.size(); ++index)
-        if (index != flag && !UnpackEntry(reader, entries[index], folders, progress))
-            return kEntryFailed;
+    FolderWalk folders;
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        if (index == flag)
+            continue;
+        if (const int failed = UnpackEntry(reader, entries[index], folders, progress))
+            return failed;
+    }
     // Last: the setup takes the flag for the sign that everything else is complete.
-    if (flag < entries.size() && !UnpackEntry(reader, entries[flag], folders, progress, true))
-        return kEntryFailed;
+    if (flag < entries.size())
+        return UnpackEntry(reader, entries[flag], folders, progress, true);
     return kUnpacked;
 }
 

@@ -4,6 +4,7 @@
 // folder, and neither crash nor hang.
 //
 //   bad_input_tests --images DIR --artifacts DIR [gtest options]
+#include "../windows/UnixLinks.h"
 #include "setup_fixture.h"
 
 #include <shlobj.h>
@@ -36,6 +37,12 @@ std::vector<Line> archiveFailedRun(const std::string& folder, bool folderExisted
         lines.push_back(black(text));
     lines.push_back(failure());
     return lines;
+}
+
+// The red line for a link, or a file that cannot be removed, where the setup would write.
+std::string inTheWayLine(const std::string& path) {
+    return "Error: A link or a file that cannot be replaced was found at " + path +
+           "; nothing was written through it.";
 }
 
 // The lines of a run that gets through, with the desktop box ticked.
@@ -105,6 +112,8 @@ protected:
         ASSERT_NO_FATAL_FAILURE(removeSuiteShortcuts());
         ASSERT_TRUE(removeTree(kCaseRoot)) << kCaseRoot;
         ASSERT_TRUE(createFolders(workingFolder()));
+        ASSERT_TRUE(createFolders(elsewhere()));
+        ASSERT_TRUE(writeFile(joinPath(elsewhere(), "kept.txt"), "kept"));
         driveRoot = listFolder("C:\\");
     }
 
@@ -115,6 +124,8 @@ protected:
     }
 
     static std::string workingFolder() { return kCaseRoot + "\\cwd"; }
+    // A folder outside the install folder, holding only "kept.txt", that planted links lead to.
+    static std::string elsewhere() { return kCaseRoot + "\\elsewhere"; }
     static std::string caseFolder(const std::string& name) { return joinPath(kCaseRoot, name); }
 
     // Started in the case folder's "cwd"; the desktop box is ticked as the dialog starts.
@@ -162,12 +173,15 @@ protected:
         EXPECT_EQ(listFolder("C:\\"), driveRoot) << "the drive's root changed";
         EXPECT_EQ(listTree(workingFolder()), std::vector<std::string>{})
             << "the setup wrote into its current folder";
+        EXPECT_EQ(listTree(elsewhere()), std::vector<std::string>{"kept.txt"})
+            << "something was written through a link";
         std::string prefix = kCaseRoot + "\\";
         std::string inside = installFolder.compare(0, prefix.size(), prefix) == 0
                                  ? installFolder.substr(prefix.size()) + "\\"
                                  : std::string();
         for (const std::string& entry : listTree(kCaseRoot)) {
-            bool expected = entry == "cwd\\" ||
+            bool expected = entry == "cwd\\" || entry == "elsewhere\\" ||
+                            entry == "elsewhere\\kept.txt" ||
                             (!inside.empty() && (entry == inside || entry.rfind(inside, 0) == 0));
             EXPECT_TRUE(expected) << kCaseRoot << "\\" << entry << " is outside the install folder";
         }
@@ -176,20 +190,6 @@ protected:
             for (const char* name : kComponents)
                 EXPECT_FALSE(fileExists(desktopLink(name))) << desktopLink(name);
         }
-    }
-
-    // Whether a program may write into a read-only file here: Windows refuses; Wine run by root
-    // does not, since it keeps the attribute as Unix permissions, which root passes by.
-    static bool readOnlyFilesCanBeWritten() {
-        std::string probe = caseFolder("read-only-probe");
-        EXPECT_TRUE(writeFile(probe, "probe"));
-        EXPECT_TRUE(SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_READONLY));
-        bool writable =
-            ScopedFileHandle(CreateFileA(probe.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
-                .IsValid();
-        EXPECT_TRUE(removeTree(probe));
-        return writable;
     }
 
     // Presses Escape in the dialog, as the keyboard would: the dialog manager turns it into the
@@ -386,31 +386,6 @@ protected:
     }
 };
 
-TEST_F(FilesTest, ReadOnlyFlagFromAnEarlierRunIsKeptAndTheRunEndsClearly) {
-    // Copied from a CD, say. Whether the archive may overwrite it is the platform's decision.
-    std::string folder = caseFolder("Torvane");
-    std::string flag = joinPath(folder, "torvane.flg");
-    const bool writable = readOnlyFilesCanBeWritten();
-    ASSERT_NO_FATAL_FAILURE(placeReadOnly(flag, "old"));
-    std::vector<Line> lines = install("demo.exe", folder);
-    if (writable) {
-        // Overwritten and found, but it cannot be deleted: a warning, and the run goes on.
-        std::vector<Line> expected = successfulRun(folder, kAllComponents, /*folderExisted=*/true);
-        expected.insert(expected.begin() + 6, olive("Warning: Unable to delete " + flag + "."));
-        EXPECT_EQ(lines, expected) << describe(lines);
-        EXPECT_TRUE(readFile(flag) != std::optional<std::string>("old"));
-    } else {
-        // The archive cannot overwrite it and stops there.
-        EXPECT_EQ(lines, archiveFailedRun(folder, /*folderExisted=*/true)) << describe(lines);
-        EXPECT_EQ(readFile(flag), std::optional<std::string>("old"));
-    }
-    expectEndState();
-    EXPECT_TRUE(GetFileAttributesA(flag.c_str()) & FILE_ATTRIBUTE_READONLY);
-    EXPECT_FALSE(folderExists(joinPath(folder, "ZZZ")));
-    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
-    expectNothingOutside(folder, /*shortcutsMade=*/writable);
-}
-
 TEST_F(FilesTest, ReadOnlyCopyFromAnEarlierRunIsKeptAndTheRunEndsClearly) {
     std::string folder = caseFolder("Torvane");
     std::string copy = joinPath(folder, "FARROWPK.EXE");
@@ -433,37 +408,75 @@ TEST_F(FilesTest, ReadOnlyCopyFromAnEarlierRunIsKeptAndTheRunEndsClearly) {
     expectNothingOutside(folder, /*shortcutsMade=*/false);
 }
 
-TEST_F(FilesTest, FlagHeldWithoutReadSharingIsWrittenButNotCounted) {
-    // The holder lets others write but not read: the archive writes the flag through the hold,
-    // the detection cannot open it, so Torvane counts as absent and its flag stays.
+// A flag left from an earlier run that cannot be removed before the archive starts (copied from
+// a CD and read-only, or held open by someone who lets others write, or nothing at all) would be
+// taken for this run's: the run fails before the archive starts, naming it, and it stays.
+TEST_F(FilesTest, FlagThatCannotBeRemovedFailsTheRunBeforeTheArchiveStarts) {
     std::string folder = caseFolder("Torvane");
     std::string flag = joinPath(folder, "torvane.flg");
-    ASSERT_NO_FATAL_FAILURE(holdOldFlag(flag, FILE_SHARE_WRITE));
-    std::vector<Line> lines = install("demo.exe", folder);
-    EXPECT_EQ(lines, successfulRun(folder, "Installed components:  Pellisar,  Dromlet",
-                                   /*folderExisted=*/true))
-        << describe(lines);
-    held.Reset();
-    EXPECT_TRUE(fileExists(flag)) << "a flag the setup could not read was deleted";
-    EXPECT_TRUE(fileExists(joinPath(folder, "Torvane.exe")));
-    EXPECT_FALSE(fileExists(desktopLink("Torvane")));
-    EXPECT_FALSE(fileExists(joinPath(groupFolder(), "Torvane.lnk")));
-    EXPECT_TRUE(fileExists(desktopLink("Dromlet")));
-    expectNothingOutside(folder, /*shortcutsMade=*/true);
+    for (const DWORD hold : {DWORD{0xFFFFFFFF}, DWORD{FILE_SHARE_WRITE}, DWORD{0}}) {
+        SCOPED_TRACE(hold == 0xFFFFFFFF ? "read-only" : "held sharing " + std::to_string(hold));
+        ASSERT_TRUE(removeTree(folder));
+        if (hold == 0xFFFFFFFF)
+            ASSERT_NO_FATAL_FAILURE(placeReadOnly(flag, "old"));
+        else
+            ASSERT_NO_FATAL_FAILURE(holdOldFlag(flag, hold));
+        std::vector<Line> lines = install("demo.exe", folder);
+        EXPECT_EQ(lines, (std::vector<Line>{installLine(folder), black("Creating directory ..."),
+                                            olive("Warning: Directory already exists."),
+                                            black("Copying necessary files ..."),
+                                            black("Decompressing archive ..."),
+                                            red(inTheWayLine(flag)), failure()}))
+            << describe(lines);
+        expectEndState();
+        held.Reset();
+        EXPECT_EQ(readFile(flag), std::string("old"));
+        EXPECT_EQ(listTree(folder), std::vector<std::string>{"torvane.flg"});
+        expectNothingOutside(folder);
+        SetupTest::TearDown();
+    }
 }
 
-TEST_F(FilesTest, FlagHeldExclusivelyFailsTheArchiveAndIsKept) {
+// Links a standard user could plant in an existing install folder: a folder of the suite that is
+// a link to a folder elsewhere stops the archive, a flag folder that is one stops the run before
+// the archive starts, and names that are also names of a file elsewhere (hard links) lose only
+// themselves. Nothing is written through any of them.
+TEST_F(FilesTest, PlantedLinksAreNeverWrittenThrough) {
     std::string folder = caseFolder("Torvane");
-    std::string flag = joinPath(folder, "torvane.flg");
-    ASSERT_NO_FATAL_FAILURE(holdOldFlag(flag, 0));
+    const std::vector<Line> refusedStart = {installLine(folder), black("Creating directory ..."),
+                                            olive("Warning: Directory already exists."),
+                                            black("Copying necessary files ..."),
+                                            black("Decompressing archive ...")};
+    for (const char* linked : {"Drivers\\Video", "ZZZ"}) {
+        SCOPED_TRACE(linked);
+        ASSERT_TRUE(removeTree(folder));
+        ASSERT_TRUE(createFolders(joinPath(folder, "Drivers")));
+        unixlinks::FolderLink link(joinPath(folder, linked), elsewhere());
+        ASSERT_TRUE(link.Planted());
+        std::vector<Line> lines = install("demo.exe", folder);
+        std::vector<Line> expected = refusedStart;
+        expected.push_back(red(inTheWayLine(joinPath(folder, linked))));
+        expected.push_back(failure());
+        EXPECT_EQ(lines, expected) << describe(lines);
+        expectEndState();
+        EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
+        EXPECT_FALSE(fileExists(joinPath(folder, "ZZZ\\COMP.FLG")));
+        expectNothingOutside(folder);
+        SetupTest::TearDown();
+    }
+
+    ASSERT_TRUE(removeTree(folder));
+    ASSERT_TRUE(createFolders(folder));
+    const std::string kept = joinPath(elsewhere(), "kept.txt");
+    ASSERT_TRUE(CreateHardLinkA(joinPath(folder, "Torvane.txt").c_str(), kept.c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkA(joinPath(folder, "FARROWPK.EXE").c_str(), kept.c_str(), nullptr));
     std::vector<Line> lines = install("demo.exe", folder);
-    EXPECT_EQ(lines, archiveFailedRun(folder, /*folderExisted=*/true)) << describe(lines);
-    expectEndState();
-    held.Reset();
-    EXPECT_EQ(readFile(flag), std::string("old"));
-    EXPECT_FALSE(folderExists(joinPath(folder, "ZZZ")));
+    EXPECT_EQ(lines, successfulRun(folder, kAllComponents, /*folderExisted=*/true))
+        << describe(lines);
+    EXPECT_EQ(readFile(kept), std::string("kept"));
+    EXPECT_NE(readFile(joinPath(folder, "Torvane.txt")), std::string("kept"));
     EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
-    expectNothingOutside(folder);
+    expectNothingOutside(folder, /*shortcutsMade=*/true);
 }
 
 // --- Escape during a run -------------------------------------------------------------------------

@@ -51,6 +51,16 @@ std::vector<Line> linesOfRun(const RunShape& shape) {
     return lines;
 }
 
+// The lines of a run whose archive was cut off by the time-out: the run fails there.
+std::vector<Line> linesOfTimedOutRun(const std::string& folder) {
+    return {installLine(folder),
+            black("Creating directory ..."),
+            black("Copying necessary files ..."),
+            black("Decompressing archive ..."),
+            black("Decompression process time out!"),
+            failure()};
+}
+
 // The text the setup logs for a start error: the system's message cut at its first control
 // character, or "Error: Number %i" when the system has none.
 std::string systemTextFor(DWORD code) {
@@ -146,6 +156,9 @@ protected:
                 << entry << " differs from the suite's file";
         }
     }
+
+    // Closes the setup of a case that runs a second one.
+    void closeTheSetup() { SetupTest::TearDown(); }
 
     void expectNoLeftovers(const std::string& folder) {
         EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
@@ -516,18 +529,48 @@ TEST_F(InstallTest, NoComponentCarriedSucceedsWithoutShortcuts) {
     expectNoLeftovers(folder);
 }
 
-TEST_F(InstallTest, MissingCompletionFlagTimesOutThenDetects) {
+TEST_F(InstallTest, MissingCompletionFlagTimesOutAndTheRunFails) {
     std::string folder = freshFolder("no-completion-flag");
     ASSERT_TRUE(launch("no-completion-flag.exe"));
     ASSERT_TRUE(startInstall(folder));
     std::vector<Line> lines = finish(kTimeOutRunLimit);
-    EXPECT_EQ(lines,
-              linesOfRun({.folder = folder, .archiveEnd = "Decompression process time out!"}))
-        << describe(lines);
-    // 200 looks, one a tick of 100 ms.
+    EXPECT_EQ(lines, linesOfTimedOutRun(folder)) << describe(lines);
+    expectEndState();
+    // 200 looks, one a tick of 100 ms, after the archive's last progress.
     EXPECT_GE(runTime, 19s) << "the wait gave up after fewer than 200 looks";
-    expectSuiteInstalled(folder);
+    // What it unpacked stays, but is not taken for an installation: no shortcut.
+    EXPECT_TRUE(fileExists(joinPath(folder, "Torvane.exe")));
+    expectShortcuts(folder, {}, true);
+    EXPECT_FALSE(folderExists(groupFolder()));
+    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
+}
+
+// An archive that publishes its progress is waited for as long as it gets on, here 25 s, past
+// the 200 looks; one that stops getting on is cut off 200 looks later, and the run fails.
+TEST_F(InstallTest, ASlowArchiveIsWaitedForAndAStalledOneTimesOut) {
+    std::string folder = freshFolder("slow");
+    ASSERT_TRUE(launch("slow.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    std::vector<Line> lines = finish(kTimeOutRunLimit);
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    EXPECT_GE(runTime, 25s);
+    EXPECT_TRUE(fileExists(joinPath(folder, "Slow\\part250.txt")));
     expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
+    expectNoLeftovers(folder);
+    closeTheSetup();
+
+    ASSERT_NO_FATAL_FAILURE(removeSuiteShortcuts());
+    folder = freshFolder("stalled");
+    ASSERT_TRUE(launch("stalled.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    lines = finish(kTimeOutRunLimit);
+    EXPECT_EQ(lines, linesOfTimedOutRun(folder)) << describe(lines);
+    EXPECT_GE(runTime, 21s) << "2 s of progress, then 200 looks without";
+    EXPECT_TRUE(fileExists(joinPath(folder, "Slow\\part20.txt")));
+    expectShortcuts(folder, {}, true);
+    // Terminated, and waited for: its file goes too.
+    EXPECT_FALSE(processRunning("FARROWPK.EXE"));
+    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
 }
 
 TEST_F(InstallTest, ArchiveStillRunningAfterItsFlagIsTerminated) {
@@ -576,14 +619,21 @@ TEST_F(InstallTest, PayloadThatIsNotAProgramFailsWithTheSystemsText) {
     EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
 }
 
-TEST_F(InstallTest, CompletionFolderHoldingAnotherFileStays) {
+// The completion folder holds another file and a stale completion flag, which an interrupted
+// earlier run left (or anyone planted): the flag is not taken for this run's, the archive runs
+// to its end, and the other file stays.
+TEST_F(InstallTest, CompletionFolderHoldingAnotherFileAndAStaleFlag) {
     std::string folder = freshFolder("zzz-shared");
     ASSERT_TRUE(createFolders(joinPath(folder, "ZZZ")));
     ASSERT_TRUE(writeFile(joinPath(folder, "ZZZ\\keep.txt"), "keep"));
+    ASSERT_TRUE(writeFile(joinPath(folder, "ZZZ\\COMP.FLG"), "stale"));
     std::vector<Line> lines = install("demo.exe", folder);
     EXPECT_EQ(lines, linesOfRun({.folder = folder, .folderExisted = true})) << describe(lines);
     EXPECT_FALSE(fileExists(joinPath(folder, "ZZZ\\COMP.FLG")));
     EXPECT_TRUE(fileExists(joinPath(folder, "ZZZ\\keep.txt")));
+    ASSERT_TRUE(removeTree(joinPath(folder, "ZZZ")));
+    expectSuiteInstalled(folder);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
 }
 
 TEST_F(InstallTest, ExistingGroupFolderIsUsedAsItIs) {
@@ -594,6 +644,34 @@ TEST_F(InstallTest, ExistingGroupFolderIsUsedAsItIs) {
     EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
     expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
     EXPECT_TRUE(fileExists(joinPath(groupFolder(), "Earlier.txt")));
+}
+
+// Component flags that an earlier run left behind, or that anyone planted, are never taken for
+// this run's: it gets shortcuts only for what its payload carries.
+TEST_F(InstallTest, StaleComponentFlagsAreNotBelieved) {
+    std::string folder = freshFolder("stale-component-flags");
+    ASSERT_TRUE(createFolders(folder));
+    ASSERT_TRUE(writeFile(joinPath(folder, "torvane.flg"), "stale"));
+    ASSERT_TRUE(writeFile(joinPath(folder, "pellisar.flg"), "stale"));
+    std::vector<Line> lines = install("dromlet-only.exe", folder);
+    EXPECT_EQ(lines, linesOfRun({.folder = folder,
+                                 .folderExisted = true,
+                                 .summary = "Installed components:  Dromlet"}))
+        << describe(lines);
+    expectShortcuts(folder, {"Dromlet"}, true);
+    expectNoLeftovers(folder);
+}
+
+// Installing again over an earlier installation, with nothing planted, is the common case.
+TEST_F(InstallTest, ASecondInstallIntoTheSameFolderSucceeds) {
+    std::string folder = freshFolder("reinstall");
+    expectInstalledAsTheDemo(install("demo.exe", folder), folder);
+    closeTheSetup();
+    std::vector<Line> lines = install("demo.exe", folder);
+    EXPECT_EQ(lines, linesOfRun({.folder = folder, .folderExisted = true})) << describe(lines);
+    expectSuiteInstalled(folder);
+    expectNoLeftovers(folder);
+    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
 }
 
 // A profile whose Desktop and Programs folders have names beyond the ANSI code page (a Russian

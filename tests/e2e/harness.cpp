@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "../windows/UnixLinks.h"
+
 #include <commctrl.h>
 #include <objidl.h>
 #include <shlobj.h>
@@ -450,6 +452,9 @@ bool removeTree(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return true;
+    // A link a case planted: it goes, and what it leads to stays.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return unixlinks::RemoveLink(path);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Builds the installer images the end-to-end tests run, one per case, into OUT_DIR:
-#   make-images.sh PACK SETUP_EXE SFX_EXE SUITE_DIR LINGERING_PAYLOAD OUT_DIR
+#   make-images.sh PACK SETUP_EXE SFX_EXE SUITE_DIR LINGERING_PAYLOAD SLOW_PAYLOAD STALLED_PAYLOAD OUT_DIR
 # Well-formed images come from `pack`; images with a damaged trailer are put together by hand
 # (program, payload, 16-byte label field, 4-byte little-endian length), since pack refuses them.
 set -euo pipefail
-if [ $# -ne 6 ]; then
-  echo "usage: $0 PACK SETUP_EXE SFX_EXE SUITE_DIR LINGERING_PAYLOAD OUT_DIR" >&2
+if [ $# -ne 8 ]; then
+  echo "usage: $0 PACK SETUP_EXE SFX_EXE SUITE_DIR LINGERING_PAYLOAD SLOW_PAYLOAD STALLED_PAYLOAD OUT_DIR" >&2
   exit 2
 fi
-pack=$1 setup=$2 sfx=$3 suite=$4 lingering=$5 out=$6
+pack=$1 setup=$2 sfx=$3 suite=$4 lingering=$5 slow=$6 stalled=$7 out=$8
 if [ -z "$pack" ]; then
   echo "make-images: PACK_EXE is not set; configure the Windows build with -DPACK_EXE=<host build>/tools/pack" >&2
   exit 1
 fi
-for input in "$pack" "$setup" "$sfx" "$lingering"; do
+for input in "$pack" "$setup" "$sfx" "$lingering" "$slow" "$stalled"; do
   if [ ! -f "$input" ]; then
     echo "make-images: missing $input (build the host tree for pack, the Windows tree for the rest)" >&2
     exit 1
@@ -132,6 +132,13 @@ image no-completion-flag no-completion-flag v1.0.0
 # A payload that writes its flags and keeps running.
 cp "$lingering" "$out/lingering.payload"
 image lingering lingering v1.0.0
+
+# Payloads that publish their progress: one that gets on for 25 s and completes, one that stops
+# getting on after 2 s.
+cp "$slow" "$out/slow.payload"
+image slow slow v1.0.0
+cp "$stalled" "$out/stalled.payload"
+image stalled stalled v1.0.0
 
 # A payload that is not a program at all.
 for i in $(seq 1 200); do echo "This payload is plain text, not a program."; done >"$out/not-a-program.payload"

@@ -1,6 +1,7 @@
 // Which entry names may be unpacked: only relative paths that stay inside the folder and name
 // ordinary files on Windows.
 #include "payload/EntryName.h"
+#include "payload/sfx/NoFollow.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +115,48 @@ TEST(EntryName, CompletionFlagMayStandAnywhereButOnlyOnce) {
     EXPECT_EQ(zip::CompletionFlagIndex(
                   Entries{{"first.txt"}, {"ZZZ/comp.flg"}, {"docs/a.txt"}, {"zzz\\COMP.FLG"}}),
               twice);
+}
+
+// The folders on the way to an entry are entered only when they are real folders: Windows shows
+// a junction through both queries, Wine shows a Unix symbolic link through the name only.
+TEST(NoFollow, AFolderIsEnteredOnlyWhenNeitherQueryShowsALink) {
+    using nofollow::Folder;
+    constexpr std::uint32_t kFolder = 0x10, kLink = 0x410, kFile = 0x20, kNone = 0xFFFFFFFF;
+    struct Case {
+        std::uint32_t byName, byHandle;
+        Folder verdict;
+    };
+    for (Case c : {Case{kFolder, kFolder, Folder::Enter},
+                   Case{0x30, 0x11, Folder::Enter},    // archive bit, read-only
+                   Case{kLink, kLink, Folder::Link},   // a junction on Windows
+                   Case{kLink, kFolder, Folder::Link}, // a Unix symbolic link under Wine
+                   Case{kFolder, kLink, Folder::Link}, // made a link between the two queries
+                   Case{kLink, kNone, Folder::Link},   // a link the handle could not open
+                   Case{0x420, kFile, Folder::Link},   // a link to a file
+                   Case{kFile, kFile, Folder::NotFolder},
+                   Case{kFolder, kFile, Folder::NotFolder}, // replaced between the two queries
+                   Case{kNone, kFolder, Folder::NotFolder}, Case{kNone, kNone, Folder::NotFolder}})
+        EXPECT_EQ(nofollow::JudgeFolder(c.byName, c.byHandle), c.verdict)
+            << std::hex << c.byName << " " << c.byHandle;
+}
+
+TEST(NoFollow, TheFoldersOnTheWayAreEnteredOutermostFirstAndKeptWhileShared) {
+    using Folders = std::vector<std::string>;
+    EXPECT_EQ(nofollow::FoldersOnTheWay("Torvane.exe"), Folders{});
+    EXPECT_EQ(nofollow::FoldersOnTheWay("Drivers\\x86\\torv32.sys"),
+              (Folders{"Drivers", "Drivers\\x86"}));
+    EXPECT_EQ(nofollow::FoldersOnTheWay("Drivers\\x86\\"), (Folders{"Drivers", "Drivers\\x86"}));
+    EXPECT_EQ(nofollow::FoldersOnTheWay("ZZZ\\comp.flg"), Folders{"ZZZ"});
+
+    const Folders held = {"Drivers", "Drivers\\x86"};
+    EXPECT_EQ(nofollow::FoldersKept(held, {"Drivers", "Drivers\\x86"}), 2u);
+    EXPECT_EQ(nofollow::FoldersKept(held, {"Drivers", "Drivers\\x64"}), 1u);
+    EXPECT_EQ(nofollow::FoldersKept(held, {"Drivers"}), 1u);
+    EXPECT_EQ(nofollow::FoldersKept(held, {}), 0u);
+    EXPECT_EQ(nofollow::FoldersKept(held, {"ZZZ"}), 0u);
+    // Another spelling of a held folder is entered, and judged, anew.
+    EXPECT_EQ(nofollow::FoldersKept(held, {"DRIVERS", "DRIVERS\\x86"}), 0u);
+    EXPECT_EQ(nofollow::FoldersKept({}, {"Drivers"}), 0u);
 }
 
 } // namespace

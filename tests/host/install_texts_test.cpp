@@ -45,6 +45,9 @@ TEST(InstallTexts, BuiltLines) {
               "Warning: Unable to create shortcut C:\\Users\\??? ?\\Desktop\\Torvane.lnk.");
     EXPECT_EQ(texts::ArchiveCommandLine("C:\\Program Files\\Torvane\\FARROWPK.EXE"),
               "\"C:\\Program Files\\Torvane\\FARROWPK.EXE\" -Y");
+    EXPECT_EQ(texts::LinkInTheWayLine("C:\\Torvane\\Drivers\\x86"),
+              "Error: A link or a file that cannot be replaced was found at "
+              "C:\\Torvane\\Drivers\\x86; nothing was written through it.");
 }
 
 TEST(InstallTexts, SystemTextIsCutAtTheFirstControlByteOnly) {
@@ -124,13 +127,14 @@ TEST(CopyProgress, LargePayloadsScaleTheRangeIntoSixteenBits) {
     }
 }
 
-// A reading of the archive's progress block: size 12, total and written in KiB.
+// A reading of the archive's progress block: size 1044, total and written in KiB, entries done.
 unpack::ProgressBlock Reading(std::uint32_t totalKiB, std::uint32_t writtenKiB,
-                              std::uint32_t blockSize = 12) {
+                              std::uint32_t blockSize = 1044, std::uint32_t entriesDone = 0) {
     unpack::ProgressBlock block;
     block.blockSize = blockSize;
     block.totalKiB = totalKiB;
     block.writtenKiB = writtenKiB;
+    block.entriesDone = entriesDone;
     return block;
 }
 
@@ -163,8 +167,8 @@ TEST(UnpackProgress, ReadingsThatMakeNoSenseAreIgnoredOrClamped) {
     EXPECT_EQ(bar.Advance(Reading(0, 0)), std::nullopt);        // no total
     EXPECT_EQ(bar.Advance(Reading(0, 500)), std::nullopt);      // no total, something written
     EXPECT_EQ(bar.Advance(Reading(100, 50, 0)), std::nullopt);  // not filled in yet
-    EXPECT_EQ(bar.Advance(Reading(100, 50, 16)), std::nullopt); // another layout
-    EXPECT_EQ(bar.Advance(Reading(100, 50, 8)), std::nullopt);
+    EXPECT_EQ(bar.Advance(Reading(100, 50, 12)), std::nullopt); // another layout
+    EXPECT_EQ(bar.Advance(Reading(100, 50, 1048)), std::nullopt);
     EXPECT_EQ(bar.Advance(Reading(100, 50)), 500);
     EXPECT_EQ(bar.Advance(Reading(100, 0xFFFFFFFFu)), 1000); // more than the total: full
     EXPECT_EQ(bar.Advance(Reading(50, 40)), std::nullopt);   // a changed total cannot go back
@@ -179,6 +183,46 @@ TEST(UnpackProgress, ArchiveCountsRoundUpToWholeKiBWithinThirtyTwoBits) {
     EXPECT_EQ(unpack::KiBRoundedUp(1025), 2u);
     EXPECT_EQ(unpack::KiBRoundedUp(std::uint64_t{65535} * 0xFFFFFFFF), 0xFFFFFFFFu);
     EXPECT_EQ(unpack::ProgressBlockName(4242), "Local\\TorvaneUnpack-4242");
+}
+
+TEST(LookCounter, OnlyLooksWithoutProgressCountForAnArchiveThatPublishes) {
+    texts::LookCounter looks;
+    // Nothing published (any other archive, or ours before it has filled the block in): every
+    // look counts.
+    EXPECT_TRUE(looks.Counts(Reading(0, 0, 0)));
+    EXPECT_TRUE(looks.Counts(Reading(100, 50, 12)));
+    EXPECT_TRUE(looks.Counts(Reading(100, 0)));           // filled in, nothing written yet
+    EXPECT_FALSE(looks.Counts(Reading(100, 1)));          // a KiB more
+    EXPECT_TRUE(looks.Counts(Reading(100, 1)));           // no progress since the look before
+    EXPECT_FALSE(looks.Counts(Reading(100, 1, 1044, 1))); // an empty file: one entry more
+    EXPECT_TRUE(looks.Counts(Reading(100, 1, 1044, 1)));
+    EXPECT_FALSE(looks.Counts(Reading(100, 0, 1044, 1))); // changed, whichever way
+    EXPECT_TRUE(looks.Counts(Reading(100, 0, 0, 5)));     // no longer a block of ours
+}
+
+// The folder the archive names for the link it stopped at goes into a line behind the install
+// folder: only a plain relative path is taken.
+TEST(RefusedFolder, OnlyAPlainRelativePathIsTaken) {
+    const auto refused = [](const std::string& name, std::uint32_t length,
+                            std::uint32_t blockSize = 1044) {
+        unpack::ProgressBlock block = Reading(100, 100, blockSize);
+        std::copy(name.begin(), name.end(), block.refusedFolder);
+        block.refusedLength = length;
+        return texts::RefusedFolder(block);
+    };
+    EXPECT_EQ(refused("Drivers", 7), "Drivers");
+    EXPECT_EQ(refused("Drivers\\x86", 11), "Drivers\\x86");
+    EXPECT_EQ(refused("Program Data\\Caf\xE9", 17), "Program Data\\Caf\xE9");
+    EXPECT_EQ(refused("ZZZ and more", 3), "ZZZ"); // not terminated: the length counts
+    EXPECT_EQ(refused(std::string(1024, 'a'), 1024), std::string(1024, 'a'));
+    for (const std::string& name :
+         {std::string(""), std::string("..\\Windows"), std::string("a\\..\\b"), std::string(".\\a"),
+          std::string("\\Windows"), std::string("a\\"), std::string("a\\\\b"),
+          std::string("C:\\Windows"), std::string("a/b"), std::string("a\nb"),
+          std::string("a\0b", 3), std::string("a\x7F")})
+        EXPECT_EQ(refused(name, static_cast<std::uint32_t>(name.size())), std::nullopt) << name;
+    EXPECT_EQ(refused("Drivers", 1025), std::nullopt);  // longer than the block
+    EXPECT_EQ(refused("Drivers", 7, 12), std::nullopt); // not a block of ours
 }
 
 TEST(MessageLayout, PlainAndEmphasisedLines) {

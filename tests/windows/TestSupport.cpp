@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "UnixLinks.h"
 #include "base/BinaryFile.h"
 #include "framework/Handles.h"
 #include "image/ImageTrailer.h"
@@ -55,6 +56,11 @@ void RemoveTree(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
+    // A link a test planted: it goes, and what it leads to stays.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        unixlinks::RemoveLink(path);
+        return;
+    }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(path.c_str());
@@ -208,12 +214,16 @@ std::string SuiteShortcutsCleaner::GroupLink(const std::string& name) {
     return GroupFolder() + "\\" + name + ".lnk";
 }
 
-EngineTest::EngineTest(const std::string& folderName) : folder(temp / folderName) {
-    ::CreateDirectoryA(folder.c_str(), nullptr);
+void SetToCopy(InstallEngine& engine, const std::string& folder, const std::string& imagePath) {
     engine.installFolder = folder;
     engine.archiveBaseName = "FARROWPK";
     engine.modulePath = imagePath;
     engine.InstallState = STATE_COPY_PAYLOAD;
+}
+
+EngineTest::EngineTest(const std::string& folderName) : folder(temp / folderName) {
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    SetToCopy(engine, folder, imagePath);
 }
 
 EngineTest::~EngineTest() {

@@ -147,6 +147,9 @@ public:
     static std::string GroupLink(const std::string& name);
 };
 
+// Sets `engine` to copy the payload out of `imagePath` into `folder` on its next tick.
+void SetToCopy(InstallEngine& engine, const std::string& folder, const std::string& imagePath);
+
 // An engine set to copy the payload out of `imagePath` into `folder`, a fresh install folder in
 // a temporary folder of its own. No archive the engine started may outlive the test: Wine keeps
 // the test runner's output open for it.

@@ -3,6 +3,7 @@
 // through its completion flag, one look per tick. The progress bar during the wait follows what
 // the archive publishes: the real sfx.exe, or a block the test writes itself.
 #include "TestSupport.h"
+#include "UnixLinks.h"
 
 #include "install/InstallTexts.h"
 #include "payload/ZipWriter.h"
@@ -88,7 +89,21 @@ protected:
         return lines;
     }
 
+    // The progress block the engine made for the archive before it ran, opened as the archive
+    // opens it: five 32-bit values (size 1044, total KiB, written KiB, entries, refused length).
+    volatile std::uint32_t* ArchiveBlock() {
+        const std::string name =
+            "Local\\TorvaneUnpack-" + std::to_string(engine.processInfo.processId);
+        blockMapping.Reset(::OpenFileMappingA(FILE_MAP_WRITE, FALSE, name.c_str()));
+        blockView.Reset(blockMapping
+                            ? ::MapViewOfFile(blockMapping.Get(), FILE_MAP_WRITE, 0, 0, 1044)
+                            : nullptr);
+        return static_cast<volatile std::uint32_t*>(blockView.Get());
+    }
+
     std::size_t positionsBeforeWait = 0;
+    ScopedHandle blockMapping;
+    ScopedMappedView blockView;
 };
 
 TEST_F(ArchiveRunTest, TheCompletedArchiveLeavesItsFilesAndTheRunEndsInSuccess) {
@@ -231,7 +246,7 @@ TEST_F(ArchiveRunTest, APayloadThatIsNoProgramIsReportedWithTheSystemsText) {
     EXPECT_EQ(engine.InstallState, STATE_DONE);
 }
 
-TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunGoesOn) {
+TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunFails) {
     // It has ended with exit code 0 without a flag: keep looking.
     ASSERT_NO_FATAL_FAILURE(SilentArchiveUpToTheLastLook());
     EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit - 1);
@@ -241,17 +256,12 @@ TEST_F(ArchiveRunTest, TheWaitTimesOutOnTheTwoHundredthLookAndTheRunGoesOn) {
     TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine}));
-    EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
     EXPECT_EQ(engine.waitTicks, InstallEngine::kLookLimit);
 
-    // A time-out is no failure: detection finds nothing, and the run still succeeds.
+    // Whatever the archive left is not a whole install: no detection, no shortcuts.
     TickUntilState(engine, STATE_DONE, 10);
-    EXPECT_EQ(view.lines, (Lines{kCopyingLine,
-                                 kDecompressingLine,
-                                 kTimeOutLine,
-                                 {"Installed components:  No components installed!", 0x00800000u},
-                                 {"Cleaning up ...", kColorProgress},
-                                 {"Installation completed successfully!", 0x80008000u}}));
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine, kFailedLine}));
     EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
 }
 
@@ -269,13 +279,36 @@ TEST_F(ArchiveRunTest, AFlagFirstSeenOnTheLastLookIsACompletion) {
 }
 
 TEST_F(ArchiveRunTest, AnArchiveThatNeverWritesItsFlagIsTerminatedAtTheTimeOut) {
-    SetMode("hang");
+    SetMode("hang torvane.flg");
     StartArchive();
     for (int look = 0; look < InstallEngine::kLookLimit; ++look)
         TickAndCollect(engine);
 
     EXPECT_EQ(view.lines.back(), kTimeOutLine);
-    EXPECT_EQ(engine.InstallState, STATE_DETECT);
+    EXPECT_EQ(engine.InstallState, STATE_FAILURE);
+    // The failure waits for the terminated archive, so its file goes without a warning.
+    TickAndCollect(engine);
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine, kFailedLine}));
+    EXPECT_EQ(ArchiveExitCode(3000), 0u);
+    EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
+    EXPECT_TRUE(FileExists(folder + "\\torvane.flg")) << "what it wrote stays, and is not believed";
+}
+
+// A flag folder made a link while the archive runs is never entered by the looks.
+TEST_F(ArchiveRunTest, ALookNeverEntersAFlagFolderThatIsALink) {
+    const std::string elsewhere = temp / "elsewhere";
+    ASSERT_TRUE(::CreateDirectoryA(elsewhere.c_str(), nullptr));
+    WriteFileBytes(elsewhere + "\\COMP.FLG", "not the archive's");
+    SetMode("hang");
+    StartArchive();
+    unixlinks::FolderLink link(folder + "\\ZZZ", elsewhere);
+    ASSERT_TRUE(link.Planted());
+
+    TickUntilState(engine, STATE_DONE, InstallEngine::kLookLimit + 2);
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kTimeOutLine, kFailedLine}));
+    EXPECT_EQ(ReadFileBytes(elsewhere + "\\COMP.FLG"), "not the archive's");
+    EXPECT_TRUE(FolderExists(folder + "\\ZZZ"));
     EXPECT_EQ(ArchiveExitCode(3000), 0u);
 }
 
@@ -323,30 +356,17 @@ TEST_F(ArchiveRunTest, AnInstallFolderWithBlanksIsQuotedAndIsTheArchivesFolder) 
     EXPECT_EQ(ArchiveExitCode(), 0u);
 }
 
-// A block of the archive's name made by someone else, holding what it likes: the bar moves only
-// forward, within its range, and only for values that make sense.
+// The block the engine made for the archive before it ran, holding whatever an archive that is
+// not ours may write there: the bar moves only forward, within its range, and only for values
+// that make sense.
 TEST_F(ArchiveRunTest, TheBarFollowsAPublishedBlockForwardOnlyAndIgnoresNonsense) {
     SetMode("hang");
     StartArchive();
     ASSERT_EQ(view.ranges.size(), 1u);
     const int range = view.ranges.back();
     ASSERT_GT(range, 40);
-    const std::string name = "Local\\TorvaneUnpack-" + std::to_string(engine.processInfo.processId);
-    {
-        // A block too small for the layout, whatever its first value says, is no block.
-        ScopedHandle small(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4,
-                                                name.c_str()));
-        ScopedMappedView smallView(::MapViewOfFile(small.Get(), FILE_MAP_WRITE, 0, 0, 4));
-        ASSERT_TRUE(smallView);
-        *static_cast<volatile std::uint32_t*>(smallView.Get()) = 12;
-        TickAndCollect(engine);
-    }
-    ScopedHandle mapping(
-        ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12, name.c_str()));
-    ASSERT_TRUE(mapping);
-    ScopedMappedView shared(::MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, 12));
-    ASSERT_TRUE(shared);
-    auto* const block = static_cast<volatile std::uint32_t*>(shared.Get());
+    volatile std::uint32_t* const block = ArchiveBlock();
+    ASSERT_TRUE(block);
     // size, total KiB, written KiB; then one look.
     const auto publish = [&](std::uint32_t size, std::uint32_t total, std::uint32_t written) {
         block[1] = total;
@@ -356,18 +376,18 @@ TEST_F(ArchiveRunTest, TheBarFollowsAPublishedBlockForwardOnlyAndIgnoresNonsense
     };
 
     TickAndCollect(engine); // all zeros: not filled in yet
-    publish(16, 100, 50);   // another layout
-    publish(12, 0, 50);     // no total
+    publish(12, 100, 50);   // another layout
+    publish(1044, 0, 50);   // no total
     EXPECT_EQ(PositionsDuringWait(), std::vector<int>{});
-    publish(12, 100, 25);
-    publish(12, 100, 25);  // no change
-    publish(12, 100, 10);  // backwards
-    publish(12, 100, 500); // more than the total
-    publish(12, 200, 300); // a new total, still full
+    publish(1044, 100, 25);
+    publish(1044, 100, 25);  // no change
+    publish(1044, 100, 10);  // backwards
+    publish(1044, 100, 500); // more than the total
+    publish(1044, 200, 300); // a new total, still full
     EXPECT_EQ(PositionsDuringWait(), (std::vector<int>{range / 4, range}));
     EXPECT_EQ(view.ranges.size(), 1u) << "the bar keeps the copy's range";
 
-    TickUntilState(engine, STATE_DETECT, InstallEngine::kLookLimit);
+    TickUntilState(engine, STATE_FAILURE, InstallEngine::kLookLimit);
     EXPECT_EQ(view.lines.back(), kTimeOutLine);
     EXPECT_EQ(ArchiveExitCode(3000), 0u);
     TickUntilState(engine, STATE_DONE, 10);

@@ -167,10 +167,7 @@ protected:
         PlaceImage(payload);
         RecordingView runView;
         InstallEngine run{runView};
-        run.installFolder = folder;
-        run.archiveBaseName = "FARROWPK";
-        run.modulePath = imagePath;
-        run.InstallState = STATE_COPY_PAYLOAD;
+        SetToCopy(run, folder, imagePath);
         RunToTheEnd(run, runView);
         EXPECT_EQ(runView.lines, kArchiveFailedRun);
         DWORD code = STILL_ACTIVE;
@@ -220,9 +217,9 @@ TEST_F(BadArchiveTest, AnUnsafeNameUnpacksNothingAndFailsTheRun) {
     }
 }
 
-TEST_F(BadArchiveTest, AnArchiveWithoutEntriesIsATimeOutWithNoComponents) {
+TEST_F(BadArchiveTest, AnArchiveWithoutEntriesIsATimeOutAndTheRunFails) {
     // It ends at once with exit code 0 and writes nothing, not its completion flag either: the
-    // setup looks 200 times, as for any archive that stays silent, and finds nothing.
+    // setup looks 200 times, as for any archive that stays silent, finds nothing, and fails.
     PlaceImage(Payload({}));
 
     RunToTheEnd();
@@ -232,9 +229,7 @@ TEST_F(BadArchiveTest, AnArchiveWithoutEntriesIsATimeOutWithNoComponents) {
     EXPECT_EQ(view.lines, (Lines{kCopyingLine,
                                  kDecompressingLine,
                                  {"Decompression process time out!", kColorProgress},
-                                 {"Installed components:  No components installed!", 0x00800000u},
-                                 {"Cleaning up ...", kColorProgress},
-                                 kSucceededLine}));
+                                 kFailedLine}));
     EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
     ExpectNothingOutside();
 }

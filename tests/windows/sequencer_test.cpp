@@ -1,6 +1,7 @@
 // The sequencer: its busy guard and dispatch, folder creation (state 10), clean-up, the two
 // closing states, and DeleteFileIfExists, against real folders and files.
 #include "TestSupport.h"
+#include "UnixLinks.h"
 
 #include "install/InstallTexts.h"
 
@@ -211,14 +212,19 @@ TEST_F(SequencerTest, FailureDeletesTheCopyButNothingElse) {
     EXPECT_EQ(view.positions, (std::vector<int>{0}));
 }
 
-TEST_F(SequencerTest, DeleteFileIfExistsLeavesMissingFilesAndFoldersAloneWithoutAWord) {
+TEST_F(SequencerTest, DeleteFileIfExistsLeavesMissingFilesFoldersAndLinksAloneWithoutAWord) {
     ASSERT_TRUE(::CreateDirectoryA((temp / "Folder").c_str(), nullptr));
+    WriteFileBytes(temp / "Folder\\kept.flg", "kept");
+    unixlinks::FolderLink link(temp / "Link.flg", temp / "Folder");
+    ASSERT_TRUE(link.Planted());
 
-    DeleteFileIfExists(temp / "missing.flg", view);
-    DeleteFileIfExists("", view);
-    DeleteFileIfExists(temp / "Folder", view);
+    EXPECT_FALSE(DeleteFileIfExists(temp / "missing.flg", view));
+    EXPECT_FALSE(DeleteFileIfExists("", view));
+    EXPECT_FALSE(DeleteFileIfExists(temp / "Folder", view));
+    EXPECT_FALSE(DeleteFileIfExists(temp / "Link.flg", view));
 
-    EXPECT_TRUE(FolderExists(temp / "Folder"));
+    EXPECT_EQ(ReadFileBytes(temp / "Folder\\kept.flg"), "kept");
+    EXPECT_TRUE(FolderExists(temp / "Link.flg"));
     EXPECT_TRUE(view.lines.empty());
 }
 

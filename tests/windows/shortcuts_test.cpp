@@ -2,6 +2,7 @@
 // folders, shortcut files written through the shell's link object and read back through it.
 #include "ShellFolderOverride.h"
 #include "TestSupport.h"
+#include "UnixLinks.h"
 #include "install/Shortcuts.h"
 
 using namespace enginetest;
@@ -189,6 +190,34 @@ TEST_F(ShortcutsTest, ShortcutsThatCannotBeWrittenAreWarningsAndTheRestAreWritte
     // The run goes on to its success line.
     TickUntilState(engine, STATE_DONE, 2);
     EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation completed successfully!", 0x80008000u}));
+}
+
+// A group folder that someone made a link to a folder of theirs is not written into: each of its
+// shortcuts is a warning, the desktop's are written, and the run still succeeds.
+TEST_F(ShortcutsTest, AGroupFolderThatIsALinkCostsOnlyItsShortcuts) {
+    const std::string elsewhere = temp / "elsewhere";
+    ASSERT_TRUE(::CreateDirectoryA(elsewhere.c_str(), nullptr));
+    unixlinks::FolderLink group(SuiteShortcutsCleaner::GroupFolder(), elsewhere);
+    ASSERT_TRUE(group.Planted());
+
+    DetectAndLink({"torvane.flg", "dromlet.flg"});
+    TickUntilState(engine, STATE_DONE, 2);
+
+    const auto warning = [](const std::string& name) {
+        return LoggedLine{"Warning: Unable to create shortcut " + ProgramsFolder() +
+                              "\\Torvane Software Suite\\" + name + ".lnk.",
+                          0x00008080u};
+    };
+    EXPECT_EQ(view.lines, (Lines{{"Installed components:  Torvane,  Dromlet", 0x00800000u},
+                                 kDesktopLine,
+                                 kMenuLine,
+                                 warning("Torvane"),
+                                 warning("Dromlet"),
+                                 {"Cleaning up ...", kColorProgress},
+                                 {"Installation completed successfully!", 0x80008000u}}));
+    EXPECT_FALSE(FileExists(elsewhere + "\\Torvane.lnk"));
+    EXPECT_FALSE(FileExists(elsewhere + "\\Dromlet.lnk"));
+    ExpectComponentShortcut(SuiteShortcutsCleaner::DesktopLink("Torvane"), "Torvane");
 }
 
 // A profile whose Programs folder has a name beyond the ANSI code page, as a Russian user name or

@@ -4,7 +4,8 @@
 // the names of the files it "unpacks" (relative to the working directory, sub-folders allowed):
 //   complete NAME...  writes the files, then ZZZ\COMP.FLG last, and exits 0
 //   linger NAME...    the same, then sleeps until it is terminated (at most 30 s)
-//   hang              writes nothing and sleeps until it is terminated (at most 30 s)
+//   hang NAME...      writes the files, not the completion flag, and sleeps until it is
+//                     terminated (at most 30 s)
 //   fail              exits 3 without writing anything
 //   silent            exits 0 without writing anything
 // Before anything else it writes archive-run.txt: its command line and its working directory,
@@ -50,12 +51,18 @@ void CreateParentFolders(const std::string& path) {
         ::CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
 }
 
-bool Unpack(const std::vector<std::string>& names) {
+bool WriteFiles(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         CreateParentFolders(name);
         if (!WriteText(name, "flag"))
             return false;
     }
+    return true;
+}
+
+bool Unpack(const std::vector<std::string>& names) {
+    if (!WriteFiles(names))
+        return false;
     // The completion flag comes last, when everything else is complete.
     CreateParentFolders("ZZZ\\COMP.FLG");
     return WriteText("ZZZ\\COMP.FLG", "done");
@@ -84,6 +91,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return 0;
     }
     if (mode == "hang") {
+        WriteFiles(names);
         ::Sleep(kLingerMilliseconds);
         return 0;
     }

@@ -1,6 +1,7 @@
 // sfx.exe started exactly as the setup program starts the payload: the payload with 20 trailer
 // bytes behind it, copied to "<folder>\FARROWPK.EXE", run hidden at high priority as
 // `"<folder>\FARROWPK.EXE" -Y` with <folder> as the working directory.
+#include "../UnixLinks.h"
 #include "framework/Handles.h"
 #include "image/ImageTrailer.h"
 #include "payload/EntryName.h"
@@ -69,6 +70,11 @@ std::string TextBytes(std::size_t size) {
 }
 
 void RemoveTree(const std::string& folder) {
+    // A link a test planted: it goes, and what it leads to stays.
+    if (unixlinks::IsLink(unixlinks::Widen(folder))) {
+        unixlinks::RemoveLink(unixlinks::Widen(folder));
+        return;
+    }
     WIN32_FIND_DATAA found;
     {
         ScopedFind find(FindFirstFileA((folder + "\\*").c_str(), &found));
@@ -78,7 +84,8 @@ void RemoveTree(const std::string& folder) {
                 if (name == "." || name == "..")
                     continue;
                 const std::string path = folder + "\\" + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (found.dwFileAttributes &
+                    (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
                     RemoveTree(path);
                 } else {
                     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -90,7 +97,8 @@ void RemoveTree(const std::string& folder) {
     RemoveDirectoryA(folder.c_str());
 }
 
-// Every file and folder under `folder`, as relative paths; folders end in '\'.
+// Every file and folder under `folder`, as relative paths; folders end in '\', links to folders
+// in "\ (link)".
 std::set<std::string> ListTree(const std::string& folder, const std::string& prefix = "") {
     std::set<std::string> names;
     WIN32_FIND_DATAA found;
@@ -101,7 +109,9 @@ std::set<std::string> ListTree(const std::string& folder, const std::string& pre
         const std::string name = found.cFileName;
         if (name == "." || name == "..")
             continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            names.insert(prefix + name + "\\ (link)"); // not entered
+        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             names.insert(prefix + name + "\\");
             for (const std::string& inner : ListTree(folder + "\\" + name, prefix + name + "\\"))
                 names.insert(inner);
@@ -118,13 +128,16 @@ struct Item {
     zip::Compression compression = zip::Compression::Deflate;
 };
 
-// What the archive published about its progress: the block "Local\\TorvaneUnpack-<pid>", three
-// 32-bit values (block size 12, total KiB, written KiB), read while it ran and once more after.
+// What the archive published in the block "Local\\TorvaneUnpack-<pid>": five 32-bit values
+// (block size 1044, total KiB, written KiB, entries done, length of the refused folder) and the
+// refused folder's bytes at offset 20, read while it ran and once more after.
 struct ProgressSeen {
     bool found = false;
     std::uint32_t blockSize = 0;
     std::uint32_t totalKiB = 0;
     std::vector<std::uint32_t> written; // every value seen, in order
+    std::uint32_t entriesDone = 0;
+    std::string refusedFolder;
 };
 
 struct RunResult {
@@ -133,33 +146,36 @@ struct RunResult {
     ProgressSeen progress;
 };
 
-// Reads the archive's progress block, held open once found so that its last values outlive it.
+// Makes the archive's progress block before the archive runs, as the setup does, and reads it.
 class ProgressReader {
 public:
+    static constexpr DWORD kBlockSize = 1044;
+
     explicit ProgressReader(DWORD processId)
-        : name_("Local\\TorvaneUnpack-" + std::to_string(processId)) {}
+        : mapping_(
+              CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBlockSize,
+                                 ("Local\\TorvaneUnpack-" + std::to_string(processId)).c_str())),
+          view_(mapping_ ? MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, kBlockSize)
+                         : nullptr) {}
 
     void Sample(ProgressSeen& seen) {
-        if (!view_) {
-            mapping_.Reset(OpenFileMappingA(FILE_MAP_READ, FALSE, name_.c_str()));
-            if (!mapping_)
-                return;
-            view_.Reset(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 12));
-            if (!view_)
-                return;
-        }
         const volatile std::uint32_t* words =
             static_cast<const volatile std::uint32_t*>(view_.Get());
+        if (!words || words[0] == 0)
+            return;
         seen.found = true;
         seen.blockSize = words[0];
         seen.totalKiB = words[1];
         const std::uint32_t written = words[2];
         if (seen.written.empty() || seen.written.back() != written)
             seen.written.push_back(written);
+        seen.entriesDone = words[3];
+        const char* folder = static_cast<const char*>(view_.Get()) + 20;
+        const std::uint32_t length = words[4];
+        seen.refusedFolder.assign(folder, std::min<std::uint32_t>(length, 1024));
     }
 
 private:
-    std::string name_;
     ScopedHandle mapping_;
     ScopedMappedView view_;
 };
@@ -211,13 +227,15 @@ protected:
         startup.wShowWindow = SW_HIDE;
         PROCESS_INFORMATION process{};
         if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                            HIGH_PRIORITY_CLASS, nullptr, folder_.c_str(), &startup, &process)) {
+                            HIGH_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, folder_.c_str(),
+                            &startup, &process)) {
             ADD_FAILURE() << "cannot start " << commandLine << ": " << GetLastError();
             run.exitCode = 0xDEAD;
             return run;
         }
         ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
         ProgressReader progress(process.dwProcessId);
+        ResumeThread(process.hThread);
         // Samples the memory use while it runs: the counters of an ended process are not
         // kept everywhere.
         const DWORD started = GetTickCount();
@@ -334,7 +352,9 @@ TEST_F(SfxTest, PublishesItsProgressWhileItUnpacks) {
     const RunResult run = RunArchive();
     ASSERT_EQ(run.exitCode, 0u);
     ASSERT_TRUE(run.progress.found) << "no block named Local\\TorvaneUnpack-<process id>";
-    EXPECT_EQ(run.progress.blockSize, 12u);
+    EXPECT_EQ(run.progress.blockSize, 1044u);
+    EXPECT_EQ(run.progress.entriesDone, 42u);
+    EXPECT_EQ(run.progress.refusedFolder, "");
     EXPECT_EQ(run.progress.totalKiB, 20u * 1024 + 24u * 1024 + 1); // the flag's 4 bytes round up
     const std::vector<std::uint32_t>& written = run.progress.written;
     EXPECT_GE(written.size(), 3u) << "seen only " << testing::PrintToString(written);
@@ -357,14 +377,55 @@ TEST_F(SfxTest, TheCompletionFlagOpensForOthersOnlyOnceItIsWhole) {
         EXPECT_EQ(length, static_cast<std::streamoff>(flag.size()));
 }
 
-TEST_F(SfxTest, OverwritesExistingFilesWholeWithoutAsking) {
+TEST_F(SfxTest, ReplacesExistingFilesWholeAndWritesThroughNoOtherName) {
     CreateDirectoryA(InFolder("docs").c_str(), nullptr);
     WriteFile(InFolder("docs\\Torvane notes.txt"), std::string(5u << 20, 'x'));
     WriteFile(InFolder("torvane.flg"), "an old and much longer flag file");
+    // Names of files elsewhere (hard links), at a program's name and at the completion flag's.
+    const std::string keptProgram = root_ + "\\kept.exe", keptFlag = root_ + "\\kept.flg";
+    WriteFile(keptProgram, "not the suite's");
+    WriteFile(keptFlag, "not a flag");
+    CreateDirectoryA(InFolder("ZZZ").c_str(), nullptr);
+    ASSERT_TRUE(CreateHardLinkA(InFolder("Torvane.exe").c_str(), keptProgram.c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkA(InFolder("ZZZ\\comp.flg").c_str(), keptFlag.c_str(), nullptr));
     PlacePayload(Suite());
     EXPECT_EQ(RunArchive().exitCode, 0u);
     EXPECT_TRUE(ReadFile(InFolder("docs\\Torvane notes.txt")) == TextBytes(3u << 20));
     EXPECT_EQ(ReadFile(InFolder("torvane.flg")), "flag");
+    EXPECT_TRUE(ReadFile(InFolder("Torvane.exe")) == Suite()[4].data);
+    EXPECT_EQ(ReadFile(InFolder("ZZZ\\comp.flg")), "done");
+    EXPECT_EQ(ReadFile(keptProgram), "not the suite's");
+    EXPECT_EQ(ReadFile(keptFlag), "not a flag");
+}
+
+// A folder of the install folder that is a link (a junction a standard user made, here a Unix
+// symbolic link) is never entered, at any level: unpacking stops there with exit code 5, names
+// the folder in the progress block, and writes no completion flag.
+TEST_F(SfxTest, AFolderOnTheWayThatIsALinkIsNeverEnteredAndIsNamed) {
+    const std::string elsewhere = root_ + "\\elsewhere";
+    for (const std::string linked : {"Drivers", "Drivers\\usb", "ZZZ"}) {
+        SCOPED_TRACE(linked);
+        RemoveTree(folder_);
+        RemoveTree(elsewhere);
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+        WriteFile(elsewhere + "\\kept.txt", "kept");
+        if (linked != "Drivers")
+            CreateDirectoryA(InFolder("Drivers").c_str(), nullptr);
+        unixlinks::FolderLink link(InFolder(linked), elsewhere);
+        ASSERT_TRUE(link.Planted());
+        PlacePayload(Suite());
+
+        const RunResult run = RunArchive();
+
+        EXPECT_EQ(run.exitCode, 5u);
+        EXPECT_EQ(run.progress.refusedFolder, linked);
+        EXPECT_EQ(ListTree(elsewhere), std::set<std::string>{"kept.txt"});
+        EXPECT_FALSE(Exists(InFolder("ZZZ\\comp.flg")));
+        // Everything before the link is there; nothing after it.
+        EXPECT_EQ(Exists(InFolder("Drivers\\net\\torvnet.inf")), linked != "Drivers");
+        EXPECT_EQ(Exists(InFolder("torvane.flg")), linked == "ZZZ");
+    }
 }
 
 // The archive as pack writes it, with one byte of `name`'s data changed in the file.

@@ -1,0 +1,79 @@
+// The no-follow rule of NoFollow.h, asked of Windows: entering a folder under the install folder
+// and removing a file's name there without going through a link. Header only: sfx.exe and the
+// setup's engine both use it, with ANSI or UTF-16 paths.
+#pragma once
+
+#include "framework/Handles.h"
+#include "payload/sfx/NoFollow.h"
+
+#include <windows.h>
+
+namespace nofollow {
+
+namespace detail {
+
+inline DWORD AttributesOf(const char* path) {
+    return ::GetFileAttributesA(path);
+}
+inline DWORD AttributesOf(const wchar_t* path) {
+    return ::GetFileAttributesW(path);
+}
+inline HANDLE OpenExisting(const char* path, DWORD access, DWORD sharing, DWORD flags) {
+    return ::CreateFileA(path, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+inline HANDLE OpenExisting(const wchar_t* path, DWORD access, DWORD sharing, DWORD flags) {
+    return ::CreateFileW(path, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+} // namespace detail
+
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens the folder at `path` without following a link there and judges it (JudgeFolder). When it
+// may be entered, `held` keeps it open, sharing no deletion, so that nobody can rename or remove
+// it, and put a link in its place, while work goes on inside; otherwise `held` is closed.
+// `access` beyond reading attributes (DELETE, to remove the folder through the handle) makes the
+// hold clash with any other hold.
+template <class Char>
+Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = FILE_READ_ATTRIBUTES) {
+    held.Reset(detail::OpenExisting(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+    BY_HANDLE_FILE_INFORMATION info{};
+    const std::uint32_t byHandle = held && ::GetFileInformationByHandle(held.Get(), &info)
+                                       ? info.dwFileAttributes
+                                       : kNoAttributes;
+    // Asked once the folder is held: the name can no longer be made to lead elsewhere.
+    const Folder verdict = JudgeFolder(detail::AttributesOf(path), byHandle);
+    if (verdict != Folder::Enter)
+        held.Reset();
+    return verdict;
+}
+
+enum class Removal { Absent, Removed, Refused };
+
+// Removes the name `path` of a file without following a link there: a symbolic link loses only
+// itself, a file with other names (hard links) only this name. A folder, or a link to one, is
+// refused and left as it is, and so is a file that cannot be removed (in use, read-only).
+template <class Char> Removal RemoveFile(const Char* path) {
+    const DWORD byName = detail::AttributesOf(path);
+    if (byName == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Removal::Absent
+                                                                              : Removal::Refused;
+    }
+    if (byName & FILE_ATTRIBUTE_DIRECTORY)
+        return Removal::Refused;
+    const ScopedFileHandle file(detail::OpenExisting(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                                                     FILE_FLAG_OPEN_REPARSE_POINT));
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!file || !::GetFileInformationByHandle(file.Get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition))
+        return Removal::Refused;
+    return Removal::Removed;
+}
+
+} // namespace nofollow
