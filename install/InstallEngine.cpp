@@ -120,7 +120,9 @@ void InstallEngine::Tick() {
 
 void InstallEngine::RunOnWorker(WorkerFunction work, WorkerContinuation then) {
     workerThen = std::move(then);
-    auto job = std::make_shared<WorkerJob>();
+    // Not make_shared: built without type information, it needs the standard library's
+    // exception machinery, a quarter of the program's size (cmake/ShippedProgram.cmake).
+    const std::shared_ptr<WorkerJob> job(new WorkerJob);
     job->work = std::move(work);
     job->outcome.nextState = InstallState;
     job->outcome.imageLength = imageLength;
