@@ -205,11 +205,15 @@ void InstallEngine::Succeed() {
 }
 
 void InstallEngine::Fail() {
-    InstallState = STATE_DONE;
     view.AddMessage(texts::kFailure, kColorFailure);
     archiveLock.Reset();
+    // The run ends once the copy is deleted: until then Escape ends the program, as during any
+    // other state's work, rather than the dialog while the worker still runs.
     RunOnWorker(
-        [path = archivePath](IInstallView& report, WorkerOutcome&) { DeleteCopy(path, report); },
+        [path = archivePath](IInstallView& report, WorkerOutcome& outcome) {
+            DeleteCopy(path, report);
+            outcome.nextState = STATE_DONE;
+        },
         [this](WorkerOutcome&) { FinishRun(); });
 }
 

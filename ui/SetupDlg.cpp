@@ -140,7 +140,7 @@ void CSetupDlg::OnCancel() {
     // dialog first would keep the process alive while the window is taken down (two seconds
     // under Wine without a window manager), and a copy would go on meanwhile.
     if (engine.RunUnderWay())
-        ::ExitProcess(0);
+        EndProcessNow();
     CDialog::OnCancel();
 }
 
