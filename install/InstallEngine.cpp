@@ -31,8 +31,8 @@ int CreateFolder(const std::string& installFolder, bool lossy, IInstallView& vie
 // Deletes a file, which may be large: marks it for deletion, so that a file that cannot be deleted
 // keeps its bytes, then cuts it 4 MiB at a time from its end, and it goes when the handle closes.
 // Why the steps: under Wine one server process changes the files of every program, and no window
-// of any program answers while it frees the blocks of a large file in one go (0.4 s for 1 GiB
-// with a cold cache). False when the file could not be opened and marked.
+// of any program answers while it frees the blocks of a large file in one go. False when the
+// file could not be opened and marked.
 bool DeleteInSteps(const std::string& path) {
     constexpr LONGLONG kStep = 4LL * 1024 * 1024;
     const ScopedFileHandle file(
@@ -193,7 +193,7 @@ void InstallEngine::CreateInstallFolder() {
 void InstallEngine::CleanUp() {
     InstallState = STATE_SUCCESS;
     view.AddMessage(texts::kCleaningUp, kColorProgress);
-    // Deleting a copy of a large payload takes a while (a second for 1 GiB under Wine).
+    // Deleting the copy of a large payload takes a while.
     RunOnWorker(
         [path = archivePath](IInstallView& report, WorkerOutcome&) { DeleteCopy(path, report); });
 }
