@@ -24,7 +24,9 @@ public:
             std::fclose(stream_);
     }
 
+    // Each way of opening first closes a stream still held from before.
     bool Open(const std::string& path, const char* mode) {
+        Close();
         stream_ = std::fopen(path.c_str(), mode);
         return stream_ != nullptr;
     }
@@ -32,6 +34,7 @@ public:
     // Creates a file that did not exist, for writing, so that nobody else can write it while
     // this stream holds it. False when a file or folder of that name exists.
     bool CreateNewDenyingWrites(const std::string& path) {
+        Close();
         const int descriptor = ::_sopen(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
                                         _SH_DENYWR, _S_IREAD | _S_IWRITE);
         if (descriptor < 0)
@@ -43,6 +46,7 @@ public:
     }
     // Opens so that nobody else can open the file at all while this stream holds it.
     bool OpenDenyingOthers(const std::string& path, const char* mode) {
+        Close();
         stream_ = ::_fsopen(path.c_str(), mode, _SH_DENYRW);
         return stream_ != nullptr;
     }

@@ -10,4 +10,9 @@ inline std::string Quoted(const std::string& text) {
     return "'" + text + "'";
 }
 
+// Windows reads both '\\' and '/' as a folder separator.
+inline bool IsPathSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
 } // namespace base

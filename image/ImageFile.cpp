@@ -2,6 +2,7 @@
 
 #include "base/Text.h"
 #include "base/BinaryFile.h"
+#include "base/LittleEndian.h"
 #include "image/ImageTrailer.h"
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 namespace image {
 namespace {
 
+using base::Get16;
+using base::Get32;
 using base::Quoted;
 
 std::string SystemReason() {
@@ -46,9 +49,10 @@ bool OpenForReading(const std::string& path, const char* what, BinaryFile& file,
     return true;
 }
 
+} // namespace
+
 bool WriteImageParts(const std::string& programPath, const std::string& payloadPath,
-                     std::string_view label, const std::string& outPath, bool& created,
-                     std::string& error) {
+                     std::string_view label, const std::string& outPath, std::string& error) {
     BinaryFile program, payload, out;
     std::int64_t programLength = 0, payloadLength = 0;
     if (!OpenForReading(programPath, "program", program, programLength, error) ||
@@ -68,7 +72,6 @@ bool WriteImageParts(const std::string& programPath, const std::string& payloadP
         error = "cannot create " + Quoted(outPath) + ": " + SystemReason();
         return false;
     }
-    created = true;
     const std::string padding(static_cast<std::size_t>(ImagePadding(programLength, payloadLength)),
                               '\0');
     if (!CopyBytes(program, programLength, out) || !out.Write(padding.data(), padding.size())) {
@@ -88,13 +91,7 @@ bool WriteImageParts(const std::string& programPath, const std::string& payloadP
     return true;
 }
 
-std::uint32_t U16(const unsigned char* bytes) {
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8;
-}
-
-std::uint32_t U32(const unsigned char* bytes) {
-    return U16(bytes) | U16(bytes + 2) << 16;
-}
+namespace {
 
 bool ReadAt(BinaryFile& file, std::int64_t offset, void* buffer, std::size_t size) {
     return file.Seek(offset) && file.ReadExact(buffer, size);
@@ -147,35 +144,35 @@ CertificateTable FindCertificateTable(BinaryFile& file, std::int64_t fileLength)
     if (fileLength < kDosHeaderSize || !ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' ||
         dos[1] != 'Z')
         return none;
-    const std::int64_t peOffset = U32(dos + kPeHeaderOffsetField);
+    const std::int64_t peOffset = Get32(dos + kPeHeaderOffsetField);
     unsigned char pe[kPeSignatureAndFileHeaderSize];
     if (peOffset > fileLength - kPeSignatureAndFileHeaderSize ||
         !ReadAt(file, peOffset, pe, sizeof pe) || std::memcmp(pe, "PE\0\0", 4) != 0)
         return none;
-    const std::uint32_t sectionCount = U16(pe + 6);
-    const std::uint32_t optionalSize = U16(pe + 20);
+    const std::uint32_t sectionCount = Get16(pe + 6);
+    const std::uint32_t optionalSize = Get16(pe + 20);
     const std::int64_t optionalOffset = peOffset + kPeSignatureAndFileHeaderSize;
     if (optionalSize > fileLength - optionalOffset)
         return none;
     std::vector<unsigned char> optional(optionalSize);
     if (!ReadAt(file, optionalOffset, optional.data(), optional.size()) || optionalSize < 2)
         return none;
-    const std::uint32_t magic = U16(optional.data());
+    const std::uint32_t magic = Get16(optional.data());
     const std::size_t countField = magic == kOptionalMagicPe32       ? 92
                                    : magic == kOptionalMagicPe32Plus ? 108
                                                                      : 0;
     const std::size_t entryField = countField + 4 + kSecurityDirectory * 8;
     if (countField == 0 || optional.size() < entryField + 8 ||
-        U32(optional.data() + countField) <= kSecurityDirectory)
+        Get32(optional.data() + countField) <= kSecurityDirectory)
         return none;
-    const std::int64_t offset = U32(optional.data() + entryField);
-    const std::int64_t size = U32(optional.data() + entryField + 4);
+    const std::int64_t offset = Get32(optional.data() + entryField);
+    const std::int64_t size = Get32(optional.data() + entryField + 4);
     if (size < kMinCertificateTableSize || offset % 8 != 0 || offset + size != fileLength)
         return none;
 
     const std::int64_t sectionsOffset = optionalOffset + optionalSize;
     const std::int64_t headersEnd =
-        std::max<std::int64_t>(U32(optional.data() + kSizeOfHeadersField),
+        std::max<std::int64_t>(Get32(optional.data() + kSizeOfHeadersField),
                                sectionsOffset + std::int64_t{sectionCount} * kSectionHeaderSize);
     if (offset < headersEnd)
         return none;
@@ -183,8 +180,8 @@ CertificateTable FindCertificateTable(BinaryFile& file, std::int64_t fileLength)
     if (!ReadAt(file, sectionsOffset, sections.data(), sections.size()))
         return none;
     for (std::size_t at = 0; at < sections.size(); at += kSectionHeaderSize) {
-        const std::int64_t rawSize = U32(sections.data() + at + 16);
-        const std::int64_t rawOffset = U32(sections.data() + at + 20);
+        const std::int64_t rawSize = Get32(sections.data() + at + 16);
+        const std::int64_t rawOffset = Get32(sections.data() + at + 20);
         if (rawSize > 0 && rawOffset + rawSize > offset)
             return none;
     }
@@ -205,20 +202,6 @@ bool ReadImageLayout(BinaryFile& file, ImageLayout& layout, std::string& error) 
 
 std::int64_t ImagePadding(std::int64_t programLength, std::int64_t payloadLength) {
     return (8 - (programLength + payloadLength + kTrailerSize) % 8) % 8;
-}
-
-bool WriteImage(const std::string& programPath, const std::string& payloadPath,
-                std::string_view label, const std::string& outPath, std::string& error) {
-    if (std::string why = CheckLabel(label); !why.empty()) {
-        error = why;
-        return false;
-    }
-    bool created = false;
-    if (WriteImageParts(programPath, payloadPath, label, outPath, created, error))
-        return true;
-    if (created) // a file that was there before and could not be opened is left alone
-        std::remove(outPath.c_str());
-    return false;
 }
 
 } // namespace image

@@ -46,10 +46,14 @@ bool ReadImageLayout(BinaryFile& file, ImageLayout& layout, std::string& error);
 std::int64_t ImagePadding(std::int64_t programLength, std::int64_t payloadLength);
 
 // Writes, in this order, the program image, its padding, the payload, the label field and the
-// payload length to `outPath`. A label over 15 characters, an empty payload, a payload of 2 GiB
-// or more or a file that cannot be read is an error reported in `error`; then `outPath` is
-// removed.
+// payload length to `outPath` (through base::PendingOutput). A label over 15 characters, an empty
+// payload, a payload of 2 GiB or more or a file that cannot be read is an error reported in
+// `error`; then `outPath` is left as it was.
 bool WriteImage(const std::string& programPath, const std::string& payloadPath,
                 std::string_view label, const std::string& outPath, std::string& error);
+// WriteImage's work on the file itself, the label already checked: `outPath` may hold part of
+// the image when it fails.
+bool WriteImageParts(const std::string& programPath, const std::string& payloadPath,
+                     std::string_view label, const std::string& outPath, std::string& error);
 
 } // namespace image

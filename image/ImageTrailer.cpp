@@ -1,5 +1,7 @@
 #include "image/ImageTrailer.h"
 
+#include "base/LittleEndian.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,9 +14,7 @@ std::string LabelFromField(const unsigned char* field) {
 }
 
 std::int32_t LengthFromField(const unsigned char* field) {
-    const std::uint32_t value = std::uint32_t{field[0]} | std::uint32_t{field[1]} << 8 |
-                                std::uint32_t{field[2]} << 16 | std::uint32_t{field[3]} << 24;
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(base::Get32(field));
 }
 
 bool PayloadFits(std::int64_t payloadLength, std::int64_t imageLength) {
@@ -33,9 +33,9 @@ LabelField MakeLabelField(std::string_view label) {
 }
 
 LengthField MakeLengthField(std::int32_t payloadLength) {
-    const auto value = static_cast<std::uint32_t>(payloadLength);
-    return {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-            static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    LengthField field{};
+    base::Put32(field.data(), static_cast<std::uint32_t>(payloadLength));
+    return field;
 }
 
 Trailer MakeTrailer(std::string_view label, std::int32_t payloadLength) {

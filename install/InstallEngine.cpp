@@ -31,8 +31,8 @@ int CreateFolder(const std::string& installFolder, bool lossy, IInstallView& vie
 // Deletes a file, which may be large: marks it for deletion, so that a file that cannot be deleted
 // keeps its bytes, then cuts it 4 MiB at a time from its end, and it goes when the handle closes.
 // Why the steps: under Wine one server process changes the files of every program, and no window
-// of any program answers while it frees the blocks of a large file in one go (0.4 s for 1 GiB
-// with a cold cache). False when the file could not be opened and marked.
+// of any program answers while it frees the blocks of a large file in one go. False when the
+// file could not be opened and marked.
 bool DeleteInSteps(const std::string& path) {
     constexpr LONGLONG kStep = 4LL * 1024 * 1024;
     const ScopedFileHandle file(
@@ -120,7 +120,9 @@ void InstallEngine::Tick() {
 
 void InstallEngine::RunOnWorker(WorkerFunction work, WorkerContinuation then) {
     workerThen = std::move(then);
-    auto job = std::make_shared<WorkerJob>();
+    // Not make_shared: built without type information, it needs the standard library's
+    // exception machinery, a quarter of the program's size (cmake/ShippedProgram.cmake).
+    const std::shared_ptr<WorkerJob> job(new WorkerJob);
     job->work = std::move(work);
     job->outcome.nextState = InstallState;
     job->outcome.imageLength = imageLength;
@@ -192,7 +194,7 @@ void InstallEngine::CreateInstallFolder() {
 void InstallEngine::CleanUp() {
     InstallState = STATE_SUCCESS;
     view.AddMessage(texts::kCleaningUp, kColorProgress);
-    // Deleting a copy of a large payload takes a while (a second for 1 GiB under Wine).
+    // Deleting the copy of a large payload takes a while.
     RunOnWorker(
         [path = archivePath](IInstallView& report, WorkerOutcome&) { DeleteCopy(path, report); });
 }
@@ -204,21 +206,23 @@ void InstallEngine::Succeed() {
 }
 
 void InstallEngine::Fail() {
-    InstallState = STATE_DONE;
     view.AddMessage(texts::kFailure, kColorFailure);
     archiveLock.Reset();
     // An archive cut off by the time-out may still be going down, and its file cannot be deleted
-    // before it has: the work waits a moment for it, on a handle of its own.
+    // before it has: the work waits a moment for it, on a handle of its own. The run ends once
+    // the copy is deleted: until then Escape ends the program, as during any other state's work,
+    // rather than the dialog while the worker still runs.
     HANDLE archive = nullptr;
     if (processInfo.process)
         ::DuplicateHandle(::GetCurrentProcess(), processInfo.process.Get(), ::GetCurrentProcess(),
                           &archive, SYNCHRONIZE, FALSE, 0);
     RunOnWorker(
-        [path = archivePath,
-         archive = std::make_shared<ScopedHandle>(archive)](IInstallView& report, WorkerOutcome&) {
+        [path = archivePath, archive = std::shared_ptr<ScopedHandle>(new ScopedHandle(archive))](
+            IInstallView& report, WorkerOutcome& outcome) {
             if (*archive)
                 ::WaitForSingleObject(archive->Get(), 5000);
             DeleteCopy(path, report);
+            outcome.nextState = STATE_DONE;
         },
         [this](WorkerOutcome&) { FinishRun(); });
 }

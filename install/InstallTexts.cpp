@@ -1,5 +1,7 @@
 #include "install/InstallTexts.h"
 
+#include "base/Text.h"
+
 #include <algorithm>
 
 namespace texts {
@@ -14,21 +16,15 @@ std::string TrimInstallFolder(std::string folderText) {
     return folderText;
 }
 
-namespace {
-
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
-} // namespace
+using base::IsPathSeparator;
 
 bool IsAbsoluteFolder(const std::string& folder) {
     const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     size_t rest = 0;
-    if (folder.size() >= 3 && letter(folder[0]) && folder[1] == ':' && IsSeparator(folder[2]))
+    if (folder.size() >= 3 && letter(folder[0]) && folder[1] == ':' && IsPathSeparator(folder[2]))
         rest = 3;
     // A network path: two separators, then a server name (not the "\\.\" or "\\?\" prefixes).
-    else if (folder.size() >= 3 && IsSeparator(folder[0]) && IsSeparator(folder[1]) &&
+    else if (folder.size() >= 3 && IsPathSeparator(folder[0]) && IsPathSeparator(folder[1]) &&
              folder[2] != '.' && folder[2] != '?')
         rest = 2;
     else
@@ -39,7 +35,7 @@ bool IsAbsoluteFolder(const std::string& folder) {
     bool named = false;
     size_t start = rest;
     for (size_t at = rest; at <= folder.size(); ++at) {
-        if (at < folder.size() && !IsSeparator(folder[at]))
+        if (at < folder.size() && !IsPathSeparator(folder[at]))
             continue;
         const std::string segment = folder.substr(start, at - start);
         start = at + 1;

@@ -74,3 +74,7 @@ ScopedHandle StartWorkerThread(std::shared_ptr<WorkerJob> job) {
     owner.release();
     return ScopedHandle(reinterpret_cast<HANDLE>(thread));
 }
+
+void EndProcessNow() {
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+}

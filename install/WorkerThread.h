@@ -88,3 +88,8 @@ struct WorkerJob {
 
 // Runs `job` on a new thread; the thread's handle, null when no thread could be started.
 ScopedHandle StartWorkerThread(std::shared_ptr<WorkerJob> job);
+
+// Ends the process at once with exit code 0, whatever the worker thread is doing. Not through
+// the C runtime's shutdown (ExitProcess runs it): that flushes every stream, taking each one's
+// lock, and a worker stopped in the middle of a read or write may hold one for ever.
+void EndProcessNow();

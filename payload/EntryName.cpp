@@ -1,14 +1,14 @@
 #include "payload/EntryName.h"
 
+#include "base/Text.h"
+
 #include <array>
 #include <algorithm>
 
 namespace zip {
 namespace {
 
-bool IsSeparator(char c) {
-    return c == '/' || c == '\\';
-}
+using base::IsPathSeparator;
 
 char Upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -58,7 +58,7 @@ std::string UnsafeNameReason(std::string_view name) {
         return "empty name";
     if (name.size() > kMaxEntryNameLength)
         return "name longer than " + std::to_string(kMaxEntryNameLength) + " bytes";
-    if (IsSeparator(name.front()))
+    if (IsPathSeparator(name.front()))
         return "absolute, UNC or device path";
     for (char c : name) {
         const auto byte = static_cast<unsigned char>(c);
@@ -69,18 +69,17 @@ std::string UnsafeNameReason(std::string_view name) {
     }
     std::string_view rest = IsFolderName(name) ? name.substr(0, name.size() - 1) : name;
     while (true) {
-        const std::size_t end =
-            std::min(rest.find('/'), rest.find('\\')); // npos is the largest value
-        if (std::string why = SegmentReason(rest.substr(0, end)); !why.empty())
+        const auto end = std::find_if(rest.begin(), rest.end(), IsPathSeparator);
+        if (std::string why = SegmentReason({rest.begin(), end}); !why.empty())
             return why;
-        if (end == std::string_view::npos)
+        if (end == rest.end())
             return {};
-        rest.remove_prefix(end + 1);
+        rest.remove_prefix(static_cast<std::size_t>(end - rest.begin()) + 1);
     }
 }
 
 bool IsFolderName(std::string_view name) {
-    return !name.empty() && IsSeparator(name.back());
+    return !name.empty() && IsPathSeparator(name.back());
 }
 
 std::string WindowsRelativePath(std::string_view name) {
@@ -96,9 +95,7 @@ bool IsCompletionFlagName(std::string_view name) {
     if (name.size() != kFlag.size())
         return false;
     for (std::size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (c == '\\')
-            c = '/';
+        char c = IsPathSeparator(name[i]) ? '/' : name[i];
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
         if (c != kFlag[i])

@@ -3,6 +3,8 @@
 // multi-disk archives, no encryption.
 #pragma once
 
+#include "base/LittleEndian.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -25,20 +27,9 @@ constexpr std::uint16_t kMethodDeflated = 8;
 constexpr std::uint16_t kFlagEncrypted = 0x0001;
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 
-inline std::uint16_t Get16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-inline std::uint32_t Get32(const unsigned char* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-           std::uint32_t{p[3]} << 24;
-}
-inline void Put16(unsigned char* p, std::uint16_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-inline void Put32(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
+using base::Get16;
+using base::Get32;
+using base::Put16;
+using base::Put32;
 
 } // namespace zip::format

@@ -1,5 +1,6 @@
 #include "tools/Pack.h"
 
+#include "base/PendingOutput.h"
 #include "base/Text.h"
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
@@ -69,35 +70,6 @@ bool ParseOptions(const std::vector<std::string>& args, const std::set<std::stri
     return true;
 }
 
-// An output written under a temporary name beside its final one and renamed into place only
-// when complete, so that a failure never leaves a partial file, nor destroys an older one.
-class PendingOutput {
-public:
-    explicit PendingOutput(std::string finalPath)
-        : finalPath_(std::move(finalPath)), path_(finalPath_ + ".part") {}
-    ~PendingOutput() {
-        if (!committed_)
-            std::remove(path_.c_str());
-    }
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
-    const std::string& path() const { return path_; }
-    bool Commit(std::string& error) {
-        std::error_code code;
-        fs::rename(path_, finalPath_, code);
-        if (code) {
-            error = "cannot write " + Quoted(finalPath_) + ": " + code.message();
-            return false;
-        }
-        committed_ = true;
-        return true;
-    }
-
-private:
-    std::string finalPath_, path_;
-    bool committed_ = false;
-};
-
 bool WriteArchive(const Options& options, std::string& error) {
     const std::string& folder = options.values.at("--from");
     const bool withFlag = !options.flags.count("--no-completion-flag");
@@ -105,7 +77,7 @@ bool WriteArchive(const Options& options, std::string& error) {
     std::string flagPath;
     if (!CollectFiles(folder, names, flagPath, error))
         return false;
-    PendingOutput output(options.values.at("--out"));
+    base::PendingOutput output(options.values.at("--out"));
     zip::Writer writer;
     bool written = writer.Create(output.path()) && writer.AppendStub(options.values.at("--stub"));
     for (std::size_t i = 0; written && i < names.size(); ++i)
@@ -121,15 +93,8 @@ bool WriteArchive(const Options& options, std::string& error) {
 }
 
 bool WriteImage(const Options& options, std::string& error) {
-    const std::string& label = options.values.at("--label");
-    if (std::string why = image::CheckLabel(label); !why.empty()) {
-        error = why;
-        return false;
-    }
-    PendingOutput output(options.values.at("--out"));
-    return image::WriteImage(options.values.at("--program"), options.values.at("--payload"), label,
-                             output.path(), error) &&
-           output.Commit(error);
+    return image::WriteImage(options.values.at("--program"), options.values.at("--payload"),
+                             options.values.at("--label"), options.values.at("--out"), error);
 }
 
 std::string Format(const char* format, auto... values) {
@@ -233,7 +198,7 @@ bool CollectFiles(const std::string& folder, std::vector<std::string>& names,
             error = Quoted(name) + " cannot be unpacked safely on Windows: " + why;
             return false;
         }
-        if (Lower(name) == Lower(kCompletionFlagName)) {
+        if (zip::IsCompletionFlagName(name)) {
             if (!completionFlagPath.empty()) {
                 error = folder + " holds the completion flag twice, in different case";
                 return false;

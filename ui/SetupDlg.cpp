@@ -137,10 +137,10 @@ void CSetupDlg::OnTimer(UINT_PTR) {
 void CSetupDlg::OnCancel() {
     // Escape or a close request during a run: the program ends here, without waiting for the
     // worker thread and without cleaning up, as it would end between two ticks. Ending the
-    // dialog first would keep the process alive while the window is taken down (two seconds
-    // under Wine without a window manager), and a copy would go on meanwhile.
+    // dialog first would keep the process alive while the window is taken down (slow under Wine
+    // without a window manager), and a copy would go on meanwhile.
     if (engine.RunUnderWay())
-        ::ExitProcess(0);
+        EndProcessNow();
     CDialog::OnCancel();
 }
 
@@ -185,10 +185,10 @@ void CSetupDlg::SetProgressRange(int maximum) {
 }
 
 void CSetupDlg::SetProgressPos(int position) {
-    // The engine reports a position every 10000 bytes of the copy, and under Wine a visible bar
-    // takes about a millisecond to repaint: a 256 MiB copy spent 29 s painting. The bar takes
-    // at most one position per kProgressPaintMs, and always the final 0; the newest position
-    // held back is painted at the end of the tick or of the worker's batch that reported it.
+    // The engine reports a position every 10000 bytes of the copy, and under Wine each repaint of
+    // a visible bar is costly (README, Benchmarks: "Progress bar"). The bar takes at most one
+    // position per kProgressPaintMs, and always the final 0; the newest position held back is
+    // painted at the end of the tick or of the worker's batch that reported it.
     reportedProgress = position;
     const ULONGLONG now = ::GetTickCount64();
     if (position != 0 && now - lastProgressPaint < kProgressPaintMs)

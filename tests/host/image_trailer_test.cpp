@@ -171,11 +171,19 @@ TEST(WriteImage, RefusesBadPartsAndLeavesNoFile) {
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(temp / "image.exe"));
     }
-    // A failure before anything is written leaves an existing output as it was.
+    // A failure leaves an existing output as it was, and what stood at the name the image is
+    // written under first (the output's name and ".part") where it stood.
     WriteFile(temp / "image.exe", "older image");
     std::string error;
     EXPECT_FALSE(image::WriteImage(temp / "missing.exe", temp / "payload.exe", "v1.0.0",
                                    temp / "image.exe", error));
+    EXPECT_EQ(ReadFile(temp / "image.exe"), "older image");
+    EXPECT_FALSE(fs::exists(temp / "image.exe.part"));
+    fs::create_directory(temp / "image.exe.part");
+    EXPECT_FALSE(image::WriteImage(temp / "setup.exe", temp / "payload.exe", "v1.0.0",
+                                   temp / "image.exe", error));
+    EXPECT_NE(error.find("cannot create '" + temp / "image.exe.part'"), std::string::npos) << error;
+    EXPECT_TRUE(fs::is_directory(temp / "image.exe.part"));
     EXPECT_EQ(ReadFile(temp / "image.exe"), "older image");
 }
 

@@ -1,5 +1,7 @@
 // Packing and unpacking stream through fixed buffers: memory does not grow with entry size.
-// Counts the bytes held through operator new while a large entry is written and read back.
+// Counts the bytes held through operator new while a large entry is written and read back, and
+// the files held open when a stream is opened again.
+#include "base/BinaryFile.h"
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
 
@@ -86,6 +88,37 @@ TEST(Streaming, MemoryDoesNotGrowWithEntrySize) {
     });
     EXPECT_EQ(total, 2 * kEntrySize);
     EXPECT_LT(reading, kLimit);
+}
+
+std::size_t OpenDescriptors() {
+    const fs::directory_iterator entries("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(fs::begin(entries), fs::end(entries)));
+}
+
+TEST(Streaming, OpeningAgainClosesTheFileHeldBefore) {
+    TempFolder temp;
+    base::BinaryFile file;
+    ASSERT_TRUE(file.Open(temp / "first.bin", "wb"));
+    ASSERT_TRUE(file.Write("first", 5));
+    const std::size_t held = OpenDescriptors();
+    ASSERT_TRUE(file.Open(temp / "second.bin", "wb"));
+    EXPECT_EQ(OpenDescriptors(), held);
+    // Closed, so its buffered bytes are written out.
+    EXPECT_EQ(ReadFile(temp / "first.bin"), "first");
+
+    zip::Writer writer;
+    ASSERT_TRUE(writer.Create(temp / "first.zip"));
+    ASSERT_TRUE(writer.AddBytes("a.txt", "a"));
+    ASSERT_TRUE(writer.Create(temp / "second.zip"));
+    ASSERT_TRUE(writer.Create(temp / "third.zip"));
+    EXPECT_EQ(OpenDescriptors(), held + 1);
+    ASSERT_TRUE(writer.AddBytes("b.txt", "b"));
+    ASSERT_TRUE(writer.Finish()) << writer.Error();
+    EXPECT_EQ(OpenDescriptors(), held);
+    zip::Reader reader;
+    ASSERT_TRUE(reader.Open(temp / "third.zip")) << reader.Error();
+    ASSERT_EQ(reader.Entries().size(), 1u);
+    EXPECT_EQ(reader.Entries()[0].name, "b.txt");
 }
 
 } // namespace

@@ -22,7 +22,34 @@ std::string ShellFolder(int csidl) {
     return buffer;
 }
 
+struct StreamHold {
+    std::FILE* stream;
+    HANDLE ready;
+};
+
+DWORD WINAPI HoldStreamForGood(void* parameter) {
+    const StreamHold& hold = *static_cast<StreamHold*>(parameter);
+    _lock_file(hold.stream);
+    ::SetEvent(hold.ready);
+    ::Sleep(INFINITE);
+    return 0;
+}
+
 } // namespace
+
+int RunEndProcessChild(const std::string& folder) {
+    std::FILE* const buffered = std::fopen((folder + "\\buffered.txt").c_str(), "wb");
+    std::FILE* const locked = std::fopen((folder + "\\locked.txt").c_str(), "wb");
+    if (!buffered || !locked || std::fputs("never flushed", buffered) < 0)
+        return 2;
+    const ScopedHandle ready(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    StreamHold hold{locked, ready.Get()};
+    const ScopedHandle holder(::CreateThread(nullptr, 0, HoldStreamForGood, &hold, 0, nullptr));
+    if (!holder || ::WaitForSingleObject(ready.Get(), 10000) != WAIT_OBJECT_0)
+        return 3;
+    EndProcessNow();
+    return 4;
+}
 
 void PrintTo(const LoggedLine& line, std::ostream* out) {
     char color[16];

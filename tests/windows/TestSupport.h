@@ -109,6 +109,12 @@ std::string ImageBytes(const std::string& program, const std::string& payload,
 std::string ImageBytesWithLength(const std::string& program, const std::string& payload,
                                  std::uint32_t lengthField);
 
+// Run with this option and a folder, the test program is the child EndProcessNowTest watches:
+// it writes into one stream without flushing it, has a second thread lock another stream for
+// good, then ends through EndProcessNow (RunEndProcessChild).
+inline constexpr char kEndProcessChildOption[] = "--end-process-now-in";
+int RunEndProcessChild(const std::string& folder);
+
 // The folder the test program runs from, and the stand-in archive built beside it.
 std::string OwnFolder();
 std::string TestArchivePath();

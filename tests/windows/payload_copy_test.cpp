@@ -3,6 +3,7 @@
 // with a red line before anything is lost.
 #include "TestSupport.h"
 
+#include "base/BinaryFile.h"
 #include "install/InstallTexts.h"
 
 using namespace enginetest;
@@ -282,5 +283,20 @@ INSTANTIATE_TEST_SUITE_P(
         UnfitImage{"TrailerAlone", ImageBytesWithLength("", "", 1)},
         UnfitImage{"ShorterThanTheLengthField", "MZ\x01"}, UnfitImage{"EmptyFile", ""}),
     [](const testing::TestParamInfo<UnfitImage>& info) { return std::string(info.param.name); });
+
+TEST(BinaryFileTest, OpeningAgainLetsGoOfTheFileHeldBefore) {
+    // The copy's stream denies others what it must; once it opens another file, the first one
+    // is free again rather than held by a lost stream until the program ends.
+    TempFolder temp;
+    base::BinaryFile file;
+    ASSERT_TRUE(file.CreateNewDenyingWrites(temp / "first.bin"));
+    EXPECT_FALSE(HeldFile(temp / "first.bin", GENERIC_WRITE, kShareAll).IsOpen());
+    WriteFileBytes(temp / "second.bin", "second");
+    ASSERT_TRUE(file.OpenDenyingOthers(temp / "second.bin", "rb"));
+    EXPECT_TRUE(HeldFile(temp / "first.bin", GENERIC_WRITE, kShareAll).IsOpen());
+    EXPECT_FALSE(HeldFile(temp / "second.bin", GENERIC_READ, kShareAll).IsOpen());
+    ASSERT_TRUE(file.CreateNewDenyingWrites(temp / "third.bin"));
+    EXPECT_TRUE(HeldFile(temp / "second.bin", GENERIC_READ, kShareAll).IsOpen());
+}
 
 } // namespace

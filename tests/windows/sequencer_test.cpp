@@ -201,8 +201,15 @@ TEST_F(SequencerTest, ACopyThatIsAlsoAnotherFilesNameLosesOnlyTheName) {
 TEST_F(SequencerTest, FailureDeletesTheCopyButNothingElse) {
     PlaceCopyAndUnpackedFile(STATE_FAILURE);
 
-    TickAndCollect(engine);
+    engine.Tick();
+    // The run is still under way while the worker deletes the copy: Escape now ends the
+    // program, as during any other state's work, not the dialog with the worker still running.
+    EXPECT_TRUE(engine.RunUnderWay());
+    EXPECT_EQ(view.closeEnabled, 0);
+    ASSERT_TRUE(engine.WaitForWorker(10000));
+    engine.Tick();
 
+    EXPECT_FALSE(engine.RunUnderWay());
     EXPECT_EQ(view.lines, (Lines{kFailedLine}));
     EXPECT_FALSE(FileExists(engine.archivePath));
     EXPECT_TRUE(FileExists(temp / "Torvane.exe"));
@@ -247,6 +254,30 @@ TEST_F(SequencerTest, AFileThatCannotBeDeletedIsAWarningAndTheRunGoesOn) {
     TickAndCollect(engine);
     EXPECT_EQ(view.lines.back(), kSucceededLine);
     EXPECT_EQ(engine.InstallState, STATE_DONE);
+}
+
+TEST(EndProcessNowTest, EndsAtOnceWithoutTheRuntimesShutdownWhileAStreamIsLocked) {
+    TempFolder temp;
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string command =
+        "\"" + std::string(self) + "\" " + kEndProcessChildOption + " \"" + temp.Path() + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &started));
+    const ScopedHandle process(started.hProcess), thread(started.hThread);
+    const bool ended = ::WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0;
+    if (!ended)
+        ::TerminateProcess(process.Get(), 1);
+    ASSERT_TRUE(ended) << "the process did not end";
+    DWORD exitCode = 1;
+    ::GetExitCodeProcess(process.Get(), &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(FileExists(temp / "locked.txt"));
+    // The runtime's shutdown would have flushed it, taking every stream's lock on the way.
+    EXPECT_EQ(ReadFileBytes(temp / "buffered.txt"), "");
 }
 
 } // namespace
