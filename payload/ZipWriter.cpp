@@ -73,7 +73,8 @@ public:
     }
     bool Read(unsigned char* buffer, std::size_t capacity, std::size_t& count) override {
         count = std::min(capacity, data_.size() - offset_);
-        std::memcpy(buffer, data_.data() + offset_, count);
+        if (count > 0) // an empty view may have no data pointer at all
+            std::memcpy(buffer, data_.data() + offset_, count);
         offset_ += count;
         return true;
     }
