@@ -101,8 +101,8 @@ bool ReadAt(BinaryFile& file, std::int64_t offset, void* buffer, std::size_t siz
 constexpr std::int64_t kDosHeaderSize = 64, kPeHeaderOffsetField = 0x3C;
 constexpr std::int64_t kPeSignatureAndFileHeaderSize = 24, kSectionHeaderSize = 40;
 constexpr std::uint32_t kOptionalMagicPe32 = 0x10B, kOptionalMagicPe32Plus = 0x20B;
-constexpr std::size_t kSizeOfHeadersField = 60;
-constexpr std::uint32_t kSecurityDirectory = 4;
+constexpr std::size_t kSizeOfHeadersField = 60, kSubsystemField = 68;
+constexpr std::uint32_t kResourceDirectory = 2, kSecurityDirectory = 4;
 constexpr std::int64_t kMinCertificateTableSize = 8;
 
 bool ReadLayout(BinaryFile& file, const std::string& name, ImageLayout& layout,
@@ -133,58 +133,83 @@ bool ReadLayout(BinaryFile& file, const std::string& name, ImageLayout& layout,
     layout.payloadFits = PayloadFits(layout.payloadLength, imageLength);
     layout.payloadOffset =
         layout.payloadFits ? PayloadOffset(imageLength, layout.payloadLength) : 0;
+    ProgramHeaders program, payload;
+    layout.trailerFits =
+        layout.payloadFits && ReadProgramHeaders(file, 0, layout.payloadOffset, program) &&
+        program.end <= layout.payloadOffset &&
+        ReadProgramHeaders(file, layout.payloadOffset, layout.payloadLength, payload);
     return true;
 }
 
 } // namespace
 
-CertificateTable FindCertificateTable(BinaryFile& file, std::int64_t fileLength) {
-    const CertificateTable none;
+bool ReadProgramHeaders(BinaryFile& file, std::int64_t start, std::int64_t length,
+                        ProgramHeaders& headers) {
     unsigned char dos[kDosHeaderSize];
-    if (fileLength < kDosHeaderSize || !ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' ||
+    if (length < kDosHeaderSize || !ReadAt(file, start, dos, sizeof dos) || dos[0] != 'M' ||
         dos[1] != 'Z')
-        return none;
+        return false;
     const std::int64_t peOffset = Get32(dos + kPeHeaderOffsetField);
     unsigned char pe[kPeSignatureAndFileHeaderSize];
-    if (peOffset > fileLength - kPeSignatureAndFileHeaderSize ||
-        !ReadAt(file, peOffset, pe, sizeof pe) || std::memcmp(pe, "PE\0\0", 4) != 0)
-        return none;
+    if (peOffset > length - kPeSignatureAndFileHeaderSize ||
+        !ReadAt(file, start + peOffset, pe, sizeof pe) || std::memcmp(pe, "PE\0\0", 4) != 0)
+        return false;
     const std::uint32_t sectionCount = Get16(pe + 6);
     const std::uint32_t optionalSize = Get16(pe + 20);
     const std::int64_t optionalOffset = peOffset + kPeSignatureAndFileHeaderSize;
-    if (optionalSize > fileLength - optionalOffset)
-        return none;
+    if (optionalSize > length - optionalOffset)
+        return false;
     std::vector<unsigned char> optional(optionalSize);
-    if (!ReadAt(file, optionalOffset, optional.data(), optional.size()) || optionalSize < 2)
-        return none;
+    if (!ReadAt(file, start + optionalOffset, optional.data(), optional.size()) || optionalSize < 2)
+        return false;
     const std::uint32_t magic = Get16(optional.data());
     const std::size_t countField = magic == kOptionalMagicPe32       ? 92
                                    : magic == kOptionalMagicPe32Plus ? 108
                                                                      : 0;
-    const std::size_t entryField = countField + 4 + kSecurityDirectory * 8;
-    if (countField == 0 || optional.size() < entryField + 8 ||
-        Get32(optional.data() + countField) <= kSecurityDirectory)
-        return none;
-    const std::int64_t offset = Get32(optional.data() + entryField);
-    const std::int64_t size = Get32(optional.data() + entryField + 4);
-    if (size < kMinCertificateTableSize || offset % 8 != 0 || offset + size != fileLength)
-        return none;
-
+    if (countField == 0 || optional.size() < countField + 4)
+        return false;
     const std::int64_t sectionsOffset = optionalOffset + optionalSize;
-    const std::int64_t headersEnd =
-        std::max<std::int64_t>(Get32(optional.data() + kSizeOfHeadersField),
-                               sectionsOffset + std::int64_t{sectionCount} * kSectionHeaderSize);
-    if (offset < headersEnd)
-        return none;
-    std::vector<unsigned char> sections(std::size_t{sectionCount} * kSectionHeaderSize);
-    if (!ReadAt(file, sectionsOffset, sections.data(), sections.size()))
-        return none;
+    const std::int64_t sectionsSize = std::int64_t{sectionCount} * kSectionHeaderSize;
+    if (sectionsSize > length - sectionsOffset)
+        return false;
+    std::vector<unsigned char> sections(static_cast<std::size_t>(sectionsSize));
+    if (!ReadAt(file, start + sectionsOffset, sections.data(), sections.size()))
+        return false;
+
+    const auto directory = [&](std::uint32_t index) {
+        const std::size_t at = countField + 4 + std::size_t{index} * 8;
+        if (Get32(optional.data() + countField) <= index || optional.size() < at + 8)
+            return DataDirectory{};
+        return DataDirectory{Get32(optional.data() + at), Get32(optional.data() + at + 4)};
+    };
+    headers.machine = static_cast<std::uint16_t>(Get16(pe + 4));
+    headers.subsystem = static_cast<std::uint16_t>(Get16(optional.data() + kSubsystemField));
+    headers.certificateTable = directory(kSecurityDirectory);
+    headers.resources = directory(kResourceDirectory);
+    headers.headersEnd = std::max<std::int64_t>(Get32(optional.data() + kSizeOfHeadersField),
+                                                sectionsOffset + sectionsSize);
+    headers.end = headers.headersEnd;
+    headers.sections.clear();
     for (std::size_t at = 0; at < sections.size(); at += kSectionHeaderSize) {
-        const std::int64_t rawSize = Get32(sections.data() + at + 16);
-        const std::int64_t rawOffset = Get32(sections.data() + at + 20);
-        if (rawSize > 0 && rawOffset + rawSize > offset)
-            return none;
+        const unsigned char* section = sections.data() + at;
+        headers.sections.push_back(
+            {Get32(section + 12), Get32(section + 8), Get32(section + 20), Get32(section + 16)});
+        if (headers.sections.back().rawSize > 0)
+            headers.end =
+                std::max(headers.end, std::int64_t{Get32(section + 20)} + Get32(section + 16));
     }
+    return true;
+}
+
+CertificateTable FindCertificateTable(BinaryFile& file, std::int64_t fileLength) {
+    ProgramHeaders headers;
+    if (!ReadProgramHeaders(file, 0, fileLength, headers))
+        return {};
+    const std::int64_t offset = headers.certificateTable.address;
+    const std::int64_t size = headers.certificateTable.size;
+    if (size < kMinCertificateTableSize || offset % 8 != 0 || offset + size != fileLength ||
+        offset < headers.end)
+        return {};
     return {offset, size};
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace image {
 
@@ -17,6 +18,36 @@ struct CertificateTable {
     std::int64_t size = 0;
 };
 
+// One entry of a program's data directory: the certificate table's is a file offset, the others
+// are addresses in the loaded program.
+struct DataDirectory {
+    std::uint32_t address = 0;
+    std::uint32_t size = 0;
+};
+
+struct ProgramSection {
+    std::uint32_t virtualAddress = 0, virtualSize = 0, rawOffset = 0, rawSize = 0;
+};
+
+// The PE headers of a Windows program, offsets counted from the program's first byte.
+struct ProgramHeaders {
+    std::uint16_t machine = 0;
+    std::uint16_t subsystem = 0;
+    std::int64_t headersEnd = 0; // the headers and the section table end here
+    std::int64_t end = 0;        // the headers and every section's raw data end here
+    DataDirectory certificateTable, resources;
+    std::vector<ProgramSection> sections;
+};
+
+constexpr std::uint16_t kMachineI386 = 0x14C, kMachineAmd64 = 0x8664;
+constexpr std::uint16_t kSubsystemWindowsGui = 2;
+
+// Reads the headers of the Windows program that starts at `start`, all of them within `length`
+// bytes: an MZ header, the PE signature, the file header, a PE32 or PE32+ optional header with
+// its data directory count, and the section table. False for anything else. Safe on any bytes.
+bool ReadProgramHeaders(BinaryFile& file, std::int64_t start, std::int64_t length,
+                        ProgramHeaders& headers);
+
 struct ImageLayout {
     std::int64_t fileLength = 0;
     // Where the image ends: the file's length, or the start of a certificate table behind it.
@@ -26,6 +57,10 @@ struct ImageLayout {
     std::string label;
     bool payloadFits = false;       // the stored length describes a payload inside the image
     std::int64_t payloadOffset = 0; // meaningful only when payloadFits
+    // The trailer is an installer image's: the payload fits, starts with a Windows program's
+    // headers, and the bytes in front of it hold a whole Windows program (and padding). Only
+    // then is the label taken for one: any other file's last 20 bytes are garbage as a label.
+    bool trailerFits = false;
 };
 
 // The certificate table of a signed PE file of `fileLength` bytes: the security directory entry

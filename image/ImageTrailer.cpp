@@ -48,11 +48,20 @@ Trailer MakeTrailer(std::string_view label, std::int32_t payloadLength) {
 }
 
 std::string CheckLabel(std::string_view label) {
+    std::string shown(label);
+    bool printable = true;
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        printable = printable && byte >= 0x20 && byte <= 0x7E;
+        if (byte < 0x20 || byte == 0x7F)
+            c = '?'; // keeps the message on one line
+    }
+    if (!printable)
+        return "label '" + shown + "' may hold only printable ASCII characters: the label " +
+               "field is single-byte and the user's code page is unknown";
     if (label.size() > static_cast<std::size_t>(kMaxLabelLength))
-        return "label \"" + std::string(label) + "\" is longer than " +
-               std::to_string(kMaxLabelLength) + " characters";
-    if (label.find('\0') != std::string_view::npos)
-        return "label holds a zero byte";
+        return "label '" + shown + "' is longer than " + std::to_string(kMaxLabelLength) +
+               " characters";
     return {};
 }
 

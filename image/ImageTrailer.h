@@ -39,7 +39,8 @@ LabelField MakeLabelField(std::string_view label);
 LengthField MakeLengthField(std::int32_t payloadLength);
 Trailer MakeTrailer(std::string_view label, std::int32_t payloadLength);
 
-// Empty when `label` can go into a label field, else why not.
+// Empty when `label` can go into a label field, else why not: at most 15 characters, printable
+// ASCII only (the field is single-byte, and the code page it is shown in is the user's).
 std::string CheckLabel(std::string_view label);
 
 } // namespace image

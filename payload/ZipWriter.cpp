@@ -19,6 +19,7 @@ using namespace format;
 constexpr std::size_t kBlockSize = 64 * 1024;
 constexpr std::uint16_t kVersionStored = 10, kVersionDeflated = 20;
 constexpr std::uint16_t kVersionMadeBy = 20; // 2.0, MS-DOS and compatible file attributes
+constexpr std::uint32_t kDosFolderAttribute = 0x10;
 
 // The fields a local header and a central header share, in the same order, from `at` on (where
 // the version needed to extract stands): that version, the flags (none), the method, the fixed
@@ -72,7 +73,8 @@ public:
     }
     bool Read(unsigned char* buffer, std::size_t capacity, std::size_t& count) override {
         count = std::min(capacity, data_.size() - offset_);
-        std::memcpy(buffer, data_.data() + offset_, count);
+        if (count > 0) // an empty view may have no data pointer at all
+            std::memcpy(buffer, data_.data() + offset_, count);
         offset_ += count;
         return true;
     }
@@ -139,6 +141,10 @@ bool Writer::AddFile(const std::string& name, const std::string& sourcePath,
 bool Writer::AddBytes(const std::string& name, std::string_view data, Compression compression) {
     BytesSource source(data);
     return AddEntry(name, source, compression);
+}
+
+bool Writer::AddFolder(const std::string& name) {
+    return AddBytes(name, {}, Compression::Store);
 }
 
 bool Writer::StoreData(Source& source, Record& record) {
@@ -252,6 +258,8 @@ bool Writer::Finish() {
         Put16(header + 4, kVersionMadeBy);
         PutSharedFields(header + 6, record);
         Put16(header + 28, static_cast<std::uint16_t>(record.name.size()));
+        if (record.name.back() == '/')
+            Put32(header + 38, kDosFolderAttribute);
         Put32(header + 42, record.localHeaderOffset);
         if (!Put(header, sizeof header) || !Put(record.name.data(), record.name.size()))
             return false;

@@ -42,6 +42,9 @@ public:
                  Compression compression = Compression::Deflate);
     bool AddBytes(const std::string& name, std::string_view data,
                   Compression compression = Compression::Deflate);
+    // Adds a folder entry: `name` ends in '/', no data. Unpacking creates the folder even when
+    // no entry lies in it.
+    bool AddFolder(const std::string& name);
     // Writes the central directory and end record and closes the file.
     bool Finish();
 

@@ -8,6 +8,7 @@
 #include "payload/ZipFormat.h"
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
+#include "tools/FileKind.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -24,9 +25,58 @@ namespace {
 using base::Quoted;
 
 constexpr const char* kUsage =
-    "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--no-completion-flag]\n"
+    "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--no-completion-flag] "
+    "[--strict]\n"
     "       pack image   --program SETUP.EXE --payload PAYLOAD.EXE --label TEXT --out IMAGE.EXE\n"
-    "       pack inspect IMAGE.EXE\n";
+    "       pack inspect IMAGE.EXE\n"
+    "       pack COMMAND --help\n";
+
+constexpr const char* kOverview =
+    "  archive  packs a suite folder into a payload: sfx.exe with a ZIP archive behind it\n"
+    "  image    puts a payload and a label behind the setup program: the installer image\n"
+    "  inspect  shows an installer image's layout, label and archive entries\n";
+constexpr const char* kValueForms =
+    "Options take their value as --option VALUE or --option=VALUE.\n";
+
+// One command of the command line: its options, its usage and what it does.
+struct Command {
+    const char* name;
+    std::vector<std::string> valueOptions, flagOptions;
+    int positionals; // arguments that are not options
+    const char* usage;
+    const char* help;
+};
+
+const Command kCommands[] = {
+    {"archive",
+     {"--stub", "--from", "--out"},
+     {"--no-completion-flag", "--strict"},
+     0,
+     "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--no-completion-flag] "
+     "[--strict]\n",
+     "Packs every file and empty folder under DIR, in a fixed order, behind the stub.\n"
+     "  --stub SFX.EXE         the self-extracting stub, sfx.exe\n"
+     "  --from DIR             the suite folder: the programs and component flags in its root\n"
+     "  --out PAYLOAD.EXE      the payload to write\n"
+     "  --no-completion-flag   leaves out ZZZ/comp.flg, for test payloads only\n"
+     "  --strict               takes warnings about the suite for errors\n"},
+    {"image",
+     {"--program", "--payload", "--label", "--out"},
+     {},
+     0,
+     "usage: pack image --program SETUP.EXE --payload PAYLOAD.EXE --label TEXT --out IMAGE.EXE\n",
+     "Writes the installer image: program, padding, payload, label field, payload length.\n"
+     "  --program SETUP.EXE    the setup program as built\n"
+     "  --payload PAYLOAD.EXE  the payload that pack archive wrote\n"
+     "  --label TEXT           shown in the window title: printable ASCII, at most 15 characters\n"
+     "  --out IMAGE.EXE        the image to write\n"},
+    {"inspect",
+     {},
+     {},
+     1,
+     "usage: pack inspect IMAGE.EXE\n",
+     "Shows the layout, label and archive entries of an installer image; exits 0 only for one.\n"},
+};
 
 std::string Lower(std::string text) {
     for (char& c : text)
@@ -35,66 +85,201 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Options of one command: "--name value" pairs and bare flags, each at most once.
+// Options of one command: "--name value" (or "--name=value") pairs and bare flags, each at
+// most once, and the arguments that are not options.
 struct Options {
     std::map<std::string, std::string> values;
     std::set<std::string> flags;
+    std::vector<std::string> positionals;
 };
 
-bool ParseOptions(const std::vector<std::string>& args, const std::set<std::string>& valueNames,
-                  const std::set<std::string>& flagNames, Options& options, std::string& error) {
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (flagNames.count(arg)) {
-            options.flags.insert(arg);
-        } else if (valueNames.count(arg)) {
-            if (i + 1 == args.size()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            if (!options.values.emplace(arg, args[++i]).second) {
-                error = arg + " given twice";
-                return false;
-            }
-        } else {
-            error = "unknown argument " + Quoted(arg) + " for '" + args[0] + "'";
-            return false;
+// Optimal string alignment distance: insertions, deletions, substitutions and swaps of two
+// neighbouring characters, each counting one.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
         }
     }
-    for (const std::string& name : valueNames) {
-        if (!options.values.count(name)) {
-            error = "'" + args[0] + "' needs " + name;
-            return false;
-        }
-    }
-    return true;
+    return d[a.size()][b.size()];
 }
 
-bool WriteArchive(const Options& options, std::string& error) {
+// ": did you mean X?" for the known name closest to `name`, when it is a likely slip of the
+// keyboard; else nothing.
+std::string Suggestion(const std::string& name, const std::vector<std::string>& known) {
+    const std::string* best = nullptr;
+    std::size_t bestDistance = 3; // more edits than two look like another word
+    for (const std::string& candidate : known) {
+        const std::size_t distance = EditDistance(name, candidate);
+        if (distance < bestDistance)
+            best = &candidate, bestDistance = distance;
+    }
+    return best ? ": did you mean " + *best + "?" : std::string();
+}
+
+enum class Parsed { Ok, Help, Error };
+
+Parsed ParseOptions(const Command& command, const std::vector<std::string>& args, Options& options,
+                    std::string& error) {
+    const auto has = [](const std::vector<std::string>& names, const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    const std::string where = " for '" + std::string(command.name) + "'";
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h")
+            return Parsed::Help;
+        if (arg.size() < 2 || arg[0] != '-') {
+            if (static_cast<int>(options.positionals.size()) == command.positionals) {
+                error = "unexpected argument " + Quoted(arg) + where;
+                return Parsed::Error;
+            }
+            options.positionals.push_back(arg);
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        if (has(command.flagOptions, name)) {
+            if (equals != std::string::npos) {
+                error = name + " takes no value";
+                return Parsed::Error;
+            }
+            options.flags.insert(name);
+        } else if (has(command.valueOptions, name)) {
+            if (equals == std::string::npos && i + 1 == args.size()) {
+                error = name + " needs a value";
+                return Parsed::Error;
+            }
+            const std::string value =
+                equals == std::string::npos ? args[++i] : arg.substr(equals + 1);
+            if (!options.values.emplace(name, value).second) {
+                error = name + " given twice";
+                return Parsed::Error;
+            }
+        } else {
+            std::vector<std::string> known = command.valueOptions;
+            known.insert(known.end(), command.flagOptions.begin(), command.flagOptions.end());
+            known.push_back("--help");
+            error = "unknown option " + Quoted(arg) + where + Suggestion(name, known);
+            return Parsed::Error;
+        }
+    }
+    for (const std::string& name : command.valueOptions) {
+        if (!options.values.count(name)) {
+            error = "'" + std::string(command.name) + "' needs " + name;
+            return Parsed::Error;
+        }
+    }
+    if (static_cast<int>(options.positionals.size()) != command.positionals) {
+        error = "'" + std::string(command.name) + "' needs exactly one image file";
+        return Parsed::Error;
+    }
+    return Parsed::Ok;
+}
+
+int Fail(std::ostream& err, const std::string& error) {
+    err << "pack: " << error << "\n";
+    return 1;
+}
+
+// A component of the suite as the setup knows it, in the order of its component table.
+struct Component {
+    const char* name;
+    const char* program;
+    const char* flag;
+};
+constexpr Component kComponents[] = {{"Pellisar", "Pellisar.exe", "pellisar.flg"},
+                                     {"Torvane", "Torvane.exe", "torvane.flg"},
+                                     {"Dromlet", "Dromlet.exe", "dromlet.flg"}};
+
+// What the setup would make of the suite's root: each flag needs its program, each program its
+// flag (names compared without regard to case, as Windows compares them).
+std::vector<std::string> SuiteWarnings(const std::vector<std::string>& names) {
+    std::map<std::string, std::string> root; // lower case -> as written
+    for (const std::string& name : names)
+        if (name.find('/') == std::string::npos)
+            root.emplace(Lower(name), name);
+    const auto find = [&root](const char* name) {
+        const auto at = root.find(Lower(name));
+        return at == root.end() ? nullptr : &at->second;
+    };
+    if (std::none_of(std::begin(kComponents), std::end(kComponents),
+                     [&find](const Component& c) { return find(c.flag); }))
+        return {"the folder's root holds none of the component flags pellisar.flg, torvane.flg, "
+                "dromlet.flg: the setup will create no shortcuts and report \"No components "
+                "installed!\""};
+    std::vector<std::string> warnings;
+    for (const Component& component : kComponents) {
+        const std::string* flag = find(component.flag);
+        const std::string* program = find(component.program);
+        if (flag && !program)
+            warnings.push_back(Quoted(*flag) + " has no " + Quoted(component.program) +
+                               " beside it: the setup would make shortcuts to a program that is "
+                               "not there");
+        if (program && !flag)
+            warnings.push_back(Quoted(*program) + " has no " + Quoted(component.flag) +
+                               " beside it: the setup would not count " + component.name +
+                               " as installed and make no shortcut to it");
+    }
+    return warnings;
+}
+
+int WriteArchive(const Options& options, std::ostream& err) {
     const std::string& folder = options.values.at("--from");
+    const std::string& stub = options.values.at("--stub");
     const bool withFlag = !options.flags.count("--no-completion-flag");
+    const bool strict = options.flags.count("--strict");
+    std::string error, unused;
+    if (error = CheckInput(InputRole::Stub, stub, unused); !error.empty())
+        return Fail(err, error);
     std::vector<std::string> names;
     std::string flagPath;
     if (!CollectFiles(folder, names, flagPath, error))
-        return false;
+        return Fail(err, error);
+    const std::vector<std::string> warnings = SuiteWarnings(names);
+    for (const std::string& warning : warnings)
+        err << (strict ? "pack: " : "pack: warning: ") << warning << "\n";
+    if (strict && !warnings.empty())
+        return 1;
     base::PendingOutput output(options.values.at("--out"));
     zip::Writer writer;
-    bool written = writer.Create(output.path()) && writer.AppendStub(options.values.at("--stub"));
+    bool written = writer.Create(output.path()) && writer.AppendStub(stub);
     for (std::size_t i = 0; written && i < names.size(); ++i)
-        written = writer.AddFile(names[i], (fs::path(folder) / names[i]).string());
+        written = zip::IsFolderName(names[i])
+                      ? writer.AddFolder(names[i])
+                      : writer.AddFile(names[i], (fs::path(folder) / names[i]).string());
     if (written && withFlag)
         written = flagPath.empty() ? writer.AddBytes(kCompletionFlagName, kCompletionFlagContent)
                                    : writer.AddFile(kCompletionFlagName, flagPath);
-    if (!written || !writer.Finish()) {
-        error = writer.Error();
-        return false;
-    }
-    return output.Commit(error);
+    if (!written || !writer.Finish())
+        return Fail(err, writer.Error());
+    return output.Commit(error) ? 0 : Fail(err, error);
 }
 
-bool WriteImage(const Options& options, std::string& error) {
-    return image::WriteImage(options.values.at("--program"), options.values.at("--payload"),
-                             options.values.at("--label"), options.values.at("--out"), error);
+int WriteImage(const Options& options, std::ostream& err) {
+    const std::string& label = options.values.at("--label");
+    const std::string& program = options.values.at("--program");
+    const std::string& payload = options.values.at("--payload");
+    std::string error = image::CheckLabel(label), warning;
+    if (error.empty())
+        error = CheckInput(InputRole::Program, program, warning);
+    if (error.empty())
+        error = CheckInput(InputRole::Payload, payload, warning);
+    if (!error.empty())
+        return Fail(err, error);
+    if (!image::WriteImage(program, payload, label, options.values.at("--out"), error))
+        return Fail(err, error);
+    if (!warning.empty())
+        err << "pack: warning: " << warning << "\n";
+    return 0;
 }
 
 std::string Format(const char* format, auto... values) {
@@ -115,12 +300,16 @@ const char* MethodName(std::uint16_t method) {
 }
 
 int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
-    image::ImageLayout layout;
+    FileFacts facts;
     std::string error;
-    if (!image::ReadImageLayout(path, layout, error)) {
-        err << "pack: " << error << "\n";
-        return 1;
-    }
+    if (!Examine(path, facts, error))
+        return Fail(err, error);
+    if (facts.kind == FileKind::Payload)
+        return Fail(err, Quoted(path) + " is a payload, not an image: `pack image` puts it "
+                                        "behind the setup program");
+    if (facts.kind != FileKind::Image)
+        return Fail(err, Quoted(path) + " is not an installer image: it is " + Describe(facts));
+    const image::ImageLayout& layout = facts.layout;
     out << "image:          " << path << "\n"
         << "image length:   " << layout.fileLength << "\n";
     if (layout.certificateTable.size > 0)
@@ -128,27 +317,17 @@ int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
             << " bytes at offset " << layout.certificateTable.offset << "\n";
     else
         out << "signature:      none\n";
-    out << "label:          \"" << layout.label << "\"\n";
-    if (!layout.payloadFits) {
-        out << "payload length: " << layout.payloadLength << "\n"
-            << "trailer:        inconsistent (the payload length does not fit the image)\n";
-        err << "pack: the trailer's payload length " << layout.payloadLength
-            << " does not fit an image of " << layout.imageLength << " bytes"
-            << (layout.certificateTable.size > 0 ? " in front of its certificate table (was it "
-                                                   "signed before pack image aligned it?)"
-                                                 : "")
-            << "\n";
-        return 1;
-    }
-    out << "payload offset: " << layout.payloadOffset << "\n"
+    out << "label:          \"" << layout.label << "\"\n"
+        << "payload offset: " << layout.payloadOffset << "\n"
         << "payload length: " << layout.payloadLength << "\n"
-        << "program length: " << layout.payloadOffset << "\n"
+        << "program length: " << layout.payloadOffset
+        << " (the program and the padding in front of the payload)\n"
         << "trailer:        consistent (program, payload and trailer fill the image"
         << (layout.certificateTable.size > 0 ? " in front of the certificate table)\n" : ")\n");
     zip::Reader reader;
     if (!reader.Open(path, layout.payloadOffset, layout.payloadOffset + layout.payloadLength)) {
         out << "archive:        none (" << reader.Error() << ")\n";
-        return 0;
+        return Fail(err, "the payload of " + Quoted(path) + " holds no ZIP archive");
     }
     const auto& entries = reader.Entries();
     out << "archive:        ZIP at payload offset " << reader.ArchiveOffset() << ", "
@@ -177,16 +356,18 @@ bool CollectFiles(const std::string& folder, std::vector<std::string>& names,
     fs::recursive_directory_iterator walk(folder, code), end;
     for (; !code && walk != end; walk.increment(code)) {
         const fs::path& path = walk->path();
-        const std::string name = path.lexically_relative(folder).generic_string();
+        std::string name = path.lexically_relative(folder).generic_string();
         if (walk->is_directory(code)) {
             if (walk->is_symlink(code)) {
                 error =
                     Quoted(path.string()) + " is a link to a folder, which pack does not follow";
                 return false;
             }
-            continue;
-        }
-        if (!walk->is_regular_file(code)) {
+            // A folder with something in it is made for its entries; an empty one needs its own.
+            if (!fs::is_empty(path, code))
+                continue;
+            name += '/';
+        } else if (!walk->is_regular_file(code)) {
             error = Quoted(path.string()) + " is not a regular file";
             return false;
         }
@@ -226,37 +407,40 @@ bool CollectFiles(const std::string& folder, std::vector<std::string>& names,
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        (args.empty() ? err : out) << kUsage;
-        return args.empty() ? 2 : 0;
-    }
-    const std::string& command = args[0];
-    Options options;
-    std::string error;
-    bool done = false;
-    if (command == "archive") {
-        done = ParseOptions(args, {"--stub", "--from", "--out"}, {"--no-completion-flag"}, options,
-                            error) &&
-               WriteArchive(options, error);
-    } else if (command == "image") {
-        done = ParseOptions(args, {"--program", "--payload", "--label", "--out"}, {}, options,
-                            error) &&
-               WriteImage(options, error);
-    } else if (command == "inspect") {
-        if (args.size() != 2) {
-            err << "pack: 'inspect' needs exactly one image file\n";
-            return 2;
-        }
-        return Inspect(args[1], out, err);
-    } else {
-        err << "pack: unknown command " << Quoted(command) << "\n" << kUsage;
+    if (args.empty()) {
+        err << kUsage;
         return 2;
     }
-    if (!done) {
-        err << "pack: " << error << "\n";
-        return 1;
+    if (args[0] == "--help" || args[0] == "-h") {
+        out << kUsage << kOverview << kValueForms;
+        return 0;
     }
-    return 0;
+    const auto command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                      [&args](const Command& c) { return args[0] == c.name; });
+    if (command == std::end(kCommands)) {
+        err << "pack: unknown command " << Quoted(args[0])
+            << Suggestion(args[0], {"archive", "image", "inspect"}) << "\n"
+            << kUsage;
+        return 2;
+    }
+    Options options;
+    std::string error;
+    switch (ParseOptions(*command, args, options, error)) {
+    case Parsed::Help:
+        out << command->usage << command->help
+            << (command->valueOptions.empty() ? "" : kValueForms);
+        return 0;
+    case Parsed::Error:
+        err << "pack: " << error << "\n" << command->usage;
+        return 2;
+    case Parsed::Ok:
+        break;
+    }
+    if (command->name == std::string("archive"))
+        return WriteArchive(options, err);
+    if (command->name == std::string("image"))
+        return WriteImage(options, err);
+    return Inspect(options.positionals[0], out, err);
 }
 
 } // namespace pack

@@ -1,9 +1,14 @@
 // pack: builds payloads (the self-extracting stub with a ZIP archive behind it) and installer
 // images (setup program, payload, label, length), and inspects images.
 //
-//   pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--no-completion-flag]
+//   pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--no-completion-flag] [--strict]
 //   pack image   --program SETUP.EXE --payload PAYLOAD.EXE --label TEXT --out IMAGE.EXE
 //   pack inspect IMAGE.EXE
+//   pack COMMAND --help
+//
+// Each input is checked for what it is before anything is written (tools/FileKind.h); what is
+// amiss but allowed is a line starting "pack: warning: ", and `archive --strict` takes such
+// lines about the suite for errors.
 #pragma once
 
 #include <iosfwd>
@@ -17,14 +22,16 @@ inline constexpr const char* kCompletionFlagName = "ZZZ/comp.flg";
 inline constexpr const char* kCompletionFlagContent = "done";
 
 // Runs one command; `args` leaves out the program name. Errors go to `err` as one line
-// starting with "pack: "; the result is the process exit code. A command that fails leaves no
-// output file behind.
+// starting with "pack: " (a mistake on the command line adds the command's usage); the result
+// is the process exit code: 0 done, 1 failed, 2 a mistake on the command line. A command that
+// fails leaves no output file behind.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// The files under `folder` as the archive holds them: '/'-separated relative paths in byte-wise
-// order, the completion flag left out. False, with `error` set, for anything that cannot be
-// packed (a name that could not be unpacked safely on Windows, names that differ only in case,
-// a special file). `completionFlagPath` receives the folder's own completion flag, if any.
+// The files and empty folders under `folder` as the archive holds them: '/'-separated relative
+// paths in byte-wise order, a folder's ending in '/', the completion flag left out. False, with
+// `error` set, for anything that cannot be packed (a name that could not be unpacked safely on
+// Windows, names that differ only in case, a special file). `completionFlagPath` receives the
+// folder's own completion flag, if any.
 bool CollectFiles(const std::string& folder, std::vector<std::string>& names,
                   std::string& completionFlagPath, std::string& error);
 

@@ -97,11 +97,11 @@ void CSetupDlg::ReadVersionLabel() {
                       MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    // A file too short for a trailer has no label; a signed one keeps it in front of the
-    // certificate table.
+    // A signed image keeps its label in front of the certificate table. A file whose trailer
+    // does not fit (too short, bytes appended) has no label: its last bytes are not one.
     image::ImageLayout layout;
     std::string ignored;
-    if (image::ReadImageLayout(self, layout, ignored))
+    if (image::ReadImageLayout(self, layout, ignored) && layout.trailerFits)
         versionLabel = layout.label;
 }
 

@@ -319,7 +319,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Sixteen bytes without a zero: only the first fifteen count.
         LabelCase{"label16.exe", "Torvane Software Suite Setup ABCDEFGHIJKLMNO"},
         // Read in front of the certificate table that signing appends.
-        LabelCase{"signed.exe", "Torvane Software Suite Setup v1.0.0"}),
+        LabelCase{"signed.exe", "Torvane Software Suite Setup v1.0.0"},
+        // Bytes appended after signing: the trailer does not fit, so no label, not "appended".
+        LabelCase{"signed-appended.exe", "Torvane Software Suite Setup "}),
     [](const ::testing::TestParamInfo<LabelCase>& info) {
         std::string name = info.param.image;
         name = name.substr(0, name.find('.'));

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the installer images the end-to-end tests run, one per case, into OUT_DIR:
 #   make-images.sh PACK SETUP_EXE SFX_EXE SUITE_DIR LINGERING_PAYLOAD SLOW_PAYLOAD STALLED_PAYLOAD OUT_DIR
-# Well-formed images come from `pack`; images with a damaged trailer are put together by hand
-# (program, payload, 16-byte label field, 4-byte little-endian length), since pack refuses them.
+# Well-formed images come from `pack`; images with a damaged trailer or a payload that is no
+# archive are put together by hand (program, payload, 16-byte label field, 4-byte little-endian
+# length), since pack refuses them.
 set -euo pipefail
 if [ $# -ne 8 ]; then
   echo "usage: $0 PACK SETUP_EXE SFX_EXE SUITE_DIR LINGERING_PAYLOAD SLOW_PAYLOAD STALLED_PAYLOAD OUT_DIR" >&2
@@ -77,8 +78,10 @@ for line in "signature:      certificate table of $table bytes at offset $(size 
   fi
 done
 # Bytes after the certificate table: it no longer ends the file, so the image counts as unsigned
-# and its last four bytes (zeros) are read as the payload length.
-{ cat "$out/signed.exe"; head -c 8 /dev/zero; } >"$out/signed-appended.exe"
+# and its last four bytes (zeros) are read as the payload length. The 16 before them would read
+# as a label, but a trailer that does not fit has none.
+{ cat "$out/signed.exe"; perl -e 'binmode STDOUT; print pack("a16 V", "appended", 0)'; } \
+  >"$out/signed-appended.exe"
 
 # Suites that carry only some components.
 mkdir -p "$work/dromlet-only" "$work/no-components"
@@ -131,18 +134,18 @@ image no-completion-flag no-completion-flag v1.0.0
 
 # A payload that writes its flags and keeps running.
 cp "$lingering" "$out/lingering.payload"
-image lingering lingering v1.0.0
+hand_image lingering "$out/lingering.payload" v1.0.0 "$(size "$out/lingering.payload")"
 
 # Payloads that publish their progress: one that gets on for 25 s and completes, one that stops
 # getting on after 2 s.
 cp "$slow" "$out/slow.payload"
-image slow slow v1.0.0
+hand_image slow "$out/slow.payload" v1.0.0 "$(size "$out/slow.payload")"
 cp "$stalled" "$out/stalled.payload"
-image stalled stalled v1.0.0
+hand_image stalled "$out/stalled.payload" v1.0.0 "$(size "$out/stalled.payload")"
 
 # A payload that is not a program at all.
 for i in $(seq 1 200); do echo "This payload is plain text, not a program."; done >"$out/not-a-program.payload"
-image not-a-program not-a-program v1.0.0
+hand_image not-a-program "$out/not-a-program.payload" v1.0.0 "$(size "$out/not-a-program.payload")"
 
 # --- Bad input (bad_input_tests) ----------------------------------------------------------------
 
@@ -195,7 +198,7 @@ image crc-mismatch crc-mismatch v1.0.0
 # Cut in the middle of the archive, behind the stub: the entries' data stays, the directory goes.
 head -c $(( ($(size "$sfx") + $(size "$out/full.payload")) / 2 )) "$out/full.payload" \
   >"$out/truncated.payload"
-image truncated truncated v1.0.0
+hand_image truncated "$out/truncated.payload" v1.0.0 "$(size "$out/truncated.payload")"
 
 # Torvane.txt claims almost 2 GiB of data, far more than the archive holds.
 cp "$out/full.payload" "$out/lying-size.payload"

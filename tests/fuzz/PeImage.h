@@ -36,6 +36,43 @@ inline std::string MinimalPeProgram() {
     return pe;
 }
 
+inline void PutU16(std::string& bytes, std::size_t at, std::uint16_t value) {
+    bytes[at] = static_cast<char>(value);
+    bytes[at + 1] = static_cast<char>(value >> 8);
+}
+
+// A minimal Windows GUI program whose section, loaded at 0x1000, holds the resource directory
+// with one dialog template (type 5, id `dialogId`, language 0x409) of the given caption: the
+// resources by which pack tells the setup program from other programs.
+inline std::string DialogProgram(const std::string& caption, std::uint16_t dialogId = 102) {
+    std::string pe = MinimalPeProgram();
+    const std::size_t optional = kPeHeaderOffset + 24;
+    PutU16(pe, optional + 68, 2);                 // Windows GUI subsystem
+    PutU32(pe, optional + 96 + 2 * 8, 0x1000);    // resource directory address
+    PutU32(pe, optional + 96 + 2 * 8 + 4, 0x200); // and size
+    PutU32(pe, kSectionTableOffset + 8, 0x200);   // virtual size
+    PutU32(pe, kSectionTableOffset + 12, 0x1000); // virtual address
+    std::string section(0x200, '\0');
+    // Three directory levels of one entry each: type, name, language; then the data entry.
+    const std::uint32_t levels[][2] = {{5, 0x80000018}, {dialogId, 0x80000030}, {0x409, 0x48}};
+    for (std::size_t level = 0; level < 3; ++level) {
+        PutU16(section, level * 0x18 + 14, 1);
+        PutU32(section, level * 0x18 + 16, levels[level][0]);
+        PutU32(section, level * 0x18 + 20, levels[level][1]);
+    }
+    // DLGTEMPLATEEX: version 1, 0xFFFF, 22 more bytes of header, no menu, no class, caption.
+    std::string dialog(30, '\0');
+    PutU16(dialog, 0, 1);
+    PutU16(dialog, 2, 0xFFFF);
+    for (char c : caption)
+        dialog += std::string{c, '\0'};
+    dialog += std::string(2, '\0');
+    PutU32(section, 0x48, 0x1060);
+    PutU32(section, 0x4C, static_cast<std::uint32_t>(dialog.size()));
+    section.replace(0x60, dialog.size(), dialog);
+    return pe.replace(0x200, section.size(), section);
+}
+
 // `image` as a signing tool leaves it: a certificate table of `size` bytes appended, described
 // by the security directory entry (offset, size), which tests may then spoil.
 inline std::string Signed(std::string image, std::size_t size = 1024) {

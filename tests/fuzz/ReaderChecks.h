@@ -206,8 +206,11 @@ inline std::string CheckImageBytes(std::string_view bytes, const std::string& sc
         return std::string("payload said to ") + (fits ? "not " : "") + "fit";
     if (fits && layout.payloadOffset != imageLength - payloadLength - image::kTrailerSize)
         return "payload offset " + std::to_string(layout.payloadOffset) + " is not E - L - 20";
-    if (!image::CheckLabel(layout.label).empty())
-        return "the label read cannot be written back: " + image::CheckLabel(layout.label);
+    // An installer image's trailer: a program in front of a payload that is one too.
+    if (layout.trailerFits &&
+        (!fits || bytes.substr(0, 2) != "MZ" ||
+         bytes.substr(static_cast<std::size_t>(layout.payloadOffset), 2) != "MZ"))
+        return "trailer said to fit where no program stands in front of a program payload";
     const image::Trailer written = image::MakeTrailer(layout.label, layout.payloadLength);
     if (image::LabelFromField(written.data()) != layout.label ||
         image::LengthFromField(written.data() + image::kLabelFieldSize) != layout.payloadLength)

@@ -226,6 +226,9 @@ protected:
             << error;
         unsigned_ = ReadFile(temp_ / "image.exe");
     }
+    std::size_t ImagePadding() const {
+        return static_cast<std::size_t>(image::ImagePadding(0x400, payload_.size()));
+    }
     image::ImageLayout Read(const std::string& bytes) {
         WriteFile(temp_ / "read.exe", bytes);
         image::ImageLayout layout;
@@ -234,7 +237,7 @@ protected:
         return layout;
     }
     TempFolder temp_;
-    const std::string payload_ = "MZ" + RandomBytes(5001, 4);
+    const std::string payload_ = MinimalPeProgram() + RandomBytes(5003 - 0x400, 4);
     std::string unsigned_;
 };
 
@@ -243,6 +246,7 @@ TEST_F(SignedImage, TrailerAndPayloadAreReadInFrontOfTheCertificateTable) {
     EXPECT_EQ(plain.certificateTable.size, 0);
     EXPECT_EQ(plain.imageLength, plain.fileLength);
     EXPECT_EQ(plain.label, "v2.1.0");
+    EXPECT_TRUE(plain.trailerFits);
 
     const std::string signedImage = Signed(unsigned_, 1544);
     const image::ImageLayout layout = Read(signedImage);
@@ -253,8 +257,31 @@ TEST_F(SignedImage, TrailerAndPayloadAreReadInFrontOfTheCertificateTable) {
     EXPECT_EQ(layout.label, "v2.1.0");
     EXPECT_EQ(layout.payloadLength, 5003);
     EXPECT_EQ(layout.payloadOffset, plain.payloadOffset);
+    EXPECT_TRUE(layout.trailerFits);
     EXPECT_TRUE(CopyAsTheSetupDoes(temp_ / "read.exe") ==
                 payload_ + unsigned_.substr(unsigned_.size() - 20));
+}
+
+// The label of any other file is not taken: its last 20 bytes are no trailer.
+TEST_F(SignedImage, TrailerFitsOnlyAWholeProgramInFrontOfAProgramPayload) {
+    std::string cutProgram = unsigned_;
+    PutU32(cutProgram, kSectionTableOffset + 16, 0x800); // raw data reaching into the payload
+    std::string notAProgram = unsigned_;
+    notAProgram[0x400 + ImagePadding()] = 'X'; // the payload's "MZ"
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool fits;
+    };
+    for (const Case& c :
+         {Case{"as written", unsigned_, true}, Case{"signed", Signed(unsigned_), true},
+          Case{"bytes appended", unsigned_ + "appended", false},
+          Case{"bytes appended after signing", Signed(unsigned_) + "12345678", false},
+          Case{"program cut", cutProgram, false},
+          Case{"payload not a program", notAProgram, false}}) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Read(c.bytes).trailerFits, c.fits);
+    }
 }
 
 TEST_F(SignedImage, AnyOtherSecurityEntryCountsAsUnsigned) {

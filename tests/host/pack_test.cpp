@@ -1,6 +1,8 @@
 // pack: the archive's order and determinism, images, inspection, and its errors.
+#include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "payload/ZipReader.h"
+#include "payload/ZipWriter.h"
 #include "tools/Pack.h"
 
 #include "TestFiles.h"
@@ -19,7 +21,9 @@ struct Result {
     std::string out, err;
 };
 
-Result Pack(const std::vector<std::string>& args) {
+using Args = std::vector<std::string>;
+
+Result Pack(const Args& args) {
     std::ostringstream out, err;
     const int code = pack::Run(args, out, err);
     return {code, out.str(), err.str()};
@@ -45,8 +49,8 @@ void ExpectError(const Result& result, const std::string& expected) {
 class PackTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        WriteFile(temp_ / "sfx.exe", "MZ" + RandomBytes(4096, 31));
-        WriteFile(temp_ / "setup.exe", "MZ" + RandomBytes(20000, 32));
+        WriteFile(temp_ / "sfx.exe", MinimalPeProgram() + RandomBytes(3000, 31));
+        WriteFile(temp_ / "setup.exe", DialogProgram("Torvane Software Suite Setup"));
         MakeSuite(temp_ / "suite", false);
     }
     // The same files, created in one order or the reverse.
@@ -65,6 +69,7 @@ protected:
             std::reverse(files.begin(), files.end());
         for (const auto& [name, content] : files)
             WriteFile(fs::path(folder) / name, content);
+        fs::create_directories(fs::path(folder) / "Logs/empty");
     }
     Result Archive(const std::string& from, const std::string& out,
                    std::vector<std::string> extra = {}) {
@@ -86,6 +91,7 @@ TEST_F(PackTest, ArchiveHoldsSortedFilesThenTheCompletionFlag) {
     const std::vector<std::string> expected = {"Drivers/net/torvnet.inf",
                                                "Drivers/usb/torvusb.inf",
                                                "Dromlet.exe",
+                                               "Logs/empty/",
                                                "Torvane.exe",
                                                "Zebra.txt",
                                                "a.txt",
@@ -94,7 +100,8 @@ TEST_F(PackTest, ArchiveHoldsSortedFilesThenTheCompletionFlag) {
                                                "ZZZ/comp.flg"};
     EXPECT_EQ(EntryNames(temp_ / "payload.exe"), expected);
     // Starts with the stub, byte for byte.
-    EXPECT_EQ(ReadFile(temp_ / "payload.exe").substr(0, 4098), ReadFile(temp_ / "sfx.exe"));
+    const std::string stub = ReadFile(temp_ / "sfx.exe");
+    EXPECT_EQ(ReadFile(temp_ / "payload.exe").substr(0, stub.size()), stub);
     EXPECT_FALSE(fs::exists(temp_ / "payload.exe.part"));
 }
 
@@ -117,7 +124,11 @@ TEST_F(PackTest, SameInputsGiveTheSameBytes) {
     MakeSuite(temp_ / "again", true);
     for (const auto& item : fs::recursive_directory_iterator(temp_.path() / "again"))
         fs::last_write_time(item.path(), fs::file_time_type::clock::now() - std::chrono::hours(50));
-    ASSERT_EQ(Archive(temp_ / "again", temp_ / "two.exe").code, 0);
+    // --option=value is --option value.
+    ASSERT_EQ(Pack({"archive", "--stub=" + temp_ / "sfx.exe", "--from=" + temp_ / "again",
+                    "--out=" + temp_ / "two.exe"})
+                  .code,
+              0);
     EXPECT_EQ(ReadFile(temp_ / "one.exe"), ReadFile(temp_ / "two.exe"));
 
     ASSERT_EQ(Image(temp_ / "one.exe", "v1.0.0", temp_ / "image1.exe").code, 0);
@@ -149,9 +160,6 @@ TEST_F(PackTest, ArchiveErrorsLeaveNoOutput) {
         Pack({"archive", "--stub", temp_ / "nostub.exe", "--from", temp_ / "suite", "--out", out}),
         "nostub.exe");
     ExpectError(Archive(temp_ / "nosuite", out), "nosuite");
-    ExpectError(Pack({"archive", "--stub", temp_ / "sfx.exe", "--out", out}), "--from");
-    ExpectError(Archive(temp_ / "suite", out, {"--compress"}), "--compress");
-    ExpectError(Archive(temp_ / "suite", out, {"--out", out}), "twice");
 
     WriteFile(temp_ / "bad1/docs/nul.txt", "x");
     ExpectError(Archive(temp_ / "bad1", out), "device name");
@@ -173,10 +181,12 @@ TEST_F(PackTest, ImageErrorsLeaveNoOutput) {
     ExpectError(Pack({"image", "--program", temp_ / "nosetup.exe", "--payload",
                       temp_ / "payload.exe", "--label", "v1.0.0", "--out", out}),
                 "nosetup.exe");
-    { std::ofstream(temp_ / "huge.exe", std::ios::binary); }
-    fs::resize_file(temp_ / "huge.exe", std::uintmax_t{1} << 31);
+    // A payload of 2 GiB: a program, a hole, an empty archive's end record.
+    WriteFile(temp_ / "huge.exe", MinimalPeProgram());
+    fs::resize_file(temp_ / "huge.exe", (std::uintmax_t{1} << 31) - 22);
+    std::ofstream(temp_ / "huge.exe", std::ios::binary | std::ios::app)
+        << std::string("PK\5\6", 4) + std::string(18, '\0');
     ExpectError(Image(temp_ / "huge.exe", "v1.0.0", out), "2 GiB");
-    ExpectError(Pack({"image", "--program", temp_ / "setup.exe", "--out", out}), "--label");
     EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(out + ".part"));
 
@@ -192,27 +202,27 @@ TEST_F(PackTest, InspectShowsTrailerAndEntries) {
     const auto has = [&result](const std::string& text) {
         return result.out.find(text) != std::string::npos;
     };
-    const auto padding = (8 - (20002 + payloadLength + 20) % 8) % 8;
+    const auto padding = (8 - (1024 + payloadLength + 20) % 8) % 8;
     EXPECT_TRUE(
-        has("image length:   " + std::to_string(20002 + padding + payloadLength + 20) + "\n"))
+        has("image length:   " + std::to_string(1024 + padding + payloadLength + 20) + "\n"))
         << result.out;
     EXPECT_TRUE(has("signature:      none\n")) << result.out;
-    EXPECT_TRUE(has("payload offset: " + std::to_string(20002 + padding) + "\n")) << result.out;
+    EXPECT_TRUE(has("payload offset: " + std::to_string(1024 + padding) + "\n")) << result.out;
     EXPECT_TRUE(has("payload length: " + std::to_string(payloadLength) + "\n")) << result.out;
+    EXPECT_TRUE(has("program length: " + std::to_string(1024 + padding) +
+                    " (the program and the padding in front of the payload)\n"))
+        << result.out;
     EXPECT_TRUE(has("label:          \"v1.0.0\"\n")) << result.out;
     EXPECT_TRUE(has("trailer:        consistent")) << result.out;
-    EXPECT_TRUE(has("ZIP at payload offset 4098, 9 entries")) << result.out;
+    EXPECT_TRUE(has("ZIP at payload offset 4024, 10 entries")) << result.out;
     EXPECT_TRUE(has("Drivers/net/torvnet.inf\n")) << result.out;
+    EXPECT_TRUE(has("  stored            0          0 00000000  Logs/empty/\n")) << result.out;
     EXPECT_LT(result.out.find("torvane.flg"), result.out.find("ZZZ/comp.flg")) << result.out;
 }
 
 TEST_F(PackTest, InspectReadsASignedImageInFrontOfItsCertificateTable) {
-    WriteFile(temp_ / "pe.exe", MinimalPeProgram());
     ASSERT_EQ(Archive(temp_ / "suite", temp_ / "payload.exe").code, 0);
-    ASSERT_EQ(Pack({"image", "--program", temp_ / "pe.exe", "--payload", temp_ / "payload.exe",
-                    "--label", "v2.1.0", "--out", temp_ / "image.exe"})
-                  .code,
-              0);
+    ASSERT_EQ(Image(temp_ / "payload.exe", "v2.1.0", temp_ / "image.exe").code, 0);
     const std::string image = ReadFile(temp_ / "image.exe");
     ASSERT_EQ(image.size() % 8, 0u);
     WriteFile(temp_ / "signed.exe", Signed(image, 2048));
@@ -222,27 +232,146 @@ TEST_F(PackTest, InspectReadsASignedImageInFrontOfItsCertificateTable) {
          {"image length:   " + std::to_string(image.size() + 2048) + "\n",
           "signature:      certificate table of 2048 bytes at offset " +
               std::to_string(image.size()) + "\n",
-          std::string("label:          \"v2.1.0\"\n"), std::string("payload offset: 1024\n"),
-          std::string("trailer:        consistent"), std::string("9 entries\n")})
+          std::string("label:          \"v2.1.0\"\n"), std::string("trailer:        consistent"),
+          std::string("10 entries\n")})
         EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
 }
 
-TEST_F(PackTest, InspectRefusesATrailerThatDoesNotFit) {
-    // A payload length one byte too long for the file.
-    std::string image = ReadFile(temp_ / "setup.exe") + "payload";
-    const image::Trailer trailer = image::MakeTrailer("v1.0.0", 20010);
-    image.append(trailer.begin(), trailer.end());
-    WriteFile(temp_ / "broken.exe", image);
-    ExpectError(Pack({"inspect", temp_ / "broken.exe"}), "does not fit");
+// Each mistake a vendor can make on the way to an image, with all that pack says to it.
+TEST_F(PackTest, MistakesAreNamedInOneSentenceEach) {
+    const std::string setup = temp_ / "setup.exe", sfx = temp_ / "sfx.exe",
+                      payload = temp_ / "payload.exe", out = temp_ / "out.exe";
+    ASSERT_EQ(Archive(temp_ / "suite", payload).code, 0);
+    ASSERT_EQ(Image(payload, "v1.0.0", temp_ / "image.exe").code, 0);
+    zip::Writer zip;
+    ASSERT_TRUE(zip.Create(temp_ / "suite.zip") && zip.AddBytes("Torvane.exe", "MZ") &&
+                zip.Finish());
     WriteFile(temp_ / "short.exe", "MZ");
-    ExpectError(Pack({"inspect", temp_ / "short.exe"}), "too short");
-    ExpectError(Pack({"inspect", temp_ / "missing.exe"}), "missing.exe");
+    std::string error; // an image of a payload that holds no archive, as pack would not make it
+    ASSERT_TRUE(image::WriteImage(setup, sfx, "v1.0.0", temp_ / "no-archive.exe", error)) << error;
+    WriteFile(temp_ / "random.bin", RandomBytes(4096, 40));
+    WriteFile(temp_ / "appended.exe", Signed(ReadFile(temp_ / "image.exe")) + "appended");
+    WriteFile(temp_ / "other.exe", DialogProgram("Some Other Setup"));
+    WriteFile(temp_ / "flag-alone/pellisar.flg", "flag");
+    WriteFile(temp_ / "flag-alone/Torvane.exe", "MZ");
+    WriteFile(temp_ / "flag-alone/TORVANE.FLG", "flag");
+    WriteFile(temp_ / "flag-alone/Dromlet.exe", "MZ");
+    WriteFile(temp_ / "no-flags/Torvane.exe", "MZ");
+    ASSERT_EQ(Archive(temp_ / "no-flags", temp_ / "noflag.exe", {"--no-completion-flag"}).code, 0);
+    const auto image = [&](const std::string& program, const std::string& payload,
+                           const std::string& label = "v1.0.0") {
+        return Args{"image",   "--program", program, "--payload", payload,
+                    "--label", label,       "--out", out};
+    };
+    const auto archive = [&](const std::string& stub, const std::string& from,
+                             const std::string& extra = "--no-completion-flag") {
+        return Args{"archive", "--stub", stub, "--from", from, "--out", out, extra};
+    };
+    const auto inspect = [](const std::string& file) { return Args{"inspect", file}; };
+    const std::string archiveUsage = "usage: pack archive --stub SFX.EXE --from DIR --out "
+                                     "PAYLOAD.EXE [--no-completion-flag] [--strict]\n";
+    struct Mistake {
+        Args args;
+        int code;
+        std::string err;
+    };
+    const std::string noShortcuts =
+        "the folder's root holds none of the component flags pellisar.flg, torvane.flg, "
+        "dromlet.flg: the setup will create no shortcuts and report \"No components installed!\"";
+    const std::string flagAlone = "'pellisar.flg' has no 'Pellisar.exe' beside it: the setup "
+                                  "would make shortcuts to a program that is not there";
+    const std::string programAlone = "'Dromlet.exe' has no 'dromlet.flg' beside it: the setup "
+                                     "would not count Dromlet as installed and make no shortcut "
+                                     "to it";
+    const std::string ascii = "' may hold only printable ASCII characters: the label field is "
+                              "single-byte and the user's code page is unknown\n";
+    for (const Mistake& mistake : std::vector<Mistake>{
+             {image(payload, setup), 1,
+              "pack: program '" + payload +
+                  "' is a payload (a Windows program with a ZIP archive behind it): "
+                  "were --program and --payload swapped?\n"},
+             {image(setup, temp_ / "suite.zip"), 1,
+              "pack: payload '" + temp_ / "suite.zip" +
+                  "' is a ZIP archive without a stub: run `pack archive` first\n"},
+             {image(setup, sfx), 1,
+              "pack: payload '" + sfx +
+                  "' is a Windows program other than the setup program, "
+                  "with no ZIP archive behind it: run `pack archive` first\n"},
+             {image(temp_ / "other.exe", payload), 1,
+              "pack: program '" + temp_ / "other.exe" +
+                  "' is a Windows program other than the setup program, "
+                  "with no ZIP archive behind it: give setup.exe as built\n"},
+             {image(setup, temp_ / "noflag.exe"), 0,
+              "pack: warning: payload '" + temp_ / "noflag.exe" +
+                  "' holds no completion flag ZZZ/comp.flg: "
+                  "the setup will wait 20 seconds for it in vain\n"},
+             {archive(setup, temp_ / "suite"), 1,
+              "pack: stub '" + setup + "' is the setup program: give sfx.exe\n"},
+             {inspect(temp_ / "random.bin"), 1,
+              "pack: '" + temp_ / "random.bin" +
+                  "' is not an installer image: "
+                  "it is neither a Windows program nor a ZIP archive\n"},
+             {inspect(temp_ / "short.exe"), 1,
+              "pack: '" + temp_ / "short.exe" +
+                  "' is not an installer image: "
+                  "it is neither a Windows program nor a ZIP archive\n"},
+             {inspect(temp_ / "missing.exe"), 1,
+              "pack: cannot open '" + temp_ / "missing.exe" + "': No such file or directory\n"},
+             {inspect(payload), 1,
+              "pack: '" + payload +
+                  "' is a payload, not an image: "
+                  "`pack image` puts it behind the setup program\n"},
+             {inspect(setup), 1,
+              "pack: '" + setup + "' is not an installer image: it is the setup program\n"},
+             {inspect(temp_ / "no-archive.exe"), 1,
+              "pack: the payload of '" + temp_ / "no-archive.exe" + "' holds no ZIP archive\n"},
+             {inspect(temp_ / "appended.exe"), 1,
+              "pack: '" + temp_ / "appended.exe" +
+                  "' is not an installer image: "
+                  "it is a signed program whose certificate table does not end the file "
+                  "(were bytes appended after signing?)\n"},
+             {archive(sfx, temp_ / "flag-alone"), 0,
+              "pack: warning: " + flagAlone + "\npack: warning: " + programAlone + "\n"},
+             {archive(sfx, temp_ / "flag-alone", "--strict"), 1,
+              "pack: " + flagAlone + "\npack: " + programAlone + "\n"},
+             {archive(sfx, temp_ / "no-flags"), 0, "pack: warning: " + noShortcuts + "\n"},
+             {image(setup, payload, "v2.1.0-\xC3\xB1-beta12"), 1,
+              "pack: label 'v2.1.0-\xC3\xB1-beta12" + ascii},
+             {image(setup, payload, "v2.1 \xC3\xB1"), 1, "pack: label 'v2.1 \xC3\xB1" + ascii},
+             {image(setup, payload, "v2.1\n"), 1, "pack: label 'v2.1?" + ascii},
+             {image(setup, payload, "v2.1.0-beta-long"), 1,
+              "pack: label 'v2.1.0-beta-long' is longer than 15 characters\n"},
+             {archive(sfx, temp_ / "suite", "--form"), 2,
+              "pack: unknown option '--form' for 'archive': did you mean --from?\n" + archiveUsage},
+             {archive(sfx, temp_ / "suite", "--compress"), 2,
+              "pack: unknown option '--compress' for 'archive'\n" + archiveUsage},
+             {archive(sfx, temp_ / "suite", "--strict=yes"), 2,
+              "pack: --strict takes no value\n" + archiveUsage},
+             {archive(sfx, temp_ / "suite", "--out=" + out), 2,
+              "pack: --out given twice\n" + archiveUsage},
+             {Args{"archive", "--stub", sfx, "--out", out}, 2,
+              "pack: 'archive' needs --from\n" + archiveUsage},
+             {Args{"inspect"}, 2,
+              "pack: 'inspect' needs exactly one image file\nusage: pack inspect IMAGE.EXE\n"},
+         }) {
+        SCOPED_TRACE(mistake.args[0] + " " + mistake.args.back());
+        const Result result = Pack(mistake.args);
+        EXPECT_EQ(result.code, mistake.code);
+        EXPECT_EQ(result.err, mistake.err);
+        EXPECT_EQ(fs::exists(out), mistake.code == 0);
+        fs::remove(out);
+    }
+}
 
-    // A payload that is not an archive of ours: shown, but not an error.
-    ASSERT_EQ(Image(temp_ / "sfx.exe", "v1.0.0", temp_ / "plain.exe").code, 0);
-    const Result plain = Pack({"inspect", temp_ / "plain.exe"});
-    EXPECT_EQ(plain.code, 0) << plain.err;
-    EXPECT_NE(plain.out.find("archive:        none"), std::string::npos) << plain.out;
+TEST_F(PackTest, HelpGoesToStandardOutput) {
+    const Result all = Pack({"--help"});
+    EXPECT_EQ(all.code, 0);
+    EXPECT_NE(all.out.find("       pack COMMAND --help\n"), std::string::npos) << all.out;
+    const Result image = Pack({"image", "--label", "v1", "--help"});
+    EXPECT_EQ(image.code, 0);
+    EXPECT_EQ(image.out.rfind("usage: pack image --program SETUP.EXE", 0), 0u) << image.out;
+    EXPECT_NE(image.out.find("--option=VALUE"), std::string::npos) << image.out;
+    EXPECT_EQ(image.err, "");
 }
 
 TEST_F(PackTest, TheProgramReportsOnStderrWithItsExitCode) {

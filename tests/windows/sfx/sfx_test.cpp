@@ -276,6 +276,7 @@ const std::vector<Item>& Suite() {
         {"Drivers/", ""},
         {"Drivers/net/torvnet.inf", TextBytes(4000)},
         {"Drivers/usb/torvusb.sys", RandomBytes(9000, 2), zip::Compression::Store},
+        {"Logs/empty/", ""}, // a folder with nothing in it
         {"Torvane.exe", "MZ" + RandomBytes(90000, 3)},
         {"docs/Torvane notes.txt", TextBytes(3u << 20)},
         {"empty.txt", ""},
@@ -310,6 +311,8 @@ TEST_F(SfxTest, UnpacksFilesFoldersAndFlagsCompletionFlagLastWhereverItStands) {
                                             "Drivers\\net\\torvnet.inf",
                                             "Drivers\\usb\\",
                                             "Drivers\\usb\\torvusb.sys",
+                                            "Logs\\",
+                                            "Logs\\empty\\",
                                             "Torvane.exe",
                                             "docs\\",
                                             "docs\\Torvane notes.txt",
