@@ -27,11 +27,12 @@ bool IsReservedDeviceName(std::string_view segment) {
     for (std::string_view reserved : kNames)
         if (upper == reserved)
             return true;
-    if (upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT"))) {
-        // COM0-9 and LPT0-9, and the ANSI superscripts one, two and three that Windows also
+    if (upper.starts_with("COM") || upper.starts_with("LPT")) {
+        // COM0-9 and LPT0-9, and the superscripts one, two and three (UTF-8) that Windows also
         // takes as port numbers.
-        const auto digit = static_cast<unsigned char>(upper[3]);
-        return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+        const std::string_view digit = std::string_view(upper).substr(3);
+        return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+               digit == "\xC2\xB2" || digit == "\xC2\xB3";
     }
     return false;
 }

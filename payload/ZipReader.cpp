@@ -2,6 +2,7 @@
 
 #include "base/Text.h"
 #include "payload/EntryName.h"
+#include "payload/NameEncoding.h"
 #include "payload/ZipFormat.h"
 #include "payload/ZlibStream.h"
 
@@ -131,9 +132,16 @@ bool Reader::ReadCentralDirectory(std::int64_t cdStart, std::uint32_t cdSize, st
         if (nameLength > kMaxEntryNameLength)
             return Fail(Quoted(path_) + ": entry name longer than " +
                         std::to_string(kMaxEntryNameLength) + " bytes");
-        entry.name.resize(nameLength);
-        if (!ReadAt(at + kCentralHeaderSize, entry.name.data(), nameLength))
+        std::string nameAndExtra(nameLength + extraLength, '\0');
+        if (!ReadAt(at + kCentralHeaderSize, nameAndExtra.data(), nameAndExtra.size()))
             return Fail(damaged);
+        entry.storedName = nameAndExtra.substr(0, nameLength);
+        auto decoded = DecodeEntryName(entry.storedName, entry.flags, header[5],
+                                       std::string_view(nameAndExtra).substr(nameLength));
+        if (!decoded)
+            return Fail(Quoted(path_) + ": entry name " + Quoted(entry.storedName) +
+                        " is marked as UTF-8 but is not");
+        entry.name = std::move(*decoded);
         at += static_cast<std::int64_t>(kCentralHeaderSize) + nameLength + extraLength +
               commentLength;
         if (at > cdEnd)
@@ -160,7 +168,7 @@ bool Reader::LocateData(const Entry& entry, std::int64_t& dataStart) {
     // header must not name anything else.
     std::string localName(nameLength, '\0');
     if (!ReadAt(entry.localHeaderOffset + kLocalHeaderSize, localName.data(), nameLength) ||
-        localName != entry.name)
+        localName != entry.storedName)
         return Fail(where + "local header does not match the central directory");
     dataStart = entry.localHeaderOffset + static_cast<std::int64_t>(kLocalHeaderSize) + nameLength +
                 extraLength;

@@ -16,7 +16,8 @@ namespace zip {
 using base::BinaryFile;
 
 struct Entry {
-    std::string name; // as stored, '/'-separated
+    std::string name;       // UTF-8, '/'-separated (decoded the ZIP way: payload/NameEncoding.h)
+    std::string storedName; // the bytes of the central directory's name field
     std::uint16_t flags = 0;
     std::uint16_t method = 0;
     std::uint32_t crc32 = 0;

@@ -1,6 +1,7 @@
 #include "payload/ZipWriter.h"
 
 #include "base/Text.h"
+#include "payload/NameEncoding.h"
 #include "payload/ZipFormat.h"
 #include "payload/ZlibStream.h"
 
@@ -22,10 +23,14 @@ constexpr std::uint16_t kVersionMadeBy = 20; // 2.0, MS-DOS and compatible file 
 constexpr std::uint32_t kDosFolderAttribute = 0x10;
 
 // The fields a local header and a central header share, in the same order, from `at` on (where
-// the version needed to extract stands): that version, the flags (none), the method, the fixed
-// time and date, the CRC-32, the compressed and the uncompressed size.
+// the version needed to extract stands): that version, the flags (bit 11 for a name beyond
+// ASCII, which is UTF-8), the method, the fixed time and date, the CRC-32, the compressed and the
+// uncompressed size.
 void PutSharedFields(unsigned char* at, const auto& record) {
+    const bool ascii = std::all_of(record.name.begin(), record.name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     Put16(at, record.method == kMethodStored ? kVersionStored : kVersionDeflated);
+    Put16(at + 2, ascii ? 0 : kFlagUtf8Name);
     Put16(at + 4, record.method);
     Put16(at + 6, kFixedDosTime);
     Put16(at + 8, kFixedDosDate);
@@ -214,6 +219,8 @@ bool Writer::AddEntry(const std::string& name, Source& source, Compression compr
         return Fail("archive is not open");
     if (name.empty() || name.size() > 0xFFFF)
         return Fail("entry name " + Quoted(name) + " is empty or too long");
+    if (!IsValidUtf8(name))
+        return Fail("entry name " + Quoted(name) + " is not UTF-8");
     Record record;
     record.name = name;
     record.localHeaderOffset = static_cast<std::uint32_t>(position_);

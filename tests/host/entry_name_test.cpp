@@ -1,7 +1,10 @@
 // Which entry names may be unpacked: only relative paths that stay inside the folder and name
 // ordinary files on Windows.
 #include "payload/EntryName.h"
+#include "payload/NameEncoding.h"
 #include "payload/sfx/NoFollow.h"
+
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -49,7 +52,8 @@ TEST(EntryName, UnsafeNamesAreRefusedWithAReason) {
              Case{"docs/aux.inf", "device name"},
              Case{"Drivers/COM1/a.sys", "device name"},
              Case{"lpt9.log", "device name"},
-             Case{"com\xB9.txt", "device name"},
+             Case{"com\xC2\xB9.txt", "device name"},
+             Case{"LPT\xC2\xB3", "device name"},
              Case{"CONIN$", "device name"},
              Case{"CONOUT$", "device name"},
              Case{"CLOCK$", "device name"},
@@ -77,10 +81,26 @@ TEST(EntryName, UnsafeNamesAreRefusedWithAReason) {
 
 TEST(EntryName, OrdinaryNamesAreSafe) {
     for (const char* name :
-         {"Torvane.exe", "ZZZ/comp.flg", "Drivers/net/torvnet.inf", "Drivers/",
-          "Drivers\\usb\\x.sys", "docs/", ".hidden", "a..b.txt", "..notes", "CONSOLE.txt",
-          "COM10.txt", "NULL", "auxiliary/x", "lpt.txt", "com1x.txt", "My Documents/read me.txt",
-          "caf\xE9.txt", " leading blank.txt"}) {
+         {"Torvane.exe",
+          "ZZZ/comp.flg",
+          "Drivers/net/torvnet.inf",
+          "Drivers/",
+          "Drivers\\usb\\x.sys",
+          "docs/",
+          ".hidden",
+          "a..b.txt",
+          "..notes",
+          "CONSOLE.txt",
+          "COM10.txt",
+          "NULL",
+          "auxiliary/x",
+          "lpt.txt",
+          "com1x.txt",
+          "My Documents/read me.txt",
+          "caf\xE9.txt",
+          " leading blank.txt",
+          "COM\xC2\xB4.txt",
+          "\xD0\x94\xD0\xBE\xD0\xBA\xD1\x83\xD0\xBC\xD0\xB5\xD0\xBD\xD1\x82\xD1\x8B/"}) {
         EXPECT_TRUE(zip::IsSafeEntryName(name)) << name << ": " << zip::UnsafeNameReason(name);
     }
 }
@@ -92,6 +112,59 @@ TEST(EntryName, FolderEntriesAndWindowsPaths) {
     EXPECT_FALSE(zip::IsFolderName(""));
     EXPECT_EQ(zip::WindowsRelativePath("Drivers/net/a.inf"), "Drivers\\net\\a.inf");
     EXPECT_EQ(zip::WindowsRelativePath("ZZZ/"), "ZZZ\\");
+}
+
+// Info-ZIP's Unicode path extra field: tag, size, version 1, CRC-32 of the stored name, UTF-8.
+std::string UnicodePathField(const std::string& stored, const std::string& utf8) {
+    const auto crc = static_cast<std::uint32_t>(::crc32(
+        0, reinterpret_cast<const Bytef*>(stored.data()), static_cast<uInt>(stored.size())));
+    const auto size = static_cast<unsigned>(5 + utf8.size());
+    std::string field = {'\x75', '\x70', static_cast<char>(size), static_cast<char>(size >> 8), 1};
+    for (int i = 0; i < 4; ++i)
+        field += static_cast<char>(crc >> (8 * i));
+    return field + utf8;
+}
+
+TEST(EntryName, NamesAreDecodedTheZipWay) {
+    const std::string docs =
+        "\xD0\x94\xD0\xBE\xD0\xBA\xD1\x83\xD0\xBC\xD0\xB5\xD0\xBD\xD1\x82\xD1\x8B"; // Документы
+    // Bit 11: UTF-8 as stored, and nothing for bytes that are not UTF-8.
+    EXPECT_EQ(zip::DecodeEntryName(docs + "/a.txt", 0x0800, 0, ""), docs + "/a.txt");
+    for (const char* bad :
+         {"caf\xE9.txt", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"})
+        EXPECT_EQ(zip::DecodeEntryName(bad, 0x0800, 0, ""), std::nullopt) << bad;
+    // No bit 11: code page 437 (0x80 C-cedilla, 0xE1 sharp s, 0xFF no-break space).
+    EXPECT_EQ(zip::DecodeEntryName("\x80\xE1\xFF.txt", 0, 0, ""), "\xC3\x87\xC3\x9F\xC2\xA0.txt");
+    EXPECT_EQ(zip::DecodeEntryName("plain/a.txt", 0, 0, ""), "plain/a.txt");
+    // Made on Unix or macOS: UTF-8 when it is UTF-8, code page 437 when it is not.
+    EXPECT_EQ(zip::DecodeEntryName(docs, 0, 3, ""), docs);
+    EXPECT_EQ(zip::DecodeEntryName(docs, 0, 19, ""), docs);
+    EXPECT_EQ(zip::DecodeEntryName("\x80.txt", 0, 3, ""), "\xC3\x87.txt");
+    EXPECT_EQ(zip::DecodeEntryName("\xD0\x94", 0, 0, ""), "\xE2\x95\xA8\xC3\xB6"); // made on DOS
+    // Info-ZIP's field wins over code page 437 while its CRC matches the stored name.
+    const std::string stored = "\x84\xAE\xAA.txt";
+    const std::string field =
+        std::string("\x0A\x00\x00\x00", 4) + UnicodePathField(stored, docs + ".txt");
+    EXPECT_EQ(zip::DecodeEntryName(stored, 0, 0, field), docs + ".txt");
+    EXPECT_EQ(zip::DecodeEntryName("renamed.txt", 0, 0, field), "renamed.txt");
+    EXPECT_EQ(zip::DecodeEntryName(stored, 0, 0, field.substr(0, field.size() - 1)),
+              zip::Cp437ToUtf8(stored)); // cut short
+}
+
+TEST(EntryName, Utf16AndCaseFolding) {
+    EXPECT_EQ(zip::Utf8ToUtf16("a\xD0\x96\xE5\xBC\xA0\xF0\x9F\x98\x80"),
+              u"a\u0416\u5F20\U0001F600");
+    EXPECT_EQ(zip::Utf16ToUtf8(u"a\u0416\u5F20\U0001F600"),
+              "a\xD0\x96\xE5\xBC\xA0\xF0\x9F\x98\x80");
+    EXPECT_EQ(zip::Utf16ToUtf8(std::u16string(1, char16_t{0xD800})), std::nullopt);
+    EXPECT_EQ(zip::Utf8ToUtf16("\xFF"), std::nullopt);
+    // Names that Windows takes for one file fold to one text.
+    EXPECT_EQ(zip::FoldCase("\xD0\x94\xD0\x9E\xD0\x9A/README.TXT"),
+              zip::FoldCase("\xD0\xB4\xD0\xBE\xD0\xBA/readme.txt"));
+    EXPECT_EQ(zip::FoldCase("\xC3\x89t\xC3\xA9"), "\xC3\xA9t\xC3\xA9");      // Été
+    EXPECT_EQ(zip::FoldCase("\xCE\xA3\xCF\x82"), "\xCF\x83\xCF\x83");        // Σς
+    EXPECT_EQ(zip::FoldCase("\xEF\xBC\xA1"), "\xEF\xBD\x81");                // fullwidth A
+    EXPECT_NE(zip::FoldCase("\xE5\xBC\xA0"), zip::FoldCase("\xE4\xBC\x9F")); // 张, 伟
 }
 
 struct Named {

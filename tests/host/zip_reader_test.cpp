@@ -84,6 +84,7 @@ const std::vector<Item>& SampleItems() {
         {"Drivers/net/torvnet.sys", RandomBytes(3000, 4), zip::Compression::Store},
         {"docs/readme.txt", TextBytes(300000)},
         {"empty.txt", ""},
+        {"docs/\xE5\xBC\xA0\xE4\xBC\x9F.txt", TextBytes(100)}, // 张伟.txt
         {"torvane.flg", "flag"},
         {"ZZZ/comp.flg", "done"},
     };
@@ -118,6 +119,10 @@ TEST(ZipWriterAndReader, RoundTripKeepsOrderMethodsAndContent) {
     EXPECT_EQ(methods["empty.txt"], format::kMethodStored);
     EXPECT_EQ(methods["Drivers/net/torvnet.sys"], format::kMethodStored);
     EXPECT_EQ(reader.ArchiveOffset(), 0);
+    // Names beyond ASCII are marked as UTF-8 (bit 11), ASCII names are left unmarked.
+    for (const zip::Entry& entry : reader.Entries())
+        EXPECT_EQ(entry.flags & 0x0800, entry.name.starts_with("docs/\xE5") ? 0x0800 : 0)
+            << entry.name;
 }
 
 TEST(ZipWriter, SameEntriesGiveTheSameBytes) {
@@ -195,6 +200,11 @@ protected:
         WriteFile(temp_ / "src/Drivers/usb/torvusb.inf", TextBytes(700));
         WriteFile(temp_ / "src/Drivers/usb/empty.cat", "");
         WriteFile(temp_ / "src/torvane.flg", "flag");
+        // Документы/Лицензия.txt: names beyond ASCII, however each tool marks them.
+        WriteFile(
+            temp_ / "src/\xD0\x94\xD0\xBE\xD0\xBA\xD1\x83\xD0\xBC\xD0\xB5\xD0\xBD\xD1\x82\xD1\x8B/"
+                    "\xD0\x9B\xD0\xB8\xD1\x86\xD0\xB5\xD0\xBD\xD0\xB7\xD0\xB8\xD1\x8F.txt",
+            TextBytes(300));
         for (const auto& item : fs::recursive_directory_iterator(temp_.path() / "src"))
             if (item.is_regular_file())
                 expected_[item.path().lexically_relative(temp_.path() / "src").generic_string()] =
@@ -236,7 +246,7 @@ TEST_F(ExternalTools, InfoZipArchivesStoredDeflatedWithCommentAndAsSelfExtractor
 TEST_F(ExternalTools, SevenZipArchivesStoredAndDeflated) {
     const std::string sevenZip = SEVENZIP_EXE;
     ASSERT_FALSE(sevenZip.empty()) << "7-Zip was not found when the tests were configured";
-    InSource(sevenZip + " a -tzip -mx0 ../stored.zip .");
+    InSource(sevenZip + " a -tzip -mx0 -mcu=on ../stored.zip .");
     InSource(sevenZip + " a -tzip -mx9 ../deflated.zip .");
     EXPECT_EQ(ReadAll(temp_ / "stored.zip"), expected_);
     EXPECT_EQ(ReadAll(temp_ / "deflated.zip"), expected_);
