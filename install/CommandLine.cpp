@@ -1,0 +1,149 @@
+#include "install/CommandLine.h"
+
+#include <cstdio>
+
+namespace setup {
+namespace {
+
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+wchar_t Upper(wchar_t c) {
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (Upper(text[i]) != prefix[i])
+            return false;
+    return true;
+}
+
+bool EqualsNoCase(std::wstring_view text, std::wstring_view word) {
+    return text.size() == word.size() && StartsWithNoCase(text, word);
+}
+
+// The program's own name: a quoted text, or everything up to the first blank.
+std::wstring_view SkipProgramName(std::wstring_view line) {
+    std::size_t end;
+    if (!line.empty() && line.front() == L'"') {
+        end = line.find(L'"', 1);
+        end = end == std::wstring_view::npos ? line.size() : end + 1;
+    } else {
+        end = 0;
+        while (end < line.size() && !IsBlank(line[end]))
+            ++end;
+    }
+    return line.substr(end);
+}
+
+// One word up to the next blank outside quotes; the quotes themselves go.
+std::wstring NextWord(std::wstring_view& rest) {
+    std::wstring word;
+    bool quoted = false;
+    std::size_t i = 0;
+    for (; i < rest.size() && (quoted || !IsBlank(rest[i])); ++i) {
+        if (rest[i] == L'"')
+            quoted = !quoted;
+        else
+            word += rest[i];
+    }
+    rest.remove_prefix(i);
+    return word;
+}
+
+std::wstring_view TrimBlanks(std::wstring_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The switch as typed, for the error text: plain ASCII, anything else as '?'.
+std::string Printable(std::wstring_view text) {
+    std::string out;
+    for (wchar_t c : text)
+        out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    return out;
+}
+
+} // namespace
+
+ParsedCommandLine ParseCommandLine(std::wstring_view commandLine) {
+    ParsedCommandLine parsed;
+    std::wstring_view rest = SkipProgramName(commandLine);
+    while (true) {
+        rest = TrimBlanks(rest);
+        if (rest.empty())
+            return parsed;
+        if (StartsWithNoCase(rest, L"/D=")) {
+            std::wstring_view folder = rest.substr(3);
+            if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
+                folder = folder.substr(1, folder.size() - 2);
+            if (folder.empty())
+                parsed.error = "/D= needs a folder";
+            parsed.options.installFolder = folder;
+            return parsed;
+        }
+        const std::wstring word = NextWord(rest);
+        if (EqualsNoCase(word, L"/S")) {
+            parsed.options.silent = true;
+        } else if (EqualsNoCase(word, L"/NODESKTOP")) {
+            parsed.options.noDesktop = true;
+        } else if (EqualsNoCase(word, L"/ALLUSERS")) {
+            parsed.options.allUsers = true;
+        } else if (StartsWithNoCase(word, L"/LOG=")) {
+            parsed.options.logFile = word.substr(5);
+            if (parsed.options.logFile.empty()) {
+                parsed.error = "/LOG= needs a file";
+                return parsed;
+            }
+        } else {
+            parsed.error = "unknown switch " + Printable(word);
+            return parsed;
+        }
+    }
+}
+
+bool UseCommonShortcutFolders(const CommandLine& options, bool runningAsLocalSystem) {
+    return options.allUsers || runningAsLocalSystem;
+}
+
+std::string ColorName(MessageColor color) {
+    switch (TextColorOf(color)) {
+    case TextColorOf(kColorProgress):
+        return "black";
+    case TextColorOf(kColorSummary):
+        return "navy";
+    case TextColorOf(kColorWarning):
+        return "olive";
+    case TextColorOf(kColorError):
+        return "red";
+    case TextColorOf(kColorSuccess):
+        return "green";
+    default: {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%06X", static_cast<unsigned>(TextColorOf(color)));
+        return hex;
+    }
+    }
+}
+
+std::string LogLine(const LocalTime& t, MessageColor color, std::string_view utf8Text) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, t.millisecond);
+    std::string line = stamp + ColorName(color);
+    if (IsEmphasised(color))
+        line += '*';
+    line += ' ';
+    line += utf8Text;
+    line += '\n';
+    return line;
+}
+
+} // namespace setup
