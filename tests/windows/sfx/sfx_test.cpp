@@ -395,7 +395,10 @@ TEST_F(SfxTest, ReplacesExistingFilesWholeAndWritesThroughNoOtherName) {
     EXPECT_EQ(RunArchive().exitCode, 0u);
     EXPECT_TRUE(ReadFile(InFolder("docs\\Torvane notes.txt")) == TextBytes(3u << 20));
     EXPECT_EQ(ReadFile(InFolder("torvane.flg")), "flag");
-    EXPECT_TRUE(ReadFile(InFolder("Torvane.exe")) == Suite()[4].data);
+    EXPECT_TRUE(ReadFile(InFolder("Torvane.exe")) ==
+                std::find_if(Suite().begin(), Suite().end(), [](const Item& item) {
+                    return item.name == "Torvane.exe";
+                })->data);
     EXPECT_EQ(ReadFile(InFolder("ZZZ\\comp.flg")), "done");
     EXPECT_EQ(ReadFile(keptProgram), "not the suite's");
     EXPECT_EQ(ReadFile(keptFlag), "not a flag");
