@@ -23,8 +23,14 @@ constexpr std::size_t kMaxCommentLength = 0xFFFF;
 
 constexpr std::uint16_t kMethodStored = 0;
 constexpr std::uint16_t kMethodDeflated = 8;
+// LZMA as 7-Zip writes it: the LZMA SDK version (2 bytes), the size of the properties (2 bytes,
+// 5), the properties (lc/lp/pb in one byte, the dictionary size in four), then the raw stream.
+constexpr std::uint16_t kMethodLzma = 14;
+constexpr std::size_t kLzmaPropertiesSize = 5;
+constexpr std::size_t kLzmaHeaderSize = 4 + kLzmaPropertiesSize;
 
 constexpr std::uint16_t kFlagEncrypted = 0x0001;
+constexpr std::uint16_t kFlagLzmaEndMarker = 0x0002; // for method 14: the stream ends in a marker
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 
 using base::Get16;

@@ -2,6 +2,7 @@
 
 #include "base/Text.h"
 #include "payload/EntryName.h"
+#include "payload/LzmaStream.h"
 #include "payload/NameEncoding.h"
 #include "payload/ZipFormat.h"
 #include "payload/ZlibStream.h"
@@ -17,6 +18,9 @@ using base::Quoted;
 using namespace format;
 
 constexpr std::size_t kBlockSize = 64 * 1024;
+// The largest LZMA dictionary an entry may ask for: what the decoder allocates (the dictionary,
+// or the entry's size when that is smaller) must stay within the extraction's memory.
+constexpr std::uint32_t kMaxLzmaDictionary = 64u << 20;
 
 } // namespace
 
@@ -229,11 +233,74 @@ bool Reader::Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& c
     return true;
 }
 
+bool Reader::Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
+                    std::uint32_t& produced) {
+    const std::string where = Quoted(entry.name) + ": ";
+    unsigned char header[kLzmaHeaderSize];
+    if (entry.compressedSize < kLzmaHeaderSize || !file_.ReadExact(header, sizeof header))
+        return Fail(where + "LZMA header missing (damaged archive)");
+    const unsigned char* properties = header + 4;
+    if (Get16(header + 2) != kLzmaPropertiesSize || properties[0] >= 9 * 5 * 5)
+        return Fail(where + "LZMA properties damaged");
+    const std::uint32_t dictionary = Get32(properties + 1);
+    if (dictionary > kMaxLzmaDictionary)
+        return Fail(where + "LZMA dictionary larger than 64 MiB");
+    lzma_options_lzma options{};
+    options.lc = properties[0] % 9;
+    options.lp = properties[0] / 9 % 5;
+    options.pb = properties[0] / 45;
+    // No match reaches further back than the entry's own size.
+    options.dict_size =
+        std::max<std::uint32_t>(std::min(dictionary, entry.size), LZMA_DICT_SIZE_MIN);
+    // The size is known from the directory: the end marker may follow it, or not.
+    options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+    options.ext_size_low = entry.size;
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    LzmaStream decoder;
+    lzma_stream* stream = decoder.get();
+    const lzma_ret started = lzma_raw_decoder(stream, filters);
+    if (started == LZMA_MEM_ERROR)
+        return Fail(where + "out of memory");
+    if (started != LZMA_OK)
+        return Fail(where + "LZMA properties not supported");
+    std::uint32_t remaining = entry.compressedSize - static_cast<std::uint32_t>(kLzmaHeaderSize);
+    lzma_ret status = LZMA_OK;
+    while (status != LZMA_STREAM_END) {
+        if (stream->avail_in == 0 && remaining > 0) {
+            const std::size_t chunk = std::min<std::size_t>(remaining, input_.size());
+            if (!file_.ReadExact(input_.data(), chunk))
+                return Fail(where + "read error");
+            stream->next_in = input_.data();
+            stream->avail_in = chunk;
+            remaining -= static_cast<std::uint32_t>(chunk);
+        }
+        stream->next_out = output_.data();
+        stream->avail_out = output_.size();
+        status = lzma_code(stream, remaining == 0 ? LZMA_FINISH : LZMA_RUN);
+        if (status == LZMA_BUF_ERROR)
+            return Fail(where + "compressed data ends early (damaged archive)");
+        if (status == LZMA_MEM_ERROR)
+            return Fail(where + "out of memory");
+        if (status != LZMA_OK && status != LZMA_STREAM_END)
+            return Fail(where + "compressed data damaged");
+        const std::size_t count = output_.size() - stream->avail_out;
+        // At most entry.size in all: the decoder stops there.
+        produced += static_cast<std::uint32_t>(count);
+        crc = static_cast<std::uint32_t>(::crc32(crc, output_.data(), static_cast<uInt>(count)));
+        if (count > 0 && !sink(output_.data(), count))
+            return Fail(where + "write error");
+    }
+    if (stream->avail_in != 0 || remaining != 0)
+        return Fail(where + "compressed data ends before its recorded size (damaged archive)");
+    return true;
+}
+
 bool Reader::Extract(const Entry& entry, const BlockSink& sink) {
     const std::string where = Quoted(entry.name) + ": ";
     if (entry.flags & kFlagEncrypted)
         return Fail(where + "encrypted entries are not supported");
-    if (entry.method != kMethodStored && entry.method != kMethodDeflated)
+    if (entry.method != kMethodStored && entry.method != kMethodDeflated &&
+        entry.method != kMethodLzma)
         return Fail(where + "compression method " + std::to_string(entry.method) +
                     " is not supported");
     if (entry.method == kMethodStored && entry.compressedSize != entry.size)
@@ -249,7 +316,8 @@ bool Reader::Extract(const Entry& entry, const BlockSink& sink) {
         if (!CopyStored(entry, sink, crc))
             return false;
         produced = entry.size;
-    } else if (!Inflate(entry, sink, crc, produced)) {
+    } else if (!(entry.method == kMethodLzma ? Unlzma(entry, sink, crc, produced)
+                                             : Inflate(entry, sink, crc, produced))) {
         return false;
     }
     if (produced != entry.size)

@@ -62,6 +62,8 @@ private:
     bool CopyStored(const Entry& entry, const BlockSink& sink, std::uint32_t& crc);
     bool Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
                  std::uint32_t& produced);
+    bool Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
+                std::uint32_t& produced);
 
     BinaryFile file_;
     std::string path_;
