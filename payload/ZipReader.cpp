@@ -79,43 +79,76 @@ bool Reader::FindEndRecord() {
             if (!ReadAt(at, record, sizeof record))
                 return Fail("cannot read " + Quoted(path_));
             const std::uint16_t disk = Get16(record + 4), cdDisk = Get16(record + 6);
-            const std::uint16_t diskEntries = Get16(record + 8), entries = Get16(record + 10);
-            const std::uint32_t cdSize = Get32(record + 12), cdOffset = Get32(record + 16);
             const std::uint16_t commentLength = Get16(record + 20);
-            const std::int64_t cdStart = at - static_cast<std::int64_t>(cdSize);
-            const std::int64_t base = cdStart - static_cast<std::int64_t>(cdOffset);
             if (at + static_cast<std::int64_t>(kEndRecordSize + commentLength) > rangeLength_ ||
-                disk != 0 || cdDisk != 0 || diskEntries != entries || cdStart < 0 || base < 0)
+                disk != 0 || cdDisk != 0 || Get16(record + 8) != Get16(record + 10))
+                continue;
+            Directory directory{Get16(record + 10), Get32(record + 12), Get32(record + 16), at};
+            if (!ReadZip64EndRecord(at, directory))
+                continue;
+            if (directory.size > static_cast<std::uint64_t>(directory.end))
+                continue;
+            const std::int64_t cdStart = directory.end - static_cast<std::int64_t>(directory.size);
+            if (directory.offset > static_cast<std::uint64_t>(cdStart))
+                continue;
+            const std::int64_t base = cdStart - static_cast<std::int64_t>(directory.offset);
+            // The locator's offset of the Zip64 end record counts from where the others do.
+            if (directory.end != at &&
+                directory.zip64RecordOffset != static_cast<std::uint64_t>(directory.end - base))
                 continue;
             unsigned char signature[4];
-            if (at >= static_cast<std::int64_t>(kZip64LocatorSize) &&
-                ReadAt(at - kZip64LocatorSize, signature, 4) &&
-                Get32(signature) == kZip64LocatorSignature)
-                return Fail(Quoted(path_) + " is a ZIP64 archive, which is not supported");
-            if (entries == 0
-                    ? cdSize != 0
-                    : cdSize < entries * kCentralHeaderSize || !ReadAt(cdStart, signature, 4) ||
-                          Get32(signature) != kCentralHeaderSignature)
+            if (directory.entries == 0 ? directory.size != 0
+                                       : directory.size / kCentralHeaderSize < directory.entries ||
+                                             !ReadAt(cdStart, signature, 4) ||
+                                             Get32(signature) != kCentralHeaderSignature)
                 continue;
             comment_.resize(commentLength);
             if (!ReadAt(at + kEndRecordSize, comment_.data(), commentLength))
                 return Fail("cannot read " + Quoted(path_));
             centralDirectoryStart_ = cdStart;
-            return ReadCentralDirectory(cdStart, cdSize, entries, base);
+            return ReadCentralDirectory(cdStart, static_cast<std::int64_t>(directory.size),
+                                        directory.entries, base);
         }
         highest = lowest - 1;
     }
     return Fail("no ZIP archive found in " + Quoted(path_));
 }
 
-bool Reader::ReadCentralDirectory(std::int64_t cdStart, std::uint32_t cdSize, std::uint16_t count,
+// When a Zip64 end locator stands before the end record at `at`, the central directory's entry
+// count, size and offset are those of the Zip64 end record before the locator; the end record's
+// own fields must agree wherever they do not defer to it. False when the records disagree.
+bool Reader::ReadZip64EndRecord(std::int64_t at, Directory& directory) {
+    unsigned char locator[kZip64LocatorSize];
+    const std::int64_t locatorAt = at - static_cast<std::int64_t>(kZip64LocatorSize);
+    if (locatorAt < 0 || !ReadAt(locatorAt, locator, sizeof locator) ||
+        Get32(locator) != kZip64LocatorSignature)
+        return true;
+    const std::int64_t recordAt = locatorAt - static_cast<std::int64_t>(kZip64EndRecordSize);
+    unsigned char record[kZip64EndRecordSize];
+    if (recordAt < 0 || !ReadAt(recordAt, record, sizeof record) ||
+        Get32(record) != kZip64EndRecordSignature ||
+        Get64(record + 4) != kZip64EndRecordSize - 12 || Get32(locator + 4) != 0 ||
+        Get32(locator + 16) > 1 || Get32(record + 16) != 0 || Get32(record + 20) != 0 ||
+        Get64(record + 24) != Get64(record + 32))
+        return false;
+    const std::uint64_t entries = Get64(record + 32), size = Get64(record + 40),
+                        offset = Get64(record + 48);
+    if ((directory.entries != kMaxEndRecordEntries && directory.entries != entries) ||
+        (directory.size != 0xFFFFFFFF && directory.size != size) ||
+        (directory.offset != 0xFFFFFFFF && directory.offset != offset))
+        return false;
+    directory = {entries, size, offset, recordAt, Get64(locator + 8)};
+    return true;
+}
+
+bool Reader::ReadCentralDirectory(std::int64_t cdStart, std::int64_t cdSize, std::uint64_t count,
                                   std::int64_t base) {
     const std::string damaged = Quoted(path_) + ": central directory damaged";
     std::int64_t at = cdStart;
     const std::int64_t cdEnd = cdStart + cdSize;
-    entries_.reserve(count);
+    entries_.reserve(std::min<std::uint64_t>(count, kMaxEndRecordEntries));
     archiveOffset_ = cdStart;
-    for (unsigned index = 0; index < count; ++index) {
+    for (std::uint64_t index = 0; index < count; ++index) {
         unsigned char header[kCentralHeaderSize];
         if (at + static_cast<std::int64_t>(kCentralHeaderSize) > cdEnd ||
             !ReadAt(at, header, sizeof header) || Get32(header) != kCentralHeaderSignature)

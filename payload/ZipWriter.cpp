@@ -19,7 +19,8 @@ using base::Quoted;
 using namespace format;
 
 constexpr std::size_t kBlockSize = 64 * 1024;
-constexpr std::uint16_t kVersionStored = 10, kVersionDeflated = 20, kVersionLzma = 63;
+constexpr std::uint16_t kVersionStored = 10, kVersionDeflated = 20, kVersionZip64 = 45,
+                        kVersionLzma = 63;
 constexpr std::uint16_t kVersionMadeBy = 20; // 2.0, MS-DOS and compatible file attributes
 constexpr std::uint32_t kDosFolderAttribute = 0x10;
 
@@ -323,8 +324,6 @@ bool Writer::AddEntry(const std::string& name, Source& source, Compression compr
     if (!file_.Seek(headerStart) || !file_.Write(header, sizeof header) || !file_.Seek(end))
         return Fail("cannot write " + Quoted(path_));
     records_.push_back(std::move(record));
-    if (records_.size() > 0xFFFF)
-        return Fail("too many entries for a ZIP archive");
     return true;
 }
 
@@ -344,11 +343,33 @@ bool Writer::Finish() {
         if (!Put(header, sizeof header) || !Put(record.name.data(), record.name.size()))
             return false;
     }
+    const std::int64_t cdEnd = position_;
+    // More entries than the end record counts: the Zip64 end record counts them, and its
+    // locator says where it is. Sizes and offsets all fit the end record.
+    const bool zip64 = records_.size() > kMaxEndRecordEntries;
+    if (zip64) {
+        unsigned char record[kZip64EndRecordSize + kZip64LocatorSize] = {};
+        Put32(record, kZip64EndRecordSignature);
+        Put64(record + 4, kZip64EndRecordSize - 12);
+        Put16(record + 12, kVersionZip64);
+        Put16(record + 14, kVersionZip64);
+        Put64(record + 24, records_.size());
+        Put64(record + 32, records_.size());
+        Put64(record + 40, static_cast<std::uint64_t>(cdEnd - cdStart));
+        Put64(record + 48, static_cast<std::uint64_t>(cdStart));
+        unsigned char* locator = record + kZip64EndRecordSize;
+        Put32(locator, kZip64LocatorSignature);
+        Put64(locator + 8, static_cast<std::uint64_t>(cdEnd));
+        Put32(locator + 16, 1); // disks in all
+        if (!Put(record, sizeof record))
+            return false;
+    }
+    const auto counted = static_cast<std::uint16_t>(zip64 ? kMaxEndRecordEntries : records_.size());
     unsigned char end[kEndRecordSize] = {};
     Put32(end, kEndRecordSignature);
-    Put16(end + 8, static_cast<std::uint16_t>(records_.size()));
-    Put16(end + 10, static_cast<std::uint16_t>(records_.size()));
-    Put32(end + 12, static_cast<std::uint32_t>(position_ - cdStart));
+    Put16(end + 8, counted);
+    Put16(end + 10, counted);
+    Put32(end + 12, static_cast<std::uint32_t>(cdEnd - cdStart));
     Put32(end + 16, static_cast<std::uint32_t>(cdStart));
     if (!Put(end, sizeof end))
         return false;

@@ -312,6 +312,8 @@ const char* MethodName(std::uint16_t method) {
         return "stored";
     case zip::format::kMethodDeflated:
         return "deflate";
+    case zip::format::kMethodLzma:
+        return "lzma";
     default:
         return "other";
     }

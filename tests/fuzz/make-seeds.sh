@@ -53,7 +53,7 @@ keep "$work/7z-stored.zip" 7z-stored
 (cd "$work/files" &&
   "$sevenzip" a -tzip -mm=LZMA:eos=off "$zips/7z-lzma-no-marker.zip" README.TXT Drivers >/dev/null)
 # Streamed through a pipe, zip writes a data descriptor after the entry; streamed into a file it
-# can seek in, it writes ZIP64 end records instead, which the reader refuses.
+# can seek in, it writes Zip64 end records instead.
 printf 'streamed entry\n%.0s' 1 2 3 4 | zip -q -X - - | cat >"$zips/infozip-data-descriptor.zip"
 printf 'streamed entry\n%.0s' 1 2 3 4 | zip -q -X - - >"$zips/infozip-zip64.zip"
 # An archive whose stub was prepended afterwards, with offsets fixed up by zip -A.

@@ -301,6 +301,59 @@ TEST_F(ExternalTools, SevenZipArchivesStoredDeflatedAndLzma) {
     EXPECT_EQ(ReadAll(temp_ / "sfx.exe"), expected_);
 }
 
+// Entry names and contents for an archive of `count` one-byte files, 1,000 to a folder.
+std::map<std::string, std::string> ManyTinyFiles(int count) {
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < count; ++i)
+        files["d" + std::to_string(i / 1000) + "/" + std::to_string(i)] =
+            std::string(1, static_cast<char>('a' + i % 26));
+    return files;
+}
+
+// Beyond 65,535 entries the end record cannot count them: Zip64 end records do, whoever wrote
+// them, and the archive stays readable to unzip and 7-Zip.
+TEST_F(ExternalTools, SeventyThousandEntriesGoThroughZip64EndRecords) {
+    const std::map<std::string, std::string> files = ManyTinyFiles(70000);
+    {
+        zip::Writer writer;
+        ASSERT_TRUE(writer.Create(temp_ / "many.zip")) << writer.Error();
+        for (const auto& [name, data] : files)
+            ASSERT_TRUE(writer.AddBytes(name, data)) << writer.Error();
+        ASSERT_TRUE(writer.Finish()) << writer.Error();
+    }
+    const std::string bytes = ReadFile(temp_ / "many.zip");
+    const auto* end = reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size();
+    EXPECT_EQ(format::Get16(end - format::kEndRecordSize + 10), 0xFFFF);
+    EXPECT_EQ(format::Get32(end - format::kEndRecordSize - format::kZip64LocatorSize),
+              format::kZip64LocatorSignature);
+    EXPECT_EQ(ReadAll(temp_ / "many.zip"), files);
+    InSource(std::string(UNZIP_EXE) + " -tq ../many.zip");
+    InSource(std::string(SEVENZIP_EXE) + " t ../many.zip");
+    // Zip64 end records that do not fit the rest: one entry more than the directory holds; a
+    // locator that points elsewhere.
+    const std::size_t record = bytes.size() - format::kEndRecordSize - format::kZip64LocatorSize -
+                               format::kZip64EndRecordSize;
+    Patch(temp_ / "many.zip", record + 24, "\x71\x11\x01");
+    Patch(temp_ / "many.zip", record + 32, "\x71\x11\x01");
+    EXPECT_EQ(FirstFailure(temp_ / "many.zip"),
+              "'" + temp_ / "many.zip" + "': central directory damaged");
+    WriteFile(temp_ / "many.zip", bytes);
+    Patch(temp_ / "many.zip", record + format::kZip64EndRecordSize + 12, "\x01");
+    EXPECT_EQ(FirstFailure(temp_ / "many.zip"),
+              "no ZIP archive found in '" + temp_ / "many.zip" + "'");
+
+    // Info-ZIP's zip, from a folder of the same files.
+    for (const auto& [name, data] : files)
+        WriteFile(temp_.path() / "tiny" / name, data);
+    ASSERT_EQ(Shell("cd " + ShellQuoted(temp_ / "tiny") + " && " + ZIP_EXE +
+                    " -q -r ../infozip.zip . >/dev/null"),
+              0);
+    EXPECT_EQ(ReadAll(temp_ / "infozip.zip"), files);
+    // With a stub in front, as a self-extractor.
+    WriteFile(temp_ / "sfx.exe", "MZ" + RandomBytes(3000, 14) + ReadFile(temp_ / "infozip.zip"));
+    EXPECT_EQ(ReadAll(temp_ / "sfx.exe").size(), files.size());
+}
+
 TEST_F(ExternalTools, EncryptedEntriesAreRefused) {
     const std::string zip = ZIP_EXE;
     InSource(zip + " -q -r -P secret ../locked.zip .");
