@@ -228,6 +228,18 @@ bool Reader::CopyStored(const Entry& entry, const BlockSink& sink, std::uint32_t
     return true;
 }
 
+// Hands on the first `count` bytes of output_, which a decoder has just produced.
+bool Reader::Deliver(const Entry& entry, std::size_t count, const BlockSink& sink,
+                     std::uint32_t& crc, std::uint32_t& produced) {
+    if (count > entry.size - produced)
+        return Fail(Quoted(entry.name) + ": more data than its recorded size (damaged archive)");
+    produced += static_cast<std::uint32_t>(count);
+    crc = static_cast<std::uint32_t>(::crc32(crc, output_.data(), static_cast<uInt>(count)));
+    if (count > 0 && !sink(output_.data(), count))
+        return Fail(Quoted(entry.name) + ": write error");
+    return true;
+}
+
 bool Reader::Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
                      std::uint32_t& produced) {
     const std::string where = Quoted(entry.name) + ": ";
@@ -253,13 +265,8 @@ bool Reader::Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& c
             return Fail(where + "compressed data ends early (damaged archive)");
         if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
             return Fail(where + "compressed data damaged");
-        const std::size_t count = output_.size() - stream->avail_out;
-        if (count > entry.size - produced)
-            return Fail(where + "more data than its recorded size (damaged archive)");
-        produced += static_cast<std::uint32_t>(count);
-        crc = static_cast<std::uint32_t>(::crc32(crc, output_.data(), static_cast<uInt>(count)));
-        if (count > 0 && !sink(output_.data(), count))
-            return Fail(where + "write error");
+        if (!Deliver(entry, output_.size() - stream->avail_out, sink, crc, produced))
+            return false;
     }
     if (stream->avail_in != 0 || remaining != 0)
         return Fail(where + "compressed data ends before its recorded size (damaged archive)");
@@ -316,12 +323,8 @@ bool Reader::Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& cr
             return Fail(where + "out of memory");
         if (status != LZMA_OK && status != LZMA_STREAM_END)
             return Fail(where + "compressed data damaged");
-        const std::size_t count = output_.size() - stream->avail_out;
-        // At most entry.size in all: the decoder stops there.
-        produced += static_cast<std::uint32_t>(count);
-        crc = static_cast<std::uint32_t>(::crc32(crc, output_.data(), static_cast<uInt>(count)));
-        if (count > 0 && !sink(output_.data(), count))
-            return Fail(where + "write error");
+        if (!Deliver(entry, output_.size() - stream->avail_out, sink, crc, produced))
+            return false;
     }
     if (stream->avail_in != 0 || remaining != 0)
         return Fail(where + "compressed data ends before its recorded size (damaged archive)");

@@ -67,6 +67,8 @@ private:
                               std::int64_t base);
     bool LocateData(const Entry& entry, std::int64_t& dataStart);
     bool CopyStored(const Entry& entry, const BlockSink& sink, std::uint32_t& crc);
+    bool Deliver(const Entry& entry, std::size_t count, const BlockSink& sink, std::uint32_t& crc,
+                 std::uint32_t& produced);
     bool Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
                  std::uint32_t& produced);
     bool Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
