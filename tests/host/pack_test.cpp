@@ -121,8 +121,9 @@ TEST_F(PackTest, MethodSetsHowEntriesThatShrinkAreCompressed) {
                 data.append(reinterpret_cast<const char*>(block), n);
                 return true;
             })) << reader.Error();
-            if (!entry.IsFolder() && entry.name != "ZZZ/comp.flg")
+            if (!entry.IsFolder() && entry.name != "ZZZ/comp.flg") {
                 EXPECT_EQ(data, ReadFile(temp_ / ("suite/" + entry.name))) << entry.name;
+            }
         }
         EXPECT_EQ(methods["Dromlet.exe"], shrunk);
         EXPECT_EQ(methods["Drivers/net/torvnet.inf"], shrunk);
