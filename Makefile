@@ -81,7 +81,7 @@ test-windows: dist $(WIN_TEST)
 # for FUZZ_SECONDS seconds from the seed corpus in tests/fuzz/corpus.
 FUZZ_SECONDS ?= 60
 fuzz:
-	@tools/install-deps.sh clang libclang-rt-14-dev cmake make zlib1g-dev
+	@tools/install-deps.sh clang libclang-rt-14-dev cmake make zlib1g-dev liblzma-dev
 	FUZZ_SECONDS=$(FUZZ_SECONDS) tests/fuzz/run-fuzzers.sh
 
 # Benchmarks: payload copy, extraction, end to end, memory, sizes. Prints one table each (also in

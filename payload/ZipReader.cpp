@@ -2,6 +2,7 @@
 
 #include "base/Text.h"
 #include "payload/EntryName.h"
+#include "payload/LzmaStream.h"
 #include "payload/NameEncoding.h"
 #include "payload/ZipFormat.h"
 #include "payload/ZlibStream.h"
@@ -17,6 +18,9 @@ using base::Quoted;
 using namespace format;
 
 constexpr std::size_t kBlockSize = 64 * 1024;
+// The largest LZMA dictionary an entry may ask for: what the decoder allocates (the dictionary,
+// or the entry's size when that is smaller) must stay within the extraction's memory.
+constexpr std::uint32_t kMaxLzmaDictionary = 64u << 20;
 
 } // namespace
 
@@ -75,43 +79,76 @@ bool Reader::FindEndRecord() {
             if (!ReadAt(at, record, sizeof record))
                 return Fail("cannot read " + Quoted(path_));
             const std::uint16_t disk = Get16(record + 4), cdDisk = Get16(record + 6);
-            const std::uint16_t diskEntries = Get16(record + 8), entries = Get16(record + 10);
-            const std::uint32_t cdSize = Get32(record + 12), cdOffset = Get32(record + 16);
             const std::uint16_t commentLength = Get16(record + 20);
-            const std::int64_t cdStart = at - static_cast<std::int64_t>(cdSize);
-            const std::int64_t base = cdStart - static_cast<std::int64_t>(cdOffset);
             if (at + static_cast<std::int64_t>(kEndRecordSize + commentLength) > rangeLength_ ||
-                disk != 0 || cdDisk != 0 || diskEntries != entries || cdStart < 0 || base < 0)
+                disk != 0 || cdDisk != 0 || Get16(record + 8) != Get16(record + 10))
+                continue;
+            Directory directory{Get16(record + 10), Get32(record + 12), Get32(record + 16), at};
+            if (!ReadZip64EndRecord(at, directory))
+                continue;
+            if (directory.size > static_cast<std::uint64_t>(directory.end))
+                continue;
+            const std::int64_t cdStart = directory.end - static_cast<std::int64_t>(directory.size);
+            if (directory.offset > static_cast<std::uint64_t>(cdStart))
+                continue;
+            const std::int64_t base = cdStart - static_cast<std::int64_t>(directory.offset);
+            // The locator's offset of the Zip64 end record counts from where the others do.
+            if (directory.end != at &&
+                directory.zip64RecordOffset != static_cast<std::uint64_t>(directory.end - base))
                 continue;
             unsigned char signature[4];
-            if (at >= static_cast<std::int64_t>(kZip64LocatorSize) &&
-                ReadAt(at - kZip64LocatorSize, signature, 4) &&
-                Get32(signature) == kZip64LocatorSignature)
-                return Fail(Quoted(path_) + " is a ZIP64 archive, which is not supported");
-            if (entries == 0
-                    ? cdSize != 0
-                    : cdSize < entries * kCentralHeaderSize || !ReadAt(cdStart, signature, 4) ||
-                          Get32(signature) != kCentralHeaderSignature)
+            if (directory.entries == 0 ? directory.size != 0
+                                       : directory.size / kCentralHeaderSize < directory.entries ||
+                                             !ReadAt(cdStart, signature, 4) ||
+                                             Get32(signature) != kCentralHeaderSignature)
                 continue;
             comment_.resize(commentLength);
             if (!ReadAt(at + kEndRecordSize, comment_.data(), commentLength))
                 return Fail("cannot read " + Quoted(path_));
             centralDirectoryStart_ = cdStart;
-            return ReadCentralDirectory(cdStart, cdSize, entries, base);
+            return ReadCentralDirectory(cdStart, static_cast<std::int64_t>(directory.size),
+                                        directory.entries, base);
         }
         highest = lowest - 1;
     }
     return Fail("no ZIP archive found in " + Quoted(path_));
 }
 
-bool Reader::ReadCentralDirectory(std::int64_t cdStart, std::uint32_t cdSize, std::uint16_t count,
+// When a Zip64 end locator stands before the end record at `at`, the central directory's entry
+// count, size and offset are those of the Zip64 end record before the locator; the end record's
+// own fields must agree wherever they do not defer to it. False when the records disagree.
+bool Reader::ReadZip64EndRecord(std::int64_t at, Directory& directory) {
+    unsigned char locator[kZip64LocatorSize];
+    const std::int64_t locatorAt = at - static_cast<std::int64_t>(kZip64LocatorSize);
+    if (locatorAt < 0 || !ReadAt(locatorAt, locator, sizeof locator) ||
+        Get32(locator) != kZip64LocatorSignature)
+        return true;
+    const std::int64_t recordAt = locatorAt - static_cast<std::int64_t>(kZip64EndRecordSize);
+    unsigned char record[kZip64EndRecordSize];
+    if (recordAt < 0 || !ReadAt(recordAt, record, sizeof record) ||
+        Get32(record) != kZip64EndRecordSignature ||
+        Get64(record + 4) != kZip64EndRecordSize - 12 || Get32(locator + 4) != 0 ||
+        Get32(locator + 16) > 1 || Get32(record + 16) != 0 || Get32(record + 20) != 0 ||
+        Get64(record + 24) != Get64(record + 32))
+        return false;
+    const std::uint64_t entries = Get64(record + 32), size = Get64(record + 40),
+                        offset = Get64(record + 48);
+    if ((directory.entries != kMaxEndRecordEntries && directory.entries != entries) ||
+        (directory.size != 0xFFFFFFFF && directory.size != size) ||
+        (directory.offset != 0xFFFFFFFF && directory.offset != offset))
+        return false;
+    directory = {entries, size, offset, recordAt, Get64(locator + 8)};
+    return true;
+}
+
+bool Reader::ReadCentralDirectory(std::int64_t cdStart, std::int64_t cdSize, std::uint64_t count,
                                   std::int64_t base) {
     const std::string damaged = Quoted(path_) + ": central directory damaged";
     std::int64_t at = cdStart;
     const std::int64_t cdEnd = cdStart + cdSize;
-    entries_.reserve(count);
+    entries_.reserve(std::min<std::uint64_t>(count, kMaxEndRecordEntries));
     archiveOffset_ = cdStart;
-    for (unsigned index = 0; index < count; ++index) {
+    for (std::uint64_t index = 0; index < count; ++index) {
         unsigned char header[kCentralHeaderSize];
         if (at + static_cast<std::int64_t>(kCentralHeaderSize) > cdEnd ||
             !ReadAt(at, header, sizeof header) || Get32(header) != kCentralHeaderSignature)
@@ -191,6 +228,18 @@ bool Reader::CopyStored(const Entry& entry, const BlockSink& sink, std::uint32_t
     return true;
 }
 
+// Hands on the first `count` bytes of output_, which a decoder has just produced.
+bool Reader::Deliver(const Entry& entry, std::size_t count, const BlockSink& sink,
+                     std::uint32_t& crc, std::uint32_t& produced) {
+    if (count > entry.size - produced)
+        return Fail(Quoted(entry.name) + ": more data than its recorded size (damaged archive)");
+    produced += static_cast<std::uint32_t>(count);
+    crc = static_cast<std::uint32_t>(::crc32(crc, output_.data(), static_cast<uInt>(count)));
+    if (count > 0 && !sink(output_.data(), count))
+        return Fail(Quoted(entry.name) + ": write error");
+    return true;
+}
+
 bool Reader::Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
                      std::uint32_t& produced) {
     const std::string where = Quoted(entry.name) + ": ";
@@ -216,13 +265,66 @@ bool Reader::Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& c
             return Fail(where + "compressed data ends early (damaged archive)");
         if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
             return Fail(where + "compressed data damaged");
-        const std::size_t count = output_.size() - stream->avail_out;
-        if (count > entry.size - produced)
-            return Fail(where + "more data than its recorded size (damaged archive)");
-        produced += static_cast<std::uint32_t>(count);
-        crc = static_cast<std::uint32_t>(::crc32(crc, output_.data(), static_cast<uInt>(count)));
-        if (count > 0 && !sink(output_.data(), count))
-            return Fail(where + "write error");
+        if (!Deliver(entry, output_.size() - stream->avail_out, sink, crc, produced))
+            return false;
+    }
+    if (stream->avail_in != 0 || remaining != 0)
+        return Fail(where + "compressed data ends before its recorded size (damaged archive)");
+    return true;
+}
+
+bool Reader::Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
+                    std::uint32_t& produced) {
+    const std::string where = Quoted(entry.name) + ": ";
+    unsigned char header[kLzmaHeaderSize];
+    if (entry.compressedSize < kLzmaHeaderSize || !file_.ReadExact(header, sizeof header))
+        return Fail(where + "LZMA header missing (damaged archive)");
+    const unsigned char* properties = header + 4;
+    if (Get16(header + 2) != kLzmaPropertiesSize || properties[0] >= 9 * 5 * 5)
+        return Fail(where + "LZMA properties damaged");
+    const std::uint32_t dictionary = Get32(properties + 1);
+    if (dictionary > kMaxLzmaDictionary)
+        return Fail(where + "LZMA dictionary larger than 64 MiB");
+    lzma_options_lzma options{};
+    options.lc = properties[0] % 9;
+    options.lp = properties[0] / 9 % 5;
+    options.pb = properties[0] / 45;
+    // No match reaches further back than the entry's own size.
+    options.dict_size =
+        std::max<std::uint32_t>(std::min(dictionary, entry.size), LZMA_DICT_SIZE_MIN);
+    // The size is known from the directory: the end marker may follow it, or not.
+    options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+    options.ext_size_low = entry.size;
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    LzmaStream decoder;
+    lzma_stream* stream = decoder.get();
+    const lzma_ret started = lzma_raw_decoder(stream, filters);
+    if (started == LZMA_MEM_ERROR)
+        return Fail(where + "out of memory");
+    if (started != LZMA_OK)
+        return Fail(where + "LZMA properties not supported");
+    std::uint32_t remaining = entry.compressedSize - static_cast<std::uint32_t>(kLzmaHeaderSize);
+    lzma_ret status = LZMA_OK;
+    while (status != LZMA_STREAM_END) {
+        if (stream->avail_in == 0 && remaining > 0) {
+            const std::size_t chunk = std::min<std::size_t>(remaining, input_.size());
+            if (!file_.ReadExact(input_.data(), chunk))
+                return Fail(where + "read error");
+            stream->next_in = input_.data();
+            stream->avail_in = chunk;
+            remaining -= static_cast<std::uint32_t>(chunk);
+        }
+        stream->next_out = output_.data();
+        stream->avail_out = output_.size();
+        status = lzma_code(stream, remaining == 0 ? LZMA_FINISH : LZMA_RUN);
+        if (status == LZMA_BUF_ERROR)
+            return Fail(where + "compressed data ends early (damaged archive)");
+        if (status == LZMA_MEM_ERROR)
+            return Fail(where + "out of memory");
+        if (status != LZMA_OK && status != LZMA_STREAM_END)
+            return Fail(where + "compressed data damaged");
+        if (!Deliver(entry, output_.size() - stream->avail_out, sink, crc, produced))
+            return false;
     }
     if (stream->avail_in != 0 || remaining != 0)
         return Fail(where + "compressed data ends before its recorded size (damaged archive)");
@@ -233,7 +335,8 @@ bool Reader::Extract(const Entry& entry, const BlockSink& sink) {
     const std::string where = Quoted(entry.name) + ": ";
     if (entry.flags & kFlagEncrypted)
         return Fail(where + "encrypted entries are not supported");
-    if (entry.method != kMethodStored && entry.method != kMethodDeflated)
+    if (entry.method != kMethodStored && entry.method != kMethodDeflated &&
+        entry.method != kMethodLzma)
         return Fail(where + "compression method " + std::to_string(entry.method) +
                     " is not supported");
     if (entry.method == kMethodStored && entry.compressedSize != entry.size)
@@ -249,7 +352,8 @@ bool Reader::Extract(const Entry& entry, const BlockSink& sink) {
         if (!CopyStored(entry, sink, crc))
             return false;
         produced = entry.size;
-    } else if (!Inflate(entry, sink, crc, produced)) {
+    } else if (!(entry.method == kMethodLzma ? Unlzma(entry, sink, crc, produced)
+                                             : Inflate(entry, sink, crc, produced))) {
         return false;
     }
     if (produced != entry.size)

@@ -56,12 +56,23 @@ private:
     bool Fail(std::string message);
     bool ReadAt(std::int64_t offset, void* buffer, std::size_t size);
     bool FindEndRecord();
-    bool ReadCentralDirectory(std::int64_t cdStart, std::uint32_t cdSize, std::uint16_t count,
+    // Where the central directory is, as the end records tell.
+    struct Directory {
+        std::uint64_t entries, size, offset;
+        std::int64_t end;                    // where it ends: at the first end record
+        std::uint64_t zip64RecordOffset = 0; // the Zip64 end record's, as the locator tells
+    };
+    bool ReadZip64EndRecord(std::int64_t at, Directory& directory);
+    bool ReadCentralDirectory(std::int64_t cdStart, std::int64_t cdSize, std::uint64_t count,
                               std::int64_t base);
     bool LocateData(const Entry& entry, std::int64_t& dataStart);
     bool CopyStored(const Entry& entry, const BlockSink& sink, std::uint32_t& crc);
+    bool Deliver(const Entry& entry, std::size_t count, const BlockSink& sink, std::uint32_t& crc,
+                 std::uint32_t& produced);
     bool Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
                  std::uint32_t& produced);
+    bool Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
+                std::uint32_t& produced);
 
     BinaryFile file_;
     std::string path_;

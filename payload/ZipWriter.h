@@ -15,10 +15,16 @@ namespace zip {
 
 using base::BinaryFile;
 
+// How entries are compressed; an entry that compression would not make smaller is stored.
 enum class Compression {
-    Deflate, // deflate, or store when deflating would not make the entry smaller
+    Deflate, // read by every ZIP reader
+    Lzma,    // method 14, smaller; read by 7-Zip and libarchive, not by Info-ZIP's unzip 6.0
     Store,
 };
+
+// The largest LZMA dictionary the writer uses (smaller for smaller entries): what a reader
+// needs to hold while it unpacks an entry.
+constexpr std::uint32_t kLzmaDictionarySize = 8u << 20;
 
 // The archive as a whole must stay below 2 GiB: it becomes a payload of an installer image.
 constexpr std::int64_t kMaxArchiveSize = 0x7FFFFFFF;
@@ -67,6 +73,8 @@ private:
     bool AddEntry(const std::string& name, Source& source, Compression compression);
     bool StoreData(Source& source, Record& record);
     bool DeflateData(Source& source, Record& record);
+    bool LzmaData(Source& source, Record& record);
+    bool ReadChecked(Source& source, std::size_t& count, std::uint32_t& crc, std::int64_t& size);
 
     BinaryFile file_;
     std::string path_;

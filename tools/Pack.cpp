@@ -25,8 +25,8 @@ namespace {
 using base::Quoted;
 
 constexpr const char* kUsage =
-    "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--no-completion-flag] "
-    "[--strict]\n"
+    "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--method METHOD] "
+    "[--no-completion-flag] [--strict]\n"
     "       pack image   --program SETUP.EXE --payload PAYLOAD.EXE --label TEXT --out IMAGE.EXE\n"
     "       pack inspect IMAGE.EXE\n"
     "       pack COMMAND --help\n";
@@ -49,15 +49,17 @@ struct Command {
 
 const Command kCommands[] = {
     {"archive",
-     {"--stub", "--from", "--out"},
+     {"--stub", "--from", "--out", "--method"},
      {"--no-completion-flag", "--strict"},
      0,
-     "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--no-completion-flag] "
-     "[--strict]\n",
+     "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--method METHOD] "
+     "[--no-completion-flag] [--strict]\n",
      "Packs every file and empty folder under DIR, in a fixed order, behind the stub.\n"
      "  --stub SFX.EXE         the self-extracting stub, sfx.exe\n"
      "  --from DIR             the suite folder: the programs and component flags in its root\n"
      "  --out PAYLOAD.EXE      the payload to write\n"
+     "  --method METHOD        deflate (the default; every ZIP tool reads it), lzma (smaller;\n"
+     "                         7-Zip reads it, Info-ZIP's unzip does not) or store\n"
      "  --no-completion-flag   leaves out ZZZ/comp.flg, for test payloads only\n"
      "  --strict               takes warnings about the suite for errors\n"},
     {"image",
@@ -125,6 +127,13 @@ std::string Suggestion(const std::string& name, const std::vector<std::string>& 
     return best ? ": did you mean " + *best + "?" : std::string();
 }
 
+// The value options that may be left out, and the value they then take.
+const std::map<std::string, std::string> kDefaultValues = {{"--method", "deflate"}};
+
+const std::map<std::string, zip::Compression> kMethods = {{"deflate", zip::Compression::Deflate},
+                                                          {"lzma", zip::Compression::Lzma},
+                                                          {"store", zip::Compression::Store}};
+
 enum class Parsed { Ok, Help, Error };
 
 Parsed ParseOptions(const Command& command, const std::vector<std::string>& args, Options& options,
@@ -173,6 +182,8 @@ Parsed ParseOptions(const Command& command, const std::vector<std::string>& args
         }
     }
     for (const std::string& name : command.valueOptions) {
+        if (const auto fallback = kDefaultValues.find(name); fallback != kDefaultValues.end())
+            options.values.emplace(name, fallback->second);
         if (!options.values.count(name)) {
             error = "'" + std::string(command.name) + "' needs " + name;
             return Parsed::Error;
@@ -237,6 +248,11 @@ int WriteArchive(const Options& options, std::ostream& err) {
     const std::string& stub = options.values.at("--stub");
     const bool withFlag = !options.flags.count("--no-completion-flag");
     const bool strict = options.flags.count("--strict");
+    const auto method = kMethods.find(options.values.at("--method"));
+    if (method == kMethods.end())
+        return Fail(err, "unknown --method " + Quoted(options.values.at("--method")) +
+                             ": deflate, lzma or store");
+    const zip::Compression compression = method->second;
     std::string error, unused;
     if (error = CheckInput(InputRole::Stub, stub, unused); !error.empty())
         return Fail(err, error);
@@ -253,12 +269,14 @@ int WriteArchive(const Options& options, std::ostream& err) {
     zip::Writer writer;
     bool written = writer.Create(output.path()) && writer.AppendStub(stub);
     for (std::size_t i = 0; written && i < names.size(); ++i)
-        written = zip::IsFolderName(names[i])
-                      ? writer.AddFolder(names[i])
-                      : writer.AddFile(names[i], (fs::path(folder) / names[i]).string());
+        written =
+            zip::IsFolderName(names[i])
+                ? writer.AddFolder(names[i])
+                : writer.AddFile(names[i], (fs::path(folder) / names[i]).string(), compression);
     if (written && withFlag)
-        written = flagPath.empty() ? writer.AddBytes(kCompletionFlagName, kCompletionFlagContent)
-                                   : writer.AddFile(kCompletionFlagName, flagPath);
+        written = flagPath.empty()
+                      ? writer.AddBytes(kCompletionFlagName, kCompletionFlagContent, compression)
+                      : writer.AddFile(kCompletionFlagName, flagPath, compression);
     if (!written || !writer.Finish())
         return Fail(err, writer.Error());
     return output.Commit(error) ? 0 : Fail(err, error);
@@ -294,6 +312,8 @@ const char* MethodName(std::uint16_t method) {
         return "stored";
     case zip::format::kMethodDeflated:
         return "deflate";
+    case zip::format::kMethodLzma:
+        return "lzma";
     default:
         return "other";
     }

@@ -17,12 +17,12 @@ tries=${INSTALL_DEPS_TRIES:-3}
 pause=${INSTALL_DEPS_PAUSE:-20}
 loader32=wine32:i386
 default_packages=(
-  cmake make g++ googletest zlib1g-dev
+  cmake make g++ googletest zlib1g-dev liblzma-dev dpkg-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine "$loader32" wine64 xvfb xauth
-  imagemagick zip unzip 7zip osslsigncode openssl liblnk-utils
+  imagemagick zip unzip 7zip osslsigncode openssl liblnk-utils nsis
 )
 if [ $# -gt 0 ]; then packages=("$@"); else packages=("${default_packages[@]}"); fi
 

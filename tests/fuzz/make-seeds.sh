@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Rewrites the seed corpus in tests/fuzz/corpus: archives of the project's own writer, of Info-ZIP
-# zip and of 7-Zip, stored and deflated, bare, behind a stub and with an installer trailer after
-# them, and installer images and trailers. Run after `make fuzz` has built build/fuzz.
+# zip and of 7-Zip, stored, deflated and LZMA (7-Zip's with and without its end marker), bare,
+# behind a stub and with an installer trailer after them, and installer images and trailers.
+# Run after `make fuzz` has built build/fuzz.
 #   tests/fuzz/make-seeds.sh [BUILD_DIR]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -48,8 +49,11 @@ keep "$work/infozip-deflate.zip" infozip-deflate
 keep "$work/infozip-stored.zip" infozip-stored
 keep "$work/7z-deflate.zip" 7z-deflate
 keep "$work/7z-stored.zip" 7z-stored
+(cd "$work/files" && "$sevenzip" a -tzip -mm=LZMA "$zips/7z-lzma.zip" README.TXT Drivers >/dev/null)
+(cd "$work/files" &&
+  "$sevenzip" a -tzip -mm=LZMA:eos=off "$zips/7z-lzma-no-marker.zip" README.TXT Drivers >/dev/null)
 # Streamed through a pipe, zip writes a data descriptor after the entry; streamed into a file it
-# can seek in, it writes ZIP64 end records instead, which the reader refuses.
+# can seek in, it writes Zip64 end records instead.
 printf 'streamed entry\n%.0s' 1 2 3 4 | zip -q -X - - | cat >"$zips/infozip-data-descriptor.zip"
 printf 'streamed entry\n%.0s' 1 2 3 4 | zip -q -X - - >"$zips/infozip-zip64.zip"
 # An archive whose stub was prepended afterwards, with offsets fixed up by zip -A.

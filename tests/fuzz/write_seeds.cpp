@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
         WriteArchive(zipFolder + "/writer-deflate.zip", zip::Compression::Deflate, false,
                      stubPath) &&
         WriteArchive(zipFolder + "/writer-stored.zip", zip::Compression::Store, false, stubPath) &&
+        WriteArchive(zipFolder + "/writer-lzma.zip", zip::Compression::Lzma, false, stubPath) &&
         WriteArchive(zipFolder + "/writer-empty.zip", zip::Compression::Store, false, stubPath,
                      true) &&
         WriteArchive(payloadPath, zip::Compression::Deflate, true, stubPath);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -103,6 +104,32 @@ TEST_F(PackTest, ArchiveHoldsSortedFilesThenTheCompletionFlag) {
     const std::string stub = ReadFile(temp_ / "sfx.exe");
     EXPECT_EQ(ReadFile(temp_ / "payload.exe").substr(0, stub.size()), stub);
     EXPECT_FALSE(fs::exists(temp_ / "payload.exe.part"));
+}
+
+TEST_F(PackTest, MethodSetsHowEntriesThatShrinkAreCompressed) {
+    for (const auto& [method, shrunk] : std::vector<std::pair<std::string, std::uint16_t>>{
+             {"deflate", 8}, {"lzma", 14}, {"store", 0}}) {
+        SCOPED_TRACE(method);
+        ASSERT_EQ(Archive(temp_ / "suite", temp_ / "payload.exe", {"--method", method}).code, 0);
+        zip::Reader reader;
+        ASSERT_TRUE(reader.Open(temp_ / "payload.exe")) << reader.Error();
+        std::map<std::string, std::uint16_t> methods;
+        for (const zip::Entry& entry : reader.Entries()) {
+            methods[entry.name] = entry.method;
+            std::string data;
+            ASSERT_TRUE(reader.Extract(entry, [&data](const unsigned char* block, std::size_t n) {
+                data.append(reinterpret_cast<const char*>(block), n);
+                return true;
+            })) << reader.Error();
+            if (!entry.IsFolder() && entry.name != "ZZZ/comp.flg") {
+                EXPECT_EQ(data, ReadFile(temp_ / ("suite/" + entry.name))) << entry.name;
+            }
+        }
+        EXPECT_EQ(methods["Dromlet.exe"], shrunk);
+        EXPECT_EQ(methods["Drivers/net/torvnet.inf"], shrunk);
+        EXPECT_EQ(methods["Torvane.exe"], 0); // random bytes do not shrink
+        EXPECT_EQ(methods["torvane.flg"], 0);
+    }
 }
 
 TEST_F(PackTest, UnzipTestsTheArchiveWithoutWarnings) {
@@ -269,7 +296,8 @@ TEST_F(PackTest, MistakesAreNamedInOneSentenceEach) {
     };
     const auto inspect = [](const std::string& file) { return Args{"inspect", file}; };
     const std::string archiveUsage = "usage: pack archive --stub SFX.EXE --from DIR --out "
-                                     "PAYLOAD.EXE [--no-completion-flag] [--strict]\n";
+                                     "PAYLOAD.EXE [--method METHOD] [--no-completion-flag] "
+                                     "[--strict]\n";
     struct Mistake {
         Args args;
         int code;
@@ -345,6 +373,8 @@ TEST_F(PackTest, MistakesAreNamedInOneSentenceEach) {
               "pack: unknown option '--form' for 'archive': did you mean --from?\n" + archiveUsage},
              {archive(sfx, temp_ / "suite", "--compress"), 2,
               "pack: unknown option '--compress' for 'archive'\n" + archiveUsage},
+             {archive(sfx, temp_ / "suite", "--method=zstd"), 1,
+              "pack: unknown --method 'zstd': deflate, lzma or store\n"},
              {archive(sfx, temp_ / "suite", "--strict=yes"), 2,
               "pack: --strict takes no value\n" + archiveUsage},
              {archive(sfx, temp_ / "suite", "--out=" + out), 2,

@@ -98,31 +98,72 @@ std::map<std::string, std::string> AsMap(const std::vector<Item>& items) {
     return files;
 }
 
+// The sample items with every deflated one compressed with `compression` instead.
+std::vector<Item> SampleItemsWith(zip::Compression compression) {
+    std::vector<Item> items = SampleItems();
+    for (Item& item : items)
+        if (item.compression == zip::Compression::Deflate)
+            item.compression = compression;
+    return items;
+}
+
 TEST(ZipWriterAndReader, RoundTripKeepsOrderMethodsAndContent) {
-    TempFolder temp;
-    WriteZip(temp / "a.zip", SampleItems());
-    zip::Reader reader;
-    ASSERT_TRUE(reader.Open(temp / "a.zip")) << reader.Error();
-    ASSERT_EQ(reader.Entries().size(), SampleItems().size());
-    for (std::size_t i = 0; i < SampleItems().size(); ++i) {
-        const zip::Entry& entry = reader.Entries()[i];
-        EXPECT_EQ(entry.name, SampleItems()[i].name);
-        EXPECT_EQ(Extracted(reader, entry), SampleItems()[i].data) << entry.name;
+    for (const auto& [compression, method] :
+         {std::pair{zip::Compression::Deflate, format::kMethodDeflated},
+          std::pair{zip::Compression::Lzma, format::kMethodLzma}}) {
+        SCOPED_TRACE(method);
+        TempFolder temp;
+        WriteZip(temp / "a.zip", SampleItemsWith(compression));
+        zip::Reader reader;
+        ASSERT_TRUE(reader.Open(temp / "a.zip")) << reader.Error();
+        ASSERT_EQ(reader.Entries().size(), SampleItems().size());
+        for (std::size_t i = 0; i < SampleItems().size(); ++i) {
+            const zip::Entry& entry = reader.Entries()[i];
+            EXPECT_EQ(entry.name, SampleItems()[i].name);
+            EXPECT_EQ(Extracted(reader, entry), SampleItems()[i].data) << entry.name;
+        }
+        std::map<std::string, std::uint16_t> methods, flags;
+        for (const zip::Entry& entry : reader.Entries()) {
+            methods[entry.name] = entry.method;
+            flags[entry.name] = entry.flags;
+        }
+        EXPECT_EQ(methods["docs/readme.txt"], method);
+        EXPECT_EQ(methods["Drivers/net/torvnet.inf"], method);
+        // Random data does not shrink, an empty file cannot: both are stored.
+        EXPECT_EQ(methods["Torvane.exe"], format::kMethodStored);
+        EXPECT_EQ(methods["empty.txt"], format::kMethodStored);
+        EXPECT_EQ(methods["Drivers/net/torvnet.sys"], format::kMethodStored);
+        EXPECT_EQ(reader.ArchiveOffset(), 0);
+        // Names beyond ASCII are marked as UTF-8 (bit 11), ASCII names are left unmarked; LZMA
+        // entries say that their stream ends in an end marker (bit 1), the others do not.
+        for (const zip::Entry& entry : reader.Entries())
+            EXPECT_EQ(entry.flags & 0x0802, (entry.name.starts_with("docs/\xE5") ? 0x0800 : 0) |
+                                                (entry.method == format::kMethodLzma ? 0x0002 : 0))
+                << entry.name;
     }
-    std::map<std::string, std::uint16_t> methods;
-    for (const zip::Entry& entry : reader.Entries())
-        methods[entry.name] = entry.method;
-    EXPECT_EQ(methods["docs/readme.txt"], format::kMethodDeflated);
-    EXPECT_EQ(methods["Drivers/net/torvnet.inf"], format::kMethodDeflated);
-    // Random data does not shrink, an empty file cannot: both are stored.
-    EXPECT_EQ(methods["Torvane.exe"], format::kMethodStored);
-    EXPECT_EQ(methods["empty.txt"], format::kMethodStored);
-    EXPECT_EQ(methods["Drivers/net/torvnet.sys"], format::kMethodStored);
-    EXPECT_EQ(reader.ArchiveOffset(), 0);
-    // Names beyond ASCII are marked as UTF-8 (bit 11), ASCII names are left unmarked.
-    for (const zip::Entry& entry : reader.Entries())
-        EXPECT_EQ(entry.flags & 0x0800, entry.name.starts_with("docs/\xE5") ? 0x0800 : 0)
-            << entry.name;
+}
+
+TEST(ZipWriter, LzmaEntriesAreSmallerThanDeflatedOnesAndCarryABoundedDictionary) {
+    TempFolder temp;
+    const std::string text = TextBytes(100000) + std::string(9u << 20, 'x');
+    WriteZip(temp / "deflate.zip", {{"big.txt", text}, {"small.txt", TextBytes(5000)}});
+    WriteZip(temp / "lzma.zip", {{"big.txt", text, zip::Compression::Lzma},
+                                 {"small.txt", TextBytes(5000), zip::Compression::Lzma}});
+    EXPECT_LT(fs::file_size(temp / "lzma.zip") * 4, fs::file_size(temp / "deflate.zip"));
+    zip::Reader reader;
+    ASSERT_TRUE(reader.Open(temp / "lzma.zip")) << reader.Error();
+    // The dictionary size in the properties: 8 MiB at most, no larger than a smaller entry.
+    const std::string bytes = ReadFile(temp / "lzma.zip");
+    std::vector<std::uint32_t> dictionaries;
+    for (const zip::Entry& entry : reader.Entries()) {
+        const auto* data = reinterpret_cast<const unsigned char*>(bytes.data()) +
+                           entry.localHeaderOffset + format::kLocalHeaderSize + entry.name.size();
+        EXPECT_EQ(format::Get16(data + 2), 5u);
+        dictionaries.push_back(format::Get32(data + 5));
+    }
+    EXPECT_EQ(dictionaries, (std::vector<std::uint32_t>{8u << 20, 5000}));
+    EXPECT_EQ(ReadAll(temp / "lzma.zip"), (std::map<std::string, std::string>{
+                                              {"big.txt", text}, {"small.txt", TextBytes(5000)}}));
 }
 
 TEST(ZipWriter, SameEntriesGiveTheSameBytes) {
@@ -243,16 +284,74 @@ TEST_F(ExternalTools, InfoZipArchivesStoredDeflatedWithCommentAndAsSelfExtractor
     EXPECT_EQ(ReadAll(temp_ / "sfx.exe"), expected_);
 }
 
-TEST_F(ExternalTools, SevenZipArchivesStoredAndDeflated) {
+TEST_F(ExternalTools, SevenZipArchivesStoredDeflatedAndLzma) {
     const std::string sevenZip = SEVENZIP_EXE;
     ASSERT_FALSE(sevenZip.empty()) << "7-Zip was not found when the tests were configured";
     InSource(sevenZip + " a -tzip -mx0 -mcu=on ../stored.zip .");
     InSource(sevenZip + " a -tzip -mx9 ../deflated.zip .");
+    // LZMA with an end marker (7-Zip's default) and without one.
+    InSource(sevenZip + " a -tzip -mm=LZMA -mx9 ../lzma.zip .");
+    InSource(sevenZip + " a -tzip -mm=LZMA:eos=off ../lzma-no-marker.zip .");
     EXPECT_EQ(ReadAll(temp_ / "stored.zip"), expected_);
     EXPECT_EQ(ReadAll(temp_ / "deflated.zip"), expected_);
+    EXPECT_EQ(ReadAll(temp_ / "lzma.zip"), expected_);
+    EXPECT_EQ(ReadAll(temp_ / "lzma-no-marker.zip"), expected_);
     const std::string stub = "MZ" + RandomBytes(3000, 13);
     WriteFile(temp_ / "sfx.exe", stub + ReadFile(temp_ / "deflated.zip") + std::string(20, '\0'));
     EXPECT_EQ(ReadAll(temp_ / "sfx.exe"), expected_);
+}
+
+// Entry names and contents for an archive of `count` one-byte files, 1,000 to a folder.
+std::map<std::string, std::string> ManyTinyFiles(int count) {
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < count; ++i)
+        files["d" + std::to_string(i / 1000) + "/" + std::to_string(i)] =
+            std::string(1, static_cast<char>('a' + i % 26));
+    return files;
+}
+
+// Beyond 65,535 entries the end record cannot count them: Zip64 end records do, whoever wrote
+// them, and the archive stays readable to unzip and 7-Zip.
+TEST_F(ExternalTools, SeventyThousandEntriesGoThroughZip64EndRecords) {
+    const std::map<std::string, std::string> files = ManyTinyFiles(70000);
+    {
+        zip::Writer writer;
+        ASSERT_TRUE(writer.Create(temp_ / "many.zip")) << writer.Error();
+        for (const auto& [name, data] : files)
+            ASSERT_TRUE(writer.AddBytes(name, data)) << writer.Error();
+        ASSERT_TRUE(writer.Finish()) << writer.Error();
+    }
+    const std::string bytes = ReadFile(temp_ / "many.zip");
+    const auto* end = reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size();
+    EXPECT_EQ(format::Get16(end - format::kEndRecordSize + 10), 0xFFFF);
+    EXPECT_EQ(format::Get32(end - format::kEndRecordSize - format::kZip64LocatorSize),
+              format::kZip64LocatorSignature);
+    EXPECT_EQ(ReadAll(temp_ / "many.zip"), files);
+    InSource(std::string(UNZIP_EXE) + " -tq ../many.zip");
+    InSource(std::string(SEVENZIP_EXE) + " t ../many.zip");
+    // Zip64 end records that do not fit the rest: one entry more than the directory holds; a
+    // locator that points elsewhere.
+    const std::size_t record = bytes.size() - format::kEndRecordSize - format::kZip64LocatorSize -
+                               format::kZip64EndRecordSize;
+    Patch(temp_ / "many.zip", record + 24, "\x71\x11\x01");
+    Patch(temp_ / "many.zip", record + 32, "\x71\x11\x01");
+    EXPECT_EQ(FirstFailure(temp_ / "many.zip"),
+              "'" + temp_ / "many.zip" + "': central directory damaged");
+    WriteFile(temp_ / "many.zip", bytes);
+    Patch(temp_ / "many.zip", record + format::kZip64EndRecordSize + 12, "\x01");
+    EXPECT_EQ(FirstFailure(temp_ / "many.zip"),
+              "no ZIP archive found in '" + temp_ / "many.zip" + "'");
+
+    // Info-ZIP's zip, from a folder of the same files.
+    for (const auto& [name, data] : files)
+        WriteFile(temp_.path() / "tiny" / name, data);
+    ASSERT_EQ(Shell("cd " + ShellQuoted(temp_ / "tiny") + " && " + ZIP_EXE +
+                    " -q -r ../infozip.zip . >/dev/null"),
+              0);
+    EXPECT_EQ(ReadAll(temp_ / "infozip.zip"), files);
+    // With a stub in front, as a self-extractor.
+    WriteFile(temp_ / "sfx.exe", "MZ" + RandomBytes(3000, 14) + ReadFile(temp_ / "infozip.zip"));
+    EXPECT_EQ(ReadAll(temp_ / "sfx.exe").size(), files.size());
 }
 
 TEST_F(ExternalTools, EncryptedEntriesAreRefused) {
@@ -318,6 +417,28 @@ TEST(ZipReader, DamagedEntriesFailWithAReason) {
              Patch(path, at.centralSize, farLarger);
          },
          "recorded size"},
+        {"LZMA byte flipped", zip::Compression::Lzma,
+         [](auto& path, auto& at) { Patch(path, at.dataStart + 300, Byte('\x5A')); }, "damaged"},
+        {"LZMA properties size not 5", zip::Compression::Lzma,
+         [](auto& path, auto& at) { Patch(path, at.dataStart + 2, Byte('\x06')); },
+         "LZMA properties damaged"},
+        {"LZMA lc/lp/pb byte out of range", zip::Compression::Lzma,
+         [](auto& path, auto& at) { Patch(path, at.dataStart + 4, Byte('\xE1')); },
+         "LZMA properties damaged"},
+        {"LZMA lc + lp beyond what the decoder takes", zip::Compression::Lzma,
+         [](auto& path, auto& at) { Patch(path, at.dataStart + 4, Byte(8 + 9 * 4)); },
+         "LZMA properties not supported"},
+        {"LZMA dictionary of 4 GiB", zip::Compression::Lzma,
+         [](auto& path, auto& at) { Patch(path, at.dataStart + 5, std::string(4, '\xFF')); },
+         "LZMA dictionary larger than 64 MiB"},
+        {"LZMA packed size cut short", zip::Compression::Lzma,
+         [](auto& path, auto& at) { Patch(path, at.centralPacked, Byte('\x20') + Byte('\x00')); },
+         "ends early"},
+        {"LZMA packed size shorter than its header", zip::Compression::Lzma,
+         [](auto& path, auto& at) { Patch(path, at.centralPacked, Byte('\x08') + Byte('\x00')); },
+         "LZMA header missing"},
+        {"LZMA recorded size too large", zip::Compression::Lzma,
+         [](auto& path, auto& at) { Patch(path, at.centralSize + 2, Byte('\x07')); }, "damaged"},
         {"local name differs", zip::Compression::Deflate,
          [](auto& path, auto&) { Patch(path, format::kLocalHeaderSize, "X"); }, "local header"},
         {"local header gone", zip::Compression::Deflate,

@@ -287,6 +287,15 @@ const std::vector<Item>& Suite() {
     return items;
 }
 
+// The suite with the entries it deflates compressed with `compression` instead.
+std::vector<Item> SuiteWith(zip::Compression compression) {
+    std::vector<Item> items = Suite();
+    for (Item& item : items)
+        if (item.compression == zip::Compression::Deflate)
+            item.compression = compression;
+    return items;
+}
+
 ULONGLONG WriteTime(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
@@ -321,12 +330,17 @@ TEST_F(SfxTest, UnpacksFilesFoldersAndFlagsCompletionFlagLastWhereverItStands) {
                                             "torvane.flg",
                                             "ZZZ\\",
                                             "ZZZ\\comp.flg"};
-    // Last as pack writes it; before the big file and the flag files; first of all.
-    for (const std::size_t flagAt : {Suite().size() - 1, std::size_t{4}, std::size_t{0}}) {
-        SCOPED_TRACE("completion flag at entry " + std::to_string(flagAt));
+    // Last as pack writes it; before the big file and the flag files; first of all. Deflated
+    // entries, and LZMA ones (pack --method lzma).
+    using enum zip::Compression;
+    for (const auto& [flagAt, compression] :
+         {std::pair{Suite().size() - 1, Deflate}, std::pair{std::size_t{4}, Deflate},
+          std::pair{std::size_t{0}, Deflate}, std::pair{Suite().size() - 1, Lzma}}) {
+        SCOPED_TRACE("completion flag at entry " + std::to_string(flagAt) +
+                     (compression == Lzma ? ", LZMA" : ", deflate"));
         RemoveTree(folder_);
         ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
-        PlacePayload(WithFlagAt(Suite(), flagAt));
+        PlacePayload(WithFlagAt(SuiteWith(compression), flagAt));
         EXPECT_EQ(RunArchive().exitCode, 0u);
         EXPECT_EQ(Unpacked(), expected);
         ULONGLONG latest = 0;
