@@ -1,11 +1,14 @@
 // The one owner of a C runtime stream: 64-bit offsets, closed when it goes out of scope, and a
-// Close() that reports what the close found (a full disk shows there).
+// Close() that reports what the close found (a full disk shows there). Paths are UTF-8; on
+// Windows they are opened by their UTF-16 form, so that any name opens.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #ifdef _WIN32
+#include "base/WideText.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -27,7 +30,11 @@ public:
     // Each way of opening first closes a stream still held from before.
     bool Open(const std::string& path, const char* mode) {
         Close();
+#ifdef _WIN32
+        stream_ = ::_wfopen(Wide(path).c_str(), Wide(mode).c_str());
+#else
         stream_ = std::fopen(path.c_str(), mode);
+#endif
         return stream_ != nullptr;
     }
 #ifdef _WIN32
@@ -35,8 +42,9 @@ public:
     // this stream holds it. False when a file or folder of that name exists.
     bool CreateNewDenyingWrites(const std::string& path) {
         Close();
-        const int descriptor = ::_sopen(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
-                                        _SH_DENYWR, _S_IREAD | _S_IWRITE);
+        const int descriptor =
+            ::_wsopen(Wide(path).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYWR,
+                      _S_IREAD | _S_IWRITE);
         if (descriptor < 0)
             return false;
         stream_ = ::_fdopen(descriptor, "wb");
@@ -47,7 +55,7 @@ public:
     // Opens so that nobody else can open the file at all while this stream holds it.
     bool OpenDenyingOthers(const std::string& path, const char* mode) {
         Close();
-        stream_ = ::_fsopen(path.c_str(), mode, _SH_DENYRW);
+        stream_ = ::_wfsopen(Wide(path).c_str(), Wide(mode).c_str(), _SH_DENYRW);
         return stream_ != nullptr;
     }
 #endif

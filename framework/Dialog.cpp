@@ -1,5 +1,7 @@
 #include "framework/Dialog.h"
 
+#include "base/WideText.h"
+
 #include <algorithm>
 
 void DDX_Control(CDataExchange* exchange, int controlId, CWnd& control) {
@@ -13,7 +15,7 @@ void DDX_Text(CDataExchange* exchange, int controlId, std::string& value) {
     CWnd control;
     control.Attach(exchange->dialog.GetDlgItem(controlId));
     if (exchange->saveAndValidate)
-        value = control.GetWindowText();
+        value = base::Utf8(control.GetWideWindowText());
     else
         control.SetWindowText(value);
 }
@@ -21,15 +23,17 @@ void DDX_Text(CDataExchange* exchange, int controlId, std::string& value) {
 void DDX_Check(CDataExchange* exchange, int controlId, int& value) {
     const HWND control = exchange->dialog.GetDlgItem(controlId);
     if (exchange->saveAndValidate)
-        value = ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+        value = ::SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
     else
-        ::SendMessageA(control, BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
+        ::SendMessageW(control, BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 CDialog::CDialog(UINT templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
 
 INT_PTR CDialog::DoModal() {
-    return ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent_,
+    // A Unicode dialog: its controls and its message loop (IsDialogMessageW) pass typed
+    // characters on as UTF-16, whatever the ANSI code page holds.
+    return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent_,
                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -68,16 +72,16 @@ CWnd* CDialog::FindControl(UINT controlId) const {
 INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<CDialog*>(lParam);
-        ::SetWindowLongPtrA(window, DWLP_USER, lParam);
+        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
         dialog->Attach(window);
         return dialog->OnInitDialog();
     }
-    auto* dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
+    auto* dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(window, DWLP_USER));
     if (!dialog)
         return FALSE;
     const INT_PTR result = dialog->HandleMessage(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrA(window, DWLP_USER, 0);
+        ::SetWindowLongPtrW(window, DWLP_USER, 0);
         dialog->Detach();
     }
     return result;

@@ -1,4 +1,5 @@
-// A list box whose items the parent asks it to measure and draw.
+// A list box whose items the parent asks it to measure and draw. Items are given as UTF-8 and
+// held as UTF-16.
 #pragma once
 
 #include "framework/Wnd.h"
@@ -7,10 +8,7 @@
 
 class COwnerDrawListBox : public CWnd {
 public:
-    int AddString(const std::string& text) const {
-        return static_cast<int>(
-            SendMessage(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
-    }
+    int AddString(const std::string& text) const;
     int SetItemData(int index, DWORD_PTR data) const {
         return static_cast<int>(SendMessage(LB_SETITEMDATA, index, static_cast<LPARAM>(data)));
     }
@@ -21,7 +19,7 @@ public:
     int DeleteString(int index) const {
         return static_cast<int>(SendMessage(LB_DELETESTRING, index));
     }
-    std::string GetText(int index) const;
+    std::wstring GetText(int index) const;
 
     virtual void MeasureItem(MEASUREITEMSTRUCT* request) = 0;
     virtual void DrawItem(DRAWITEMSTRUCT* request) = 0;

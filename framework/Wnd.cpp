@@ -1,5 +1,7 @@
 #include "framework/Wnd.h"
 
+#include "base/WideText.h"
+
 #include <vector>
 
 HWND CWnd::Detach() {
@@ -8,25 +10,15 @@ HWND CWnd::Detach() {
     return window;
 }
 
-namespace {
-
-// A window's whole text through the A or the W calls.
-template <class Char, class LengthCall, class TextCall>
-std::basic_string<Char> WindowText(HWND window, LengthCall lengthOf, TextCall textOf) {
-    const int length = lengthOf(window);
-    if (length <= 0)
-        return {};
-    std::vector<Char> buffer(static_cast<size_t>(length) + 1);
-    const int copied = textOf(window, buffer.data(), length + 1);
-    return std::basic_string<Char>(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
-}
-
-} // namespace
-
-std::string CWnd::GetWindowText() const {
-    return WindowText<char>(m_hWnd, ::GetWindowTextLengthA, ::GetWindowTextA);
+void CWnd::SetWindowText(const std::string& text) const {
+    ::SetWindowTextW(m_hWnd, base::WideForDisplay(text).c_str());
 }
 
 std::wstring CWnd::GetWideWindowText() const {
-    return WindowText<wchar_t>(m_hWnd, ::GetWindowTextLengthW, ::GetWindowTextW);
+    const int length = ::GetWindowTextLengthW(m_hWnd);
+    if (length <= 0)
+        return {};
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
+    const int copied = ::GetWindowTextW(m_hWnd, buffer.data(), length + 1);
+    return std::wstring(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
 }

@@ -1,4 +1,5 @@
 // A window handle seen as an object: the controls the dialog binds and the dialog itself.
+// Texts are UTF-8 here and UTF-16 in the window: every window is a Unicode window.
 #pragma once
 
 #include <windows.h>
@@ -21,12 +22,11 @@ public:
     int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
     BOOL EnableWindow(BOOL enable = TRUE) const { return ::EnableWindow(m_hWnd, enable); }
     BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
-    void SetWindowText(const std::string& text) const { ::SetWindowTextA(m_hWnd, text.c_str()); }
-    std::string GetWindowText() const;
-    // The text as the window holds it, in UTF-16: nothing is lost to the ANSI code page.
+    void SetWindowText(const std::string& text) const;
+    // The text as the window holds it, in UTF-16: an unpaired surrogate has no UTF-8 form.
     std::wstring GetWideWindowText() const;
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
-        return ::SendMessageA(m_hWnd, message, wParam, lParam);
+        return ::SendMessageW(m_hWnd, message, wParam, lParam);
     }
 
     // Owner-draw requests that the parent forwards; a window that draws itself answers true.

@@ -3,6 +3,7 @@
 // moves the progress bar as far as the archive says it has got.
 #include "install/InstallEngine.h"
 
+#include "base/WideText.h"
 #include "install/InstallTexts.h"
 #include "payload/sfx/NoFollowWin32.h"
 
@@ -18,7 +19,7 @@ std::string RemoveStaleFlags(const std::string& installFolder) {
     const std::string flagFolder = installFolder + "\\ZZZ";
     std::vector<std::string> flags = ComponentFlagPaths(installFolder);
     ScopedFileHandle held;
-    switch (nofollow::HoldFolder(flagFolder.c_str(), held)) {
+    switch (nofollow::HoldFolder(base::Wide(flagFolder).c_str(), held)) {
     case nofollow::Folder::Link:
         return flagFolder;
     case nofollow::Folder::Enter:
@@ -29,7 +30,7 @@ std::string RemoveStaleFlags(const std::string& installFolder) {
         break;
     }
     for (const std::string& flag : flags)
-        if (nofollow::RemoveFile(flag.c_str()) == nofollow::Removal::Refused)
+        if (nofollow::RemoveFile(base::Wide(flag).c_str()) == nofollow::Removal::Refused)
             return flag;
     return {};
 }
@@ -44,20 +45,20 @@ int StartArchiveProcess(const std::string& archivePath, const std::string& insta
         return STATE_FAILURE;
     }
 
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
 
-    const std::string command = texts::ArchiveCommandLine(archivePath);
-    std::vector<char> commandBuffer(command.begin(), command.end());
-    commandBuffer.push_back('\0');
+    const std::wstring command = base::Wide(texts::ArchiveCommandLine(archivePath));
+    std::vector<wchar_t> commandBuffer(command.begin(), command.end());
+    commandBuffer.push_back(L'\0');
 
     // Started suspended: its progress block is made before it runs (ArchiveProgress).
     PROCESS_INFORMATION process{};
-    if (::CreateProcessA(nullptr, commandBuffer.data(), nullptr, nullptr, FALSE,
-                         HIGH_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, installFolder.c_str(),
-                         &startup, &process)) {
+    if (::CreateProcessW(nullptr, commandBuffer.data(), nullptr, nullptr, FALSE,
+                         HIGH_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
+                         base::Wide(installFolder).c_str(), &startup, &process)) {
         ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
         ScopedHandle block = ArchiveProgress::MakeBlock(process.dwProcessId);
         if (::ResumeThread(threadHandle.Get()) != static_cast<DWORD>(-1)) {
@@ -74,13 +75,13 @@ int StartArchiveProcess(const std::string& archivePath, const std::string& insta
     }
 
     const DWORD error = ::GetLastError();
-    char* systemText = nullptr;
-    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error,
+    wchar_t* systemText = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error,
                      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                     reinterpret_cast<LPSTR>(&systemText), 0, nullptr);
+                     reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
     ScopedLocalMemory systemTextOwner(systemText);
     view.AddMessage(texts::kCannotDecompress, kColorError);
-    view.AddMessage(systemText ? texts::CutSystemText(systemText)
+    view.AddMessage(systemText ? texts::CutSystemText(base::Utf8(systemText).c_str())
                                : texts::ErrorNumberLine(static_cast<long>(error)),
                     kColorError);
     return STATE_FAILURE;
@@ -94,15 +95,15 @@ bool LookForCompletionFlag(const std::string& installFolder, IInstallView& view)
         // Held only for reading its attributes: that never clashes with the archive's own hold
         // while it writes the flag.
         ScopedFileHandle held;
-        if (nofollow::HoldFolder(flagFolder.c_str(), held) != nofollow::Folder::Enter ||
+        if (nofollow::HoldFolder(base::Wide(flagFolder).c_str(), held) != nofollow::Folder::Enter ||
             !DeleteFileIfExists(flagFolder + "\\COMP.FLG", view))
             return false;
     }
     // The folder goes when it is empty, through a handle on the folder judged anew: removing it
     // by name would remove whatever a link put there leads to.
     ScopedFileHandle emptied;
-    if (nofollow::HoldFolder(flagFolder.c_str(), emptied, FILE_READ_ATTRIBUTES | DELETE) ==
-        nofollow::Folder::Enter) {
+    if (nofollow::HoldFolder(base::Wide(flagFolder).c_str(), emptied,
+                             FILE_READ_ATTRIBUTES | DELETE) == nofollow::Folder::Enter) {
         FILE_DISPOSITION_INFO disposition{};
         disposition.DeleteFile = TRUE;
         ::SetFileInformationByHandle(emptied.Get(), FileDispositionInfo, &disposition,

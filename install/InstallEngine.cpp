@@ -1,5 +1,6 @@
 #include "install/InstallEngine.h"
 
+#include "base/WideText.h"
 #include "install/InstallTexts.h"
 #include "payload/sfx/NoFollowWin32.h"
 
@@ -8,14 +9,15 @@
 
 namespace {
 
-// State 10's work: the next state, and any warning or error reported to `view`. A lossy folder
-// text names another folder than the one the user typed.
-int CreateFolder(const std::string& installFolder, bool lossy, IInstallView& view) {
-    if (lossy || !texts::IsAbsoluteFolder(installFolder)) {
+// State 10's work: the next state, and any warning or error reported to `view`. A folder text
+// that is not UTF-8 (the user typed an unpaired surrogate) names no folder at all.
+int CreateFolder(const std::string& installFolder, IInstallView& view) {
+    const std::optional<std::wstring> folder = base::TryWide(installFolder);
+    if (!folder || !texts::IsAbsoluteFolder(installFolder)) {
         view.AddMessage(texts::kDirectoryInvalid, kColorError);
         return STATE_FAILURE;
     }
-    if (::CreateDirectoryA(installFolder.c_str(), nullptr))
+    if (::CreateDirectoryW(folder->c_str(), nullptr))
         return STATE_COPY_PAYLOAD;
     const DWORD error = ::GetLastError();
     if (error == ERROR_ALREADY_EXISTS) {
@@ -36,7 +38,7 @@ int CreateFolder(const std::string& installFolder, bool lossy, IInstallView& vie
 bool DeleteInSteps(const std::string& path) {
     constexpr LONGLONG kStep = 4LL * 1024 * 1024;
     const ScopedFileHandle file(
-        ::CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+        ::CreateFileW(base::Wide(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     FILE_DISPOSITION_INFO disposition{};
@@ -68,7 +70,6 @@ void InstallEngine::Start(const InstallSettings& settings) {
     modulePath = settings.modulePath;
     archiveBaseName = settings.archiveBaseName;
     installFolder = settings.installFolder;
-    installFolderLossy = settings.installFolderLossy;
     createDesktopIcons = settings.createDesktopIcons;
     InstallState = STATE_CREATE_DIR;
 }
@@ -167,10 +168,11 @@ bool InstallEngine::WaitForWorker(DWORD milliseconds) const {
 }
 
 bool DeleteFileIfExists(const std::string& path, IInstallView& view) {
-    if (!ScopedFileHandle(::CreateFileA(path.c_str(), GENERIC_READ, nofollow::kShareAll, nullptr,
+    const std::wstring wide = base::Wide(path);
+    if (!ScopedFileHandle(::CreateFileW(wide.c_str(), GENERIC_READ, nofollow::kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)))
         return false;
-    if (nofollow::RemoveFile(path.c_str()) == nofollow::Removal::Refused)
+    if (nofollow::RemoveFile(wide.c_str()) == nofollow::Removal::Refused)
         view.AddMessage(texts::CannotDeleteLine(path), kColorWarning);
     return true;
 }
@@ -184,10 +186,9 @@ void InstallEngine::CreateInstallFolder() {
     view.AddMessage(texts::kCreatingDirectory, kColorProgress);
     for (ComponentEntry& component : components)
         component.found = 0;
-    // CreateDirectoryA waits a long time for a network path that does not answer.
-    RunOnWorker([folder = installFolder, lossy = installFolderLossy](IInstallView& report,
-                                                                     WorkerOutcome& outcome) {
-        outcome.nextState = CreateFolder(folder, lossy, report);
+    // CreateDirectoryW waits a long time for a network path that does not answer.
+    RunOnWorker([folder = installFolder](IInstallView& report, WorkerOutcome& outcome) {
+        outcome.nextState = CreateFolder(folder, report);
     });
 }
 

@@ -43,8 +43,7 @@ struct ComponentEntry {
 struct InstallSettings {
     std::string modulePath;      // the program's own file: the installer image
     std::string archiveBaseName; // the payload copy's name in the install folder, without ".EXE"
-    std::string installFolder;   // as typed, trimmed, in the ANSI code page
-    bool installFolderLossy = false; // the typed text had characters the code page cannot hold
+    std::string installFolder;   // as typed, trimmed, in UTF-8
     int createDesktopIcons = 1;
 };
 
@@ -88,10 +87,8 @@ public:
     // Set by the dialog.
     std::string modulePath;
     std::string archiveBaseName;
+    // UTF-8; text that is not (an unpaired surrogate was typed) is refused by state 10.
     std::string installFolder;
-    // The typed text held characters the ANSI code page has no place for, so `installFolder`
-    // names another folder than the one shown: state 10 refuses it.
-    bool installFolderLossy = false;
     int createDesktopIcons = 1;
     // Where the worker thread posts `workerDoneMessage` when its work is done (the dialog);
     // without a window, the next tick finds it done.

@@ -3,6 +3,7 @@
 // thread.
 #include "install/InstallEngine.h"
 
+#include "base/WideText.h"
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "install/InstallTexts.h"
@@ -19,8 +20,9 @@ constexpr size_t kCopyBlock = 1024 * 1024;
 
 // The copy opened for reading, others allowed only to read it too; invalid when that is refused.
 ScopedFileHandle OpenForReadingOnly(const std::string& path) {
-    return ScopedFileHandle(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return ScopedFileHandle(::CreateFileW(base::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr));
 }
 
 // Whether `opened` is the file `written` was, by volume and file index, and has that one name.
@@ -60,8 +62,9 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
     // and the folder may be writable by others, so the name may be a link to some other file,
     // which writing over would change; removing takes only the name. Nobody else may write the
     // copy while it is being written.
-    nofollow::RemoveFile(archivePath.c_str());
-    ScopedFileHandle output(::CreateFileA(archivePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+    const std::wstring archiveName = base::Wide(archivePath);
+    nofollow::RemoveFile(archiveName.c_str());
+    ScopedFileHandle output(::CreateFileW(archiveName.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output) {
         input.Close();

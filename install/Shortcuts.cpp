@@ -4,7 +4,7 @@
 
 #include "install/InstallEngine.h"
 
-#include "install/AnsiText.h"
+#include "base/WideText.h"
 #include "install/InstallTexts.h"
 #include "payload/sfx/NoFollowWin32.h"
 
@@ -37,13 +37,13 @@ HRESULT CreateShortcut(const std::string& target, const std::wstring& linkFile,
                                         IID_IShellLinkW, link.ReceiveVoid());
     if (FAILED(result))
         return result;
-    result = link->SetPath(WidenAnsi(target).c_str());
+    result = link->SetPath(base::Wide(target).c_str());
     if (FAILED(result))
         return result;
-    result = link->SetDescription(WidenAnsi(description).c_str());
+    result = link->SetDescription(base::Wide(description).c_str());
     if (FAILED(result))
         return result;
-    result = link->SetWorkingDirectory(WidenAnsi(workingDirectory).c_str());
+    result = link->SetWorkingDirectory(base::Wide(workingDirectory).c_str());
     if (FAILED(result))
         return result;
 
@@ -62,8 +62,7 @@ void CreateComponentShortcut(const std::string& target, const std::wstring& link
                              const std::string& workingDir, bool folderIsLink,
                              IInstallView& report) {
     if (folderIsLink || FAILED(CreateShortcut(target, linkFile, workingDir, kDescription)))
-        report.AddMessage(texts::CannotCreateShortcutLine(NarrowToAnsi(linkFile).text),
-                          kColorWarning);
+        report.AddMessage(texts::CannotCreateShortcutLine(base::Utf8(linkFile)), kColorWarning);
 }
 
 // Writes the shortcut of every found component into the special folder `folder` (CSIDL_*), or
@@ -92,7 +91,7 @@ void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
         if (!component.found)
             continue;
         CreateComponentShortcut(installFolder + "\\" + component.executable,
-                                linkFolder + L"\\" + WidenAnsi(component.displayName) + L".lnk",
+                                linkFolder + L"\\" + base::Wide(component.displayName) + L".lnk",
                                 installFolder + "\\" + component.workingSubfolder, folderIsLink,
                                 report);
     }

@@ -1,6 +1,7 @@
 #include "payload/EntryName.h"
 
 #include "base/Text.h"
+#include "payload/NameEncoding.h"
 
 #include <array>
 #include <algorithm>
@@ -77,6 +78,50 @@ std::string UnsafeNameReason(std::string_view name) {
             return {};
         rest.remove_prefix(static_cast<std::size_t>(end - rest.begin()) + 1);
     }
+}
+
+std::optional<std::pair<std::string, std::string>>
+FindCaseClash(const std::vector<std::string>& names) {
+    struct Occupant {
+        std::string key;     // folded, '/' for either separator, no trailing separator
+        std::string_view as; // the name as given
+        bool file;
+    };
+    std::vector<Occupant> occupants;
+    for (const std::string& name : names) {
+        const std::string_view whole = IsFolderName(name)
+                                           ? std::string_view(name).substr(0, name.size() - 1)
+                                           : std::string_view(name);
+        const auto keyOf = [](std::string_view text) {
+            std::string key = FoldCase(text);
+            std::replace(key.begin(), key.end(), '\\', '/');
+            return key;
+        };
+        for (auto at = std::find_if(whole.begin(), whole.end(), IsPathSeparator); at != whole.end();
+             at = std::find_if(at + 1, whole.end(), IsPathSeparator)) {
+            const std::string_view folder(whole.data(),
+                                          static_cast<std::size_t>(at - whole.begin()));
+            occupants.push_back({keyOf(folder), folder, false});
+        }
+        occupants.push_back({keyOf(whole), whole, !IsFolderName(name)});
+    }
+    std::sort(occupants.begin(), occupants.end(),
+              [](const Occupant& a, const Occupant& b) { return a.key < b.key; });
+    for (std::size_t first = 0, end = 0; first < occupants.size(); first = end) {
+        const Occupant* file = nullptr;
+        const Occupant* other = nullptr;
+        for (end = first; end < occupants.size() && occupants[end].key == occupants[first].key;
+             ++end) {
+            const Occupant& occupant = occupants[end];
+            if (occupant.file && !file)
+                file = &occupant;
+            else if (!other)
+                other = &occupant;
+        }
+        if (file && other)
+            return std::pair(std::string(file->as), std::string(other->as));
+    }
+    return std::nullopt;
 }
 
 bool IsFolderName(std::string_view name) {

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zip {
 
@@ -44,6 +47,14 @@ template <class Entries> std::size_t CompletionFlagIndex(const Entries& entries)
     }
     return found;
 }
+
+// Two names that Windows takes for one file, since it ignores case (FoldCase) and reads either
+// separator: two files ("Docs/a.txt", "docs/A.TXT"), or a file and a folder, be it a folder
+// entry or a folder on the way to another entry ("Docs", "docs/a.txt"). Folders alone never
+// clash: "Docs/" and "docs/a.txt" both go into the one folder. The first such pair found, each
+// name as given (a folder on the way without what follows it); nothing when there is none.
+std::optional<std::pair<std::string, std::string>>
+FindCaseClash(const std::vector<std::string>& names);
 
 // The name as a Windows path relative to the folder: every '/' turned into '\'.
 std::string WindowsRelativePath(std::string_view name);

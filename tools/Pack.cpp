@@ -5,6 +5,7 @@
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "payload/EntryName.h"
+#include "payload/NameEncoding.h"
 #include "payload/ZipFormat.h"
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
@@ -22,7 +23,14 @@ namespace fs = std::filesystem;
 namespace pack {
 namespace {
 
+using base::PathOf;
 using base::Quoted;
+
+// Paths and names are UTF-8 throughout, on Windows too (its own file names are UTF-16).
+std::string Utf8Of(const fs::path& path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
 
 constexpr const char* kUsage =
     "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--method METHOD] "
@@ -269,10 +277,10 @@ int WriteArchive(const Options& options, std::ostream& err) {
     zip::Writer writer;
     bool written = writer.Create(output.path()) && writer.AppendStub(stub);
     for (std::size_t i = 0; written && i < names.size(); ++i)
-        written =
-            zip::IsFolderName(names[i])
-                ? writer.AddFolder(names[i])
-                : writer.AddFile(names[i], (fs::path(folder) / names[i]).string(), compression);
+        written = zip::IsFolderName(names[i])
+                      ? writer.AddFolder(names[i])
+                      : writer.AddFile(names[i], Utf8Of(PathOf(folder) / PathOf(names[i])),
+                                       compression);
     if (written && withFlag)
         written = flagPath.empty()
                       ? writer.AddBytes(kCompletionFlagName, kCompletionFlagContent, compression)
@@ -366,21 +374,28 @@ int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
 bool CollectFiles(const std::string& folder, std::vector<std::string>& names,
                   std::string& completionFlagPath, std::string& error) {
     std::error_code code;
-    if (!fs::is_directory(folder, code)) {
+    const fs::path root = PathOf(folder);
+    if (!fs::is_directory(root, code)) {
         error = "cannot read folder " + Quoted(folder) + ": " +
                 (code ? code.message() : std::string("not a folder"));
         return false;
     }
     names.clear();
     completionFlagPath.clear();
-    fs::recursive_directory_iterator walk(folder, code), end;
+    fs::recursive_directory_iterator walk(root, code), end;
     for (; !code && walk != end; walk.increment(code)) {
         const fs::path& path = walk->path();
-        std::string name = path.lexically_relative(folder).generic_string();
+        std::string name = Utf8Of(path.lexically_relative(root));
+        // The archive stores every name beyond ASCII as UTF-8 (general purpose bit 11).
+        if (!zip::IsValidUtf8(name)) {
+            error = Quoted(Utf8Of(path)) +
+                    " has a name that is not valid UTF-8, the encoding a ZIP archive stores names "
+                    "in: rename it";
+            return false;
+        }
         if (walk->is_directory(code)) {
             if (walk->is_symlink(code)) {
-                error =
-                    Quoted(path.string()) + " is a link to a folder, which pack does not follow";
+                error = Quoted(Utf8Of(path)) + " is a link to a folder, which pack does not follow";
                 return false;
             }
             // A folder with something in it is made for its entries; an empty one needs its own.
@@ -388,7 +403,7 @@ bool CollectFiles(const std::string& folder, std::vector<std::string>& names,
                 continue;
             name += '/';
         } else if (!walk->is_regular_file(code)) {
-            error = Quoted(path.string()) + " is not a regular file";
+            error = Quoted(Utf8Of(path)) + " is not a regular file";
             return false;
         }
         if (name.find('\\') != std::string::npos) {
@@ -404,7 +419,7 @@ bool CollectFiles(const std::string& folder, std::vector<std::string>& names,
                 error = folder + " holds the completion flag twice, in different case";
                 return false;
             }
-            completionFlagPath = path.string();
+            completionFlagPath = Utf8Of(path);
             continue;
         }
         names.push_back(name);
@@ -414,14 +429,10 @@ bool CollectFiles(const std::string& folder, std::vector<std::string>& names,
         return false;
     }
     std::sort(names.begin(), names.end());
-    // Windows file names ignore case: two such entries would overwrite one another.
-    std::map<std::string, std::string> seen;
-    for (const std::string& name : names) {
-        auto [at, added] = seen.emplace(Lower(name), name);
-        if (!added) {
-            error = Quoted(at->second) + " and " + Quoted(name) + " differ only in case";
-            return false;
-        }
+    // Windows file names ignore case, in every script: such entries would overwrite one another.
+    if (const auto clash = zip::FindCaseClash(names)) {
+        error = Quoted(clash->second) + " and " + Quoted(clash->first) + " differ only in case";
+        return false;
     }
     return true;
 }

@@ -22,10 +22,10 @@ void CMessageListBox::AddMessage(std::string text, MessageColor color) {
 
 void CMessageListBox::MeasureItem(MEASUREITEMSTRUCT* request) {
     ScopedClientDC dc(m_hWnd);
-    TEXTMETRICA metrics{};
+    TEXTMETRICW metrics{};
     {
         ScopedSelectObject font(dc.Get(), reinterpret_cast<HGDIOBJ>(SendMessage(WM_GETFONT)));
-        ::GetTextMetricsA(dc.Get(), &metrics);
+        ::GetTextMetricsW(dc.Get(), &metrics);
     }
     request->itemHeight = static_cast<UINT>(metrics.tmHeight + 1);
 }
@@ -42,16 +42,16 @@ void CMessageListBox::DrawItem(DRAWITEMSTRUCT* request) {
 
     const int index = static_cast<int>(request->itemID);
     const auto color = static_cast<MessageColor>(GetItemData(index));
-    const std::string text = GetText(index);
+    const std::wstring text = GetText(index);
     const COLORREF textColor = TextColorOf(color);
     ::SetBkColor(dc, background);
     ::SetTextColor(dc, textColor);
 
     SIZE extent{};
     if (IsEmphasised(color))
-        ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
     const MessageLineLayout layout = LayoutMessageLine(item.left, item.top, color, extent.cx);
-    ::TextOutA(dc, layout.textX, layout.textY, text.c_str(), static_cast<int>(text.size()));
+    ::TextOutW(dc, layout.textX, layout.textY, text.c_str(), static_cast<int>(text.size()));
     if (!layout.emphasised)
         return;
 

@@ -1,13 +1,16 @@
 #include "ui/SetupDlg.h"
 
+#include "base/WideText.h"
 #include "image/ImageFile.h"
-#include "install/AnsiText.h"
 #include "install/InstallTexts.h"
 #include "res/resource.h"
 #include "ui/AgreementText.h"
 
 #include <cstdio>
+#include <optional>
 #include <span>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -28,11 +31,34 @@ std::string ProgramName(const std::string& path) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+// The typed text in UTF-8, an unpaired surrogate (which no character is) kept as the three bytes
+// UTF-8 would give it: no UTF-8 reader takes those, so state 10 refuses the text instead of
+// installing into a folder named with a replacement character.
+std::string TypedText(std::wstring_view typed) {
+    if (std::optional<std::string> exact = base::TryUtf8(typed))
+        return *std::move(exact);
+    std::string text;
+    for (size_t at = 0; at < typed.size(); ++at) {
+        const unsigned unit = typed[at];
+        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && at + 1 < typed.size() &&
+                          typed[at + 1] >= 0xDC00 && typed[at + 1] <= 0xDFFF;
+        if (unit < 0xD800 || unit > 0xDFFF || pair) {
+            text += base::Utf8(typed.substr(at, pair ? 2 : 1));
+            at += pair ? 1 : 0;
+            continue;
+        }
+        text += static_cast<char>(0xE0 | (unit >> 12));
+        text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+    return text;
+}
+
 } // namespace
 
 CSetupDlg::CSetupDlg(HWND parent)
     : CDialog(IDD_SETUP, parent),
-      appIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP))) {}
+      appIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_SETUP))) {}
 
 CSetupDlg::~CSetupDlg() = default;
 
@@ -76,9 +102,11 @@ BOOL CSetupDlg::OnInitDialog() {
 
     agreementText = AgreementText();
 
-    char path[1024] = {};
-    ::GetModuleFileNameA(nullptr, path, sizeof path);
-    modulePath = path;
+    // Any folder the image was saved in, whatever its script: read by the UTF-16 path.
+    std::vector<wchar_t> path(32768);
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    modulePath = base::Utf8({path.data(), length < path.size() ? length : 0});
     ReadVersionLabel();
     SetWindowText(kTitlePrefix + versionLabel);
 
@@ -93,7 +121,8 @@ void CSetupDlg::ReadVersionLabel() {
     base::BinaryFile self;
     if (!self.Open(modulePath, "rb")) {
         const std::string text = "**ERROR!**  Unable to open file:\n" + modulePath;
-        ::MessageBoxA(m_hWnd, text.c_str(), ProgramName(modulePath).c_str(),
+        ::MessageBoxW(m_hWnd, base::WideForDisplay(text).c_str(),
+                      base::WideForDisplay(ProgramName(modulePath)).c_str(),
                       MB_OK | MB_ICONEXCLAMATION);
         return;
     }
@@ -115,14 +144,12 @@ void CSetupDlg::OnInstall() {
     installButton.EnableWindow(FALSE);
     pathEdit.EnableWindow(FALSE);
     closeButton.EnableWindow(FALSE);
-    // Taken exactly or refused by state 10: a best-fit look-alike of a character the ANSI code
-    // page cannot hold would install into another folder than the one shown.
-    const AnsiText folderText = NarrowToAnsi(pathEdit.GetWideWindowText());
-    const InstallSettings settings{.modulePath = modulePath,
-                                   .archiveBaseName = kArchiveBaseName,
-                                   .installFolder = texts::TrimInstallFolder(folderText.text),
-                                   .installFolderLossy = !folderText.exact,
-                                   .createDesktopIcons = createDesktopIcons};
+    // Taken exactly as typed, in any script; text that names no folder is refused by state 10.
+    const InstallSettings settings{
+        .modulePath = modulePath,
+        .archiveBaseName = kArchiveBaseName,
+        .installFolder = texts::TrimInstallFolder(TypedText(pathEdit.GetWideWindowText())),
+        .createDesktopIcons = createDesktopIcons};
     engine.Start(settings);
     AddMessage(texts::InstallLine(settings.installFolder), kColorSummary);
 }

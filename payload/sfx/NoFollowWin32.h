@@ -1,6 +1,6 @@
 // The no-follow rule of NoFollow.h, asked of Windows: entering a folder under the install folder
 // and removing a file's name there without going through a link. Header only: sfx.exe and the
-// setup's engine both use it, with ANSI or UTF-16 paths.
+// setup's engine both use it, with UTF-16 paths (any name, in any script).
 #pragma once
 
 #include "framework/Handles.h"
@@ -12,14 +12,8 @@ namespace nofollow {
 
 namespace detail {
 
-inline DWORD AttributesOf(const char* path) {
-    return ::GetFileAttributesA(path);
-}
 inline DWORD AttributesOf(const wchar_t* path) {
     return ::GetFileAttributesW(path);
-}
-inline HANDLE OpenExisting(const char* path, DWORD access, DWORD sharing, DWORD flags) {
-    return ::CreateFileA(path, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 inline HANDLE OpenExisting(const wchar_t* path, DWORD access, DWORD sharing, DWORD flags) {
     return ::CreateFileW(path, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);

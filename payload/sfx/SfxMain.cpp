@@ -4,9 +4,10 @@
 //
 // With -Y it unpacks every entry into the working directory, in archive order, creating
 // sub-folders and replacing existing files. It opens no window and asks nothing.
-//   - Every name of the central directory is checked first; if any could land outside the
-//     working directory or names a device, or the completion flag ZZZ/comp.flg stands twice,
-//     nothing is written at all.
+//   - Every name of the central directory is checked first, as the reader decoded it (UTF-8);
+//     if any could land outside the working directory or names a device, if two name one file
+//     for Windows, which ignores case (zip::FindCaseClash), or the completion flag ZZZ/comp.flg
+//     stands twice, nothing is written at all. Names reach Windows as UTF-16.
 //   - It runs elevated in a folder that others may have prepared, so it never writes through a
 //     link (payload/sfx/NoFollow.h): a folder on the way that is a link (junction, symbolic link,
 //     mount point) is never entered, and unpacking stops there; an existing file is never written
@@ -23,9 +24,11 @@
 //     (payload/UnpackProgress.h), from which the setup moves its progress bar; there it also
 //     names the folder that was a link.
 // Exit codes: 0 every entry written and verified; 1 not started with -Y (nothing written);
-// 2 no readable archive in the program's own file; 3 an unsafe entry name or a second
-// completion flag (nothing written); 4 an entry failed; 5 a folder on the way is a link.
+// 2 no readable archive in the program's own file; 3 an unsafe entry name, two names of one
+// file, or a second completion flag (nothing written); 4 an entry failed; 5 a folder on the way is
+// a link.
 
+#include "base/WideText.h"
 #include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
 #include "payload/EntryName.h"
@@ -55,10 +58,11 @@ bool AskedToUnpack() {
     return __argc == 2 && (std::string(__argv[1]) == "-Y" || std::string(__argv[1]) == "-y");
 }
 
+// The program's own file, as UTF-8 for the reader; empty when it has no UTF-8 form.
 std::string OwnPath() {
-    char buffer[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+    wchar_t buffer[32768] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, ARRAYSIZE(buffer));
+    return length > 0 && length < ARRAYSIZE(buffer) ? base::Utf8({buffer, length}) : std::string();
 }
 
 // Creates and enters the folders on the way to each entry, outermost first, never through a
@@ -77,9 +81,10 @@ public:
         held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(kept), held_.end());
         for (std::size_t at = kept; at < wanted.size(); ++at) {
             // An existing folder, or whatever stands at its name, is judged like a new one.
-            CreateDirectoryA(wanted[at].c_str(), nullptr);
+            const std::wstring name = base::Wide(wanted[at]);
+            CreateDirectoryW(name.c_str(), nullptr);
             ScopedFileHandle folder;
-            const nofollow::Folder verdict = nofollow::HoldFolder(wanted[at].c_str(), folder);
+            const nofollow::Folder verdict = nofollow::HoldFolder(name.c_str(), folder);
             if (verdict != nofollow::Folder::Enter) {
                 if (verdict == nofollow::Folder::Link)
                     refused = wanted[at];
@@ -151,8 +156,8 @@ private:
 // A new file for writing, which nobody else may write meanwhile; the completion flag is made so
 // that nobody else can open it at all: the setup takes a flag it can open for finished, and must
 // not find one that is still being written.
-ScopedFileHandle CreateNewFile(const std::string& path, bool completionFlag) {
-    return ScopedFileHandle(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE,
+ScopedFileHandle CreateNewFile(const std::wstring& path, bool completionFlag) {
+    return ScopedFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
                                         completionFlag ? 0 : FILE_SHARE_READ, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -160,7 +165,7 @@ ScopedFileHandle CreateNewFile(const std::string& path, bool completionFlag) {
 // Writes one file entry as a new file: the name of an existing file there is removed first and
 // nothing of it is written (nofollow::RemoveFile). On any failure the new file is removed rather
 // than left half-written.
-bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::string& path,
+bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::wstring& path,
                 ProgressPublisher& progress, bool completionFlag) {
     ScopedFileHandle out = CreateNewFile(path, completionFlag);
     if (!out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
@@ -196,7 +201,7 @@ int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folder
     case nofollow::Folder::Enter:
         break;
     }
-    if (!entry.IsFolder() && !UnpackFile(reader, entry, path, progress, completionFlag))
+    if (!entry.IsFolder() && !UnpackFile(reader, entry, base::Wide(path), progress, completionFlag))
         return kEntryFailed;
     progress.EntryDone();
     return kUnpacked;
@@ -209,11 +214,16 @@ int Unpack() {
         return kNoArchive;
     const std::vector<zip::Entry>& entries = reader.Entries();
     std::uint64_t totalBytes = 0;
+    std::vector<std::string> names;
     for (const zip::Entry& entry : entries) {
         if (!zip::IsSafeEntryName(entry.name))
             return kUnsafeName;
         totalBytes += entry.size;
+        names.push_back(entry.name);
     }
+    // Two entries that Windows takes for one file: the second would overwrite the first.
+    if (zip::FindCaseClash(names))
+        return kUnsafeName;
     const std::size_t flag = zip::CompletionFlagIndex(entries);
     if (flag == zip::kCompletionFlagTwice)
         return kUnsafeName;

@@ -167,6 +167,23 @@ TEST(EntryName, Utf16AndCaseFolding) {
     EXPECT_NE(zip::FoldCase("\xE5\xBC\xA0"), zip::FoldCase("\xE4\xBC\x9F")); // 张, 伟
 }
 
+TEST(EntryName, NamesOfOneFileForWindowsClash) {
+    using Names = std::vector<std::string>;
+    using Clash = std::optional<std::pair<std::string, std::string>>;
+    // Two files, in any script, with either separator; a file where a folder is.
+    EXPECT_EQ(zip::FindCaseClash(
+                  Names{"\xD0\x94\xD0\xBE\xD0\xBA/a.txt", "\xD0\xB4\xD0\xBE\xD0\xBA\\A.TXT"}),
+              Clash({"\xD0\x94\xD0\xBE\xD0\xBA/a.txt", "\xD0\xB4\xD0\xBE\xD0\xBA\\A.TXT"}));
+    EXPECT_EQ(zip::FindCaseClash(Names{"Docs", "docs/a.txt"}), Clash({"Docs", "docs"}));
+    EXPECT_EQ(zip::FindCaseClash(Names{"docs/", "DOCS"}), Clash({"DOCS", "docs"}));
+    EXPECT_EQ(zip::FindCaseClash(Names{"a/b/C", "A/B/c/d"}), Clash({"a/b/C", "A/B/c"}));
+    // Folders alone go into one folder; different files there are no clash.
+    EXPECT_EQ(zip::FindCaseClash(Names{"Docs/", "docs/a.txt", "DOCS/b.txt", "dOcS/"}), Clash());
+    EXPECT_EQ(zip::FindCaseClash(Names{"\xE5\xBC\xA0.txt", "\xE4\xBC\x9F.txt"}), Clash());
+    EXPECT_EQ(zip::FindCaseClash(Names{"a.txt", "a.txt.bak", "b/a.txt"}), Clash());
+    EXPECT_EQ(zip::FindCaseClash(Names{}), Clash());
+}
+
 struct Named {
     std::string name;
 };

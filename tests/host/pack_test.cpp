@@ -145,6 +145,20 @@ TEST_F(PackTest, UnzipTestsTheArchiveWithoutWarnings) {
     EXPECT_EQ(output.find("warning"), std::string::npos) << output;
 }
 
+// A name beyond ASCII is stored as UTF-8, flagged so (bit 11): 7-Zip unpacks it by that name.
+// (Debian's unzip converts names of entries made on MS-DOS, as pack's are, from code page 437
+// whatever their flag says.)
+TEST_F(PackTest, NamesBeyondAsciiUnpackByTheirName) {
+    WriteFile(temp_ / "cyrillic/Документы/Лицензия.txt", "license");
+    ASSERT_EQ(Archive(temp_ / "cyrillic", temp_ / "payload.exe").code, 0);
+    EXPECT_EQ(EntryNames(temp_ / "payload.exe"),
+              (std::vector<std::string>{"Документы/Лицензия.txt", "ZZZ/comp.flg"}));
+    ASSERT_EQ(Shell(std::string(SEVENZIP_EXE) + " x -o" + ShellQuoted(temp_ / "out") + " " +
+                    ShellQuoted(temp_ / "payload.exe") + " >/dev/null 2>&1"),
+              0);
+    EXPECT_EQ(ReadFile(temp_ / "out/Документы/Лицензия.txt"), "license");
+}
+
 TEST_F(PackTest, SameInputsGiveTheSameBytes) {
     ASSERT_EQ(Archive(temp_ / "suite", temp_ / "one.exe").code, 0);
     // The same files, written in the other order and with other time stamps.
@@ -195,6 +209,14 @@ TEST_F(PackTest, ArchiveErrorsLeaveNoOutput) {
     WriteFile(temp_ / "bad3/Readme.txt", "x");
     WriteFile(temp_ / "bad3/README.TXT", "y");
     ExpectError(Archive(temp_ / "bad3", out), "differ only in case");
+    WriteFile(temp_ / "bad4/Документы/a.txt", "x");
+    WriteFile(temp_ / "bad4/документы/b.txt", "y");
+    WriteFile(temp_ / "bad4/ДОКУМЕНТЫ", "a file where the folder is");
+    ExpectError(Archive(temp_ / "bad4", out), "differ only in case");
+    WriteFile(temp_ / "bad5/caf\xE9.txt", "a name in Latin-1, not UTF-8");
+    ExpectError(Archive(temp_ / "bad5", out),
+                "caf\xE9.txt' has a name that is not valid UTF-8, the encoding a ZIP archive "
+                "stores names in: rename it");
 
     EXPECT_EQ(ReadFile(out), "older payload");
     EXPECT_FALSE(fs::exists(out + ".part"));

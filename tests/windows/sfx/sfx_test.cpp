@@ -491,9 +491,11 @@ TEST_F(SfxTest, AnUnsafeNameAnywhereMeansNothingIsWritten) {
     const std::string outside = root_ + "\\evil.txt";
     // One name for each way a name can be unsafe: climbing out, rooted, a drive or stream, a
     // character no file name may hold, a segment that is empty, a dot, or ends in a dot or
-    // blank, a device.
-    for (const std::string unsafe : {"../evil.txt", "\\evil.txt", "C:\\evil.txt", "evil|.txt",
-                                     "docs//evil.txt", "./evil.txt", "evil.", "CON"}) {
+    // blank, a device; a second name of one file for Windows, which ignores case, or a file
+    // where a folder is.
+    for (const std::string unsafe :
+         {"../evil.txt", "\\evil.txt", "C:\\evil.txt", "evil|.txt", "docs//evil.txt", "./evil.txt",
+          "evil.", "CON", "FIRST.TXT", "DOCS\\A.txt", "Docs"}) {
         SCOPED_TRACE(unsafe);
         RemoveTree(folder_);
         ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
@@ -511,41 +513,19 @@ TEST_F(SfxTest, AnUnsafeNameAnywhereMeansNothingIsWritten) {
     }
 }
 
-TEST_F(SfxTest, AFolderAndAFileOfTheSameNameStopUnpackingThere) {
-    struct Case {
-        const char* what;
-        std::vector<Item> items;
-        std::set<std::string> left; // what the folder holds afterwards
+// Windows cannot hold both: the archive is refused before anything is written.
+TEST_F(SfxTest, AFolderAndAFileOfTheSameNameMeanNothingIsWritten) {
+    const std::vector<Item> orders[] = {
+        {{"first.txt", "first"}, {"Docs/", ""}, {"Docs", "a file"}, {"ZZZ/comp.flg", "done"}},
+        {{"first.txt", "first"}, {"Docs", "a file"}, {"Docs/inner.txt", "inner"}},
     };
-    const Case cases[] = {
-        {"folder, then a file of its name",
-         {{"first.txt", "first"},
-          {"Docs/", ""},
-          {"Docs", "a file"},
-          {"torvane.flg", "flag"},
-          {"ZZZ/comp.flg", "done"}},
-         {"Docs\\", "first.txt"}},
-        {"file, then a file under it",
-         {{"first.txt", "first"},
-          {"Docs", "a file"},
-          {"Docs/inner.txt", "inner"},
-          {"torvane.flg", "flag"},
-          {"ZZZ/comp.flg", "done"}},
-         {"Docs", "first.txt"}},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.what);
+    for (const std::vector<Item>& items : orders) {
+        SCOPED_TRACE(items[1].name);
         RemoveTree(folder_);
         ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
-        PlacePayload(test.items);
-        EXPECT_EQ(RunArchive().exitCode, 4u);
-        EXPECT_EQ(Unpacked(), test.left);
-        if (test.left.count("Docs") != 0) {
-            EXPECT_EQ(ReadFile(InFolder("Docs")), "a file");
-        }
-        for (const std::string& entry : ListTree(root_))
-            EXPECT_TRUE(entry == "payload.exe" || entry.rfind("Install Folder\\", 0) == 0)
-                << entry << " is outside the install folder";
+        PlacePayload(items);
+        EXPECT_EQ(RunArchive().exitCode, 3u);
+        EXPECT_EQ(Unpacked(), std::set<std::string>{});
     }
 }
 
