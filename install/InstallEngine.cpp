@@ -17,6 +17,12 @@ int CreateFolder(const std::string& installFolder, IInstallView& view) {
         view.AddMessage(texts::kDirectoryInvalid, kColorError);
         return STATE_FAILURE;
     }
+    // Windows makes no folder longer than this without the "\\?\" prefix, and nothing could be
+    // started from it; Wine's wide calls would make it all the same.
+    if (folder->size() > MAX_PATH - 12) {
+        view.AddMessage(texts::ErrorNumberLine(ERROR_FILENAME_EXCED_RANGE), kColorError);
+        return STATE_FAILURE;
+    }
     if (::CreateDirectoryW(folder->c_str(), nullptr))
         return STATE_COPY_PAYLOAD;
     const DWORD error = ::GetLastError();

@@ -107,19 +107,24 @@ FindCaseClash(const std::vector<std::string>& names) {
     }
     std::sort(occupants.begin(), occupants.end(),
               [](const Occupant& a, const Occupant& b) { return a.key < b.key; });
+    // The same name twice is no clash of case: the later entry replaces the earlier, or stops
+    // unpacking where a file and a folder meet, as it always has.
+    const auto sameName = [](std::string_view a, std::string_view b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return x == y || (IsPathSeparator(x) && IsPathSeparator(y));
+        });
+    };
     for (std::size_t first = 0, end = 0; first < occupants.size(); first = end) {
-        const Occupant* file = nullptr;
-        const Occupant* other = nullptr;
-        for (end = first; end < occupants.size() && occupants[end].key == occupants[first].key;
-             ++end) {
-            const Occupant& occupant = occupants[end];
-            if (occupant.file && !file)
-                file = &occupant;
-            else if (!other)
-                other = &occupant;
-        }
-        if (file && other)
-            return std::pair(std::string(file->as), std::string(other->as));
+        end = first;
+        while (end < occupants.size() && occupants[end].key == occupants[first].key)
+            ++end;
+        const auto file = std::find_if(occupants.begin() + first, occupants.begin() + end,
+                                       [](const Occupant& occupant) { return occupant.file; });
+        if (file == occupants.begin() + end)
+            continue;
+        for (std::size_t at = first; at < end; ++at)
+            if (!sameName(occupants[at].as, file->as))
+                return std::pair(std::string(file->as), std::string(occupants[at].as));
     }
     return std::nullopt;
 }

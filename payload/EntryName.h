@@ -48,11 +48,12 @@ template <class Entries> std::size_t CompletionFlagIndex(const Entries& entries)
     return found;
 }
 
-// Two names that Windows takes for one file, since it ignores case (FoldCase) and reads either
-// separator: two files ("Docs/a.txt", "docs/A.TXT"), or a file and a folder, be it a folder
-// entry or a folder on the way to another entry ("Docs", "docs/a.txt"). Folders alone never
-// clash: "Docs/" and "docs/a.txt" both go into the one folder. The first such pair found, each
-// name as given (a folder on the way without what follows it); nothing when there is none.
+// Two names that differ only in case (FoldCase, either separator), which Windows takes for one
+// file: two files ("Docs/a.txt", "docs/A.TXT"), or a file and a folder, be it a folder entry or
+// a folder on the way to another entry ("Docs", "docs/a.txt"). Folders alone never clash:
+// "Docs/" and "docs/a.txt" go into the one folder; nor does the same name twice. The first such
+// pair found, each name as given (a folder on the way without what follows it); nothing when
+// there is none.
 std::optional<std::pair<std::string, std::string>>
 FindCaseClash(const std::vector<std::string>& names);
 

@@ -14,7 +14,7 @@
 //             refusedLength  0; or, when the archive stopped at a folder below its working
 //                            directory that is a link (exit code kExitLinkRefused), the length of
 //             refusedFolder  (offset 20, 1024 bytes) that folder relative to the working
-//                            directory, '\'-separated, in the ANSI code page, not terminated
+//                            directory, '\'-separated, in UTF-8, not terminated
 //
 // The setup makes the block before the archive runs (it starts the archive suspended), so that
 // it can read the block to its last word even when the archive ends at once; the archive fills

@@ -54,6 +54,16 @@ std::string TypedText(std::wstring_view typed) {
     return text;
 }
 
+// The label field is single-byte text: pack writes printable ASCII, and a byte beyond it (a
+// hand-made image) shows as the ANSI code page has it.
+std::string LabelText(const std::string& field) {
+    std::wstring wide(field.size(), L'\0');
+    const int units = ::MultiByteToWideChar(CP_ACP, 0, field.data(), static_cast<int>(field.size()),
+                                            wide.data(), static_cast<int>(wide.size()));
+    wide.resize(units > 0 ? static_cast<size_t>(units) : 0);
+    return base::Utf8(wide);
+}
+
 } // namespace
 
 CSetupDlg::CSetupDlg(HWND parent)
@@ -131,7 +141,7 @@ void CSetupDlg::ReadVersionLabel() {
     image::ImageLayout layout;
     std::string ignored;
     if (image::ReadImageLayout(self, layout, ignored) && layout.trailerFits)
-        versionLabel = layout.label;
+        versionLabel = LabelText(layout.label);
 }
 
 void CSetupDlg::OnAccept() {

@@ -249,10 +249,10 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"InvalidCharacters", "C:\\a<b|c", "C:\\a<b|c", true},
         FolderCase{"UncPathToNoHost", "\\\\no-such-host-e2e\\share\\Torvane",
                    "\\\\no-such-host-e2e\\share\\Torvane", true},
-        // Letters the ANSI code page has no place for: refused, never turned into '?' or a
-        // look-alike; the install line shows them as the list can.
-        FolderCase{"BeyondTheCodePage", "", "C:\\bad-input\\??????", false,
-                   L"C:\\bad-input\\\u041F\u0440\u043E\u0435\u043A\u0442"}),
+        // An unpaired surrogate, which no character is: the text names no folder (never one
+        // with a replacement character); the install line shows it as the list can.
+        FolderCase{"UnpairedSurrogate", "", "C:\\bad-input\\x\uFFFD\uFFFDy", false,
+                   L"C:\\bad-input\\x\xD800y"}),
     [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
 
 TEST_F(BadInputTest, FolderWithATrailingBlankIsRefused) {

@@ -676,6 +676,59 @@ TEST_F(InstallTest, ASecondInstallIntoTheSameFolderSucceeds) {
     expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
 }
 
+// An image saved in a folder named in scripts beyond the ANSI code page, as a browser saves it
+// for a user named so: the setup reads itself by its UTF-16 path, shows its label and installs.
+TEST_F(InstallTest, AnImageInAFolderNamedInAnyScriptStartsAndInstalls) {
+    const std::string downloads = "C:\\e2e\\Загрузки 张伟";
+    ASSERT_TRUE(removeTree(downloads));
+    ASSERT_TRUE(createFolders(downloads));
+    const std::optional<std::string> demo = readFile(imagePath("demo.exe"));
+    ASSERT_TRUE(demo && writeFile(downloads + "\\TorvaneSetup.exe", *demo));
+    std::string folder = freshFolder("from-any-script");
+    ASSERT_TRUE(launch(downloads + "\\TorvaneSetup.exe"));
+    EXPECT_EQ(window.title(), "Torvane Software Suite Setup v1.0.0");
+    ASSERT_TRUE(startInstall(folder));
+    expectInstalledAsTheDemo(finish(), folder);
+    closeTheSetup();
+    EXPECT_TRUE(removeTree(downloads));
+}
+
+// An install folder typed in a script beyond the ANSI code page: the suite lands there, the first
+// line names it exactly as typed, and the shortcuts lead there.
+TEST_F(InstallTest, AFolderNamedInAnyScriptIsInstalledInto) {
+    ASSERT_TRUE(removeTree("C:\\Программы"));
+    ASSERT_TRUE(createFolders("C:\\Программы")); // the setup makes the last folder only
+    const std::string folder = "C:\\Программы\\Torvane";
+    const std::vector<Line> lines = install("demo.exe", folder);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), navy("Installing Torvane into C:\\Программы\\Torvane ..."));
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    expectEndState();
+    expectSuiteInstalled(folder);
+    expectNoLeftovers(folder);
+    // Wine writes a link's path string in the ANSI code page only ('?' here); its item list,
+    // which the shell opens, holds the names exactly.
+    for (const char* name : kComponents)
+        for (const std::string& link :
+             {desktopLink(name), joinPath(groupFolder(), std::string(name) + ".lnk")}) {
+            const std::optional<Shortcut> shortcut = readShortcut(link);
+            ASSERT_TRUE(shortcut) << link;
+            EXPECT_EQ(shortcut->itemTarget,
+                      "C:\\Программы\\Torvane\\" + std::string(name) + ".exe");
+            EXPECT_EQ(shortcut->workingFolder, "C:\\Программы\\Torvane\\");
+        }
+    closeTheSetup();
+    EXPECT_TRUE(removeTree("C:\\Программы"));
+}
+
+// A suite whose names go beyond ASCII, packed by pack: stored as UTF-8, unpacked by that name.
+TEST_F(InstallTest, NamesBeyondAsciiInTheSuiteUnpackByTheirName) {
+    const std::string folder = freshFolder("named-suite");
+    const std::vector<Line> lines = install("named.exe", folder);
+    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
+    EXPECT_EQ(readFile(folder + "\\Документы\\Лицензия.txt"), "Лицензия Torvane\n");
+}
+
 // A profile whose Desktop and Programs folders have names beyond the ANSI code page (a Russian
 // user name, a redirected Desktop): the shortcuts land in them all the same.
 TEST_F(InstallTest, ShellFoldersNamedBeyondTheCodePageGetTheShortcuts) {

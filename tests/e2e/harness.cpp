@@ -25,19 +25,20 @@ std::wstring widen(const std::string& text) {
     if (text.empty())
         return {};
     int length =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        length);
     return wide;
 }
 
 std::string narrow(const std::wstring& wide) {
     if (wide.empty())
         return {};
-    int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                     0, nullptr, nullptr);
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                     nullptr, 0, nullptr, nullptr);
     std::string text(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
                         nullptr, nullptr);
     return text;
 }
@@ -147,14 +148,18 @@ bool startInJob(const char* program, const std::string& commandLine,
         SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
                                 sizeof limits);
     }
-    std::vector<char> writable(commandLine.begin(), commandLine.end());
-    writable.push_back('\0');
-    startup.cb = sizeof startup;
+    std::wstring writable = widen(commandLine);
+    const std::wstring programPath = program ? widen(program) : std::wstring();
+    const std::wstring folder = widen(workingFolder);
+    STARTUPINFOW wideStartup = {};
+    wideStartup.cb = sizeof wideStartup;
+    wideStartup.dwFlags = startup.dwFlags;
+    wideStartup.wShowWindow = startup.wShowWindow;
     PROCESS_INFORMATION info = {};
     const auto create = [&] {
-        return CreateProcessA(
-            program, writable.data(), nullptr, nullptr, FALSE, creationFlags | CREATE_SUSPENDED,
-            nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info);
+        return CreateProcessW(program ? programPath.c_str() : nullptr, writable.data(), nullptr,
+                              nullptr, FALSE, creationFlags | CREATE_SUSPENDED, nullptr,
+                              folder.empty() ? nullptr : folder.c_str(), &wideStartup, &info);
     };
     // Wine now and then refuses a start with ERROR_INTERNAL_ERROR (once in many e2e runs here);
     // a second try a moment later starts the program.
@@ -388,17 +393,17 @@ std::string joinPath(const std::string& folder, const std::string& name) {
 }
 
 bool fileExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool folderExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::optional<std::string> readFile(const std::string& path) {
-    ScopedFileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+    ScopedFileHandle file(CreateFileW(widen(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
@@ -412,7 +417,7 @@ std::optional<std::string> readFile(const std::string& path) {
 }
 
 std::uint32_t payloadLengthOf(const std::string& image) {
-    ScopedFileHandle file(CreateFileA(image.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    ScopedFileHandle file(CreateFileW(widen(image).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::uint32_t length = 0;
     DWORD got = 0;
@@ -424,7 +429,7 @@ std::uint32_t payloadLengthOf(const std::string& image) {
 }
 
 bool writeFile(const std::string& path, const std::string& content) {
-    ScopedFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    ScopedFileHandle file(CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return false;
@@ -438,9 +443,9 @@ bool createFolders(const std::string& path) {
     for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1)) {
         std::string part = path.substr(0, at);
         if (!part.empty() && part.back() != ':')
-            CreateDirectoryA(part.c_str(), nullptr);
+            CreateDirectoryW(widen(part).c_str(), nullptr);
     }
-    CreateDirectoryA(path.c_str(), nullptr);
+    CreateDirectoryW(widen(path).c_str(), nullptr);
     return folderExists(path);
 }
 
@@ -478,12 +483,12 @@ bool removeTree(const std::wstring& path) {
 namespace {
 void collectTree(const std::string& folder, const std::string& prefix,
                  std::vector<std::string>& out) {
-    WIN32_FIND_DATAA found;
-    ScopedFind search(FindFirstFileA(joinPath(folder, "*").c_str(), &found));
+    WIN32_FIND_DATAW found;
+    ScopedFind search(FindFirstFileW(widen(joinPath(folder, "*")).c_str(), &found));
     if (!search)
         return;
     do {
-        std::string name = found.cFileName;
+        std::string name = narrow(found.cFileName);
         if (name == "." || name == "..")
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -492,7 +497,7 @@ void collectTree(const std::string& folder, const std::string& prefix,
         } else {
             out.push_back(prefix + name);
         }
-    } while (FindNextFileA(search.Get(), &found));
+    } while (FindNextFileW(search.Get(), &found));
 }
 } // namespace
 
@@ -504,10 +509,10 @@ std::vector<std::string> listTree(const std::string& folder) {
 }
 
 std::string specialFolder(int csidl) {
-    char buffer[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathA(nullptr, csidl, nullptr, 0, buffer)))
+    wchar_t buffer[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, buffer)))
         return {};
-    return buffer;
+    return narrow(buffer);
 }
 
 bool processRunning(const std::string& exeName) {

@@ -157,7 +157,7 @@ bool processRunning(const std::string& exeName);
 
 using Shortcut = ShortcutFile;
 // Reads a shortcut file back through the shell's link object. Needs COM on this thread. The
-// shortcut's texts come back in the ANSI code page.
+// shortcut's texts come back in UTF-8.
 std::optional<Shortcut> readShortcut(const std::string& linkPath);
 std::optional<Shortcut> readShortcut(const std::wstring& linkPath);
 

@@ -110,6 +110,13 @@ fi
 cat "$sfx" "$work/sevenzip.zip" >"$out/sevenzip.payload"
 image sevenzip sevenzip v1.0.0
 
+# The demo suite with a folder and a file named in Cyrillic: pack stores the names as UTF-8.
+mkdir -p "$work/named/Документы"
+cp -r "$suite"/. "$work/named/"
+printf 'Лицензия Torvane\n' >"$work/named/Документы/Лицензия.txt"
+archive named "$work/named"
+image named named v1.0.0
+
 # The demo suite and 64 MiB of generated text in 256 files: the archive takes several ticks to
 # unpack, and says how far it has got.
 mkdir -p "$work/large-suite/Data"

@@ -9,7 +9,8 @@ namespace e2e {
 Settings settings;
 
 std::string imagePath(const std::string& name) {
-    return joinPath(settings.images, name);
+    const bool absolute = name.size() > 2 && name[1] == ':';
+    return absolute ? name : joinPath(settings.images, name);
 }
 std::string desktopLink(const std::string& component) {
     return joinPath(specialFolder(CSIDL_DESKTOPDIRECTORY), component + ".lnk");

@@ -24,6 +24,7 @@ extern Settings settings;
 constexpr auto kStartLimit = 30s;
 constexpr auto kRunLimit = 90s;
 
+// An image of the images folder by its name; an absolute path as it is.
 std::string imagePath(const std::string& name);
 std::string desktopLink(const std::string& component);
 std::string groupFolder();

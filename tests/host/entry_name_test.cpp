@@ -181,6 +181,8 @@ TEST(EntryName, NamesOfOneFileForWindowsClash) {
     EXPECT_EQ(zip::FindCaseClash(Names{"Docs/", "docs/a.txt", "DOCS/b.txt", "dOcS/"}), Clash());
     EXPECT_EQ(zip::FindCaseClash(Names{"\xE5\xBC\xA0.txt", "\xE4\xBC\x9F.txt"}), Clash());
     EXPECT_EQ(zip::FindCaseClash(Names{"a.txt", "a.txt.bak", "b/a.txt"}), Clash());
+    // The same name twice is no matter of case: the later one replaces the earlier.
+    EXPECT_EQ(zip::FindCaseClash(Names{"a.txt", "a.txt", "Docs/", "Docs", "b\\c", "b/c"}), Clash());
     EXPECT_EQ(zip::FindCaseClash(Names{}), Clash());
 }
 

@@ -1,7 +1,6 @@
 // Reads a shortcut file back through the shell's link object, as the shell itself would: its
-// target, working folder and description in the ANSI code page ('?' for what it has no place
-// for), the code page the setup writes them from. Needs COM on the calling thread. Shared by the
-// engine tests and the end-to-end tests.
+// target, working folder and description in UTF-8, as the setup holds its texts. Needs COM on
+// the calling thread. Shared by the engine tests and the end-to-end tests.
 #pragma once
 
 #include "framework/Handles.h"
@@ -15,7 +14,9 @@
 #include <string>
 
 struct ShortcutFile {
-    std::string target;
+    std::string target; // the link's path string (Wine writes it in the ANSI code page only)
+    // The target as the link's item list names it, in UTF-8: what the shell opens.
+    std::string itemTarget;
     std::string workingFolder;
     std::string description;
 };
@@ -31,14 +32,19 @@ inline std::optional<ShortcutFile> ReadShortcutFile(const std::wstring& linkPath
     if (FAILED(file->Load(linkPath.c_str(), STGM_READ)))
         return std::nullopt;
     const auto narrow = [](const wchar_t* text) {
-        char ansi[INFOTIPSIZE * 2 + 1] = {};
-        ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
-        return std::string(ansi);
+        char utf8[INFOTIPSIZE * 3 + 1] = {};
+        ::WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+        return std::string(utf8);
     };
     ShortcutFile shortcut;
     wchar_t text[INFOTIPSIZE + 1] = {};
     if (SUCCEEDED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH)))
         shortcut.target = narrow(text);
+    ScopedPidl items;
+    text[0] = L'\0';
+    if (SUCCEEDED(link->GetIDList(items.Receive())) && items.Get() &&
+        ::SHGetPathFromIDListW(items.Get(), text))
+        shortcut.itemTarget = narrow(text);
     text[0] = L'\0';
     if (SUCCEEDED(link->GetWorkingDirectory(text, MAX_PATH)))
         shortcut.workingFolder = narrow(text);

@@ -120,13 +120,14 @@ protected:
             ::CreateWindowExA(0, MAKEINTATOM(parentClass), "Message list", WS_OVERLAPPEDWINDOW, 0,
                               0, 520, 240, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
         ::SetWindowLongPtrA(parent, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        // The setup dialog's list: owner-drawn, variable height, holding its strings.
-        listWindow = ::CreateWindowExA(0, "LISTBOX", "",
+        // The setup dialog's list: owner-drawn, variable height, holding its strings as Unicode
+        // text (the dialog is a Unicode window).
+        listWindow = ::CreateWindowExW(0, L"LISTBOX", L"",
                                        WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP |
                                            LBS_NOTIFY | LBS_OWNERDRAWVARIABLE | LBS_HASSTRINGS |
                                            LBS_NOINTEGRALHEIGHT,
                                        10, 10, 480, 120, parent, reinterpret_cast<HMENU>(kListId),
-                                       ::GetModuleHandleA(nullptr), nullptr);
+                                       ::GetModuleHandleW(nullptr), nullptr);
         list.Attach(listWindow);
         ::SendMessageA(listWindow, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
@@ -293,6 +294,26 @@ TEST_F(MessageListTest, APlainLinesTextStartsTwoPixelsInOnTheWindowColour) {
     EXPECT_EQ(canvas.Pixel(item.left - 1, item.top), kUntouched);
     EXPECT_EQ(canvas.Pixel(item.right, item.top), kUntouched);
     EXPECT_EQ(canvas.Pixel(item.left, item.bottom), kUntouched);
+}
+
+// A folder typed in any script shows in its line exactly as typed, drawn as Unicode text.
+TEST_F(MessageListTest, ALineInAnyScriptIsHeldAndDrawnExactly) {
+    list.AddMessage("Installing Torvane into C:\\Программы\\张伟 ...", kRed);
+    wchar_t held[64] = {};
+    ::SendMessageW(listWindow, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(held));
+    EXPECT_EQ(std::wstring(held), L"Installing Torvane into C:\\Программы\\张伟 ...");
+
+    Canvas canvas(kCanvasWidth, kCanvasHeight, font);
+    const RECT item = ItemRect();
+    Draw(canvas, 0, 0, item);
+    Canvas reference(kCanvasWidth, kCanvasHeight, font);
+    reference.Fill(::GetSysColor(COLOR_WINDOW));
+    ::SetTextColor(reference.Dc(), RGB(192, 0, 0));
+    ::SetBkColor(reference.Dc(), ::GetSysColor(COLOR_WINDOW));
+    ::TextOutW(reference.Dc(), item.left + 2, item.top + 1, held, static_cast<int>(wcslen(held)));
+    for (int x = item.left; x < item.right; x += 7)
+        for (int y = item.top; y < item.bottom; ++y)
+            ASSERT_EQ(canvas.Pixel(x, y), reference.Pixel(x, y)) << x << "," << y;
 }
 
 TEST_F(MessageListTest, AnEmphasisedLineStandsBetweenTwoDotsInItsColour) {

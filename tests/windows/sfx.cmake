@@ -5,5 +5,17 @@ target_link_libraries(sfx_tests PRIVATE torvane_zip torvane_image win32_owners g
 # A build-tree path; under Wine the test reaches it through drive Z:.
 target_compile_definitions(sfx_tests PRIVATE SFX_EXE_PATH="$<TARGET_FILE:sfx>")
 add_dependencies(sfx_tests sfx)
+
+# Payloads holding names beyond ASCII as pack, 7-Zip and Info-ZIP's zip store them.
+set(named_archives ${CMAKE_CURRENT_BINARY_DIR}/named-archives)
+add_custom_command(OUTPUT ${named_archives}/pack.exe ${named_archives}/7zip.exe
+                          ${named_archives}/infozip.exe
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/sfx/make-named-archives.sh "${PACK_EXE}"
+          $<TARGET_FILE:sfx> ${named_archives}
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/sfx/make-named-archives.sh sfx "${PACK_EXE}"
+  VERBATIM)
+add_custom_target(sfx_named_archives DEPENDS ${named_archives}/pack.exe)
+add_dependencies(sfx_tests sfx_named_archives)
+target_compile_definitions(sfx_tests PRIVATE NAMED_ARCHIVES_DIR="${named_archives}")
 add_test(NAME sfx_tests COMMAND sfx_tests)
 set_tests_properties(sfx_tests PROPERTIES TIMEOUT 600)

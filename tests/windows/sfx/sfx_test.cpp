@@ -2,6 +2,7 @@
 // bytes behind it, copied to "<folder>\FARROWPK.EXE", run hidden at high priority as
 // `"<folder>\FARROWPK.EXE" -Y` with <folder> as the working directory.
 #include "../UnixLinks.h"
+#include "base/BinaryFile.h"
 #include "framework/Handles.h"
 #include "image/ImageTrailer.h"
 #include "payload/EntryName.h"
@@ -26,9 +27,8 @@
 
 namespace {
 
-// The stub as built; the build tree is a Linux path, which Wine shows as drive Z:.
-std::string SfxPath() {
-    std::string path = SFX_EXE_PATH;
+// A build-tree path, a Linux path, as Wine shows it: on drive Z:.
+std::string BuildTreePath(std::string path) {
     if (!path.empty() && path[0] == '/') {
         path = "Z:" + path;
         for (char& c : path)
@@ -36,6 +36,11 @@ std::string SfxPath() {
                 c = '\\';
     }
     return path;
+}
+
+// The stub as built.
+std::string SfxPath() {
+    return BuildTreePath(SFX_EXE_PATH);
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
@@ -513,19 +518,59 @@ TEST_F(SfxTest, AnUnsafeNameAnywhereMeansNothingIsWritten) {
     }
 }
 
-// Windows cannot hold both: the archive is refused before anything is written.
-TEST_F(SfxTest, AFolderAndAFileOfTheSameNameMeanNothingIsWritten) {
-    const std::vector<Item> orders[] = {
-        {{"first.txt", "first"}, {"Docs/", ""}, {"Docs", "a file"}, {"ZZZ/comp.flg", "done"}},
-        {{"first.txt", "first"}, {"Docs", "a file"}, {"Docs/inner.txt", "inner"}},
+TEST_F(SfxTest, AFolderAndAFileOfTheSameNameStopUnpackingThere) {
+    struct Case {
+        const char* what;
+        std::vector<Item> items;
+        std::set<std::string> left; // what the folder holds afterwards
     };
-    for (const std::vector<Item>& items : orders) {
-        SCOPED_TRACE(items[1].name);
+    const Case cases[] = {
+        {"folder, then a file of its name",
+         {{"first.txt", "first"},
+          {"Docs/", ""},
+          {"Docs", "a file"},
+          {"torvane.flg", "flag"},
+          {"ZZZ/comp.flg", "done"}},
+         {"Docs\\", "first.txt"}},
+        {"file, then a file under it",
+         {{"first.txt", "first"},
+          {"Docs", "a file"},
+          {"Docs/inner.txt", "inner"},
+          {"torvane.flg", "flag"},
+          {"ZZZ/comp.flg", "done"}},
+         {"Docs", "first.txt"}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
         RemoveTree(folder_);
         ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
-        PlacePayload(items);
-        EXPECT_EQ(RunArchive().exitCode, 3u);
-        EXPECT_EQ(Unpacked(), std::set<std::string>{});
+        PlacePayload(test.items);
+        EXPECT_EQ(RunArchive().exitCode, 4u);
+        EXPECT_EQ(Unpacked(), test.left);
+        if (test.left.count("Docs") != 0) {
+            EXPECT_EQ(ReadFile(InFolder("Docs")), "a file");
+        }
+        for (const std::string& entry : ListTree(root_))
+            EXPECT_TRUE(entry == "payload.exe" || entry.rfind("Install Folder\\", 0) == 0)
+                << entry << " is outside the install folder";
+    }
+}
+
+// Names beyond ASCII as each archiver stores them: pack and 7-Zip (-mcu=on) in UTF-8 with bit 11
+// set, Info-ZIP's zip in UTF-8 as made on Unix, with no flag.
+TEST_F(SfxTest, NamesBeyondAsciiUnpackByTheirNameWhicheverArchiverStoredThem) {
+    const std::wstring folder = unixlinks::Widen(folder_) + L"\\Документы";
+    const std::wstring file = folder + L"\\Лицензия.txt";
+    for (const char* archiver : {"pack", "7zip", "infozip"}) {
+        SCOPED_TRACE(archiver);
+        PlaceFile(ReadFile(BuildTreePath(NAMED_ARCHIVES_DIR) + "\\" + archiver + ".exe"));
+        EXPECT_EQ(RunArchive().exitCode, 0u);
+        base::BinaryFile unpacked;
+        char text[16] = {};
+        ASSERT_TRUE(unpacked.Open(folder_ + "\\Документы\\Лицензия.txt", "rb"));
+        EXPECT_EQ(std::string(text, unpacked.Read(text, sizeof text)), "license");
+        unpacked.Close();
+        EXPECT_TRUE(DeleteFileW(file.c_str()) && RemoveDirectoryW(folder.c_str()));
     }
 }
 
