@@ -1,6 +1,7 @@
 #include "install/CommandLine.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace setup {
 namespace {
@@ -75,6 +76,12 @@ std::string Printable(std::wstring_view text) {
 
 ParsedCommandLine ParseCommandLine(std::wstring_view commandLine) {
     ParsedCommandLine parsed;
+    // The first error is kept, and the rest of the line is still read: a /S or /LOG= after a
+    // mistake must still keep a deployment tool's run from showing a box, and log why it ended.
+    const auto fail = [&parsed](std::string error) {
+        if (parsed.error.empty())
+            parsed.error = std::move(error);
+    };
     std::wstring_view rest = SkipProgramName(commandLine);
     while (true) {
         rest = TrimBlanks(rest);
@@ -85,12 +92,18 @@ ParsedCommandLine ParseCommandLine(std::wstring_view commandLine) {
             if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
                 folder = folder.substr(1, folder.size() - 2);
             if (folder.empty())
-                parsed.error = "/D= needs a folder";
+                fail("/D= needs a folder");
             parsed.options.installFolder = folder;
             return parsed;
         }
         const std::wstring word = NextWord(rest);
-        if (EqualsNoCase(word, L"/S")) {
+        if (StartsWithNoCase(word, L"/D=")) {
+            // The whole switch in quotes, as a program that quotes every argument with a blank
+            // writes it: the quotes tell where the folder ends.
+            parsed.options.installFolder = word.substr(3);
+            if (parsed.options.installFolder.empty())
+                fail("/D= needs a folder");
+        } else if (EqualsNoCase(word, L"/S")) {
             parsed.options.silent = true;
         } else if (EqualsNoCase(word, L"/NODESKTOP")) {
             parsed.options.noDesktop = true;
@@ -98,13 +111,10 @@ ParsedCommandLine ParseCommandLine(std::wstring_view commandLine) {
             parsed.options.allUsers = true;
         } else if (StartsWithNoCase(word, L"/LOG=")) {
             parsed.options.logFile = word.substr(5);
-            if (parsed.options.logFile.empty()) {
-                parsed.error = "/LOG= needs a file";
-                return parsed;
-            }
+            if (parsed.options.logFile.empty())
+                fail("/LOG= needs a file");
         } else {
-            parsed.error = "unknown switch " + Printable(word);
-            return parsed;
+            fail("unknown switch " + Printable(word));
         }
     }
 }
