@@ -36,12 +36,13 @@ std::string RemoveStaleFlags(const std::string& installFolder) {
 }
 
 // State 30's work, off the dialog's thread: starts the archive hidden in the install folder; the
-// next state, with the started process in `started`.
+// next state, with the started process in `started` or how it failed in `failure`.
 int StartArchiveProcess(const std::string& archivePath, const std::string& installFolder,
-                        IInstallView& view, ArchiveProcess& started) {
+                        IInstallView& view, ArchiveProcess& started, setup::ExitCode& failure) {
     const std::string inTheWay = RemoveStaleFlags(installFolder);
     if (!inTheWay.empty()) {
         view.AddMessage(texts::LinkInTheWayLine(inTheWay), kColorError);
+        failure = setup::kExitPlantedObject;
         return STATE_FAILURE;
     }
 
@@ -84,6 +85,7 @@ int StartArchiveProcess(const std::string& archivePath, const std::string& insta
     view.AddMessage(systemText ? texts::CutSystemText(base::Utf8(systemText).c_str())
                                : texts::ErrorNumberLine(static_cast<long>(error)),
                     kColorError);
+    failure = setup::kExitArchive;
     return STATE_FAILURE;
 }
 
@@ -119,7 +121,8 @@ void InstallEngine::StartArchive() {
     RunOnWorker(
         [archive = archivePath, folder = installFolder](IInstallView& report,
                                                         WorkerOutcome& outcome) {
-            outcome.nextState = StartArchiveProcess(archive, folder, report, outcome.archive);
+            outcome.nextState =
+                StartArchiveProcess(archive, folder, report, outcome.archive, outcome.exitCode);
         },
         [this](WorkerOutcome& outcome) {
             // The archive runs (or could not be started): the copy need not be held any longer.
@@ -170,17 +173,20 @@ void InstallEngine::AfterLook(bool present, bool countsAsLook) {
         InstallState = STATE_DETECT;
     } else if (ArchiveEnded(exitCode) && exitCode != 0) {
         // An archive that has ended with an error will never write its flag.
-        if (exitCode == static_cast<DWORD>(unpack::kExitLinkRefused))
+        const bool linkRefused = exitCode == static_cast<DWORD>(unpack::kExitLinkRefused);
+        if (linkRefused)
             view.AddMessage(LinkRefusedLine(), kColorError);
         else
             view.AddMessage(texts::kDecompressionFailure, kColorProgress);
         InstallState = STATE_FAILURE;
+        this->exitCode = linkRefused ? setup::kExitPlantedObject : setup::kExitArchive;
         archiveProgress.Stop();
         return;
     } else if (waitTicks >= kLookLimit) {
         // Cut off half-way, the install is not complete: the run fails.
         view.AddMessage(texts::kDecompressionTimeOut, kColorProgress);
         InstallState = STATE_FAILURE;
+        this->exitCode = setup::kExitArchive;
     } else {
         return;
     }

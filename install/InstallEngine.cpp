@@ -77,6 +77,8 @@ void InstallEngine::Start(const InstallSettings& settings) {
     archiveBaseName = settings.archiveBaseName;
     installFolder = settings.installFolder;
     createDesktopIcons = settings.createDesktopIcons;
+    commonShortcutFolders = settings.commonShortcutFolders;
+    exitCode = setup::kExitSuccess;
     InstallState = STATE_CREATE_DIR;
 }
 
@@ -134,6 +136,7 @@ void InstallEngine::RunOnWorker(WorkerFunction work, WorkerContinuation then) {
     job->outcome.nextState = InstallState;
     job->outcome.imageLength = imageLength;
     job->outcome.payloadLength = payloadLength;
+    job->outcome.exitCode = exitCode;
     job->notifyWindow = workerDoneWindow;
     job->notifyMessage = workerDoneMessage;
     workerJob = job;
@@ -160,6 +163,7 @@ void InstallEngine::CollectWorker() {
     InstallState = job->outcome.nextState;
     imageLength = job->outcome.imageLength;
     payloadLength = job->outcome.payloadLength;
+    exitCode = job->outcome.exitCode;
     // Only the copy's work takes the lock; other work leaves it as it is.
     if (job->outcome.archiveLock)
         archiveLock = std::move(job->outcome.archiveLock);
@@ -195,6 +199,8 @@ void InstallEngine::CreateInstallFolder() {
     // CreateDirectoryW waits a long time for a network path that does not answer.
     RunOnWorker([folder = installFolder](IInstallView& report, WorkerOutcome& outcome) {
         outcome.nextState = CreateFolder(folder, report);
+        if (outcome.nextState == STATE_FAILURE)
+            outcome.exitCode = setup::kExitFolder;
     });
 }
 

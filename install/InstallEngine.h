@@ -4,6 +4,7 @@
 
 #include "framework/Handles.h"
 #include "install/ArchiveProgress.h"
+#include "install/CommandLine.h"
 #include "install/InstallView.h"
 #include "install/WorkerThread.h"
 
@@ -45,6 +46,8 @@ struct InstallSettings {
     std::string archiveBaseName; // the payload copy's name in the install folder, without ".EXE"
     std::string installFolder;   // as typed, trimmed, in UTF-8
     int createDesktopIcons = 1;
+    // The shortcuts go to the folders every user of the machine sees.
+    bool commonShortcutFolders = false;
 };
 
 // Deletes the file if it can be opened for reading; a refused delete is a warning line. Whether
@@ -90,6 +93,7 @@ public:
     // UTF-8; text that is not (an unpaired surrogate was typed) is refused by state 10.
     std::string installFolder;
     int createDesktopIcons = 1;
+    bool commonShortcutFolders = false;
     // Where the worker thread posts `workerDoneMessage` when its work is done (the dialog);
     // without a window, the next tick finds it done.
     HWND workerDoneWindow = nullptr;
@@ -97,6 +101,8 @@ public:
 
     int InstallState = STATE_IDLE;
     int busy = 0;
+    // How the run failed, set where a state goes to STATE_FAILURE; a silent run exits with it.
+    setup::ExitCode exitCode = setup::kExitSuccess;
 
     std::string sourcePath;
     std::string archivePath;

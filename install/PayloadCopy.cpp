@@ -43,6 +43,7 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
     if (!input.Open(sourcePath, "rb")) {
         view.AddMessage(texts::CannotOpenImageLine(sourcePath), kColorError);
         outcome.nextState = STATE_FAILURE;
+        outcome.exitCode = setup::kExitImage;
         return;
     }
 
@@ -53,6 +54,7 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
     if (!image::ReadImageLayout(input, layout, ignored) || !layout.payloadFits) {
         view.AddMessage(texts::NoValidPayloadLine(sourcePath), kColorError);
         outcome.nextState = STATE_FAILURE;
+        outcome.exitCode = setup::kExitImage;
         return;
     }
     outcome.imageLength = layout.imageLength;
@@ -70,6 +72,7 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
         input.Close();
         view.AddMessage(texts::kCannotCreateArchive, kColorError);
         outcome.nextState = STATE_FAILURE;
+        outcome.exitCode = setup::kExitCopy;
         return;
     }
 
@@ -116,6 +119,7 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
                                    : texts::CannotWriteArchiveLine(archivePath),
                         kColorError);
         outcome.nextState = STATE_FAILURE;
+        outcome.exitCode = readFailed ? setup::kExitImage : setup::kExitCopy;
         return;
     }
     outcome.nextState = STATE_EXPAND;

@@ -106,8 +106,10 @@ void InstallEngine::CreateDesktopShortcuts() {
     if (componentCount == 0 || createDesktopIcons == 0)
         return;
     view.AddMessage(texts::kCreatingDesktopLinks, kColorProgress);
-    RunOnWorker([folder = installFolder, found = components](IInstallView& report, WorkerOutcome&) {
-        WriteShortcuts(CSIDL_DESKTOP, L"", texts::kDesktopNotFound, folder, found, report);
+    const int desktop = commonShortcutFolders ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOP;
+    RunOnWorker([desktop, folder = installFolder, found = components](IInstallView& report,
+                                                                      WorkerOutcome&) {
+        WriteShortcuts(desktop, L"", texts::kDesktopNotFound, folder, found, report);
     });
 }
 
@@ -116,7 +118,9 @@ void InstallEngine::CreateMenuShortcuts() {
     if (componentCount == 0)
         return;
     view.AddMessage(texts::kCreatingMenuLinks, kColorProgress);
-    RunOnWorker([folder = installFolder, found = components](IInstallView& report, WorkerOutcome&) {
-        WriteShortcuts(CSIDL_PROGRAMS, kGroupFolder, texts::kMenuNotFound, folder, found, report);
+    const int programs = commonShortcutFolders ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
+    RunOnWorker([programs, folder = installFolder, found = components](IInstallView& report,
+                                                                       WorkerOutcome&) {
+        WriteShortcuts(programs, kGroupFolder, texts::kMenuNotFound, folder, found, report);
     });
 }

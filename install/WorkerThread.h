@@ -5,6 +5,7 @@
 #pragma once
 
 #include "framework/Handles.h"
+#include "install/CommandLine.h"
 #include "install/InstallView.h"
 
 #include <windows.h>
@@ -60,6 +61,8 @@ struct WorkerOutcome {
     int nextState = 0;
     std::int64_t imageLength = 0;
     std::int32_t payloadLength = 0;
+    // How the run failed, when the work sends it to STATE_FAILURE.
+    setup::ExitCode exitCode = setup::kExitSuccess;
     // The payload copy, open for reading only (see InstallEngine::archiveLock).
     ScopedFileHandle archiveLock;
     // The archive process, once started.
