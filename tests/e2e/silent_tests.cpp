@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -34,38 +34,26 @@ std::string localStamp() {
     return text;
 }
 
-// The lines of a log, each "<local time> <colour>[*] <text>" and a line feed, as text and colour
-// word; their times go to `stamps`.
+// The lines of a log, each "<local time> <colour> <text>" and a line feed, the colour named as
+// the harness names it; their times go to `stamps`.
 std::vector<Line> readLog(const std::string& path, std::vector<std::string>& stamps) {
-    static const std::regex format(
-        R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (black|navy|olive|red|green)(\*?) (.*)$)");
-    const std::map<std::string, std::uint32_t> colors = {{"black", color::kBlack},
-                                                         {"navy", color::kNavy},
-                                                         {"olive", color::kOlive},
-                                                         {"red", color::kRed},
-                                                         {"green", 0x00008000u}};
+    static const std::regex format(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (\S+) (.*))");
+    const std::string content = readFile(path).value_or("");
+    EXPECT_TRUE(!content.empty() && content.back() == '\n') << "no log, or no end to its last line";
     std::vector<Line> lines;
-    const std::optional<std::string> content = readFile(path);
-    if (!content) {
-        ADD_FAILURE() << "no log " << path;
-        return lines;
-    }
-    for (size_t at = 0; at < content->size();) {
-        size_t end = content->find('\n', at);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "the log's last line has no line end";
-            end = content->size();
-        }
-        const std::string text = content->substr(at, end - at);
-        at = end + 1;
+    std::istringstream in(content);
+    for (std::string text; std::getline(in, text);) {
         std::smatch match;
         if (!std::regex_match(text, match, format)) {
             ADD_FAILURE() << "not a log line: \"" << text << "\"";
             continue;
         }
         stamps.push_back(match[1]);
-        lines.push_back(
-            {match[4], colors.at(match[2]) | (match[3].length() > 0 ? 0x80000000u : 0u)});
+        lines.push_back({match[3], 0xFFFFFFFFu});
+        for (std::uint32_t word : {color::kBlack, color::kOlive, color::kRed, color::kNavy,
+                                   color::kGreenEmphasis, color::kRedEmphasis})
+            if (colorName(word) == match[2])
+                lines.back().color = word;
     }
     return lines;
 }
