@@ -1,6 +1,5 @@
 #include "install/CommandLine.h"
 
-#include <cstdio>
 #include <utility>
 
 namespace setup {
@@ -72,6 +71,22 @@ std::string Printable(std::wstring_view text) {
     return out;
 }
 
+// `value` in `base`, upper-case, with leading zeros to at least `digits` digits. Not printf: in
+// the shipped program the C99 printf of MinGW's runtime would bring some 40 KB of floating-point
+// formatting along.
+void AppendDigits(std::string& out, unsigned value, int digits, unsigned base) {
+    char text[16];
+    int length = 0;
+    do {
+        text[length++] = "0123456789ABCDEF"[value % base];
+        value /= base;
+    } while (value != 0 && length < 16);
+    for (int pad = length; pad < digits; ++pad)
+        out += '0';
+    while (length > 0)
+        out += text[--length];
+}
+
 } // namespace
 
 ParsedCommandLine ParseCommandLine(std::wstring_view commandLine) {
@@ -136,18 +151,27 @@ std::string ColorName(MessageColor color) {
     case TextColorOf(kColorSuccess):
         return "green";
     default: {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "%06X", static_cast<unsigned>(TextColorOf(color)));
+        std::string hex;
+        AppendDigits(hex, TextColorOf(color), 6, 16);
         return hex;
     }
     }
 }
 
 std::string LogLine(const LocalTime& t, MessageColor color, std::string_view utf8Text) {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month,
-                  t.day, t.hour, t.minute, t.second, t.millisecond);
-    std::string line = stamp + ColorName(color);
+    std::string line;
+    const auto field = [&line](int value, int digits, char after) {
+        AppendDigits(line, value < 0 ? 0u : static_cast<unsigned>(value), digits, 10);
+        line += after;
+    };
+    field(t.year, 4, '-');
+    field(t.month, 2, '-');
+    field(t.day, 2, ' ');
+    field(t.hour, 2, ':');
+    field(t.minute, 2, ':');
+    field(t.second, 2, '.');
+    field(t.millisecond, 3, ' ');
+    line += ColorName(color);
     if (IsEmphasised(color))
         line += '*';
     line += ' ';
