@@ -37,7 +37,6 @@ private:
     void OnAccept();
     void OnWorkerDone();
     void ReadVersionLabel();
-    void PaintProgress(ULONGLONG now);
 
     InstallEngine engine{*this};
     std::optional<ScopedCoInitialize> com;
@@ -48,11 +47,6 @@ private:
     std::string versionLabel;
     std::string agreementText;
     HICON appIcon;
-    // When the progress bar last took a position, the newest position reported, and the one the
-    // bar shows (see SetProgressPos).
-    ULONGLONG lastProgressPaint = 0;
-    int reportedProgress = 0;
-    int paintedProgress = 0;
 
     CProgressCtrl progressBar;
     CButton acceptButton;
