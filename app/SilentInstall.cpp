@@ -38,15 +38,15 @@ setup::ExitCode RunSilentInstall(const setup::CommandLine& options, bool commonS
                                  options.noDesktop ? 0 : 1, commonShortcutFolders));
     // The dialog's pace: a tick every 100 ms, and the worker's outcome taken as soon as its work
     // is done, as the dialog takes it when the worker's message comes.
-    while (engine.InstallState != STATE_DONE || engine.WorkerRunning()) {
+    while (engine.InstallState != STATE_DONE || engine.busy != 0) {
         const ULONGLONG tickStart = ::GetTickCount64();
         engine.Tick();
         const auto left = [tickStart] {
             const ULONGLONG spent = ::GetTickCount64() - tickStart;
             return spent < kTickMilliseconds ? static_cast<DWORD>(kTickMilliseconds - spent) : 0;
         };
-        if (engine.WorkerRunning() && engine.WaitForWorker(left()))
-            engine.CollectWorker();
+        if (engine.busy != 0 && engine.WaitForWorker(left()))
+            engine.Collect();
         ::Sleep(left());
     }
     return engine.exitCode;

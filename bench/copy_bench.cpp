@@ -134,14 +134,13 @@ double TimeEngineCopy(const std::string& image, const std::string& installFolder
     DeleteFileA(archive.c_str());
     CountingView view;
     InstallEngine engine(view);
-    engine.modulePath = image;
-    engine.installFolder = installFolder;
-    engine.archiveBaseName = "FARROWPK";
+    engine.Start(
+        {.modulePath = image, .archiveBaseName = "FARROWPK", .installFolder = installFolder});
     engine.InstallState = STATE_COPY_PAYLOAD;
     const double started = Now();
     engine.Tick();
     longestTick = Now() - started;
-    for (int tick = 0; engine.busy != 0 && tick < 6000; ++tick) {
+    for (int tick = 0; engine.InstallState == STATE_COPY_PAYLOAD && tick < 6000; ++tick) {
         engine.WaitForWorker(100);
         const double tickStarted = Now();
         engine.Tick();

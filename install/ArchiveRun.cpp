@@ -1,7 +1,8 @@
-// STATE_EXPAND starts the copied archive hidden in the install folder; STATE_WAIT_EXPAND looks
-// for its completion flag once per tick until it is there or kLookLimit looks have counted, and
-// moves the progress bar as far as the archive says it has got.
-#include "install/InstallEngine.h"
+// The work of states 30 and 40: starting the copied archive hidden in the install folder, and
+// a look for its completion flag.
+#include "install/StateWork.h"
+
+#include "install/ArchiveProgress.h"
 
 #include "base/WideText.h"
 #include "install/InstallTexts.h"
@@ -35,15 +36,16 @@ std::string RemoveStaleFlags(const std::string& installFolder) {
     return {};
 }
 
-// State 30's work, off the dialog's thread: starts the archive hidden in the install folder; the
-// next state, with the started process in `started` or how it failed in `failure`.
-int StartArchiveProcess(const std::string& archivePath, const std::string& installFolder,
-                        IInstallView& view, ArchiveProcess& started, setup::ExitCode& failure) {
+} // namespace
+
+ArchiveStarted StartArchiveProcess(const std::string& archivePath, const std::string& installFolder,
+                                   IInstallView& view) {
+    ArchiveStarted started;
     const std::string inTheWay = RemoveStaleFlags(installFolder);
     if (!inTheWay.empty()) {
         view.AddMessage(texts::LinkInTheWayLine(inTheWay), kColorError);
-        failure = setup::kExitPlantedObject;
-        return STATE_FAILURE;
+        started.failure = setup::kExitPlantedObject;
+        return started;
     }
 
     STARTUPINFOW startup{};
@@ -63,12 +65,12 @@ int StartArchiveProcess(const std::string& archivePath, const std::string& insta
         ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
         ScopedHandle block = ArchiveProgress::MakeBlock(process.dwProcessId);
         if (::ResumeThread(threadHandle.Get()) != static_cast<DWORD>(-1)) {
-            started.process = std::move(processHandle);
-            started.thread = std::move(threadHandle);
-            started.processId = process.dwProcessId;
-            started.threadId = process.dwThreadId;
-            started.progressBlock = std::move(block);
-            return STATE_WAIT_EXPAND;
+            started.archive.process = std::move(processHandle);
+            started.archive.thread = std::move(threadHandle);
+            started.archive.processId = process.dwProcessId;
+            started.archive.threadId = process.dwThreadId;
+            started.archive.progressBlock = std::move(block);
+            return started;
         }
         const DWORD error = ::GetLastError();
         ::TerminateProcess(processHandle.Get(), 1);
@@ -85,12 +87,10 @@ int StartArchiveProcess(const std::string& archivePath, const std::string& insta
     view.AddMessage(systemText ? texts::CutSystemText(base::Utf8(systemText).c_str())
                                : texts::ErrorNumberLine(static_cast<long>(error)),
                     kColorError);
-    failure = setup::kExitArchive;
-    return STATE_FAILURE;
+    started.failure = setup::kExitArchive;
+    return started;
 }
 
-// A look of state 40, off the dialog's thread: whether the completion flag is there; a flag
-// found is deleted with its folder. A ZZZ that is a link is never entered.
 bool LookForCompletionFlag(const std::string& installFolder, IInstallView& view) {
     const std::string flagFolder = installFolder + "\\ZZZ";
     {
@@ -112,86 +112,4 @@ bool LookForCompletionFlag(const std::string& installFolder, IInstallView& view)
                                      sizeof disposition);
     }
     return true;
-}
-
-} // namespace
-
-void InstallEngine::StartArchive() {
-    view.AddMessage(texts::kDecompressing, kColorProgress);
-    RunOnWorker(
-        [archive = archivePath, folder = installFolder](IInstallView& report,
-                                                        WorkerOutcome& outcome) {
-            outcome.nextState =
-                StartArchiveProcess(archive, folder, report, outcome.archive, outcome.exitCode);
-        },
-        [this](WorkerOutcome& outcome) {
-            // The archive runs (or could not be started): the copy need not be held any longer.
-            archiveLock.Reset();
-            if (!outcome.archive.process)
-                return;
-            processInfo = std::move(outcome.archive);
-            waitTicks = 0;
-            // The bar keeps the range the copy gave it.
-            archiveProgress.Follow(std::move(processInfo.progressBlock),
-                                   texts::CopyProgress(payloadLength).RangeMaximum());
-        });
-}
-
-bool InstallEngine::ArchiveEnded(DWORD& exitCode) const {
-    return processInfo.process && ::GetExitCodeProcess(processInfo.process.Get(), &exitCode) &&
-           exitCode != STILL_ACTIVE;
-}
-
-std::string InstallEngine::LinkRefusedLine() const {
-    const std::optional<std::string> folder = archiveProgress.RefusedFolder();
-    return texts::LinkInTheWayLine(folder ? installFolder + "\\" + *folder : installFolder);
-}
-
-void InstallEngine::WaitForArchive() {
-    const ArchiveProgress::Reading reading = archiveProgress.Poll();
-    if (reading.barPosition)
-        view.SetProgressPos(*reading.barPosition);
-    // An archive that publishes its progress writes its flag last and then ends: a flag found
-    // while it still runs was put there by someone else.
-    DWORD exitCode = 0;
-    const bool mayLook = !reading.published || ArchiveEnded(exitCode);
-    RunOnWorker(
-        [folder = installFolder, mayLook](IInstallView& report, WorkerOutcome& outcome) {
-            outcome.flagFound = mayLook && LookForCompletionFlag(folder, report);
-        },
-        [this, counts = reading.countsAsLook](WorkerOutcome& outcome) {
-            AfterLook(outcome.flagFound, counts);
-        });
-}
-
-void InstallEngine::AfterLook(bool present, bool countsAsLook) {
-    waitTicks = countsAsLook ? waitTicks + 1 : 0;
-
-    DWORD exitCode = 0;
-    if (present) {
-        view.AddMessage(texts::kDecompressionCompleted, kColorProgress);
-        InstallState = STATE_DETECT;
-    } else if (ArchiveEnded(exitCode) && exitCode != 0) {
-        // An archive that has ended with an error will never write its flag.
-        const bool linkRefused = exitCode == static_cast<DWORD>(unpack::kExitLinkRefused);
-        if (linkRefused)
-            view.AddMessage(LinkRefusedLine(), kColorError);
-        else
-            view.AddMessage(texts::kDecompressionFailure, kColorProgress);
-        InstallState = STATE_FAILURE;
-        this->exitCode = linkRefused ? setup::kExitPlantedObject : setup::kExitArchive;
-        archiveProgress.Stop();
-        return;
-    } else if (waitTicks >= kLookLimit) {
-        // Cut off half-way, the install is not complete: the run fails.
-        view.AddMessage(texts::kDecompressionTimeOut, kColorProgress);
-        InstallState = STATE_FAILURE;
-        this->exitCode = setup::kExitArchive;
-    } else {
-        return;
-    }
-    archiveProgress.Stop();
-
-    if (::GetExitCodeProcess(processInfo.process.Get(), &exitCode) && exitCode == STILL_ACTIVE)
-        ::TerminateProcess(processInfo.process.Get(), 0);
 }

@@ -1,7 +1,6 @@
-// STATE_COPY_PAYLOAD: copies the payload (and the 20 trailer bytes after it) out of the
-// program's own file into <installFolder>\FARROWPK.EXE, with byte progress, on the worker
-// thread.
-#include "install/InstallEngine.h"
+// State 20's work: copies the payload (and the 20 trailer bytes after it) out of the program's
+// own file into <installFolder>\FARROWPK.EXE, with byte progress.
+#include "install/StateWork.h"
 
 #include "base/WideText.h"
 #include "image/ImageFile.h"
@@ -35,16 +34,16 @@ bool IsTheFileWritten(const BY_HANDLE_FILE_INFORMATION& written, HANDLE opened) 
            !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// The work of the state, off the dialog's thread: reports to `view`, and leaves the next
-// state, the trailer's figures and the held copy in `outcome`.
-void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePath,
-                     IInstallView& view, WorkerOutcome& outcome) {
+} // namespace
+
+PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& archivePath,
+                              IInstallView& view) {
+    PayloadCopied outcome;
     base::BinaryFile input;
     if (!input.Open(sourcePath, "rb")) {
         view.AddMessage(texts::CannotOpenImageLine(sourcePath), kColorError);
-        outcome.nextState = STATE_FAILURE;
-        outcome.exitCode = setup::kExitImage;
-        return;
+        outcome.failure = setup::kExitImage;
+        return outcome;
     }
 
     // A length field that does not fit the image would copy something that is not the payload.
@@ -53,9 +52,8 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
     std::string ignored;
     if (!image::ReadImageLayout(input, layout, ignored) || !layout.payloadFits) {
         view.AddMessage(texts::NoValidPayloadLine(sourcePath), kColorError);
-        outcome.nextState = STATE_FAILURE;
-        outcome.exitCode = setup::kExitImage;
-        return;
+        outcome.failure = setup::kExitImage;
+        return outcome;
     }
     outcome.imageLength = layout.imageLength;
     outcome.payloadLength = layout.payloadLength;
@@ -71,9 +69,8 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
     if (!output) {
         input.Close();
         view.AddMessage(texts::kCannotCreateArchive, kColorError);
-        outcome.nextState = STATE_FAILURE;
-        outcome.exitCode = setup::kExitCopy;
-        return;
+        outcome.failure = setup::kExitCopy;
+        return outcome;
     }
 
     const std::int64_t start = layout.payloadOffset;
@@ -105,12 +102,12 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
     output.Reset();
     bool lockFailed = false;
     if (!readFailed && !writeFailed) {
-        outcome.archiveLock = OpenForReadingOnly(archivePath);
+        outcome.lock = OpenForReadingOnly(archivePath);
         // Someone opened the copy for writing the moment it was closed, or put another file in
         // its place: what runs elevated must be the file written.
-        lockFailed = !outcome.archiveLock || !IsTheFileWritten(written, outcome.archiveLock.Get());
+        lockFailed = !outcome.lock || !IsTheFileWritten(written, outcome.lock.Get());
         if (lockFailed)
-            outcome.archiveLock.Reset();
+            outcome.lock.Reset();
     }
     view.SetProgressPos(0);
 
@@ -118,21 +115,7 @@ void CopyPayloadFile(const std::string& sourcePath, const std::string& archivePa
         view.AddMessage(readFailed ? texts::NoValidPayloadLine(sourcePath)
                                    : texts::CannotWriteArchiveLine(archivePath),
                         kColorError);
-        outcome.nextState = STATE_FAILURE;
-        outcome.exitCode = readFailed ? setup::kExitImage : setup::kExitCopy;
-        return;
+        outcome.failure = readFailed ? setup::kExitImage : setup::kExitCopy;
     }
-    outcome.nextState = STATE_EXPAND;
-}
-
-} // namespace
-
-void InstallEngine::CopyPayload() {
-    view.AddMessage(texts::kCopying, kColorProgress);
-    sourcePath = modulePath;
-    archivePath = installFolder + "\\" + archiveBaseName + ".EXE";
-    RunOnWorker(
-        [source = sourcePath, archive = archivePath](IInstallView& report, WorkerOutcome& outcome) {
-            CopyPayloadFile(source, archive, report, outcome);
-        });
+    return outcome;
 }

@@ -1,8 +1,8 @@
-// STATE_DESKTOP_LINKS and STATE_MENU_LINKS: shell shortcuts for every component found, on the
-// desktop (when asked for) and in the suite's folder of the Start menu's Programs.
+// The work of states 50 and 55: shell shortcuts for every component found, on the desktop (when
+// asked for) and in the suite's folder of the Start menu's Programs.
 #include "install/Shortcuts.h"
 
-#include "install/InstallEngine.h"
+#include "install/StateWork.h"
 
 #include "base/WideText.h"
 #include "install/InstallTexts.h"
@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr wchar_t kGroupFolder[] = L"\\Torvane Software Suite";
 constexpr char kDescription[] = "Farrow Desktop Shortcut";
 
 } // namespace
@@ -65,13 +64,12 @@ void CreateComponentShortcut(const std::string& target, const std::wstring& link
         report.AddMessage(texts::CannotCreateShortcutLine(base::Utf8(linkFile)), kColorWarning);
 }
 
-// Writes the shortcut of every found component into the special folder `folder` (CSIDL_*), or
-// warns with `notFound` when the folder cannot be resolved. Runs on the worker thread, which
-// needs COM of its own; `components` and `installFolder` are copies of the engine's.
+} // namespace
+
 void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
-                    const std::string& installFolder,
-                    const std::array<ComponentEntry, InstallEngine::kComponentCount>& components,
+                    const std::string& installFolder, const ComponentTable& components,
                     IInstallView& report) {
+    // The worker thread needs COM of its own.
     ScopedCoInitialize com;
     std::wstring linkFolder;
     if (!GetSpecialFolderPath(linkFolder, folder)) {
@@ -95,32 +93,4 @@ void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
                                 installFolder + "\\" + component.workingSubfolder, folderIsLink,
                                 report);
     }
-}
-
-} // namespace
-
-// Shell calls can take long (a redirected or synchronised profile folder): both shortcut states
-// write on the worker thread, like the folder and the copy.
-void InstallEngine::CreateDesktopShortcuts() {
-    InstallState = STATE_MENU_LINKS;
-    if (componentCount == 0 || createDesktopIcons == 0)
-        return;
-    view.AddMessage(texts::kCreatingDesktopLinks, kColorProgress);
-    const int desktop = commonShortcutFolders ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOP;
-    RunOnWorker([desktop, folder = installFolder, found = components](IInstallView& report,
-                                                                      WorkerOutcome&) {
-        WriteShortcuts(desktop, L"", texts::kDesktopNotFound, folder, found, report);
-    });
-}
-
-void InstallEngine::CreateMenuShortcuts() {
-    InstallState = STATE_CLEANUP;
-    if (componentCount == 0)
-        return;
-    view.AddMessage(texts::kCreatingMenuLinks, kColorProgress);
-    const int programs = commonShortcutFolders ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
-    RunOnWorker([programs, folder = installFolder, found = components](IInstallView& report,
-                                                                       WorkerOutcome&) {
-        WriteShortcuts(programs, kGroupFolder, texts::kMenuNotFound, folder, found, report);
-    });
 }

@@ -2,77 +2,115 @@
 
 #include <process.h>
 
+#include <mutex>
 #include <utility>
 
-void ReportQueue::AddMessage(std::string text, MessageColor color) {
-    Keep({Kind::Line, 0, color, std::move(text)});
-}
-
-void ReportQueue::SetProgressRange(int maximum) {
-    Keep({Kind::Range, maximum, 0, {}});
-}
-
-void ReportQueue::SetProgressPos(int position) {
-    Keep({Kind::Position, position, 0, {}});
-}
-
-void ReportQueue::EnableClose() {
-    Keep({Kind::Close, 0, 0, {}});
-}
-
-void ReportQueue::Keep(Report report) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back(std::move(report));
-}
-
-void ReportQueue::ReplayInto(IInstallView& view) {
-    std::vector<Report> reports;
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        reports.swap(pending_);
-    }
-    // The view is called without the lock, so the work never waits for the window.
-    for (Report& report : reports) {
-        switch (report.kind) {
-        case Kind::Line:
-            view.AddMessage(std::move(report.text), report.color);
-            break;
-        case Kind::Range:
-            view.SetProgressRange(report.value);
-            break;
-        case Kind::Position:
-            view.SetProgressPos(report.value);
-            break;
-        case Kind::Close:
-            view.EnableClose();
-            break;
-        }
-    }
-}
+struct WorkerThread::Shared {
+    std::mutex mutex;
+    Work work;
+    std::optional<WorkResult> result;
+    bool quit = false;
+    ReportQueue reports;
+    // Auto-reset: work or the request to quit is waiting. Manual-reset: no work under way.
+    ScopedHandle wake{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    ScopedHandle idle{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};
+    HWND notifyWindow = nullptr;
+    UINT notifyMessage = 0;
+};
 
 namespace {
 
-unsigned __stdcall RunJob(void* parameter) {
-    const std::unique_ptr<std::shared_ptr<WorkerJob>> owner(
-        static_cast<std::shared_ptr<WorkerJob>*>(parameter));
-    WorkerJob& job = **owner;
-    job.work(job.reports, job.outcome);
-    job.done.store(true, std::memory_order_release);
-    // The window may be gone by now; then the post fails and nobody minds.
-    if (job.notifyWindow)
-        ::PostMessageA(job.notifyWindow, job.notifyMessage, 0, 0);
-    return 0;
+unsigned __stdcall RunWorker(void* parameter) {
+    const std::unique_ptr<std::shared_ptr<WorkerThread::Shared>> owner(
+        static_cast<std::shared_ptr<WorkerThread::Shared>*>(parameter));
+    WorkerThread::Shared& shared = **owner;
+    for (;;) {
+        ::WaitForSingleObject(shared.wake.Get(), INFINITE);
+        WorkerThread::Work work;
+        {
+            const std::lock_guard<std::mutex> lock(shared.mutex);
+            if (shared.quit)
+                return 0;
+            work = std::exchange(shared.work, nullptr);
+        }
+        if (!work)
+            continue;
+        WorkResult result = work(shared.reports);
+        {
+            const std::lock_guard<std::mutex> lock(shared.mutex);
+            shared.result = std::move(result);
+        }
+        ::SetEvent(shared.idle.Get());
+        // The window may be gone by now; then the post fails and nobody minds.
+        if (shared.notifyWindow)
+            ::PostMessageW(shared.notifyWindow, shared.notifyMessage, 0, 0);
+    }
 }
 
 } // namespace
 
-ScopedHandle StartWorkerThread(std::shared_ptr<WorkerJob> job) {
-    auto owner = std::make_unique<std::shared_ptr<WorkerJob>>(std::move(job));
-    const uintptr_t thread = ::_beginthreadex(nullptr, 0, &RunJob, owner.get(), 0, nullptr);
-    if (thread == 0)
-        return ScopedHandle();
-    owner.release();
-    return ScopedHandle(reinterpret_cast<HANDLE>(thread));
+WorkerThread::~WorkerThread() {
+    if (!shared_)
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->quit = true;
+    }
+    ::SetEvent(shared_->wake.Get());
+}
+
+void WorkerThread::NotifyWhenDone(HWND window, UINT message) {
+    if (!shared_)
+        shared_ = std::shared_ptr<Shared>(new Shared);
+    shared_->notifyWindow = window;
+    shared_->notifyMessage = message;
+}
+
+void WorkerThread::Run(Work work) {
+    // Not make_shared: built without type information, it needs the standard library's
+    // exception machinery, a quarter of the program's size (cmake/ShippedProgram.cmake).
+    if (!shared_)
+        shared_ = std::shared_ptr<Shared>(new Shared);
+    if (!thread_) {
+        auto owner = std::make_unique<std::shared_ptr<Shared>>(shared_);
+        const uintptr_t thread = ::_beginthreadex(nullptr, 0, &RunWorker, owner.get(), 0, nullptr);
+        if (thread != 0) {
+            owner.release();
+            thread_.Reset(reinterpret_cast<HANDLE>(thread));
+        }
+    }
+    if (!thread_) {
+        // No thread to be had: the work runs here, within this tick.
+        WorkResult result = work(shared_->reports);
+        const std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->result = std::move(result);
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->work = std::move(work);
+        shared_->result.reset();
+    }
+    ::ResetEvent(shared_->idle.Get());
+    ::SetEvent(shared_->wake.Get());
+}
+
+std::optional<WorkResult> WorkerThread::Collect(IInstallView& view) {
+    if (!shared_)
+        return std::nullopt;
+    // Taken first: once the result is there, everything the work reported is in the queue.
+    std::optional<WorkResult> result;
+    {
+        const std::lock_guard<std::mutex> lock(shared_->mutex);
+        result = std::exchange(shared_->result, std::nullopt);
+    }
+    shared_->reports.ReplayInto(view, ::GetTickCount64());
+    return result;
+}
+
+bool WorkerThread::Wait(DWORD milliseconds) const {
+    return !shared_ || !thread_ ||
+           ::WaitForSingleObject(shared_->idle.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 void EndProcessNow() {

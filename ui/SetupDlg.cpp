@@ -18,7 +18,6 @@ namespace {
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickMilliseconds = 100;
 constexpr char kTitlePrefix[] = "Torvane Software Suite Setup ";
-constexpr ULONGLONG kProgressPaintMs = 50;
 // Posted by the engine's worker thread when a state's work is done.
 constexpr UINT kWorkerDoneMessage = WM_APP + 1;
 
@@ -80,8 +79,7 @@ BOOL CSetupDlg::OnInitDialog() {
     // COM on the dialog's thread for the rest of the run (the worker initialises its own).
     com.emplace();
 
-    engine.workerDoneWindow = m_hWnd;
-    engine.workerDoneMessage = kWorkerDoneMessage;
+    engine.NotifyWhenWorkDone(m_hWnd, kWorkerDoneMessage);
     installButton.EnableWindow(FALSE);
     ::SetWindowTextW(pathEdit.GetSafeHwnd(), start.installFolder.empty()
                                                  ? kDefaultInstallFolder
@@ -137,8 +135,6 @@ void CSetupDlg::OnInstall() {
 void CSetupDlg::OnTimer(UINT_PTR) {
     Default();
     engine.Tick();
-    if (paintedProgress != reportedProgress)
-        PaintProgress(::GetTickCount64());
 }
 
 void CSetupDlg::OnCancel() {
@@ -153,9 +149,7 @@ void CSetupDlg::OnCancel() {
 
 // The worker's lines and progress, and its outcome, at once rather than at the next tick.
 void CSetupDlg::OnWorkerDone() {
-    engine.CollectWorker();
-    if (paintedProgress != reportedProgress)
-        PaintProgress(::GetTickCount64());
+    engine.Collect();
 }
 
 void CSetupDlg::OnDestroy() {
@@ -193,22 +187,9 @@ void CSetupDlg::SetProgressRange(int maximum) {
     progressBar.SetRange(0, maximum);
 }
 
+// Positions come thinned out already (ReportQueue): each is painted.
 void CSetupDlg::SetProgressPos(int position) {
-    // The engine reports a position every 10000 bytes of the copy, and under Wine each repaint of
-    // a visible bar is costly (README, Benchmarks: "Progress bar"). The bar takes at most one
-    // position per kProgressPaintMs, and always the final 0; the newest position held back is
-    // painted at the end of the tick or of the worker's batch that reported it.
-    reportedProgress = position;
-    const ULONGLONG now = ::GetTickCount64();
-    if (position != 0 && now - lastProgressPaint < kProgressPaintMs)
-        return;
-    PaintProgress(now);
-}
-
-void CSetupDlg::PaintProgress(ULONGLONG now) {
-    progressBar.SetPos(reportedProgress);
-    paintedProgress = reportedProgress;
-    lastProgressPaint = now;
+    progressBar.SetPos(position);
 }
 
 void CSetupDlg::EnableClose() {

@@ -46,7 +46,6 @@ private:
     void OnAccept();
     void OnWorkerDone();
     void ReadVersionLabel();
-    void PaintProgress(ULONGLONG now);
 
     InstallEngine engine{*this};
     std::optional<ScopedCoInitialize> com;
@@ -58,11 +57,6 @@ private:
     std::string versionLabel;
     std::string agreementText;
     HICON appIcon;
-    // When the progress bar last took a position, the newest position reported, and the one the
-    // bar shows (see SetProgressPos).
-    ULONGLONG lastProgressPaint = 0;
-    int reportedProgress = 0;
-    int paintedProgress = 0;
 
     CProgressCtrl progressBar;
     CButton acceptButton;

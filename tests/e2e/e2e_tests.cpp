@@ -284,18 +284,6 @@ TEST_F(RunTest, DropsOneTrailingBackslashFromTheFolder) {
     EXPECT_TRUE(folderExists(folder));
 }
 
-TEST_F(RunTest, FailsWhenTheParentFolderIsMissing) {
-    std::string parent = freshFolder("missing-parent");
-    std::string folder = parent + "\\child";
-    std::vector<Line> lines = install("demo.exe", folder);
-    EXPECT_EQ(lines, (std::vector<Line>{installLine(folder), black("Creating directory ..."),
-                                        red("Error: Number 3"), failure()}))
-        << describe(lines);
-    expectEndState();
-    EXPECT_FALSE(folderExists(parent));
-    screenshot("e2e-failed-run.png");
-}
-
 // --- Labels ------------------------------------------------------------------------------------
 
 struct LabelCase {
@@ -575,52 +563,6 @@ TEST_F(InstallTest, ASlowArchiveIsWaitedForAndAStalledOneTimesOut) {
     EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
 }
 
-TEST_F(InstallTest, ArchiveStillRunningAfterItsFlagIsTerminated) {
-    std::string folder = freshFolder("lingering");
-    ASSERT_TRUE(launch("lingering.exe"));
-    // The process list is readable: the setup itself shows in it.
-    ASSERT_TRUE(processRunning("lingering.exe"));
-    ASSERT_TRUE(startInstall(folder));
-    std::vector<Line> lines = finish();
-    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
-    bool ended = false;
-    for (auto deadline = Clock::now() + 5s; !ended && Clock::now() < deadline;
-         std::this_thread::sleep_for(100ms))
-        ended = !processRunning("FARROWPK.EXE");
-    EXPECT_TRUE(ended) << "the archive process still runs";
-    expectNoLeftovers(folder);
-}
-
-TEST_F(InstallTest, PayloadThatIsNotAProgramFailsWithTheSystemsText) {
-    // What starting such a file gives here, as the setup reports it.
-    std::string probe = freshFolder("not-a-program-probe");
-    ASSERT_TRUE(createFolders(probe));
-    std::string probeFile = joinPath(probe, "FARROWPK.EXE");
-    ASSERT_TRUE(writeFile(probeFile, *readFile(imagePath("not-a-program.payload"))));
-    std::string commandLine = "\"" + probeFile + "\" -Y";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    BOOL ran = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              probe.c_str(), &startup, &started);
-    DWORD startError = GetLastError();
-    ScopedHandle startedProcess(started.hProcess), startedThread(started.hThread);
-    if (ran)
-        TerminateProcess(startedProcess.Get(), 1);
-    ASSERT_FALSE(ran) << "a text file started as a program";
-    std::string expectedText = systemTextFor(startError);
-
-    std::string folder = freshFolder("not-a-program");
-    std::vector<Line> lines = install("not-a-program.exe", folder);
-    EXPECT_EQ(lines, (std::vector<Line>{
-                         installLine(folder), black("Creating directory ..."),
-                         black("Copying necessary files ..."), black("Decompressing archive ..."),
-                         red("Unable to decompress archive."), red(expectedText), failure()}))
-        << describe(lines);
-    expectEndState();
-    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
-}
-
 // The completion folder holds another file and a stale completion flag, which an interrupted
 // earlier run left (or anyone planted): the flag is not taken for this run's, the archive runs
 // to its end, and the other file stays.
@@ -636,16 +578,6 @@ TEST_F(InstallTest, CompletionFolderHoldingAnotherFileAndAStaleFlag) {
     ASSERT_TRUE(removeTree(joinPath(folder, "ZZZ")));
     expectSuiteInstalled(folder);
     expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
-}
-
-TEST_F(InstallTest, ExistingGroupFolderIsUsedAsItIs) {
-    std::string folder = freshFolder("group-exists");
-    ASSERT_TRUE(createFolders(groupFolder()));
-    ASSERT_TRUE(writeFile(joinPath(groupFolder(), "Earlier.txt"), "from an earlier install"));
-    std::vector<Line> lines = install("demo.exe", folder);
-    EXPECT_EQ(lines, linesOfRun({.folder = folder})) << describe(lines);
-    expectShortcuts(folder, {"Pellisar", "Torvane", "Dromlet"}, true);
-    EXPECT_TRUE(fileExists(joinPath(groupFolder(), "Earlier.txt")));
 }
 
 // Component flags that an earlier run left behind, or that anyone planted, are never taken for

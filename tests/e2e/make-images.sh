@@ -150,10 +150,6 @@ hand_image slow "$out/slow.payload" v1.0.0 "$(size "$out/slow.payload")"
 cp "$stalled" "$out/stalled.payload"
 hand_image stalled "$out/stalled.payload" v1.0.0 "$(size "$out/stalled.payload")"
 
-# A payload that is not a program at all.
-for i in $(seq 1 200); do echo "This payload is plain text, not a program."; done >"$out/not-a-program.payload"
-hand_image not-a-program "$out/not-a-program.payload" v1.0.0 "$(size "$out/not-a-program.payload")"
-
 # --- Bad input (bad_input_tests) ----------------------------------------------------------------
 
 # zip_edit PAYLOAD ENTRY WHAT [VALUE]: edits ENTRY's local and central headers in place, as a

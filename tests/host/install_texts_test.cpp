@@ -1,6 +1,7 @@
 // The texts the engine logs, the strings it builds and the arithmetic of the progress bar during
 // the copy and the unpacking.
 #include "install/InstallTexts.h"
+#include "install/ReportQueue.h"
 #include "ui/MessageLayout.h"
 
 #include <gtest/gtest.h>
@@ -223,6 +224,59 @@ TEST(RefusedFolder, OnlyAPlainRelativePathIsTaken) {
         EXPECT_EQ(refused(name, static_cast<std::uint32_t>(name.size())), std::nullopt) << name;
     EXPECT_EQ(refused("Drivers", 1025), std::nullopt);  // longer than the block
     EXPECT_EQ(refused("Drivers", 7, 12), std::nullopt); // not a block of ours
+}
+
+// What the dialog is told, in order, one word per report: "line:<text>", "range:<n>", "pos:<n>".
+class ReportLog final : public IInstallView {
+public:
+    void AddMessage(std::string text, MessageColor) override { told.push_back("line:" + text); }
+    void SetProgressRange(int maximum) override {
+        told.push_back("range:" + std::to_string(maximum));
+    }
+    void SetProgressPos(int position) override {
+        told.push_back("pos:" + std::to_string(position));
+    }
+    void EnableClose() override { told.push_back("close"); }
+    std::vector<std::string> told;
+};
+
+TEST(ReportQueue, PositionsNotYetShownGiveWayToTheNewestAndNothingOvertakesALine) {
+    ReportQueue queue;
+    ReportLog dialog;
+    queue.SetProgressRange(6323);
+    for (int position = 1; position <= 500; ++position)
+        queue.SetProgressPos(position);
+    queue.AddMessage("Error: Unable to write", kColorError);
+    queue.SetProgressPos(501);
+    queue.SetProgressPos(0);
+    queue.EnableClose();
+
+    queue.ReplayInto(dialog, 1000);
+    EXPECT_EQ(dialog.told,
+              (std::vector<std::string>{"range:6323", "pos:500", "line:Error: Unable to write",
+                                        "pos:0", "close"}));
+    queue.ReplayInto(dialog, 5000);
+    EXPECT_EQ(dialog.told.size(), 5u);
+}
+
+TEST(ReportQueue, TheBarTakesAtMostOnePositionPerFiftyMillisecondsAndAlwaysTheFinalZero) {
+    ReportQueue queue;
+    ReportLog dialog;
+    queue.SetProgressPos(5);
+    queue.ReplayInto(dialog, 1000);
+    queue.SetProgressPos(6);
+    queue.ReplayInto(dialog, 1049); // kept back
+    queue.SetProgressPos(7);        // takes its place
+    queue.ReplayInto(dialog, 1049);
+    queue.ReplayInto(dialog, 1050);
+    queue.SetProgressPos(0);
+    queue.ReplayInto(dialog, 1051);
+    // A line after a position takes it along: the two stay in order.
+    queue.SetProgressPos(8);
+    queue.AddMessage("Decompressing ...", kColorProgress);
+    queue.ReplayInto(dialog, 1052);
+    EXPECT_EQ(dialog.told, (std::vector<std::string>{"pos:5", "pos:7", "pos:0", "pos:8",
+                                                     "line:Decompressing ..."}));
 }
 
 TEST(MessageLayout, PlainAndEmphasisedLines) {

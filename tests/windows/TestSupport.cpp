@@ -194,11 +194,8 @@ std::string TestArchivePath() {
 
 void TickAndCollect(InstallEngine& engine) {
     engine.Tick();
-    if (!engine.WorkerRunning())
-        return;
     ASSERT_TRUE(engine.WaitForWorker(60000)) << "the worker's work took over a minute";
-    engine.Tick();
-    EXPECT_FALSE(engine.WorkerRunning());
+    engine.Collect();
 }
 
 int TickUntilState(InstallEngine& engine, int state, int maxTicks, DWORD sleepMs) {
@@ -242,9 +239,7 @@ std::string SuiteShortcutsCleaner::GroupLink(const std::string& name) {
 }
 
 void SetToCopy(InstallEngine& engine, const std::string& folder, const std::string& imagePath) {
-    engine.installFolder = folder;
-    engine.archiveBaseName = "FARROWPK";
-    engine.modulePath = imagePath;
+    engine.Start({.modulePath = imagePath, .archiveBaseName = "FARROWPK", .installFolder = folder});
     engine.InstallState = STATE_COPY_PAYLOAD;
 }
 

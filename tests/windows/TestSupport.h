@@ -119,9 +119,8 @@ int RunEndProcessChild(const std::string& folder);
 std::string OwnFolder();
 std::string TestArchivePath();
 
-// One tick as the dialog's timer gives it; when that tick handed its state's work to the worker
-// thread, waits for the work to end and ticks again, as the dialog does on the worker's message.
-// Afterwards the engine stands where one tick left it before the work had a thread of its own.
+// One tick as the dialog's timer gives it; waits for any work it handed to the worker thread and
+// collects it, as the dialog does on the worker's message.
 void TickAndCollect(InstallEngine& engine);
 
 // Ticks (TickAndCollect) until `InstallState` is `state` or `maxTicks` ticks have run, sleeping

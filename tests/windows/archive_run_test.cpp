@@ -294,6 +294,28 @@ TEST_F(ArchiveRunTest, AnArchiveThatNeverWritesItsFlagIsTerminatedAtTheTimeOut) 
     EXPECT_TRUE(FileExists(folder + "\\torvane.flg")) << "what it wrote stays, and is not believed";
 }
 
+// A flag folder that is a link before the archive starts stops the run there: nothing is started
+// and nothing is written through it.
+TEST_F(ArchiveRunTest, AFlagFolderThatIsALinkBeforeTheStartIsRefused) {
+    const std::string elsewhere = temp / "elsewhere";
+    ASSERT_TRUE(::CreateDirectoryA(elsewhere.c_str(), nullptr));
+    WriteFileBytes(elsewhere + "\\COMP.FLG", "not the archive's");
+    unixlinks::FolderLink link(folder + "\\ZZZ", elsewhere);
+    ASSERT_TRUE(link.Planted());
+
+    TickUntilState(engine, STATE_DONE, 5);
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine,
+                                 kDecompressingLine,
+                                 {"Error: A link or a file that cannot be replaced was found at " +
+                                      folder + "\\ZZZ; nothing was written through it.",
+                                  0x000000C0u},
+                                 kFailedLine}));
+    EXPECT_EQ(engine.exitCode, setup::kExitPlantedObject);
+    EXPECT_FALSE(engine.processInfo.process);
+    EXPECT_EQ(ReadFileBytes(elsewhere + "\\COMP.FLG"), "not the archive's");
+}
+
 // A flag folder made a link while the archive runs is never entered by the looks.
 TEST_F(ArchiveRunTest, ALookNeverEntersAFlagFolderThatIsALink) {
     const std::string elsewhere = temp / "elsewhere";
@@ -312,8 +334,9 @@ TEST_F(ArchiveRunTest, ALookNeverEntersAFlagFolderThatIsALink) {
     EXPECT_EQ(ArchiveExitCode(3000), 0u);
 }
 
-TEST_F(ArchiveRunTest, TheStartTheLooksAndTheDetectionLeaveTheTickToTheWorker) {
-    // The install folder may be on a network share that stops answering: no tick waits for it.
+TEST_F(ArchiveRunTest, TheStartTheLooksAndTheDetectionComeBackThroughCollect) {
+    // The install folder may be on a network share that stops answering: no tick waits for it,
+    // and what the work found reaches the state when the dialog collects it.
     SetMode("complete torvane.flg");
     TickAndCollect(engine);
     ASSERT_EQ(engine.InstallState, STATE_EXPAND);
@@ -322,11 +345,8 @@ TEST_F(ArchiveRunTest, TheStartTheLooksAndTheDetectionLeaveTheTickToTheWorker) {
          ++tick) {
         SCOPED_TRACE(engine.InstallState);
         engine.Tick();
-        EXPECT_TRUE(engine.WorkerRunning());
-        EXPECT_EQ(engine.busy, 1);
         ASSERT_TRUE(engine.WaitForWorker(10000));
-        engine.CollectWorker();
-        EXPECT_EQ(engine.busy, 0);
+        engine.Collect();
         ::Sleep(kTickMilliseconds);
     }
     EXPECT_EQ(engine.InstallState, STATE_DESKTOP_LINKS);
@@ -339,8 +359,7 @@ TEST_F(ArchiveRunTest, TheStartTheLooksAndTheDetectionLeaveTheTickToTheWorker) {
 TEST_F(ArchiveRunTest, AnInstallFolderWithBlanksIsQuotedAndIsTheArchivesFolder) {
     ASSERT_TRUE(::CreateDirectoryA((temp / "Program Files").c_str(), nullptr));
     folder = temp / "Program Files\\Torvane Suite";
-    engine.installFolder = folder;
-    engine.InstallState = STATE_CREATE_DIR;
+    engine.Start({.modulePath = imagePath, .archiveBaseName = "FARROWPK", .installFolder = folder});
     TickAndCollect(engine);
     ASSERT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
     SetMode("complete torvane.flg");

@@ -145,14 +145,13 @@ protected:
     static void RunToTheEnd(InstallEngine& run, const RecordingView& runView) {
         TickAndCollect(run);
         if (run.InstallState == STATE_EXPAND)
-            run.Tick();
+            TickAndCollect(run);
         if (run.InstallState == STATE_WAIT_EXPAND) {
             ASSERT_EQ(::WaitForSingleObject(run.processInfo.process.Get(), 60000), WAIT_OBJECT_0)
                 << "the archive did not end";
         }
         TickUntilState(run, STATE_DONE, InstallEngine::kLookLimit + 10);
         ASSERT_EQ(run.InstallState, STATE_DONE) << testing::PrintToString(runView.lines);
-        EXPECT_EQ(run.busy, 0);
         EXPECT_EQ(runView.closeEnabled, 1);
     }
     void RunToTheEnd() { RunToTheEnd(engine, view); }
@@ -169,6 +168,7 @@ protected:
         SetToCopy(run, folder, imagePath);
         RunToTheEnd(run, runView);
         EXPECT_EQ(runView.lines, kArchiveFailedRun);
+        EXPECT_EQ(run.exitCode, setup::kExitArchive);
         DWORD code = STILL_ACTIVE;
         EXPECT_TRUE(run.processInfo.process &&
                     ::GetExitCodeProcess(run.processInfo.process.Get(), &code));
@@ -229,6 +229,7 @@ TEST_F(BadArchiveTest, AnArchiveWithoutEntriesIsATimeOutAndTheRunFails) {
                                  kDecompressingLine,
                                  {"Decompression process time out!", kColorProgress},
                                  kFailedLine}));
+    EXPECT_EQ(engine.exitCode, setup::kExitArchive);
     EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
     ExpectNothingOutside();
 }
@@ -309,8 +310,7 @@ TEST(DriveRootTest, ADriveRootWrittenWithDotSegmentsIsRefusedLikeTheRootItself) 
         SCOPED_TRACE(root);
         RecordingView view;
         InstallEngine engine{view};
-        engine.installFolder = root;
-        engine.InstallState = STATE_CREATE_DIR;
+        engine.Start({.installFolder = root});
 
         TickAndCollect(engine);
 
@@ -327,8 +327,7 @@ TEST(FolderTextTest, TextThatIsNotUtf8IsRefusedBeforeAnythingIsCreated) {
     TempFolder temp;
     RecordingView view;
     InstallEngine engine{view};
-    engine.installFolder = temp / "Torvane\xED\xA0\x80";
-    engine.InstallState = STATE_CREATE_DIR;
+    engine.Start({.installFolder = temp / "Torvane\xED\xA0\x80"});
 
     TickUntilState(engine, STATE_DONE, 2);
 
@@ -393,7 +392,7 @@ TEST(SafeDllSearchTest, ShortcutsAreStillWrittenWhenDllsComeFromTheSystemFolderO
         WriteFileBytes(temp / flag, "flag");
     RecordingView view;
     InstallEngine engine{view};
-    engine.installFolder = temp.Path();
+    engine.Start({.installFolder = temp.Path()});
     engine.InstallState = STATE_DETECT;
 
     TickUntilState(engine, STATE_DONE, 10);

@@ -20,7 +20,7 @@ protected:
     void Reset() {
         view = std::make_unique<RecordingView>();
         engine = std::make_unique<InstallEngine>(*view);
-        engine->installFolder = temp.Path();
+        engine->Start({.installFolder = temp.Path()});
         engine->componentCount = 9;
         engine->InstallState = STATE_DETECT;
     }
@@ -58,7 +58,6 @@ TEST_F(ComponentsTest, TheSummaryNamesTheComponentsFoundInRowOrder) {
 
         EXPECT_EQ(view->lines, (Lines{{test.summary, kNavy}}));
         EXPECT_EQ(engine->InstallState, STATE_DESKTOP_LINKS);
-        EXPECT_EQ(engine->busy, 0);
         int count = 0;
         for (int row = 0; row < 3; ++row) {
             EXPECT_EQ(engine->components[row].found, test.found[row]) << "row " << row;
@@ -128,7 +127,6 @@ TEST_F(ComponentsTest, AReadOnlyFlagIsFoundWithAWarningAndTheSummaryStillComes) 
     EXPECT_EQ(engine->componentCount, 2);
     EXPECT_TRUE(FileExists(temp / "dromlet.flg"));
     EXPECT_FALSE(FileExists(temp / "torvane.flg"));
-    EXPECT_EQ(engine->busy, 0);
     EXPECT_EQ(engine->InstallState, STATE_DESKTOP_LINKS);
 }
 

@@ -26,22 +26,19 @@ std::vector<int> ByteLoopPositions(std::int64_t copiedBytes, std::int64_t unit =
 
 class PayloadCopyTest : public EngineTest {
 protected:
-    // Copies out of an image made of `program` and `payload`; the copy must be the payload and
-    // the image's 20 trailer bytes.
+    // State 20's work copies out of an image made of `program` and `payload`, reporting every
+    // position as it goes (no queue thins them here); the copy must be the payload and the
+    // image's 20 trailer bytes.
     void ExpectCopied(const std::string& program, const std::string& payload) {
         const std::string imageBytes = ImageBytes(program, payload);
         WriteFileBytes(imagePath, imageBytes);
 
-        TickAndCollect(engine);
+        PayloadCopied copied = CopyPayloadFile(imagePath, copyPath, view);
 
-        EXPECT_EQ(view.lines, (Lines{kCopyingLine}));
-        EXPECT_EQ(engine.InstallState, STATE_EXPAND);
-        EXPECT_EQ(engine.busy, 0);
-        EXPECT_EQ(view.reportsFromOtherThreads, 0);
-        EXPECT_EQ(engine.archivePath, copyPath);
-        EXPECT_EQ(engine.sourcePath, imagePath);
-        EXPECT_EQ(engine.imageLength, static_cast<std::int64_t>(imageBytes.size()));
-        EXPECT_EQ(engine.payloadLength, static_cast<std::int32_t>(payload.size()));
+        EXPECT_TRUE(view.lines.empty());
+        EXPECT_EQ(copied.failure, setup::kExitSuccess);
+        EXPECT_EQ(copied.imageLength, static_cast<std::int64_t>(imageBytes.size()));
+        EXPECT_EQ(copied.payloadLength, static_cast<std::int32_t>(payload.size()));
         const std::string copy = ReadFileBytes(copyPath);
         ASSERT_EQ(copy.size(), payload.size() + 20);
         EXPECT_TRUE(copy == payload + imageBytes.substr(imageBytes.size() - 20))
@@ -50,7 +47,7 @@ protected:
         EXPECT_TRUE(::DeleteFileA(imagePath.c_str()));
         EXPECT_EQ(ReadFileBytes(copyPath), copy);
         EXPECT_FALSE(HeldFile(copyPath, GENERIC_WRITE, kShareAll).IsOpen());
-        engine.archiveLock.Reset();
+        copied.lock.Reset();
         EXPECT_TRUE(HeldFile(copyPath, GENERIC_WRITE, kShareAll).IsOpen());
     }
 
@@ -61,6 +58,10 @@ protected:
         EXPECT_EQ(view.lines, (Lines{kCopyingLine, error}));
         EXPECT_EQ(engine.InstallState, STATE_FAILURE);
         EXPECT_EQ(engine.archivePath, copyPath);
+        // What the copy could not write is a copy failure; anything else, the image's.
+        const bool copyFailed = error.text.rfind("Error: Unable to create", 0) == 0 ||
+                                error.text.rfind("Error: Unable to write", 0) == 0;
+        EXPECT_EQ(engine.exitCode, copyFailed ? setup::kExitCopy : setup::kExitImage);
         EXPECT_TRUE(view.ranges.empty());
         EXPECT_TRUE(view.positions.empty());
     }
@@ -70,7 +71,6 @@ protected:
         EXPECT_EQ(view.lines.size(), 3u);
         EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation failed!", 0x800000C0u}));
         EXPECT_EQ(engine.InstallState, STATE_DONE);
-        EXPECT_EQ(engine.busy, 0);
     }
 
     const std::string copyPath = folder + "\\FARROWPK.EXE";
@@ -87,7 +87,6 @@ TEST_F(PayloadCopyTest, TheCopyIsThePayloadFollowedByTheTrailer) {
 TEST_F(PayloadCopyTest, TheShippedSizesGiveTheirRangeAndPositions) {
     // Program image 249,856 bytes, payload 6,474,993: an image of 6,724,869 bytes.
     ExpectCopied(PatternBytes(249856, 3), PatternBytes(6474993, 4));
-    EXPECT_EQ(engine.imageLength, 6724869);
     EXPECT_EQ(view.ranges, (std::vector<int>{6323}));
     ASSERT_EQ(view.positions.size(), 648u);
     EXPECT_EQ(view.positions[646], 6318);
@@ -102,7 +101,6 @@ TEST_F(PayloadCopyTest, TheCopyRunsOffTheCallersThreadAndReportsOnlyThroughItsTi
     engine.Tick();
 
     // The tick handed the copy over and returned; what the copy reports waits for a tick.
-    EXPECT_EQ(engine.busy, 1);
     EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
     EXPECT_EQ(view.lines, (Lines{kCopyingLine}));
     ASSERT_TRUE(engine.WaitForWorker(60000));
@@ -110,14 +108,15 @@ TEST_F(PayloadCopyTest, TheCopyRunsOffTheCallersThreadAndReportsOnlyThroughItsTi
     EXPECT_TRUE(view.positions.empty());
     EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
 
-    int ticks = 1;
-    for (; engine.busy != 0 && ticks < 100; ++ticks)
-        engine.Tick();
-    EXPECT_EQ(ticks, 2) << "the tick after the end of the copy applies it";
+    // The tick after the end of the copy applies it. The positions the copy reported while
+    // nobody looked are one: the newest, the final 0.
+    engine.Tick();
     EXPECT_EQ(engine.InstallState, STATE_EXPAND);
+    EXPECT_EQ(engine.archivePath, copyPath);
+    EXPECT_EQ(engine.sourcePath, imagePath);
     EXPECT_EQ(view.lines, (Lines{kCopyingLine}));
     EXPECT_EQ(view.ranges, (std::vector<int>{(8 << 20) / 1024}));
-    EXPECT_EQ(view.positions, ByteLoopPositions((8 << 20) + 20));
+    EXPECT_EQ(view.positions, (std::vector<int>{0}));
     EXPECT_EQ(view.reportsFromOtherThreads, 0);
     EXPECT_EQ(ReadFileBytes(copyPath).size(), payload.size() + 20);
 }
@@ -203,7 +202,7 @@ TEST_F(PayloadCopyTest, PayloadsOverSixtyFourMebibytesKeepTheRangeInSixteenBits)
 
 TEST_F(PayloadCopyTest, AMissingOwnFileIsNamedAndTheRunFails) {
     const std::string missing = temp / "Setup Files\\no-setup.exe";
-    engine.modulePath = missing;
+    SetToCopy(engine, folder, missing);
 
     ExpectCopyRefused({"Error: Unable to open file " + missing + " for copying.", 0x000000C0u});
     EXPECT_FALSE(FileExists(copyPath));

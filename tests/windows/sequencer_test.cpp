@@ -1,5 +1,5 @@
-// The sequencer: its busy guard and dispatch, folder creation (state 10), clean-up, the two
-// closing states, and DeleteFileIfExists, against real folders and files.
+// The sequencer: its dispatch, one piece of work at a time, folder creation (state 10), clean-up,
+// the two closing states, and DeleteFileIfExists, against real folders and files.
 #include "TestSupport.h"
 #include "UnixLinks.h"
 
@@ -16,15 +16,19 @@ const LoggedLine kSucceededLine{"Installation completed successfully!", 0x800080
 class SequencerTest : public testing::Test {
 protected:
     SequencerTest() {
-        engine.archiveBaseName = "FARROWPK";
         // A run before this one found everything: state 10 must forget it.
         for (ComponentEntry& component : engine.components)
             component.found = 1;
     }
 
+    // Install pressed with `folder` typed.
+    void StartIn(const std::string& folder) {
+        engine.Start({.archiveBaseName = "FARROWPK", .installFolder = folder});
+    }
+
     // The install folder holds the payload's copy and one unpacked file; the run is at `state`.
     void PlaceCopyAndUnpackedFile(int state, const std::string& copy = "copied payload") {
-        engine.installFolder = temp.Path();
+        StartIn(temp.Path());
         engine.archivePath = temp / "FARROWPK.EXE";
         WriteFileBytes(engine.archivePath, copy);
         WriteFileBytes(temp / "Torvane.exe", "unpacked");
@@ -42,21 +46,19 @@ protected:
 };
 
 TEST_F(SequencerTest, CreatesTheInstallFolderAndGoesOnToTheCopy) {
-    engine.installFolder = temp / "Torvane";
-    engine.InstallState = STATE_CREATE_DIR;
+    StartIn(temp / "Torvane");
 
-    // The folder is created off the ticking thread (a network path can keep CreateDirectoryA
-    // waiting); the state changes with the first tick after that.
+    // The folder is created off the ticking thread (a network path can keep CreateDirectoryW
+    // waiting); the state changes once its result is collected.
     engine.Tick();
-    EXPECT_EQ(engine.busy, 1);
     ASSERT_TRUE(engine.WaitForWorker(10000));
     EXPECT_TRUE(FolderExists(temp / "Torvane"));
     EXPECT_EQ(engine.InstallState, STATE_CREATE_DIR);
-    engine.Tick();
+    engine.Collect();
 
     EXPECT_EQ(view.lines, (Lines{kCreatingLine}));
     EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
-    EXPECT_EQ(engine.busy, 0);
+    EXPECT_EQ(engine.exitCode, setup::kExitSuccess);
     EXPECT_EQ(view.reportsFromOtherThreads, 0);
     ExpectNothingFound();
     EXPECT_TRUE(view.positions.empty());
@@ -67,8 +69,7 @@ TEST_F(SequencerTest, AnExistingFolderIsAWarningAndIsUsedAsItIs) {
     const std::string folder = temp / "Torvane";
     ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
     WriteFileBytes(folder + "\\readme.txt", "kept");
-    engine.installFolder = folder;
-    engine.InstallState = STATE_CREATE_DIR;
+    StartIn(folder);
 
     TickAndCollect(engine);
 
@@ -80,14 +81,13 @@ TEST_F(SequencerTest, AnExistingFolderIsAWarningAndIsUsedAsItIs) {
 }
 
 TEST_F(SequencerTest, AMissingParentFolderFailsWithItsErrorNumberAndTheRunEnds) {
-    engine.installFolder = temp / "Missing\\Torvane";
-    engine.InstallState = STATE_CREATE_DIR;
+    StartIn(temp / "Missing\\Torvane");
 
     TickAndCollect(engine);
 
     EXPECT_EQ(view.lines, (Lines{kCreatingLine, LoggedLine{"Error: Number 3", 0x000000C0u}}));
     EXPECT_EQ(engine.InstallState, STATE_FAILURE);
-    EXPECT_EQ(engine.busy, 0);
+    EXPECT_EQ(engine.exitCode, setup::kExitFolder);
     ExpectNothingFound();
     EXPECT_FALSE(FolderExists(temp / "Missing"));
     // Nothing is reported as final before the next tick.
@@ -112,8 +112,7 @@ TEST_F(SequencerTest, AMissingParentFolderFailsWithItsErrorNumberAndTheRunEnds) 
 }
 
 TEST_F(SequencerTest, AnEmptyFolderTextIsAnErrorNotAnInstallation) {
-    engine.installFolder = "";
-    engine.InstallState = STATE_CREATE_DIR;
+    StartIn("");
 
     TickAndCollect(engine);
 
@@ -127,35 +126,29 @@ TEST_F(SequencerTest, AnEmptyFolderTextIsAnErrorNotAnInstallation) {
     ExpectNothingFound();
 }
 
-TEST_F(SequencerTest, ATickWhileBusyDoesNothingAndLeavesTheFlag) {
-    engine.installFolder = temp / "Torvane";
-    engine.InstallState = STATE_CREATE_DIR;
-    engine.busy = 1;
+TEST_F(SequencerTest, TicksWhileTheWorkIsUnderWayStartNothingNew) {
+    StartIn(temp / "Torvane");
 
-    engine.Tick();
+    for (int tick = 0; tick < 5; ++tick)
+        engine.Tick();
+    ASSERT_TRUE(engine.WaitForWorker(10000));
+    for (int tick = 0; tick < 3; ++tick)
+        engine.Collect();
 
-    EXPECT_EQ(engine.busy, 1);
-    EXPECT_EQ(engine.InstallState, STATE_CREATE_DIR);
-    EXPECT_TRUE(view.lines.empty());
-    EXPECT_FALSE(FolderExists(temp / "Torvane"));
-    EXPECT_EQ(engine.components[0].found, 1);
-
-    // The tick that set the flag clears it; then the state runs.
-    engine.busy = 0;
-    TickAndCollect(engine);
+    // One folder made, one line, one step on: the work's result is applied once.
+    EXPECT_EQ(view.lines, (Lines{kCreatingLine}));
     EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
-    EXPECT_EQ(engine.busy, 0);
+    EXPECT_TRUE(FolderExists(temp / "Torvane"));
 }
 
 TEST_F(SequencerTest, ValuesThatAreNoStateAndIdleStayWhereTheyAre) {
-    engine.installFolder = temp / "Torvane";
+    StartIn(temp / "Torvane");
     for (int state : {int{STATE_IDLE}, 11, 15, 41, 999, 1001, int{STATE_DONE}, -10}) {
         SCOPED_TRACE(state);
         engine.InstallState = state;
         for (int tick = 0; tick < 3; ++tick)
             TickAndCollect(engine);
         EXPECT_EQ(engine.InstallState, state);
-        EXPECT_EQ(engine.busy, 0);
     }
     EXPECT_TRUE(view.lines.empty());
     EXPECT_TRUE(view.positions.empty());
@@ -207,7 +200,7 @@ TEST_F(SequencerTest, FailureDeletesTheCopyButNothingElse) {
     EXPECT_TRUE(engine.RunUnderWay());
     EXPECT_EQ(view.closeEnabled, 0);
     ASSERT_TRUE(engine.WaitForWorker(10000));
-    engine.Tick();
+    engine.Collect();
 
     EXPECT_FALSE(engine.RunUnderWay());
     EXPECT_EQ(view.lines, (Lines{kFailedLine}));
@@ -236,11 +229,8 @@ TEST_F(SequencerTest, DeleteFileIfExistsLeavesMissingFilesFoldersAndLinksAloneWi
 }
 
 TEST_F(SequencerTest, AFileThatCannotBeDeletedIsAWarningAndTheRunGoesOn) {
-    engine.installFolder = temp.Path();
-    engine.archivePath = temp / "FARROWPK.EXE";
-    WriteFileBytes(engine.archivePath, "copied payload");
+    PlaceCopyAndUnpackedFile(STATE_CLEANUP);
     SetReadOnly(engine.archivePath);
-    engine.InstallState = STATE_CLEANUP;
 
     TickAndCollect(engine);
 
@@ -248,7 +238,6 @@ TEST_F(SequencerTest, AFileThatCannotBeDeletedIsAWarningAndTheRunGoesOn) {
                                  LoggedLine{"Warning: Unable to delete " + engine.archivePath + ".",
                                             0x00008080u}}));
     EXPECT_EQ(ReadFileBytes(engine.archivePath), "copied payload");
-    EXPECT_EQ(engine.busy, 0);
     EXPECT_EQ(engine.InstallState, STATE_SUCCESS);
 
     TickAndCollect(engine);

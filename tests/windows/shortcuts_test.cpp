@@ -17,7 +17,7 @@ class ShortcutsTest : public testing::Test {
 protected:
     ShortcutsTest() {
         ::CreateDirectoryA(folder.c_str(), nullptr);
-        engine.installFolder = folder;
+        engine.Start({.installFolder = folder});
         engine.InstallState = STATE_DETECT;
     }
 
@@ -129,7 +129,7 @@ TEST_F(ShortcutsTest, FoundComponentsGetDesktopAndStartMenuShortcuts) {
 }
 
 TEST_F(ShortcutsTest, WithoutDesktopIconsOnlyTheStartMenuGetsShortcuts) {
-    engine.createDesktopIcons = 0;
+    engine.settings.createDesktopIcons = 0;
     DetectAndLink({"pellisar.flg", "torvane.flg", "dromlet.flg"});
 
     EXPECT_EQ(
@@ -231,7 +231,7 @@ TEST_F(ShortcutsTest, AProgramsFolderNamedBeyondTheCodePageGetsItsShortcuts) {
     for (const std::wstring& created : {menu, programs, group})
         ASSERT_TRUE(::CreateDirectoryW(created.c_str(), nullptr));
     ASSERT_TRUE(::CreateDirectoryW((group + L"\\Dromlet.lnk").c_str(), nullptr));
-    engine.createDesktopIcons = 0;
+    engine.settings.createDesktopIcons = 0;
     {
         ShellFolderOverride programsOverride(L"Programs", programs);
         ASSERT_TRUE(programsOverride.Applied());

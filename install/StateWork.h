@@ -1,0 +1,101 @@
+// The file work of the install states: plain functions that take what they need, report their
+// lines to `report` and return a result of their own type. They run on the worker thread and
+// know nothing of the engine; the engine applies each result on the dialog's thread.
+#pragma once
+
+#include "framework/Handles.h"
+#include "install/CommandLine.h"
+#include "install/InstallView.h"
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+inline constexpr int kComponentCount = 3;
+
+// One component of the suite: how it is detected, named and started.
+struct ComponentEntry {
+    std::string flagFile;
+    std::string displayName;
+    std::string executable;
+    std::string workingSubfolder;
+    int found = 0;
+};
+using ComponentTable = std::array<ComponentEntry, kComponentCount>;
+
+// The suite's components in their rows (the main component, Torvane, in row 1), none found yet.
+ComponentTable SuiteComponents();
+// The component flag files in the install folder, in the rows' order.
+std::vector<std::string> ComponentFlagPaths(const std::string& installFolder);
+
+// The archive process started by state 30; its handles live as long as the engine.
+struct ArchiveProcess {
+    ScopedHandle process;
+    ScopedHandle thread;
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    // Its progress block, made before it ran (ArchiveProgress::MakeBlock).
+    ScopedHandle progressBlock;
+};
+
+// Every result says how its work failed; setup::kExitSuccess when it did not.
+struct FolderMade {
+    setup::ExitCode failure = setup::kExitSuccess;
+};
+struct PayloadCopied {
+    setup::ExitCode failure = setup::kExitSuccess;
+    std::int64_t imageLength = 0;
+    std::int32_t payloadLength = 0;
+    // The copy, open for reading only and shared only for reading (InstallEngine::archiveLock).
+    ScopedFileHandle lock;
+};
+struct ArchiveStarted {
+    setup::ExitCode failure = setup::kExitSuccess;
+    ArchiveProcess archive;
+};
+struct FlagLook {
+    bool flagFound = false;
+    // The archive made no progress since the look before: this look counts toward the limit.
+    bool countsAsLook = true;
+};
+struct FlagsFound {
+    std::array<bool, kComponentCount> found{};
+};
+// Shortcut and clean-up work report lines only.
+struct WorkReported {};
+
+using WorkResult =
+    std::variant<WorkReported, FolderMade, PayloadCopied, ArchiveStarted, FlagLook, FlagsFound>;
+
+// State 10: makes the install folder (an existing one is a warning).
+FolderMade CreateFolder(const std::string& installFolder, IInstallView& report);
+// State 20: copies the payload and its trailer out of `sourcePath` into `archivePath` with byte
+// progress, and holds the copy.
+PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& archivePath,
+                              IInstallView& report);
+// State 30: removes stale flags and starts the archive hidden, suspended until its progress
+// block is made, in `installFolder`.
+ArchiveStarted StartArchiveProcess(const std::string& archivePath, const std::string& installFolder,
+                                   IInstallView& report);
+// A look of state 40: whether the completion flag is there; a flag found is deleted with its
+// folder. A ZZZ that is a link is never entered.
+bool LookForCompletionFlag(const std::string& installFolder, IInstallView& report);
+// State 45: which component flags are there, each deleted once found.
+FlagsFound FindComponentFlags(const std::string& installFolder, IInstallView& report);
+// States 50 and 55: the shortcut of every found component in the special folder `folder`
+// (CSIDL_*), below `subfolder` (empty or "\\name"); `notFound` when the folder cannot be
+// resolved.
+void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
+                    const std::string& installFolder, const ComponentTable& components,
+                    IInstallView& report);
+
+// Deletes the file if it can be opened for reading; a refused delete is a warning line. Whether
+// it could be opened, that is, whether it was there. A link at its name is neither followed nor
+// believed: it loses only itself (nofollow::RemoveFile).
+bool DeleteFileIfExists(const std::string& path, IInstallView& report);
+// Deletes the payload copy, which may be large, or says why it could not.
+void DeleteCopy(const std::string& path, IInstallView& report);
