@@ -1,6 +1,6 @@
 #include "install/CommandLine.h"
 
-#include <cstdio>
+#include <utility>
 
 namespace setup {
 namespace {
@@ -71,10 +71,32 @@ std::string Printable(std::wstring_view text) {
     return out;
 }
 
+// `value` in `base`, upper-case, with leading zeros to at least `digits` digits. Not printf: in
+// the shipped program the C99 printf of MinGW's runtime would bring some 40 KB of floating-point
+// formatting along.
+void AppendDigits(std::string& out, unsigned value, int digits, unsigned base) {
+    char text[16];
+    int length = 0;
+    do {
+        text[length++] = "0123456789ABCDEF"[value % base];
+        value /= base;
+    } while (value != 0 && length < 16);
+    for (int pad = length; pad < digits; ++pad)
+        out += '0';
+    while (length > 0)
+        out += text[--length];
+}
+
 } // namespace
 
 ParsedCommandLine ParseCommandLine(std::wstring_view commandLine) {
     ParsedCommandLine parsed;
+    // The first error is kept, and the rest of the line is still read: a /S or /LOG= after a
+    // mistake must still keep a deployment tool's run from showing a box, and log why it ended.
+    const auto fail = [&parsed](std::string error) {
+        if (parsed.error.empty())
+            parsed.error = std::move(error);
+    };
     std::wstring_view rest = SkipProgramName(commandLine);
     while (true) {
         rest = TrimBlanks(rest);
@@ -85,12 +107,18 @@ ParsedCommandLine ParseCommandLine(std::wstring_view commandLine) {
             if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
                 folder = folder.substr(1, folder.size() - 2);
             if (folder.empty())
-                parsed.error = "/D= needs a folder";
+                fail("/D= needs a folder");
             parsed.options.installFolder = folder;
             return parsed;
         }
         const std::wstring word = NextWord(rest);
-        if (EqualsNoCase(word, L"/S")) {
+        if (StartsWithNoCase(word, L"/D=")) {
+            // The whole switch in quotes, as a program that quotes every argument with a blank
+            // writes it: the quotes tell where the folder ends.
+            parsed.options.installFolder = word.substr(3);
+            if (parsed.options.installFolder.empty())
+                fail("/D= needs a folder");
+        } else if (EqualsNoCase(word, L"/S")) {
             parsed.options.silent = true;
         } else if (EqualsNoCase(word, L"/NODESKTOP")) {
             parsed.options.noDesktop = true;
@@ -98,13 +126,10 @@ ParsedCommandLine ParseCommandLine(std::wstring_view commandLine) {
             parsed.options.allUsers = true;
         } else if (StartsWithNoCase(word, L"/LOG=")) {
             parsed.options.logFile = word.substr(5);
-            if (parsed.options.logFile.empty()) {
-                parsed.error = "/LOG= needs a file";
-                return parsed;
-            }
+            if (parsed.options.logFile.empty())
+                fail("/LOG= needs a file");
         } else {
-            parsed.error = "unknown switch " + Printable(word);
-            return parsed;
+            fail("unknown switch " + Printable(word));
         }
     }
 }
@@ -126,18 +151,27 @@ std::string ColorName(MessageColor color) {
     case TextColorOf(kColorSuccess):
         return "green";
     default: {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "%06X", static_cast<unsigned>(TextColorOf(color)));
+        std::string hex;
+        AppendDigits(hex, TextColorOf(color), 6, 16);
         return hex;
     }
     }
 }
 
 std::string LogLine(const LocalTime& t, MessageColor color, std::string_view utf8Text) {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month,
-                  t.day, t.hour, t.minute, t.second, t.millisecond);
-    std::string line = stamp + ColorName(color);
+    std::string line;
+    const auto field = [&line](int value, int digits, char after) {
+        AppendDigits(line, value < 0 ? 0u : static_cast<unsigned>(value), digits, 10);
+        line += after;
+    };
+    field(t.year, 4, '-');
+    field(t.month, 2, '-');
+    field(t.day, 2, ' ');
+    field(t.hour, 2, ':');
+    field(t.minute, 2, ':');
+    field(t.second, 2, '.');
+    field(t.millisecond, 3, ' ');
+    line += ColorName(color);
     if (IsEmphasised(color))
         line += '*';
     line += ' ';

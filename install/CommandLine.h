@@ -19,14 +19,15 @@ struct CommandLine {
 
 struct ParsedCommandLine {
     CommandLine options;
-    // Empty when the line is understood; otherwise what is wrong with it, e.g.
-    // "unknown switch /X".
+    // Empty when the line is understood; otherwise its first mistake, e.g. "unknown switch
+    // /X". The switches around a mistake are read all the same.
     std::string error;
 };
 
 // `commandLine` is the whole line, the program's own name first. Switches are case-insensitive
 // and may stand in any order; everything after /D= is the folder, blanks included, so /D= comes
-// last (a quoted /D="..." works too). /LOG= takes one word, or a quoted text with blanks.
+// last (a quoted /D="..." works too, and so does "/D=..." anywhere). /LOG= takes one word, or a
+// quoted text with blanks.
 ParsedCommandLine ParseCommandLine(std::wstring_view commandLine);
 
 // Shown with an unknown switch, and written to the log of a silent run that cannot start.

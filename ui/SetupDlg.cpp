@@ -5,6 +5,7 @@
 #include "install/InstallTexts.h"
 #include "res/resource.h"
 #include "ui/AgreementText.h"
+#include "ui/RunStart.h"
 
 #include <cstdio>
 #include <optional>
@@ -16,9 +17,7 @@ namespace {
 
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickMilliseconds = 100;
-constexpr char kDefaultInstallFolder[] = "C:\\Program Files\\Torvane";
 constexpr char kTitlePrefix[] = "Torvane Software Suite Setup ";
-constexpr char kArchiveBaseName[] = "FARROWPK";
 // Posted by the engine's worker thread when a state's work is done.
 constexpr UINT kWorkerDoneMessage = WM_APP + 1;
 
@@ -28,29 +27,6 @@ std::string ProgramName(const std::string& path) {
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const size_t dot = name.find_last_of('.');
     return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
-// The typed text in UTF-8, an unpaired surrogate (which no character is) kept as the three bytes
-// UTF-8 would give it: no UTF-8 reader takes those, so state 10 refuses the text instead of
-// installing into a folder named with a replacement character.
-std::string TypedText(std::wstring_view typed) {
-    if (std::optional<std::string> exact = base::TryUtf8(typed))
-        return *std::move(exact);
-    std::string text;
-    for (size_t at = 0; at < typed.size(); ++at) {
-        const unsigned unit = typed[at];
-        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && at + 1 < typed.size() &&
-                          typed[at + 1] >= 0xDC00 && typed[at + 1] <= 0xDFFF;
-        if (unit < 0xD800 || unit > 0xDFFF || pair) {
-            text += base::Utf8(typed.substr(at, pair ? 2 : 1));
-            at += pair ? 1 : 0;
-            continue;
-        }
-        text += static_cast<char>(0xE0 | (unit >> 12));
-        text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (unit & 0x3F));
-    }
-    return text;
 }
 
 // The label field is single-byte text: pack writes printable ASCII, and a byte beyond it (a
@@ -65,8 +41,9 @@ std::string LabelText(const std::string& field) {
 
 } // namespace
 
-CSetupDlg::CSetupDlg(HWND parent)
-    : CDialog(IDD_SETUP, parent),
+CSetupDlg::CSetupDlg(HWND parent, DialogStart start)
+    : CDialog(IDD_SETUP, parent), start(std::move(start)),
+      createDesktopIcons(this->start.createDesktopIcons),
       appIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_SETUP))) {}
 
 CSetupDlg::~CSetupDlg() = default;
@@ -104,17 +81,15 @@ BOOL CSetupDlg::OnInitDialog() {
 
     engine.NotifyWhenWorkDone(m_hWnd, kWorkerDoneMessage);
     installButton.EnableWindow(FALSE);
-    pathEdit.SetWindowText(kDefaultInstallFolder);
+    ::SetWindowTextW(pathEdit.GetSafeHwnd(), start.installFolder.empty()
+                                                 ? kDefaultInstallFolder
+                                                 : start.installFolder.c_str());
     acceptButton.EnableWindow(TRUE);
     pathEdit.EnableWindow(TRUE);
 
     agreementText = AgreementText();
 
-    // Any folder the image was saved in, whatever its script: read by the UTF-16 path.
-    std::vector<wchar_t> path(32768);
-    const DWORD length =
-        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    modulePath = base::Utf8({path.data(), length < path.size() ? length : 0});
+    modulePath = OwnModulePath();
     ReadVersionLabel();
     SetWindowText(kTitlePrefix + versionLabel);
 
@@ -152,14 +127,9 @@ void CSetupDlg::OnInstall() {
     installButton.EnableWindow(FALSE);
     pathEdit.EnableWindow(FALSE);
     closeButton.EnableWindow(FALSE);
-    // Taken exactly as typed, in any script; text that names no folder is refused by state 10.
-    const InstallSettings settings{
-        .modulePath = modulePath,
-        .archiveBaseName = kArchiveBaseName,
-        .installFolder = texts::TrimInstallFolder(TypedText(pathEdit.GetWideWindowText())),
-        .createDesktopIcons = createDesktopIcons};
-    engine.Start(settings);
-    AddMessage(texts::InstallLine(settings.installFolder), kColorSummary);
+    StartRun(engine, *this,
+             MakeInstallSettings(modulePath, pathEdit.GetWideWindowText(), createDesktopIcons,
+                                 start.commonShortcutFolders));
 }
 
 void CSetupDlg::OnTimer(UINT_PTR) {
@@ -208,6 +178,8 @@ HICON CSetupDlg::OnQueryDragIcon() {
 }
 
 void CSetupDlg::AddMessage(std::string text, MessageColor color) {
+    if (start.log)
+        start.log->Write(text, color);
     messageList.AddMessage(std::move(text), color);
 }
 

@@ -6,14 +6,23 @@
 #include "framework/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
+#include "install/RunLog.h"
 #include "ui/MessageListBox.h"
 
 #include <optional>
 #include <string>
 
+// What the dialog opens with: the defaults, or what the command line gave.
+struct DialogStart {
+    std::wstring installFolder; // empty: the default folder
+    int createDesktopIcons = 1;
+    bool commonShortcutFolders = false;
+    RunLog* log = nullptr; // every line of the message list goes there too
+};
+
 class CSetupDlg : public CDialog, public IInstallView {
 public:
-    explicit CSetupDlg(HWND parent = nullptr);
+    explicit CSetupDlg(HWND parent = nullptr, DialogStart start = {});
     ~CSetupDlg() override;
 
     // IInstallView
@@ -40,6 +49,7 @@ private:
 
     InstallEngine engine{*this};
     std::optional<ScopedCoInitialize> com;
+    DialogStart start;
 
     // The program's own file, and the check box's value (what Install hands the engine).
     std::string modulePath;

@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -36,6 +37,23 @@ inline Line failure() {
 }
 inline Line installLine(const std::string& folder) {
     return navy("Installing Torvane into " + folder + " ...");
+}
+
+// Every line of the demo image's run into a new folder, as the dialog shows them and a silent
+// run logs them.
+inline std::vector<Line> demoRunLines(const std::string& folder, bool desktopIcons = true) {
+    std::vector<Line> lines = {installLine(folder),
+                               black("Creating directory ..."),
+                               black("Copying necessary files ..."),
+                               black("Decompressing archive ..."),
+                               black("Decompression completed."),
+                               navy("Installed components:  Pellisar,  Torvane,  Dromlet")};
+    if (desktopIcons)
+        lines.push_back(black("Creating desktop shortcuts ..."));
+    lines.push_back(black("Creating start menu shortcuts ..."));
+    lines.push_back(black("Cleaning up ..."));
+    lines.push_back(success());
+    return lines;
 }
 
 } // namespace e2e

@@ -33,8 +33,15 @@ TEST(CommandLine, SwitchesInAnyOrderAndCaseWithTheFolderLast) {
         {L"setup.exe /Silent", false, false, false, L"", L"", "unknown switch /Silent"},
         {L"setup.exe /S /D=", true, false, false, L"", L"", "/D= needs a folder"},
         {L"setup.exe /D=\"\"", false, false, false, L"", L"", "/D= needs a folder"},
-        {L"setup.exe /LOG= /S", false, false, false, L"", L"", "/LOG= needs a file"},
+        {L"setup.exe /LOG= /S", true, false, false, L"", L"", "/LOG= needs a file"},
         {L"setup.exe /Ж", false, false, false, L"", L"", "unknown switch /?"},
+        // Quoted whole, as programs quote an argument with blanks: it ends at its quote.
+        {L"setup.exe /S \"/D=C:\\silent try\\Torvane\" /NODESKTOP", true, true, false,
+         L"C:\\silent try\\Torvane", L"", ""},
+        {L"setup.exe \"/D=\" /S", true, false, false, L"", L"", "/D= needs a folder"},
+        // The whole line is read after a mistake, and the first mistake is the one named.
+        {L"setup.exe /X /Y /S /LOG=C:\\setup.log /D=C:\\T", true, false, false, L"C:\\T",
+         L"C:\\setup.log", "unknown switch /X"},
     };
     for (const Case& c : cases) {
         const setup::ParsedCommandLine parsed = setup::ParseCommandLine(c.line);

@@ -1,0 +1,404 @@
+// The command line end to end: the real installer image run with /S as deployment tools run it
+// (its exit code, its log, what it leaves on disk and in the shell, and no window at all), and
+// what the command line does to a run with the dialog.
+//
+//   silent_tests --images DIR --suite DIR --artifacts DIR [gtest options]
+#include "../windows/UnixLinks.h"
+#include "setup_fixture.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace e2e;
+
+// Every case works under this folder, whose name has a blank, as the default folder's has.
+const std::string kRoot = "C:\\e2e silent";
+const char* const kUsageLine =
+    "Usage: setup.exe [/S] [/NODESKTOP] [/ALLUSERS] [/LOG=<file>] [/D=<folder>]";
+
+// The local time as the log writes it, to the millisecond.
+std::string localStamp() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    return text;
+}
+
+// The lines of a log, each "<local time> <colour> <text>" and a line feed, the colour named as
+// the harness names it; their times go to `stamps`.
+std::vector<Line> readLog(const std::string& path, std::vector<std::string>& stamps) {
+    static const std::regex format(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (\S+) (.*))");
+    const std::string content = readFile(path).value_or("");
+    EXPECT_TRUE(!content.empty() && content.back() == '\n') << "no log, or no end to its last line";
+    std::vector<Line> lines;
+    std::istringstream in(content);
+    for (std::string text; std::getline(in, text);) {
+        std::smatch match;
+        if (!std::regex_match(text, match, format)) {
+            ADD_FAILURE() << "not a log line: \"" << text << "\"";
+            continue;
+        }
+        stamps.push_back(match[1]);
+        lines.push_back({match[3], 0xFFFFFFFFu});
+        for (std::uint32_t word : {color::kBlack, color::kOlive, color::kRed, color::kNavy,
+                                   color::kGreenEmphasis, color::kRedEmphasis})
+            if (colorName(word) == match[2])
+                lines.back().color = word;
+    }
+    return lines;
+}
+
+// The titles of the top-level windows of process `id`, visible or not.
+struct WindowSearch {
+    DWORD id;
+    std::vector<std::string> titles;
+};
+BOOL CALLBACK noteWindow(HWND window, LPARAM parameter) {
+    WindowSearch& search = *reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search.id)
+        search.titles.push_back(SetupWindow(window).title() +
+                                (IsWindowVisible(window) ? " (visible)" : " (hidden)"));
+    return TRUE;
+}
+std::vector<std::string> windowsOf(DWORD id) {
+    WindowSearch search{id, {}};
+    EnumWindows(noteWindow, reinterpret_cast<LPARAM>(&search));
+    return search.titles;
+}
+
+// A disk of 64 KiB (tmpfs) mounted at an existing folder from the Unix side, where root may;
+// unmounted when the case is over.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string& folder)
+        : folder_(folder), unixFolder_(unixlinks::UnixPath(unixlinks::Widen(folder))) {
+        mounted_ =
+            !unixFolder_.empty() &&
+            unixlinks::RunUnix("/bin/mount", "-t tmpfs -o size=64k tmpfs \"" + unixFolder_ + "\"",
+                               [this] { return small(); });
+    }
+    ~SmallDisk() {
+        if (mounted_ && !unixlinks::RunUnix("/bin/umount", "\"" + unixFolder_ + "\"",
+                                            [this] { return !small(); }))
+            unixlinks::RunUnix("/bin/umount", "-l \"" + unixFolder_ + "\"",
+                               [this] { return !small(); });
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    bool small() const {
+        ULARGE_INTEGER total{};
+        return GetDiskFreeSpaceExA((folder_ + "\\").c_str(), nullptr, &total, nullptr) &&
+               total.QuadPart <= (1u << 20);
+    }
+    std::string folder_;
+    std::string unixFolder_;
+    bool mounted_ = false;
+};
+
+class SilentTest : public SetupTest {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(removeSuiteShortcuts());
+        ASSERT_TRUE(removeTree(kRoot)) << kRoot;
+        ASSERT_TRUE(createFolders(workingFolder()));
+        ASSERT_TRUE(createFolders(kRoot + "\\logs"));
+    }
+    void TearDown() override {
+        SetupTest::TearDown();
+        removeTree(kRoot);
+    }
+
+    // The current folder of every run: a relative folder would land there.
+    static std::string workingFolder() { return kRoot + "\\cwd"; }
+    static std::string logFile() { return kRoot + "\\logs\\setup log.txt"; }
+    static std::string logSwitch() { return "/LOG=\"" + logFile() + "\""; }
+
+    // Runs `image` with `arguments` to its end, looking for windows all the while; its exit code.
+    std::optional<DWORD> runSilently(const std::string& image, const std::string& arguments) {
+        runStart = localStamp();
+        std::string error;
+        if (!process.start(imagePath(image), arguments, workingFolder(), &error)) {
+            ADD_FAILURE() << error;
+            return std::nullopt;
+        }
+        std::vector<std::string> windows;
+        for (const auto deadline = Clock::now() + kRunLimit;
+             !process.waitForExit(5ms) && Clock::now() < deadline;)
+            for (const std::string& title : windowsOf(process.id()))
+                if (std::find(windows.begin(), windows.end(), title) == windows.end())
+                    windows.push_back(title);
+        runEnd = localStamp();
+        EXPECT_FALSE(process.running()) << "the silent run did not end within "
+                                        << std::chrono::seconds(kRunLimit).count() << " s";
+        EXPECT_EQ(windows, std::vector<std::string>{}) << "a silent run made windows";
+        return process.exitCode();
+    }
+
+    // The lines of the log, which must have been written during the run, in order.
+    std::vector<Line> loggedLines() {
+        std::vector<std::string> stamps;
+        std::vector<Line> lines = readLog(logFile(), stamps);
+        EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
+        for (const std::string& stamp : stamps)
+            EXPECT_TRUE(runStart <= stamp && stamp <= runEnd)
+                << stamp << " is not within the run, " << runStart << " to " << runEnd;
+        return lines;
+    }
+
+    // Each component's shortcut in `linkFolder` leads to its program in `folder`, or, when not
+    // `wanted`, none is there.
+    void expectShortcutsIn(const std::string& linkFolder, const std::string& folder,
+                           bool wanted = true) {
+        for (const char* name : kComponents) {
+            const std::string link = joinPath(linkFolder, std::string(name) + ".lnk");
+            ASSERT_EQ(fileExists(link), wanted) << link;
+            if (!wanted)
+                continue;
+            const std::optional<Shortcut> shortcut = readShortcut(link);
+            ASSERT_TRUE(shortcut) << link;
+            EXPECT_EQ(shortcut->target, folder + "\\" + name + ".exe");
+            EXPECT_EQ(shortcut->workingFolder, folder + "\\");
+            EXPECT_EQ(shortcut->description, "Farrow Desktop Shortcut");
+        }
+    }
+
+    void expectSuiteIn(const std::string& folder) {
+        for (const char* file : {"Torvane.exe", "Pellisar.exe", "Dromlet.exe", "Torvane.txt"})
+            EXPECT_TRUE(fileExists(joinPath(folder, file))) << file;
+        for (const char* leftover : {"FARROWPK.EXE", "ZZZ", "torvane.flg"})
+            EXPECT_FALSE(fileExists(joinPath(folder, leftover))) << leftover;
+    }
+
+    std::string runStart, runEnd;
+    ScopedCoInitialize com;
+};
+
+// --- Silent runs --------------------------------------------------------------------------------
+
+TEST_F(SilentTest, InstallsIntoAFolderWithBlanksWithNoWindowAndLogsEveryLine) {
+    const std::string folder = kRoot + "\\Torvane Suite";
+    EXPECT_EQ(runSilently("demo.exe", "/S " + logSwitch() + " /D=" + folder), 0u);
+    EXPECT_EQ(
+        loggedLines(),
+        (std::vector<Line>{navy("Installing Torvane into C:\\e2e silent\\Torvane Suite ..."),
+                           black("Creating directory ..."), black("Copying necessary files ..."),
+                           black("Decompressing archive ..."), black("Decompression completed."),
+                           navy("Installed components:  Pellisar,  Torvane,  Dromlet"),
+                           black("Creating desktop shortcuts ..."),
+                           black("Creating start menu shortcuts ..."), black("Cleaning up ..."),
+                           success()}));
+    expectSuiteIn(folder);
+    expectShortcutsIn(specialFolder(CSIDL_DESKTOPDIRECTORY), folder);
+    expectShortcutsIn(groupFolder(), folder);
+    // UTF-8 without a byte-order mark: the log starts with the year.
+    EXPECT_EQ(readFile(logFile()).value_or("").substr(0, 2), "20");
+}
+
+TEST_F(SilentTest, NoDesktopWritesOnlyTheStartMenuShortcutsAndTheLogReplacesAPlantedName) {
+    const std::string folder = kRoot + "\\No Desktop";
+    // A name of another file planted where the log goes: that file is left as it is.
+    const std::string kept = kRoot + "\\kept.txt";
+    ASSERT_TRUE(writeFile(kept, "kept"));
+    ASSERT_TRUE(CreateHardLinkA(logFile().c_str(), kept.c_str(), nullptr));
+    EXPECT_EQ(runSilently("demo.exe", "/nodesktop /s " + logSwitch() + " /D=" + folder), 0u);
+    EXPECT_EQ(readFile(kept), std::string("kept"));
+    EXPECT_EQ(loggedLines(), demoRunLines(folder, /*desktopIcons=*/false));
+    expectShortcutsIn(specialFolder(CSIDL_DESKTOPDIRECTORY), folder, /*wanted=*/false);
+    expectShortcutsIn(groupFolder(), folder);
+}
+
+TEST_F(SilentTest, AllUsersPutsTheShortcutsInTheCommonFoldersWithTheSameLines) {
+    const std::string commonDesktop = specialFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+    const std::string commonGroup = joinPath(specialFolder(CSIDL_COMMON_PROGRAMS), kGroupName);
+    ASSERT_FALSE(commonDesktop.empty());
+    const auto removeCommonShortcuts = [&] {
+        EXPECT_TRUE(removeTree(commonGroup));
+        for (const char* name : kComponents)
+            EXPECT_TRUE(removeTree(joinPath(commonDesktop, std::string(name) + ".lnk")));
+    };
+    removeCommonShortcuts();
+    const std::string folder = kRoot + "\\All Users";
+    EXPECT_EQ(runSilently("demo.exe", "/S /ALLUSERS " + logSwitch() + " \"/D=" + folder + "\""),
+              0u);
+    EXPECT_EQ(loggedLines(), demoRunLines(folder));
+    expectShortcutsIn(commonDesktop, folder);
+    expectShortcutsIn(commonGroup, folder);
+    expectShortcutsIn(specialFolder(CSIDL_DESKTOPDIRECTORY), folder, /*wanted=*/false);
+    EXPECT_FALSE(folderExists(groupFolder()));
+    removeCommonShortcuts();
+}
+
+// Each kind of failure has its exit code, and the log ends in the failure line.
+TEST_F(SilentTest, EachFailureExitsWithItsOwnCode) {
+    struct Failure {
+        const char* name;
+        const char* image;
+        std::string folder;
+        DWORD exitCode;
+        std::vector<Line> lines;
+        std::function<void()> prepare = [] {};
+    };
+    const std::string damaged = kRoot + "\\Damaged";
+    const std::string planted = kRoot + "\\Planted";
+    const std::string elsewhere = kRoot + "\\elsewhere";
+    std::optional<unixlinks::FolderLink> link;
+    const Failure failures[] = {
+        {"relative folder",
+         "demo.exe",
+         "Torvane",
+         3,
+         {navy("Installing Torvane into Torvane ..."), black("Creating directory ..."),
+          red("Error: Directory path is invalid."), failure()}},
+        {"damaged payload",
+         "crc-mismatch.exe",
+         damaged,
+         6,
+         {navy("Installing Torvane into C:\\e2e silent\\Damaged ..."),
+          black("Creating directory ..."), black("Copying necessary files ..."),
+          black("Decompressing archive ..."), black("Decompression process failure!"), failure()}},
+        {"image without a payload",
+         "bad-length-all-ones.exe",
+         damaged,
+         4,
+         {navy("Installing Torvane into C:\\e2e silent\\Damaged ..."),
+          black("Creating directory ..."), olive("Warning: Directory already exists."),
+          black("Copying necessary files ..."),
+          red("Error: File " + imagePath("bad-length-all-ones.exe") + " holds no valid payload."),
+          failure()}},
+        {"flag folder planted as a link",
+         "demo.exe",
+         planted,
+         7,
+         {navy("Installing Torvane into C:\\e2e silent\\Planted ..."),
+          black("Creating directory ..."), olive("Warning: Directory already exists."),
+          black("Copying necessary files ..."), black("Decompressing archive ..."),
+          red("Error: A link or a file that cannot be replaced was found at C:\\e2e "
+              "silent\\Planted\\ZZZ; nothing was written through it."),
+          failure()},
+         [&] {
+             ASSERT_TRUE(createFolders(planted) && createFolders(elsewhere));
+             link.emplace(planted + "\\ZZZ", elsewhere);
+             ASSERT_TRUE(link->Planted());
+         }},
+    };
+    for (const Failure& failure : failures) {
+        SCOPED_TRACE(failure.name);
+        ASSERT_NO_FATAL_FAILURE(failure.prepare());
+        EXPECT_EQ(runSilently(failure.image, logSwitch() + " /S /D=" + failure.folder),
+                  failure.exitCode);
+        const std::vector<Line> lines = loggedLines();
+        EXPECT_EQ(lines, failure.lines) << describe(lines);
+        EXPECT_FALSE(fileExists(joinPath(failure.folder, "FARROWPK.EXE")));
+    }
+    EXPECT_EQ(listTree(workingFolder()), std::vector<std::string>{})
+        << "a relative folder was made in the current folder";
+    EXPECT_EQ(listTree(elsewhere), std::vector<std::string>{}) << "written through the link";
+}
+
+// The install folder is itself a disk too small for the payload's copy.
+TEST_F(SilentTest, AFullDiskExitsWithTheCopyCodeAndKeepsNothing) {
+    const std::string folder = kRoot + "\\Small Disk";
+    ASSERT_TRUE(createFolders(folder));
+    SmallDisk disk(folder);
+    if (!disk.mounted())
+        GTEST_SKIP() << "no small disk at " << folder << ": mounting one needs root";
+    EXPECT_EQ(runSilently("demo.exe", "/S " + logSwitch() + " /D=" + folder), 5u);
+    EXPECT_EQ(loggedLines(),
+              (std::vector<Line>{navy("Installing Torvane into C:\\e2e silent\\Small Disk ..."),
+                                 black("Creating directory ..."),
+                                 olive("Warning: Directory already exists."),
+                                 black("Copying necessary files ..."),
+                                 red("Error: Unable to write new archive C:\\e2e silent\\Small "
+                                     "Disk\\FARROWPK.EXE."),
+                                 failure()}));
+    EXPECT_EQ(listTree(folder), std::vector<std::string>{});
+}
+
+TEST_F(SilentTest, AnUnknownSwitchExitsWithTheUsageCodeAndLogsWhy) {
+    // The switches after the mistake are still read: no box, and the log says why.
+    EXPECT_EQ(runSilently("demo.exe", "/X /S " + logSwitch()), 2u);
+    EXPECT_EQ(loggedLines(),
+              (std::vector<Line>{red("Error: unknown switch /X"), black(kUsageLine)}));
+    // A log that cannot be written is a usage error too: nothing is installed without it.
+    const std::string folder = kRoot + "\\Unlogged";
+    EXPECT_EQ(runSilently("demo.exe", "/S /LOG=\"" + kRoot + "\\missing\\setup.log\" /D=" + folder),
+              2u);
+    EXPECT_FALSE(folderExists(folder));
+}
+
+// --- The command line with the dialog -----------------------------------------------------------
+
+class CommandLineDialogTest : public SilentTest {
+protected:
+    bool launchWith(const std::string& image, const std::string& arguments) {
+        std::string error;
+        if (!process.start(imagePath(image), arguments, workingFolder(), &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        const std::optional<SetupWindow> found = SetupWindow::find(process.id(), kStartLimit);
+        if (found)
+            window = *found;
+        return found.has_value();
+    }
+};
+
+TEST_F(CommandLineDialogTest, FolderAndNoDesktopOpenTheDialogWithThemAndTheLogFollowsTheList) {
+    expectCleanExit = true;
+    const std::string folder = kRoot + "\\Chosen Folder";
+    ASSERT_TRUE(launchWith("demo.exe", "/NODESKTOP " + logSwitch() + " /D=" + folder));
+    EXPECT_EQ(window.text(control::kInstallPath), folder);
+    EXPECT_FALSE(window.checked(control::kDesktopIcons));
+    EXPECT_FALSE(window.enabled(control::kInstall)) << "the agreement must still be accepted";
+    runStart = localStamp();
+    ASSERT_TRUE(window.click(control::kAccept));
+    ASSERT_TRUE(window.click(control::kInstall));
+    const std::vector<Line> lines = finish();
+    runEnd = localStamp();
+    EXPECT_EQ(lines, demoRunLines(folder, /*desktopIcons=*/false)) << describe(lines);
+    EXPECT_EQ(loggedLines(), lines);
+    expectShortcutsIn(specialFolder(CSIDL_DESKTOPDIRECTORY), folder, /*wanted=*/false);
+}
+
+TEST_F(CommandLineDialogTest, AnUnknownSwitchShowsTheUsageInABoxAndNoDialog) {
+    std::string error;
+    ASSERT_TRUE(process.start(imagePath("demo.exe"), "/S- " + logSwitch(), workingFolder(), &error))
+        << error;
+    HWND box = nullptr;
+    DWORD owner = 0;
+    for (const auto deadline = Clock::now() + kStartLimit; !box && Clock::now() < deadline;
+         std::this_thread::sleep_for(50ms))
+        box = FindWindowA("#32770", "Torvane Software Suite Setup");
+    ASSERT_TRUE(box) << "no message box";
+    GetWindowThreadProcessId(box, &owner);
+    EXPECT_EQ(owner, process.id());
+    EXPECT_EQ(SetupWindow(box).text(0xFFFF),
+              std::string("The command line is not understood: unknown switch /S-\n\n") +
+                  kUsageLine);
+    EXPECT_TRUE(saveScreenshot(box, joinPath(settings.artifacts, "silent-usage-box.png"), &error))
+        << error;
+    EXPECT_FALSE(SetupWindow::find(process.id(), 0ms)) << "the dialog opened";
+    ASSERT_TRUE(SetupWindow(box).click(IDOK));
+    EXPECT_TRUE(process.waitForExit(10s));
+    EXPECT_EQ(process.exitCode(), 2u);
+    std::vector<std::string> stamps;
+    EXPECT_EQ(readLog(logFile(), stamps),
+              (std::vector<Line>{red("Error: unknown switch /S-"), black(kUsageLine)}));
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+#include "ui/RunStart.h"
+
+#include "base/WideText.h"
+#include "install/InstallTexts.h"
+
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr char kArchiveBaseName[] = "FARROWPK";
+
+// The typed text in UTF-8, an unpaired surrogate (which no character is) kept as the three bytes
+// UTF-8 would give it: no UTF-8 reader takes those, so state 10 refuses the text instead of
+// installing into a folder named with a replacement character.
+std::string TypedText(std::wstring_view typed) {
+    if (std::optional<std::string> exact = base::TryUtf8(typed))
+        return *std::move(exact);
+    std::string text;
+    for (size_t at = 0; at < typed.size(); ++at) {
+        const unsigned unit = typed[at];
+        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && at + 1 < typed.size() &&
+                          typed[at + 1] >= 0xDC00 && typed[at + 1] <= 0xDFFF;
+        if (unit < 0xD800 || unit > 0xDFFF || pair) {
+            text += base::Utf8(typed.substr(at, pair ? 2 : 1));
+            at += pair ? 1 : 0;
+            continue;
+        }
+        text += static_cast<char>(0xE0 | (unit >> 12));
+        text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+    return text;
+}
+
+} // namespace
+
+std::string OwnModulePath() {
+    std::vector<wchar_t> path(32768);
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    return base::Utf8({path.data(), length < path.size() ? length : 0});
+}
+
+InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_view folderText,
+                                    int createDesktopIcons, bool commonShortcutFolders) {
+    return InstallSettings{.modulePath = modulePath,
+                           .archiveBaseName = kArchiveBaseName,
+                           .installFolder = texts::TrimInstallFolder(TypedText(folderText)),
+                           .createDesktopIcons = createDesktopIcons,
+                           .commonShortcutFolders = commonShortcutFolders};
+}
+
+void StartRun(InstallEngine& engine, IInstallView& view, const InstallSettings& settings) {
+    engine.Start(settings);
+    view.AddMessage(texts::InstallLine(settings.installFolder), kColorSummary);
+}

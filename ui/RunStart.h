@@ -1,0 +1,22 @@
+// How a run starts, from the dialog's Install button or from a silent run's command line: the
+// same settings from the same folder text, and the same first line.
+#pragma once
+
+#include "install/InstallEngine.h"
+#include "install/InstallView.h"
+
+#include <string>
+#include <string_view>
+
+inline constexpr wchar_t kDefaultInstallFolder[] = L"C:\\Program Files\\Torvane";
+
+// The program's own file, the installer image, in UTF-8 whatever folder it was saved in.
+std::string OwnModulePath();
+
+// The engine's settings for a folder text as typed or given: taken exactly as it is, in any
+// script, less one trailing backslash; text that names no folder is refused by state 10.
+InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_view folderText,
+                                    int createDesktopIcons, bool commonShortcutFolders);
+
+// Hands the settings to the engine and logs the run's first line.
+void StartRun(InstallEngine& engine, IInstallView& view, const InstallSettings& settings);
