@@ -61,23 +61,6 @@ std::vector<Line> linesOfTimedOutRun(const std::string& folder) {
             failure()};
 }
 
-// The text the setup logs for a start error: the system's message cut at its first control
-// character, or "Error: Number %i" when the system has none.
-std::string systemTextFor(DWORD code) {
-    char* text = nullptr;
-    DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                       0x0400, reinterpret_cast<char*>(&text), 0, nullptr);
-    if (length == 0 || text == nullptr)
-        return "Error: Number " + std::to_string(static_cast<int>(code));
-    std::string result(text);
-    LocalFree(text);
-    auto cut = std::find_if(result.begin(), result.end(),
-                            [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-    result.erase(cut, result.end());
-    return result;
-}
-
 // A case that installs: its folder and the suite's shortcuts are cleared before it starts.
 class InstallTest : public SetupTest {
 protected:

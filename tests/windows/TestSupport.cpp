@@ -238,8 +238,16 @@ std::string SuiteShortcutsCleaner::GroupLink(const std::string& name) {
     return GroupFolder() + "\\" + name + ".lnk";
 }
 
+InstallSettings SettingsFor(const std::string& folder, const std::string& imagePath) {
+    return {.modulePath = imagePath,
+            .archiveBaseName = "FARROWPK",
+            .installFolder = folder,
+            .createDesktopIcons = 1,
+            .commonShortcutFolders = false};
+}
+
 void SetToCopy(InstallEngine& engine, const std::string& folder, const std::string& imagePath) {
-    engine.Start({.modulePath = imagePath, .archiveBaseName = "FARROWPK", .installFolder = folder});
+    engine.Start(SettingsFor(folder, imagePath));
     engine.InstallState = STATE_COPY_PAYLOAD;
 }
 

@@ -152,6 +152,9 @@ public:
     static std::string GroupLink(const std::string& name);
 };
 
+// What Install hands the engine for `folder`, the image being `imagePath`.
+InstallSettings SettingsFor(const std::string& folder, const std::string& imagePath = "");
+
 // Sets `engine` to copy the payload out of `imagePath` into `folder` on its next tick.
 void SetToCopy(InstallEngine& engine, const std::string& folder, const std::string& imagePath);
 

@@ -359,7 +359,7 @@ TEST_F(ArchiveRunTest, TheStartTheLooksAndTheDetectionComeBackThroughCollect) {
 TEST_F(ArchiveRunTest, AnInstallFolderWithBlanksIsQuotedAndIsTheArchivesFolder) {
     ASSERT_TRUE(::CreateDirectoryA((temp / "Program Files").c_str(), nullptr));
     folder = temp / "Program Files\\Torvane Suite";
-    engine.Start({.modulePath = imagePath, .archiveBaseName = "FARROWPK", .installFolder = folder});
+    engine.Start(SettingsFor(folder, imagePath));
     TickAndCollect(engine);
     ASSERT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
     SetMode("complete torvane.flg");

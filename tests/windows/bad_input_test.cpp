@@ -310,7 +310,7 @@ TEST(DriveRootTest, ADriveRootWrittenWithDotSegmentsIsRefusedLikeTheRootItself) 
         SCOPED_TRACE(root);
         RecordingView view;
         InstallEngine engine{view};
-        engine.Start({.installFolder = root});
+        engine.Start(SettingsFor(root));
 
         TickAndCollect(engine);
 
@@ -327,7 +327,7 @@ TEST(FolderTextTest, TextThatIsNotUtf8IsRefusedBeforeAnythingIsCreated) {
     TempFolder temp;
     RecordingView view;
     InstallEngine engine{view};
-    engine.Start({.installFolder = temp / "Torvane\xED\xA0\x80"});
+    engine.Start(SettingsFor(temp / "Torvane\xED\xA0\x80"));
 
     TickUntilState(engine, STATE_DONE, 2);
 
@@ -392,7 +392,7 @@ TEST(SafeDllSearchTest, ShortcutsAreStillWrittenWhenDllsComeFromTheSystemFolderO
         WriteFileBytes(temp / flag, "flag");
     RecordingView view;
     InstallEngine engine{view};
-    engine.Start({.installFolder = temp.Path()});
+    engine.Start(SettingsFor(temp.Path()));
     engine.InstallState = STATE_DETECT;
 
     TickUntilState(engine, STATE_DONE, 10);

@@ -20,7 +20,7 @@ protected:
     void Reset() {
         view = std::make_unique<RecordingView>();
         engine = std::make_unique<InstallEngine>(*view);
-        engine->Start({.installFolder = temp.Path()});
+        engine->Start(SettingsFor(temp.Path()));
         engine->componentCount = 9;
         engine->InstallState = STATE_DETECT;
     }

@@ -23,7 +23,7 @@ protected:
 
     // Install pressed with `folder` typed.
     void StartIn(const std::string& folder) {
-        engine.Start({.archiveBaseName = "FARROWPK", .installFolder = folder});
+        engine.Start(SettingsFor(folder));
     }
 
     // The install folder holds the payload's copy and one unpacked file; the run is at `state`.

@@ -17,7 +17,7 @@ class ShortcutsTest : public testing::Test {
 protected:
     ShortcutsTest() {
         ::CreateDirectoryA(folder.c_str(), nullptr);
-        engine.Start({.installFolder = folder});
+        engine.Start(SettingsFor(folder));
         engine.InstallState = STATE_DETECT;
     }
 
