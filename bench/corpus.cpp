@@ -1,8 +1,9 @@
 // bench-corpus: writes the inputs of the benchmarks, the same bytes on every run (fixed seeds).
 //
-//   bench-corpus suite DIR        a suite-like tree of about 300 MiB in about 5,000 files: a few
-//                                 large program-like binaries, many small text files, and some
-//                                 already-compressed data (random bytes: deflate cannot shrink it)
+//   bench-corpus suite DIR        a suite-like tree of about 330 MiB in about 5,800 files: a few
+//                                 large program-like binaries, many small text files, some
+//                                 already-compressed data (random bytes: deflate cannot shrink it),
+//                                 and some 780 files that repeat another byte for byte
 //   bench-corpus filler FILE MIB  one file of MIB MiB of random bytes
 //
 // Prints what it wrote: the number of files and bytes.
@@ -202,6 +203,7 @@ int WriteSuite(const fs::path& root) {
 
     // Many small text files (help, samples, settings, localisation): 4,920 files in 123 folders.
     const std::vector<std::string> words = MakeVocabulary(random);
+    std::vector<std::string> texts;
     const char* const areas[] = {"help", "samples", "templates", "locale", "config", "docs"};
     const char* const extensions[] = {".txt", ".html", ".xml", ".ini", ".csv", ".css"};
     for (int i = 0; i < 4920; ++i) {
@@ -215,6 +217,24 @@ int WriteSuite(const fs::path& root) {
                                                      : random.Between(200, 20 * 1024);
         if (!WriteFile(root / name, TextBytes(size, words, random), totals))
             return 1;
+        texts.push_back(name);
+    }
+
+    // Files that repeat others byte for byte, as suites ship the same notices, samples and
+    // symbols in several places: 780 of the text files and one large binary, about 27 MiB.
+    std::vector<std::pair<std::string, std::string>> repeats = {
+        {"data/Symbols.pdb", "data/backup/Symbols.pdb"}};
+    for (std::size_t i = 0; i < 780; ++i)
+        repeats.emplace_back(texts[i * 6], "shared/" + texts[i * 6]);
+    for (const auto& [from, to] : repeats) {
+        std::error_code error;
+        fs::create_directories((root / to).parent_path(), error);
+        if (!fs::copy_file(root / from, root / to, error)) {
+            std::fprintf(stderr, "bench-corpus: cannot write %s\n", (root / to).string().c_str());
+            return 1;
+        }
+        ++totals.files;
+        totals.bytes += fs::file_size(root / to);
     }
 
     std::printf("bench-corpus: %llu files, %llu bytes (%.1f MiB) in %s\n",

@@ -36,7 +36,9 @@ failed=0
 : >"$results"
 
 stop_wine() { WINEPREFIX=$wine_root/prefix timeout 30 wineserver -k >/dev/null 2>&1 || true; }
-clean_inputs() { rm -rf "$inputs" "$work/sfx-out" "$work/unzip-out" "$work/copy"; }
+clean_inputs() {
+  rm -rf "$inputs" "$work/sfx-out" "$work/unzip-out" "$work/lzma-out" "$work/nsis-out" "$work/copy"
+}
 trap 'stop_wine; clean_inputs' EXIT
 clean_inputs
 mkdir -p "$inputs"
@@ -119,12 +121,43 @@ say ""
 
 say "Generating the inputs (fixed seeds) ..."
 "$corpus_tool" suite "$inputs/corpus" | sed 's/^/    /'
+# nsis_installer COMPRESSOR OUT: an NSIS 3 installer of the corpus (a peer's, for comparison),
+# which installs silently with /S into the folder /D= names.
+nsis_installer() {
+  printf '%s\n' 'Unicode true' "SetCompressor $1" 'Name "Torvane benchmark"' "OutFile \"$2\"" \
+    'InstallDir "C:\nsis-bench"' 'RequestExecutionLevel user' 'Section' '  SetOutPath $INSTDIR' \
+    "  File /r \"$inputs/corpus/*\"" 'SectionEnd' >"$2.nsi"
+  makensis -V1 "$2.nsi" >/dev/null
+}
+# The payloads of both methods and NSIS's installers of the same files, two at a time.
+started=$(now)
 "$pack" archive --stub "$dist/sfx.exe" --from "$inputs/corpus" --out "$inputs/corpus.payload" \
   >/dev/null || { echo "run-bench: cannot pack the corpus" >&2; exit 1; }
+pack_deflate_seconds=$(calc '%.1f' "$(now) - $started")
+nsis_version=
+if command -v makensis >/dev/null; then
+  nsis_version=$(makensis -VERSION)
+  { nsis_installer zlib "$inputs/nsis-zlib.exe" &&
+    nsis_installer '/SOLID lzma' "$inputs/nsis-lzma.exe"; } &
+  nsis_builder=$!
+fi
+started=$(now)
+"$pack" archive --method lzma --stub "$dist/sfx.exe" --from "$inputs/corpus" \
+  --out "$inputs/corpus-lzma.payload" >/dev/null ||
+  { echo "run-bench: cannot pack the corpus" >&2; exit 1; }
+pack_lzma_seconds=$(calc '%.1f' "$(now) - $started")
+if [ -n "${nsis_builder:-}" ] && ! wait $nsis_builder; then
+  say "    (makensis failed: the NSIS rows stay empty)"
+  rm -f "$inputs"/nsis-*.exe
+  failed=1
+fi
 corpus_files=$(find "$inputs/corpus" -type f | wc -l)
 corpus_archive_bytes=$(stat -c %s "$inputs/corpus.payload")
+corpus_lzma_bytes=$(stat -c %s "$inputs/corpus-lzma.payload")
+nsis_zlib_bytes=$(stat -c %s "$inputs/nsis-zlib.exe" 2>/dev/null)
+nsis_lzma_bytes=$(stat -c %s "$inputs/nsis-lzma.exe" 2>/dev/null)
 corpus_bytes=$(du -sb "$inputs/corpus" | cut -f1)
-rm -rf "$inputs/corpus"
+say "    pack archive: deflate $pack_deflate_seconds s, lzma $pack_lzma_seconds s"
 say ""
 
 # --- 1. Payload copy --------------------------------------------------------------------------
@@ -170,6 +203,30 @@ else
 fi
 say "    sfx.exe and unzip unpacked the same files with the same bytes: $same_output"
 rm -rf "$work/sfx-out" "$work/unzip-out"
+# The LZMA payload and NSIS's installers of the same files, alternating; each output is
+# compared with the corpus (the payloads add the completion flag ZZZ).
+say "  the same files: the lzma payload, and NSIS 3's installers installed silently"
+nsis_runs=3
+nsis_same=yes
+for run in $(seq $nsis_runs); do
+  rm -rf "$work/lzma-out"
+  sync
+  wine_call 600 "$run_bench" extract --payload "$inputs/corpus-lzma.payload" \
+    --into "$work/lzma-out" --runs 1 --key corpus_lzma_$run
+  diff -rq -x ZZZ "$inputs/corpus" "$work/lzma-out" >/dev/null 2>&1 || nsis_same=NO
+  for kind in zlib lzma; do
+    [ -f "$inputs/nsis-$kind.exe" ] || continue
+    rm -rf "$work/nsis-out"
+    sync
+    wine_call 900 "$run_bench" nsis --installer "$inputs/nsis-$kind.exe" --into "$work/nsis-out" \
+      --runs 1 --key nsis_${kind}_$run
+    diff -rq "$inputs/corpus" "$work/nsis-out" >/dev/null 2>&1 || nsis_same=NO
+  done
+done
+[ $nsis_same = yes ] || failed=1
+say "    every output holds the corpus's files with the same bytes: $nsis_same"
+rm -rf "$work/lzma-out" "$work/nsis-out" "$inputs/corpus" "$inputs"/nsis-*.exe* \
+  "$inputs/corpus-lzma.payload"
 # The same archive installed by setup.exe: how many positions its bar takes while it unpacks.
 say "  the corpus installed by setup.exe: the progress bar while the archive unpacks"
 if image_of "$inputs/corpus.payload" "$inputs/corpus.exe"; then
@@ -344,6 +401,39 @@ say "   Fastest runs: sfx.exe $(seconds "$(echo "$sfx_times" | minimum)"), unzip
 say "   Bar positions: the corpus image installed by setup.exe (median of 3 runs); distinct"
 say "   PBM_GETPOS values above 0 while \"Decompressing archive ...\" is the last line, polled every"
 say "   5 ms. The setup reads the archive's progress once a tick (100 ms)."
+say ""
+
+runs_of() { for run in $(seq $nsis_runs); do get ${1}_${run}_seconds; done; }
+listed() { xargs -rn1 printf '%.2f ' | sed 's/ $//'; }
+lzma_unpack=$(runs_of corpus_lzma | median)
+nsis_zlib_unpack=$(runs_of nsis_zlib | median)
+nsis_lzma_unpack=$(runs_of nsis_lzma | median)
+lzma_peak=$(for run in $(seq $nsis_runs); do get corpus_lzma_${run}_peak_sampled; done | maximum)
+say "2b. The same corpus against NSIS ${nsis_version:-3 (makensis not found)}: the payload of each method"
+say "   against NSIS installers of the same files (zlib; solid LZMA), all unpacked under Wine"
+header
+row "Bytes: lzma payload / NSIS zlib" "$corpus_lzma_bytes" "${nsis_zlib_bytes:-n/a} NSIS zlib" \
+  "$(ratio "$corpus_lzma_bytes" "$nsis_zlib_bytes")" "<= 1.00x" \
+  "$(verdict_ratio "$corpus_lzma_bytes" "$nsis_zlib_bytes" 1.00)"
+row "Bytes: lzma payload / NSIS solid LZMA" "$corpus_lzma_bytes" "${nsis_lzma_bytes:-n/a} NSIS LZMA" \
+  "$(ratio "$corpus_lzma_bytes" "$nsis_lzma_bytes")" "<= 1.35x" \
+  "$(verdict_ratio "$corpus_lzma_bytes" "$nsis_lzma_bytes" 1.35)"
+row "  default payload (deflate)" "$corpus_archive_bytes" "${nsis_zlib_bytes:-n/a} NSIS zlib" \
+  "$(ratio "$corpus_archive_bytes" "$nsis_zlib_bytes")" "-" "-"
+row "Unpack: default payload / NSIS zlib" "$(seconds "$sfx")" \
+  "$(seconds "$nsis_zlib_unpack") NSIS zlib" "$(ratio "$sfx" "$nsis_zlib_unpack")" "<= 0.50x" \
+  "$(verdict_ratio "$sfx" "$nsis_zlib_unpack" 0.50)"
+row "Unpack: lzma payload / NSIS solid LZMA" "$(seconds "$lzma_unpack")" \
+  "$(seconds "$nsis_lzma_unpack") NSIS LZMA" "$(ratio "$lzma_unpack" "$nsis_lzma_unpack")" \
+  "<= 0.50x" "$(verdict_ratio "$lzma_unpack" "$nsis_lzma_unpack" 0.50)"
+row "Peak working set of sfx.exe, lzma payload" "$(mib "$lzma_peak")" "-" "-" "<= 64 MiB" \
+  "$(verdict "$lzma_peak" 67108864)"
+say "   Median of $nsis_runs runs each, alternating, into an empty folder; the default payload's time"
+say "   and the row against unzip are section 2's. NSIS: 'SetCompressor zlib' and 'SetCompressor"
+say "   /SOLID lzma', 'File /r' of the corpus, run as 'SETUP.EXE /S /D=DIR' and timed as sfx.exe is."
+say "   Same output: $nsis_same. Every run: lzma payload $(runs_of corpus_lzma | listed) s;"
+say "   NSIS zlib $(runs_of nsis_zlib | listed) s; NSIS LZMA $(runs_of nsis_lzma | listed) s."
+say "   Packing: deflate $pack_deflate_seconds s, lzma $pack_lzma_seconds s (makensis beside it)."
 say ""
 
 say "3. End to end under Wine and Xvfb: Install click to the success line (list polled every 5 ms)"

@@ -7,6 +7,10 @@
 //       The same payload started without `-Y` (it ends at once, writing nothing) gives that
 //       process start-up on its own.
 //
+//   run-bench nsis --installer SETUP.EXE --into DIR [--runs N] [--key NAME]
+//       The same for an NSIS installer of the same files, installed silently into DIR
+//       (`/S /D=DIR`), for comparison; no start-up probe (without /S it would open its window).
+//
 //   run-bench install --image IMAGE.EXE --folder DIR [--runs N] [--key NAME]
 //       Starts the installer image, presses Accept, sets the install folder and presses
 //       Install; timed from the Install click to the success line in the message list, which is
@@ -59,7 +63,9 @@ std::string MiB(std::uint64_t bytes) {
 // --- extract ----------------------------------------------------------------------------------
 
 int Extract(const Options& options) {
+    const bool nsis = options.mode == "nsis";
     const std::string quoted = "\"" + options.payload + "\"";
+    const std::string commandLine = quoted + (nsis ? " /S /D=" + options.folder : " -Y");
     std::vector<double> seconds, startup;
     std::uint64_t sampledPeak = 0, peakAfterExit = 0;
     int samples = 0;
@@ -72,7 +78,7 @@ int Extract(const Options& options) {
             Say("run-bench: cannot create " + options.folder);
             return 1;
         }
-        {
+        if (!nsis) {
             Child probe;
             const double started = Now();
             if (!probe.Start(quoted, options.folder, Child::Show::HiddenHighPriority, error) ||
@@ -85,8 +91,7 @@ int Extract(const Options& options) {
 
         Child archive;
         const double started = Now();
-        if (!archive.Start(quoted + " -Y", options.folder, Child::Show::HiddenHighPriority,
-                           error)) {
+        if (!archive.Start(commandLine, options.folder, Child::Show::HiddenHighPriority, error)) {
             Say("run-bench: " + error);
             return 1;
         }
@@ -105,8 +110,8 @@ int Extract(const Options& options) {
         samples += archive.Samples();
         Say("  " + options.key + " run " + std::to_string(run + 1) +
             Format(": unpacked in %.3f s", seconds.back()) +
-            Format(" (process start-up alone %.3f s)", startup.back()) + ", peak working set " +
-            MiB(archive.SampledPeak()));
+            (nsis ? "" : Format(" (process start-up alone %.3f s)", startup.back())) +
+            ", peak working set " + MiB(archive.SampledPeak()));
     }
     for (const std::string& entry : e2e::listTree(options.folder))
         files += entry.back() == '\\' ? 0 : 1;
@@ -435,7 +440,7 @@ int main(int argc, char** argv) {
     bool valid = argc % 2 == 0;
     for (int i = 2; valid && i + 1 < argc; i += 2) {
         const std::string name = argv[i], value = argv[i + 1];
-        if (name == "--payload")
+        if (name == "--payload" || name == "--installer")
             options.payload = e2e::windowsPath(value);
         else if (name == "--image")
             options.image = e2e::windowsPath(value);
@@ -450,7 +455,8 @@ int main(int argc, char** argv) {
     }
     if (options.key.empty())
         options.key = options.mode;
-    if (valid && options.mode == "extract" && !options.payload.empty() && !options.folder.empty())
+    if (valid && (options.mode == "extract" || options.mode == "nsis") &&
+        !options.payload.empty() && !options.folder.empty())
         return Extract(options);
     if (valid && options.mode == "install" && !options.image.empty() && !options.folder.empty())
         return Install(options);
@@ -458,6 +464,7 @@ int main(int argc, char** argv) {
         return Escape(options);
     std::fprintf(stderr,
                  "usage: run-bench extract --payload PAYLOAD.EXE --into DIR [--runs N] [--key K]\n"
+                 "       run-bench nsis --installer SETUP.EXE --into DIR [--runs N] [--key K]\n"
                  "       run-bench install --image IMAGE.EXE --folder DIR [--runs N] [--key K]\n"
                  "       run-bench escape --image IMAGE.EXE --folder DIR [--runs N] [--key K]\n");
     return 2;

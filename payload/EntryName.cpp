@@ -80,13 +80,17 @@ std::string UnsafeNameReason(std::string_view name) {
     }
 }
 
-std::optional<std::pair<std::string, std::string>>
-FindCaseClash(const std::vector<std::string>& names) {
-    struct Occupant {
-        std::string key;     // folded, '/' for either separator, no trailing separator
-        std::string_view as; // the name as given
-        bool file;
-    };
+namespace {
+
+// A name an entry occupies: its own, or a folder on the way to it.
+struct Occupant {
+    std::string key;     // folded, '/' for either separator, no trailing separator
+    std::string_view as; // the name as given
+    bool file;
+};
+
+// Every name the entries occupy, sorted by key: names Windows takes for one are neighbours.
+std::vector<Occupant> SortedOccupants(const std::vector<std::string>& names) {
     std::vector<Occupant> occupants;
     for (const std::string& name : names) {
         const std::string_view whole = IsFolderName(name)
@@ -107,6 +111,30 @@ FindCaseClash(const std::vector<std::string>& names) {
     }
     std::sort(occupants.begin(), occupants.end(),
               [](const Occupant& a, const Occupant& b) { return a.key < b.key; });
+    return occupants;
+}
+
+// Calls `group(first, end)` for each run of occupants of one key that holds a file; stops and
+// returns true when it does.
+template <class Group> bool AnyGroupWithAFile(const std::vector<Occupant>& occupants, Group group) {
+    for (std::size_t first = 0, end = 0; first < occupants.size(); first = end) {
+        end = first;
+        while (end < occupants.size() && occupants[end].key == occupants[first].key)
+            ++end;
+        if (std::any_of(occupants.begin() + static_cast<std::ptrdiff_t>(first),
+                        occupants.begin() + static_cast<std::ptrdiff_t>(end),
+                        [](const Occupant& occupant) { return occupant.file; }) &&
+            group(first, end))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<std::pair<std::string, std::string>>
+FindCaseClash(const std::vector<std::string>& names) {
+    const std::vector<Occupant> occupants = SortedOccupants(names);
     // The same name twice is no clash of case: the later entry replaces the earlier, or stops
     // unpacking where a file and a folder meet, as it always has.
     const auto sameName = [](std::string_view a, std::string_view b) {
@@ -114,19 +142,22 @@ FindCaseClash(const std::vector<std::string>& names) {
             return x == y || (IsPathSeparator(x) && IsPathSeparator(y));
         });
     };
-    for (std::size_t first = 0, end = 0; first < occupants.size(); first = end) {
-        end = first;
-        while (end < occupants.size() && occupants[end].key == occupants[first].key)
-            ++end;
-        const auto file = std::find_if(occupants.begin() + first, occupants.begin() + end,
+    std::optional<std::pair<std::string, std::string>> clash;
+    AnyGroupWithAFile(occupants, [&](std::size_t first, std::size_t end) {
+        const auto file = std::find_if(occupants.begin() + static_cast<std::ptrdiff_t>(first),
+                                       occupants.begin() + static_cast<std::ptrdiff_t>(end),
                                        [](const Occupant& occupant) { return occupant.file; });
-        if (file == occupants.begin() + end)
-            continue;
-        for (std::size_t at = first; at < end; ++at)
+        for (std::size_t at = first; at < end && !clash; ++at)
             if (!sameName(occupants[at].as, file->as))
-                return std::pair(std::string(file->as), std::string(occupants[at].as));
-    }
-    return std::nullopt;
+                clash = std::pair(std::string(file->as), std::string(occupants[at].as));
+        return clash.has_value();
+    });
+    return clash;
+}
+
+bool NamesAFileTwice(const std::vector<std::string>& names) {
+    return AnyGroupWithAFile(SortedOccupants(names),
+                             [](std::size_t first, std::size_t end) { return end - first > 1; });
 }
 
 bool IsFolderName(std::string_view name) {

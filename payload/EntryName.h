@@ -57,6 +57,11 @@ template <class Entries> std::size_t CompletionFlagIndex(const Entries& entries)
 std::optional<std::pair<std::string, std::string>>
 FindCaseClash(const std::vector<std::string>& names);
 
+// Whether a file's name stands twice, the same or differing only in case: two file entries, or a
+// file and a folder (an entry, or a folder on the way to one). Unpacked in archive order, the
+// later file replaces the earlier, or unpacking stops where a file and a folder meet.
+bool NamesAFileTwice(const std::vector<std::string>& names);
+
 // The name as a Windows path relative to the folder: every '/' turned into '\'.
 std::string WindowsRelativePath(std::string_view name);
 

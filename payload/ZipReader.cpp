@@ -21,6 +21,33 @@ constexpr std::size_t kBlockSize = 64 * 1024;
 // The largest LZMA dictionary an entry may ask for: what the decoder allocates (the dictionary,
 // or the entry's size when that is smaller) must stay within the extraction's memory.
 constexpr std::uint32_t kMaxLzmaDictionary = 64u << 20;
+// zlib's inflate state with its 32 KiB window.
+constexpr std::uint64_t kInflateMemory = 48u << 10;
+
+// Reads the LZMA header at the file's position (the start of the entry's data) into `options`;
+// what is wrong with it, or nothing.
+std::string ReadLzmaHeader(BinaryFile& file, const Entry& entry, lzma_options_lzma& options) {
+    unsigned char header[kLzmaHeaderSize];
+    if (entry.compressedSize < kLzmaHeaderSize || !file.ReadExact(header, sizeof header))
+        return "LZMA header missing (damaged archive)";
+    const unsigned char* properties = header + 4;
+    if (Get16(header + 2) != kLzmaPropertiesSize || properties[0] >= 9 * 5 * 5)
+        return "LZMA properties damaged";
+    const std::uint32_t dictionary = Get32(properties + 1);
+    if (dictionary > kMaxLzmaDictionary)
+        return "LZMA dictionary larger than 64 MiB";
+    options = {};
+    options.lc = properties[0] % 9;
+    options.lp = properties[0] / 9 % 5;
+    options.pb = properties[0] / 45;
+    // No match reaches further back than the entry's own size.
+    options.dict_size =
+        std::max<std::uint32_t>(std::min(dictionary, entry.size), LZMA_DICT_SIZE_MIN);
+    // The size is known from the directory: the end marker may follow it, or not.
+    options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+    options.ext_size_low = entry.size;
+    return {};
+}
 
 } // namespace
 
@@ -276,25 +303,9 @@ bool Reader::Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& c
 bool Reader::Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
                     std::uint32_t& produced) {
     const std::string where = Quoted(entry.name) + ": ";
-    unsigned char header[kLzmaHeaderSize];
-    if (entry.compressedSize < kLzmaHeaderSize || !file_.ReadExact(header, sizeof header))
-        return Fail(where + "LZMA header missing (damaged archive)");
-    const unsigned char* properties = header + 4;
-    if (Get16(header + 2) != kLzmaPropertiesSize || properties[0] >= 9 * 5 * 5)
-        return Fail(where + "LZMA properties damaged");
-    const std::uint32_t dictionary = Get32(properties + 1);
-    if (dictionary > kMaxLzmaDictionary)
-        return Fail(where + "LZMA dictionary larger than 64 MiB");
-    lzma_options_lzma options{};
-    options.lc = properties[0] % 9;
-    options.lp = properties[0] / 9 % 5;
-    options.pb = properties[0] / 45;
-    // No match reaches further back than the entry's own size.
-    options.dict_size =
-        std::max<std::uint32_t>(std::min(dictionary, entry.size), LZMA_DICT_SIZE_MIN);
-    // The size is known from the directory: the end marker may follow it, or not.
-    options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-    options.ext_size_low = entry.size;
+    lzma_options_lzma options;
+    if (const std::string wrong = ReadLzmaHeader(file_, entry, options); !wrong.empty())
+        return Fail(where + wrong);
     const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
     LzmaStream decoder;
     lzma_stream* stream = decoder.get();
@@ -329,6 +340,38 @@ bool Reader::Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& cr
     if (stream->avail_in != 0 || remaining != 0)
         return Fail(where + "compressed data ends before its recorded size (damaged archive)");
     return true;
+}
+
+bool Reader::OpenSameArchive(const Reader& opened) {
+    file_.Close();
+    entries_.clear();
+    comment_.clear();
+    error_.clear();
+    if (!file_.Open(opened.path_, "rb"))
+        return Fail("cannot open " + Quoted(opened.path_) + ": " + std::strerror(errno));
+    path_ = opened.path_;
+    rangeStart_ = opened.rangeStart_;
+    rangeLength_ = opened.rangeLength_;
+    archiveOffset_ = opened.archiveOffset_;
+    centralDirectoryStart_ = opened.centralDirectoryStart_;
+    input_.resize(kBlockSize);
+    output_.resize(kBlockSize);
+    return true;
+}
+
+std::uint64_t Reader::DecoderMemory(const Entry& entry) {
+    if (entry.method == kMethodStored)
+        return 0;
+    if (entry.method != kMethodLzma)
+        return kInflateMemory;
+    std::int64_t dataStart = 0;
+    lzma_options_lzma options;
+    if (!LocateData(entry, dataStart) || !file_.Seek(rangeStart_ + dataStart) ||
+        !ReadLzmaHeader(file_, entry, options).empty())
+        return 0; // its extraction fails before the decoder starts
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    const std::uint64_t memory = lzma_raw_decoder_memusage(filters);
+    return memory == UINT64_MAX ? 0 : memory;
 }
 
 bool Reader::Extract(const Entry& entry, const BlockSink& sink) {

@@ -50,6 +50,16 @@ public:
     // then have received part of the data.
     bool Extract(const Entry& entry, const BlockSink& sink);
 
+    // Opens the archive another reader has opened, for extracting its entries on another
+    // thread: a file position and buffers of its own, and no copy of the directory (Entries()
+    // is empty; extract the other reader's entries).
+    bool OpenSameArchive(const Reader& opened);
+
+    // The memory the decoder of `entry` allocates while it runs, beyond the reader's own buffers:
+    // for LZMA, as its properties ask (read from the archive; 0 when they cannot be, as the
+    // extraction then fails before decoding).
+    std::uint64_t DecoderMemory(const Entry& entry);
+
     const std::string& Error() const { return error_; }
 
 private:

@@ -2,8 +2,13 @@
 // the setup program copies the payload out with its own 20 trailer bytes behind it and starts
 // it hidden as `"<folder>\FARROWPK.EXE" -Y`, with <folder> as the working directory.
 //
-// With -Y it unpacks every entry into the working directory, in archive order, creating
-// sub-folders and replacing existing files. It opens no window and asks nothing.
+// With -Y it unpacks every entry into the working directory, creating sub-folders and replacing
+// existing files. It opens no window and asks nothing. It makes the folders first, in archive
+// order, on one thread, then writes the files on as many threads as there are processors (at
+// most 8, fewer when their decoders' memory would pass the budget: payload/sfx/UnpackPlan.h);
+// each file is written and closed by one thread. An archive that names a file twice (two entries
+// of one name, or a file and a folder) is unpacked entry by entry in archive order instead, so
+// that the later entry wins, or unpacking stops where the two meet, as ever.
 //   - Every name of the central directory is checked first, as the reader decoded it (UTF-8);
 //     if any could land outside the working directory or names a device, if two name one file
 //     for Windows, which ignores case (zip::FindCaseClash), or the completion flag ZZZ/comp.flg
@@ -17,8 +22,10 @@
 //     (zip tools such as 7-Zip sort their entries), so the setup never sees it before the rest
 //     is complete.
 //   - The first entry that fails (damaged data, CRC-32 or size mismatch, a file that cannot be
-//     written) is deleted and unpacking stops there, so entries after it, and the completion
-//     flag, are never written after a failure.
+//     written, a folder that cannot be made) is deleted and unpacking stops there: no entry after
+//     it in archive order is started once it has failed (other threads may have written some
+//     already), every entry before it is finished, and the completion flag is not written. The
+//     exit code is that of the first failing entry in archive order.
 //   - While it unpacks it publishes the bytes and entries written and the archive's total
 //     uncompressed size in a block of shared memory named after its process id
 //     (payload/UnpackProgress.h), from which the setup moves its progress bar; there it also
@@ -35,11 +42,14 @@
 #include "payload/UnpackProgress.h"
 #include "payload/ZipReader.h"
 #include "payload/sfx/NoFollowWin32.h"
+#include "payload/sfx/UnpackPlan.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,9 +111,22 @@ private:
     std::vector<ScopedFileHandle> held_;
 };
 
+// Holds a slim reader/writer lock exclusively for its scope.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
 // Publishes how far unpacking has got (payload/UnpackProgress.h), in the block the setup made
 // before this program ran, or in one of its own. Without a block (no memory, or a block of
-// another size under that name) it unpacks all the same.
+// another size under that name) it unpacks all the same. Threads report one at a time, so that
+// the values the setup reads only ever grow.
 class ProgressPublisher {
 public:
     explicit ProgressPublisher(std::uint64_t totalBytes) {
@@ -128,16 +151,20 @@ public:
     ProgressPublisher& operator=(const ProgressPublisher&) = delete;
 
     void Written(std::size_t bytes) {
+        const ExclusiveLock hold(lock_);
         written_ += bytes;
         if (block_)
             block_->writtenKiB = unpack::KiBRoundedUp(written_);
     }
     void EntryDone() {
+        const ExclusiveLock hold(lock_);
+        ++entriesDone_;
         if (block_)
-            block_->entriesDone = ++entriesDone_;
+            block_->entriesDone = entriesDone_;
     }
     // Names the folder that is a link; the length is written last, once the name is whole.
     void Refused(const std::string& folder) {
+        const ExclusiveLock hold(lock_);
         if (!block_ || folder.size() > unpack::kRefusedFolderCapacity)
             return;
         for (std::size_t at = 0; at < folder.size(); ++at)
@@ -149,6 +176,7 @@ private:
     ScopedHandle mapping_;
     ScopedMappedView view_;
     volatile unpack::ProgressBlock* block_ = nullptr;
+    SRWLOCK lock_ = SRWLOCK_INIT;
     std::uint64_t written_ = 0;
     std::uint32_t entriesDone_ = 0;
 };
@@ -187,23 +215,172 @@ bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::wstring
     return false;
 }
 
-// One entry: kUnpacked, or the exit code that ends unpacking there.
-int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folders,
-                ProgressPublisher& progress, bool completionFlag = false) {
-    const std::string path = zip::WindowsRelativePath(entry.name);
-    std::string refused;
+// Enters the folders on the way to the entry at `path`: kUnpacked, or the exit code that ends
+// unpacking there, with the folder that is a link in `refused`.
+int EnterFolders(FolderWalk& folders, const std::string& path, std::string& refused) {
     switch (folders.EnterFoldersFor(path, refused)) {
     case nofollow::Folder::Link:
-        progress.Refused(refused);
         return kLinkRefused;
     case nofollow::Folder::NotFolder:
         return kEntryFailed;
     case nofollow::Folder::Enter:
         break;
     }
+    return kUnpacked;
+}
+
+// One entry: kUnpacked, or the exit code that ends unpacking there (`refused` as above).
+int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folders,
+                ProgressPublisher& progress, std::string& refused, bool completionFlag = false) {
+    const std::string path = zip::WindowsRelativePath(entry.name);
+    if (const int failed = EnterFolders(folders, path, refused))
+        return failed;
     if (!entry.IsFolder() && !UnpackFile(reader, entry, base::Wide(path), progress, completionFlag))
         return kEntryFailed;
     progress.EntryDone();
+    return kUnpacked;
+}
+
+// Ends unpacking with `code`: a folder that is a link is named in the progress block first.
+int Stopped(int code, const std::string& refused, ProgressPublisher& progress) {
+    if (code == kLinkRefused)
+        progress.Refused(refused);
+    return code;
+}
+
+// The failure of the first entry in archive order that failed, as the threads find them.
+class FirstFailure {
+public:
+    explicit FirstFailure(std::size_t none) : index_(none), none_(none) {}
+
+    void Record(std::size_t index, int code, std::string refused) {
+        const ExclusiveLock hold(lock_);
+        if (index >= index_.load())
+            return;
+        code_ = code;
+        refused_ = std::move(refused);
+        index_.store(index);
+    }
+    // Whether an entry before the one at `index` has failed: it is not to be started.
+    bool Before(std::size_t index) const { return index_.load() < index; }
+    // kUnpacked, or the failure's exit code (Stopped).
+    int Code(ProgressPublisher& progress) const {
+        return index_.load() == none_ ? kUnpacked : Stopped(code_, refused_, progress);
+    }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::atomic<std::size_t> index_;
+    const std::size_t none_;
+    int code_ = kUnpacked;
+    std::string refused_;
+};
+
+// What the threads that write the files share; each takes the next batch when it is free.
+struct FileWork {
+    const std::vector<zip::Entry>& entries;
+    std::vector<std::size_t> files; // the entries' indices, in archive order
+    std::vector<unpack::Batch> batches;
+    std::atomic<std::size_t> nextBatch{0};
+    ProgressPublisher& progress;
+    FirstFailure& failure;
+};
+
+// Unpacks batches until none is left or an entry before the next has failed. Each thread walks
+// the folders anew (its own holds), so a folder swapped for a link since it was made is caught.
+void UnpackBatches(FileWork& work, zip::Reader& reader) {
+    FolderWalk folders;
+    for (std::size_t next = work.nextBatch++; next < work.batches.size(); next = work.nextBatch++) {
+        for (std::size_t at = work.batches[next].first; at < work.batches[next].end; ++at) {
+            const std::size_t index = work.files[at];
+            // Later batches hold later entries: nothing more for this thread.
+            if (work.failure.Before(index))
+                return;
+            std::string refused;
+            if (const int failed =
+                    UnpackEntry(reader, work.entries[index], folders, work.progress, refused)) {
+                work.failure.Record(index, failed, std::move(refused));
+                return;
+            }
+        }
+    }
+}
+
+// A thread of its own that unpacks batches with a reader of its own.
+struct FileWorker {
+    FileWork* work = nullptr;
+    zip::Reader reader;
+    ScopedHandle thread;
+};
+
+DWORD WINAPI RunFileWorker(void* parameter) {
+    FileWorker& worker = *static_cast<FileWorker*>(parameter);
+    UnpackBatches(*worker.work, worker.reader);
+    return 0;
+}
+
+// Makes every folder first, in archive order, on this thread; then writes the files on as many
+// threads as the plan allows, this one among them.
+int UnpackInParallel(zip::Reader& reader, std::size_t flag, FolderWalk& folders,
+                     ProgressPublisher& progress) {
+    const std::vector<zip::Entry>& entries = reader.Entries();
+    FirstFailure failure(entries.size());
+    FileWork work{entries, {}, {}, {}, progress, failure};
+    std::vector<std::uint64_t> sizes;
+    std::uint64_t largestDecoder = 0;
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        if (index == flag)
+            continue;
+        std::string refused;
+        if (const int failed =
+                EnterFolders(folders, zip::WindowsRelativePath(entries[index].name), refused)) {
+            // The files before it are still written, as unpacking in order would have.
+            failure.Record(index, failed, std::move(refused));
+            break;
+        }
+        if (entries[index].IsFolder()) {
+            progress.EntryDone();
+            continue;
+        }
+        work.files.push_back(index);
+        sizes.push_back(entries[index].size);
+        largestDecoder = std::max(largestDecoder, reader.DecoderMemory(entries[index]));
+    }
+    work.batches = unpack::Batches(sizes);
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const unsigned threads =
+        unpack::ThreadCount(system.dwNumberOfProcessors, work.batches.size(), largestDecoder);
+    std::vector<std::unique_ptr<FileWorker>> workers;
+    for (unsigned more = 1; more < threads; ++more) {
+        auto worker = std::make_unique<FileWorker>();
+        worker->work = &work;
+        if (!worker->reader.OpenSameArchive(reader))
+            break;
+        // The stack is a reservation of its own size: the thread's memory counts it.
+        worker->thread.Reset(CreateThread(nullptr, 256 << 10, RunFileWorker, worker.get(),
+                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        if (!worker->thread)
+            break;
+        workers.push_back(std::move(worker));
+    }
+    UnpackBatches(work, reader);
+    for (const std::unique_ptr<FileWorker>& worker : workers)
+        WaitForSingleObject(worker->thread.Get(), INFINITE);
+    return failure.Code(progress);
+}
+
+// Unpacks entry by entry in archive order, each file's folders just before it.
+int UnpackInOrder(zip::Reader& reader, std::size_t flag, FolderWalk& folders,
+                  ProgressPublisher& progress) {
+    const std::vector<zip::Entry>& entries = reader.Entries();
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        if (index == flag)
+            continue;
+        std::string refused;
+        if (const int failed = UnpackEntry(reader, entries[index], folders, progress, refused))
+            return Stopped(failed, refused, progress);
+    }
     return kUnpacked;
 }
 
@@ -230,15 +407,17 @@ int Unpack() {
 
     ProgressPublisher progress(totalBytes);
     FolderWalk folders;
-    for (std::size_t index = 0; index < entries.size(); ++index) {
-        if (index == flag)
-            continue;
-        if (const int failed = UnpackEntry(reader, entries[index], folders, progress))
-            return failed;
-    }
-    // Last: the setup takes the flag for the sign that everything else is complete.
+    const bool inOrder = zip::NamesAFileTwice(names);
+    names = {}; // memory the threads may use
+    if (const int failed = inOrder ? UnpackInOrder(reader, flag, folders, progress)
+                                   : UnpackInParallel(reader, flag, folders, progress))
+        return failed;
+    // Last, once every other file is written and closed: the setup takes the flag for the sign
+    // that everything else is complete.
+    std::string refused;
     if (flag < entries.size())
-        return UnpackEntry(reader, entries[flag], folders, progress, true);
+        if (const int failed = UnpackEntry(reader, entries[flag], folders, progress, refused, true))
+            return Stopped(failed, refused, progress);
     return kUnpacked;
 }
 

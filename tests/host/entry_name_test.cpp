@@ -3,6 +3,7 @@
 #include "payload/EntryName.h"
 #include "payload/NameEncoding.h"
 #include "payload/sfx/NoFollow.h"
+#include "payload/sfx/UnpackPlan.h"
 
 #include <zlib.h>
 
@@ -186,6 +187,19 @@ TEST(EntryName, NamesOfOneFileForWindowsClash) {
     EXPECT_EQ(zip::FindCaseClash(Names{}), Clash());
 }
 
+// Such archives are unpacked in archive order, one entry after another, so that the later file
+// wins, or unpacking stops where a file and a folder meet.
+TEST(EntryName, AFileNamedTwiceIsFoundWhereverTheOtherNameStands) {
+    using Names = std::vector<std::string>;
+    for (const Names& twice :
+         {Names{"a.txt", "b.txt", "a.txt"}, Names{"Docs", "Docs/inner.txt"},
+          Names{"Docs/", "x", "Docs"}, Names{"b\\c", "b/c"}, Names{"a/b/c", "a/B/C/d"}})
+        EXPECT_TRUE(zip::NamesAFileTwice(twice)) << testing::PrintToString(twice);
+    for (const Names& once : {Names{"Docs/", "Docs/a.txt", "docs/b.txt", "DOCS/"},
+                              Names{"a.txt", "a.txt.bak", "b/a.txt", "a/"}, Names{}})
+        EXPECT_FALSE(zip::NamesAFileTwice(once)) << testing::PrintToString(once);
+}
+
 struct Named {
     std::string name;
 };
@@ -249,6 +263,29 @@ TEST(NoFollow, TheFoldersOnTheWayAreEnteredOutermostFirstAndKeptWhileShared) {
     // Another spelling of a held folder is entered, and judged, anew.
     EXPECT_EQ(nofollow::FoldersKept(held, {"DRIVERS", "DRIVERS\\x86"}), 0u);
     EXPECT_EQ(nofollow::FoldersKept({}, {"Drivers"}), 0u);
+}
+
+TEST(UnpackPlan, LargeEntriesStandAloneAndSmallNeighboursGoTogether) {
+    using Batches = std::vector<unpack::Batch>;
+    constexpr std::uint64_t kMiB = 1u << 20;
+    EXPECT_EQ(unpack::Batches({1000, 2000, 2 * kMiB, 0, 500, kMiB - 1, 10, kMiB, 0}),
+              (Batches{{0, 2}, {2, 3}, {3, 5}, {5, 6}, {6, 7}, {7, 8}, {8, 9}}));
+    // At most 32 entries a batch.
+    EXPECT_EQ(unpack::Batches(std::vector<std::uint64_t>(70, 100)),
+              (Batches{{0, 32}, {32, 64}, {64, 70}}));
+    EXPECT_EQ(unpack::Batches({}), Batches{});
+}
+
+TEST(UnpackPlan, ThreadsOneAProcessorAtMostEightWithinTheMemoryBudget) {
+    constexpr std::uint64_t kMiB = 1u << 20;
+    EXPECT_EQ(unpack::ThreadCount(2, 100, 48u << 10), 2u);
+    EXPECT_EQ(unpack::ThreadCount(16, 100, 0), 8u);
+    EXPECT_EQ(unpack::ThreadCount(4, 3, 0), 3u); // no more than batches
+    // pack's LZMA entries: a dictionary of at most 8 MiB, 56 MiB among the threads.
+    EXPECT_EQ(unpack::ThreadCount(8, 100, 8 * kMiB + 30000), 6u);
+    EXPECT_EQ(unpack::ThreadCount(8, 100, 64 * kMiB), 1u); // one entry alone passes the budget
+    EXPECT_EQ(unpack::ThreadCount(0, 100, 0), 1u);
+    EXPECT_EQ(unpack::ThreadCount(4, 0, 0), 1u);
 }
 
 } // namespace

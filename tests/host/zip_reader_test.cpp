@@ -162,6 +162,12 @@ TEST(ZipWriter, LzmaEntriesAreSmallerThanDeflatedOnesAndCarryABoundedDictionary)
         dictionaries.push_back(format::Get32(data + 5));
     }
     EXPECT_EQ(dictionaries, (std::vector<std::uint32_t>{8u << 20, 5000}));
+    // What the decoder takes: the dictionary and some 30 KiB of tables.
+    const std::vector<zip::Entry>& entries = reader.Entries();
+    EXPECT_GT(reader.DecoderMemory(entries[0]), 8u << 20);
+    EXPECT_LT(reader.DecoderMemory(entries[0]), (8u << 20) + (64u << 10));
+    EXPECT_GT(reader.DecoderMemory(entries[1]), 5000u);
+    EXPECT_LT(reader.DecoderMemory(entries[1]), 5000u + (64u << 10));
     EXPECT_EQ(ReadAll(temp / "lzma.zip"), (std::map<std::string, std::string>{
                                               {"big.txt", text}, {"small.txt", TextBytes(5000)}}));
 }
@@ -200,6 +206,25 @@ TEST(ZipReader, FindsTheArchiveBehindAStubAndBeforeATrailer) {
     zip::Reader reader;
     ASSERT_TRUE(reader.Open(temp / "FARROWPK.EXE"));
     EXPECT_EQ(reader.ArchiveOffset(), static_cast<std::int64_t>(stub.size()));
+    // A second reader of the same archive, as each unpacking thread has: a position of its own,
+    // so one entry extracts in the middle of another.
+    zip::Reader second;
+    ASSERT_TRUE(second.OpenSameArchive(reader)) << second.Error();
+    EXPECT_TRUE(second.Entries().empty());
+    const zip::Entry& program = reader.Entries()[0];
+    const zip::Entry& readme = reader.Entries()[3];
+    std::string outer, inner;
+    EXPECT_TRUE(reader.Extract(readme, [&](const unsigned char* block, std::size_t size) {
+        if (inner.empty())
+            inner = Extracted(second, program);
+        outer.append(reinterpret_cast<const char*>(block), size);
+        return true;
+    })) << reader.Error();
+    EXPECT_TRUE(outer == SampleItems()[3].data);
+    EXPECT_TRUE(inner == SampleItems()[0].data);
+    // Decoders: none for a stored entry, zlib's window and state for a deflated one.
+    EXPECT_EQ(reader.DecoderMemory(reader.Entries()[2]), 0u);
+    EXPECT_EQ(reader.DecoderMemory(readme), 48u << 10);
 
     // Offsets counted from the start of the archive: a plain archive appended to a stub.
     WriteZip(temp / "plain.zip", SampleItems());

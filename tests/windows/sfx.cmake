@@ -6,10 +6,12 @@ target_link_libraries(sfx_tests PRIVATE torvane_zip torvane_image win32_owners g
 target_compile_definitions(sfx_tests PRIVATE SFX_EXE_PATH="$<TARGET_FILE:sfx>")
 add_dependencies(sfx_tests sfx)
 
-# Payloads holding names beyond ASCII as pack, 7-Zip and Info-ZIP's zip store them.
+# Payloads holding names beyond ASCII as pack, 7-Zip and Info-ZIP's zip store them, and LZMA
+# entries as pack and 7-Zip write them.
 set(named_archives ${CMAKE_CURRENT_BINARY_DIR}/named-archives)
 add_custom_command(OUTPUT ${named_archives}/pack.exe ${named_archives}/7zip.exe
-                          ${named_archives}/infozip.exe
+                          ${named_archives}/infozip.exe ${named_archives}/pack-lzma.exe
+                          ${named_archives}/7zip-lzma.exe
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/sfx/make-named-archives.sh "${PACK_EXE}"
           $<TARGET_FILE:sfx> ${named_archives}
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/sfx/make-named-archives.sh sfx "${PACK_EXE}"

@@ -6,6 +6,7 @@
 #include "framework/Handles.h"
 #include "image/ImageTrailer.h"
 #include "payload/EntryName.h"
+#include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
 
 #include <windows.h>
@@ -141,6 +142,7 @@ struct ProgressSeen {
     std::uint32_t blockSize = 0;
     std::uint32_t totalKiB = 0;
     std::vector<std::uint32_t> written; // every value seen, in order
+    std::vector<std::uint32_t> done;    // every entriesDone seen, in order
     std::uint32_t entriesDone = 0;
     std::string refusedFolder;
 };
@@ -175,6 +177,8 @@ public:
         if (seen.written.empty() || seen.written.back() != written)
             seen.written.push_back(written);
         seen.entriesDone = words[3];
+        if (seen.done.empty() || seen.done.back() != seen.entriesDone)
+            seen.done.push_back(seen.entriesDone);
         const char* folder = static_cast<const char*>(view_.Get()) + 20;
         const std::uint32_t length = words[4];
         seen.refusedFolder.assign(folder, std::min<std::uint32_t>(length, 1024));
@@ -382,6 +386,9 @@ TEST_F(SfxTest, PublishesItsProgressWhileItUnpacks) {
     EXPECT_GE(written.size(), 3u) << "seen only " << testing::PrintToString(written);
     EXPECT_TRUE(std::is_sorted(written.begin(), written.end())) << testing::PrintToString(written);
     EXPECT_EQ(written.back(), run.progress.totalKiB);
+    // Several threads write files at once; the counts only ever grow all the same.
+    const std::vector<std::uint32_t>& done = run.progress.done;
+    EXPECT_TRUE(std::is_sorted(done.begin(), done.end())) << testing::PrintToString(done);
 }
 
 TEST_F(SfxTest, TheCompletionFlagOpensForOthersOnlyOnceItIsWhole) {
@@ -478,9 +485,52 @@ TEST_F(SfxTest, ADamagedEntryStopsUnpackingAndLeavesNoPartOfItself) {
         EXPECT_EQ(RunArchive().exitCode, 4u);
         EXPECT_EQ(ReadFile(InFolder("first.txt")), "first");
         EXPECT_FALSE(Exists(InFolder("docs\\big.txt")));
-        EXPECT_FALSE(Exists(InFolder("torvane.flg")));
+        // Another thread may have written the file after it meanwhile, whole.
+        if (Exists(InFolder("torvane.flg"))) {
+            EXPECT_EQ(ReadFile(InFolder("torvane.flg")), "flag");
+        }
         EXPECT_FALSE(Exists(InFolder("ZZZ\\comp.flg")));
     }
+}
+
+TEST_F(SfxTest, AFailingEntryAmidManyOnSeveralThreadsFailsTheRunWithoutACompletionFlag) {
+    // Runs of small files in several folders and large files alone, deflated, LZMA and stored,
+    // so that threads write side by side; the damaged file stands in the middle.
+    using enum zip::Compression;
+    std::vector<Item> items;
+    for (int i = 0; i < 240; ++i)
+        items.push_back({"data/" + std::to_string(i / 40) + "/part" + std::to_string(i) + ".txt",
+                         TextBytes(20000 + static_cast<std::size_t>(i)), i % 3 ? Deflate : Lzma});
+    for (int i = 0; i < 4; ++i)
+        items.insert(items.begin() + 60 * i,
+                     {"big" + std::to_string(i) + ".bin", RandomBytes(3u << 20, 20 + i), Store});
+    const std::size_t damagedAt = 125;
+    items.insert(items.begin() + damagedAt,
+                 {"data/damaged.bin", RandomBytes(2u << 20, 30), zip::Compression::Store});
+    items.push_back({"torvane.flg", "flag"});
+    items.push_back({"ZZZ/comp.flg", "done"});
+    PlacePayload(items);
+    Corrupt(ArchivePath(), "data/damaged.bin", items[damagedAt].data);
+
+    const RunResult run = RunArchive();
+
+    EXPECT_EQ(run.exitCode, 4u);
+    EXPECT_FALSE(Exists(InFolder("ZZZ\\comp.flg")));
+    EXPECT_FALSE(Exists(InFolder("data\\damaged.bin")));
+    // Every file before it is there, and whatever else was written is whole.
+    for (std::size_t at = 0; at < items.size(); ++at) {
+        if (at == damagedAt || items[at].name == "ZZZ/comp.flg")
+            continue;
+        const std::string path = InFolder(zip::WindowsRelativePath(items[at].name));
+        if (at < damagedAt || Exists(path)) {
+            EXPECT_TRUE(ReadFile(path) == items[at].data) << items[at].name;
+        }
+    }
+    const std::vector<std::uint32_t>& written = run.progress.written;
+    EXPECT_TRUE(std::is_sorted(written.begin(), written.end())) << testing::PrintToString(written);
+    const std::vector<std::uint32_t>& done = run.progress.done;
+    EXPECT_TRUE(std::is_sorted(done.begin(), done.end())) << testing::PrintToString(done);
+    EXPECT_GE(run.progress.entriesDone, damagedAt);
 }
 
 TEST_F(SfxTest, ACompletionFlagThatStandsTwiceMeansNothingIsWritten) {
@@ -557,14 +607,27 @@ TEST_F(SfxTest, AFolderAndAFileOfTheSameNameStopUnpackingThere) {
 }
 
 // Names beyond ASCII as each archiver stores them: pack and 7-Zip (-mcu=on) in UTF-8 with bit 11
-// set, Info-ZIP's zip in UTF-8 as made on Unix, with no flag.
+// set, Info-ZIP's zip in UTF-8 as made on Unix, with no flag. LZMA entries as pack (--method
+// lzma) and 7-Zip (-mm=LZMA) write them.
 TEST_F(SfxTest, NamesBeyondAsciiUnpackByTheirNameWhicheverArchiverStoredThem) {
     const std::wstring folder = unixlinks::Widen(folder_) + L"\\Документы";
     const std::wstring file = folder + L"\\Лицензия.txt";
-    for (const char* archiver : {"pack", "7zip", "infozip"}) {
+    std::string notes; // seq 1 20000
+    for (int line = 1; line <= 20000; ++line)
+        notes += std::to_string(line) + "\n";
+    for (const std::string archiver : {"pack", "7zip", "infozip", "pack-lzma", "7zip-lzma"}) {
         SCOPED_TRACE(archiver);
-        PlaceFile(ReadFile(BuildTreePath(NAMED_ARCHIVES_DIR) + "\\" + archiver + ".exe"));
+        const std::string payload = BuildTreePath(NAMED_ARCHIVES_DIR) + "\\" + archiver + ".exe";
+        zip::Reader reader;
+        ASSERT_TRUE(reader.Open(payload)) << reader.Error();
+        const auto written =
+            std::find_if(reader.Entries().begin(), reader.Entries().end(),
+                         [](const zip::Entry& entry) { return entry.name == "notes.txt"; });
+        ASSERT_NE(written, reader.Entries().end());
+        EXPECT_EQ(written->method, archiver.find("lzma") != std::string::npos ? 14 : 8);
+        PlaceFile(ReadFile(payload));
         EXPECT_EQ(RunArchive().exitCode, 0u);
+        EXPECT_TRUE(ReadFile(InFolder("notes.txt")) == notes);
         base::BinaryFile unpacked;
         char text[16] = {};
         ASSERT_TRUE(unpacked.Open(folder_ + "\\Документы\\Лицензия.txt", "rb"));
