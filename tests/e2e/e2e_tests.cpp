@@ -455,7 +455,8 @@ TEST_P(SuiteImageTest, InstallsAsTheDemoImageDoes) {
 
 INSTANTIATE_TEST_SUITE_P(Images, SuiteImageTest,
                          ::testing::Values(SuiteImage{"Signed", "signed.exe", "signed"},
-                                           SuiteImage{"ZippedBy7Zip", "sevenzip.exe", "sevenzip"}),
+                                           SuiteImage{"ZippedBy7Zip", "sevenzip.exe", "sevenzip"},
+                                           SuiteImage{"PackedWithLzma", "lzma.exe", "lzma"}),
                          [](const ::testing::TestParamInfo<SuiteImage>& info) {
                              return std::string(info.param.name);
                          });

@@ -110,6 +110,14 @@ fi
 cat "$sfx" "$work/sevenzip.zip" >"$out/sevenzip.payload"
 image sevenzip sevenzip v1.0.0
 
+# The demo suite packed with LZMA entries (method 14), as pack --method lzma writes them.
+archive lzma "$suite" --method lzma
+if ! "$sevenzip" l -slt "$out/lzma.payload" | grep -q '^Method = LZMA'; then
+  echo "make-images: pack --method lzma wrote no LZMA entry; the case would prove nothing" >&2
+  exit 1
+fi
+image lzma lzma v1.0.0
+
 # The demo suite with a folder and a file named in Cyrillic: pack stores the names as UTF-8.
 mkdir -p "$work/named/Документы"
 cp -r "$suite"/. "$work/named/"
