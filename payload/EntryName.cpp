@@ -155,7 +155,23 @@ FindCaseClash(const std::vector<std::string>& names) {
     return clash;
 }
 
+namespace {
+
+// Whether a name holds a segment that may be a file's short 8.3 alias ("LONGFI~1.TXT"), which
+// Windows resolves to the long name it stands for: another entry's file, maybe.
+bool MayNameAShortAlias(std::string_view name) {
+    for (std::size_t at = name.find('~'); at != std::string_view::npos; at = name.find('~', at + 1))
+        if (at + 1 < name.size() && name[at + 1] >= '0' && name[at + 1] <= '9')
+            return true;
+    return false;
+}
+
+} // namespace
+
 bool NamesAFileTwice(const std::vector<std::string>& names) {
+    if (std::any_of(names.begin(), names.end(),
+                    [](const std::string& name) { return MayNameAShortAlias(name); }))
+        return true;
     return AnyGroupWithAFile(SortedOccupants(names),
                              [](std::size_t first, std::size_t end) { return end - first > 1; });
 }

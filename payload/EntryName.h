@@ -59,7 +59,9 @@ FindCaseClash(const std::vector<std::string>& names);
 
 // Whether a file's name stands twice, the same or differing only in case: two file entries, or a
 // file and a folder (an entry, or a folder on the way to one). Unpacked in archive order, the
-// later file replaces the earlier, or unpacking stops where a file and a folder meet.
+// later file replaces the earlier, or unpacking stops where a file and a folder meet. A name
+// with a segment that may be a short 8.3 alias ("PROGRA~1") counts too: Windows may take it for
+// another entry's long name.
 bool NamesAFileTwice(const std::vector<std::string>& names);
 
 // The name as a Windows path relative to the folder: every '/' turned into '\'.

@@ -181,66 +181,6 @@ private:
     std::uint32_t entriesDone_ = 0;
 };
 
-// A new file for writing, which nobody else may write meanwhile; the completion flag is made so
-// that nobody else can open it at all: the setup takes a flag it can open for finished, and must
-// not find one that is still being written.
-ScopedFileHandle CreateNewFile(const std::wstring& path, bool completionFlag) {
-    return ScopedFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
-                                        completionFlag ? 0 : FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-// Writes one file entry as a new file: the name of an existing file there is removed first and
-// nothing of it is written (nofollow::RemoveFile). On any failure the new file is removed rather
-// than left half-written.
-bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::wstring& path,
-                ProgressPublisher& progress, bool completionFlag) {
-    ScopedFileHandle out = CreateNewFile(path, completionFlag);
-    if (!out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
-        nofollow::RemoveFile(path.c_str()) == nofollow::Removal::Removed)
-        out = CreateNewFile(path, completionFlag);
-    if (!out)
-        return false;
-    const bool written = reader.Extract(entry, [&out, &progress](const unsigned char* data,
-                                                                 std::size_t size) {
-        progress.Written(size);
-        DWORD done = 0;
-        return WriteFile(out.Get(), data, static_cast<DWORD>(size), &done, nullptr) && done == size;
-    });
-    if (written)
-        return true;
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    SetFileInformationByHandle(out.Get(), FileDispositionInfo, &disposition, sizeof disposition);
-    return false;
-}
-
-// Enters the folders on the way to the entry at `path`: kUnpacked, or the exit code that ends
-// unpacking there, with the folder that is a link in `refused`.
-int EnterFolders(FolderWalk& folders, const std::string& path, std::string& refused) {
-    switch (folders.EnterFoldersFor(path, refused)) {
-    case nofollow::Folder::Link:
-        return kLinkRefused;
-    case nofollow::Folder::NotFolder:
-        return kEntryFailed;
-    case nofollow::Folder::Enter:
-        break;
-    }
-    return kUnpacked;
-}
-
-// One entry: kUnpacked, or the exit code that ends unpacking there (`refused` as above).
-int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folders,
-                ProgressPublisher& progress, std::string& refused, bool completionFlag = false) {
-    const std::string path = zip::WindowsRelativePath(entry.name);
-    if (const int failed = EnterFolders(folders, path, refused))
-        return failed;
-    if (!entry.IsFolder() && !UnpackFile(reader, entry, base::Wide(path), progress, completionFlag))
-        return kEntryFailed;
-    progress.EntryDone();
-    return kUnpacked;
-}
-
 // Ends unpacking with `code`: a folder that is a link is named in the progress block first.
 int Stopped(int code, const std::string& refused, ProgressPublisher& progress) {
     if (code == kLinkRefused)
@@ -276,6 +216,77 @@ private:
     std::string refused_;
 };
 
+// Which entry a thread unpacks, and the first failure of the threads: a file of a later entry
+// stops being written as soon as an earlier one has failed. Unpacking in order, none.
+struct Unpacking {
+    const FirstFailure* failure = nullptr;
+    std::size_t index = 0;
+};
+
+// A new file for writing, which nobody else may write meanwhile; the completion flag is made so
+// that nobody else can open it at all: the setup takes a flag it can open for finished, and must
+// not find one that is still being written.
+ScopedFileHandle CreateNewFile(const std::wstring& path, bool completionFlag) {
+    return ScopedFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                                        completionFlag ? 0 : FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Writes one file entry as a new file: the name of an existing file there is removed first and
+// nothing of it is written (nofollow::RemoveFile). On any failure the new file is removed rather
+// than left half-written.
+bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::wstring& path,
+                ProgressPublisher& progress, bool completionFlag, const Unpacking& unpacking) {
+    ScopedFileHandle out = CreateNewFile(path, completionFlag);
+    if (!out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
+        nofollow::RemoveFile(path.c_str()) == nofollow::Removal::Removed)
+        out = CreateNewFile(path, completionFlag);
+    if (!out)
+        return false;
+    const bool written = reader.Extract(entry, [&](const unsigned char* data, std::size_t size) {
+        // An entry before this one has failed: the run has failed, and this file goes.
+        if (unpacking.failure && unpacking.failure->Before(unpacking.index))
+            return false;
+        progress.Written(size);
+        DWORD done = 0;
+        return WriteFile(out.Get(), data, static_cast<DWORD>(size), &done, nullptr) && done == size;
+    });
+    if (written)
+        return true;
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(out.Get(), FileDispositionInfo, &disposition, sizeof disposition);
+    return false;
+}
+
+// Enters the folders on the way to the entry at `path`: kUnpacked, or the exit code that ends
+// unpacking there, with the folder that is a link in `refused`.
+int EnterFolders(FolderWalk& folders, const std::string& path, std::string& refused) {
+    switch (folders.EnterFoldersFor(path, refused)) {
+    case nofollow::Folder::Link:
+        return kLinkRefused;
+    case nofollow::Folder::NotFolder:
+        return kEntryFailed;
+    case nofollow::Folder::Enter:
+        break;
+    }
+    return kUnpacked;
+}
+
+// One entry: kUnpacked, or the exit code that ends unpacking there (`refused` as above).
+int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folders,
+                ProgressPublisher& progress, std::string& refused, bool completionFlag = false,
+                const Unpacking& unpacking = {}) {
+    const std::string path = zip::WindowsRelativePath(entry.name);
+    if (const int failed = EnterFolders(folders, path, refused))
+        return failed;
+    if (!entry.IsFolder() &&
+        !UnpackFile(reader, entry, base::Wide(path), progress, completionFlag, unpacking))
+        return kEntryFailed;
+    progress.EntryDone();
+    return kUnpacked;
+}
+
 // What the threads that write the files share; each takes the next batch when it is free.
 struct FileWork {
     const std::vector<zip::Entry>& entries;
@@ -297,8 +308,8 @@ void UnpackBatches(FileWork& work, zip::Reader& reader) {
             if (work.failure.Before(index))
                 return;
             std::string refused;
-            if (const int failed =
-                    UnpackEntry(reader, work.entries[index], folders, work.progress, refused)) {
+            if (const int failed = UnpackEntry(reader, work.entries[index], folders, work.progress,
+                                               refused, false, {&work.failure, index})) {
                 work.failure.Record(index, failed, std::move(refused));
                 return;
             }

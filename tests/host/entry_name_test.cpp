@@ -193,10 +193,13 @@ TEST(EntryName, AFileNamedTwiceIsFoundWhereverTheOtherNameStands) {
     using Names = std::vector<std::string>;
     for (const Names& twice :
          {Names{"a.txt", "b.txt", "a.txt"}, Names{"Docs", "Docs/inner.txt"},
-          Names{"Docs/", "x", "Docs"}, Names{"b\\c", "b/c"}, Names{"a/b/c", "a/B/C/d"}})
+          Names{"Docs/", "x", "Docs"}, Names{"b\\c", "b/c"}, Names{"a/b/c", "a/B/C/d"},
+          // A short alias may be another entry's long name.
+          Names{"longfilename.txt", "LONGFI~1.TXT"}, Names{"PROGRA~1", "programdata/a"}})
         EXPECT_TRUE(zip::NamesAFileTwice(twice)) << testing::PrintToString(twice);
-    for (const Names& once : {Names{"Docs/", "Docs/a.txt", "docs/b.txt", "DOCS/"},
-                              Names{"a.txt", "a.txt.bak", "b/a.txt", "a/"}, Names{}})
+    for (const Names& once :
+         {Names{"Docs/", "Docs/a.txt", "docs/b.txt", "DOCS/"},
+          Names{"a.txt", "a.txt.bak", "b/a.txt", "a/"}, Names{"~a/b~.txt"}, Names{}})
         EXPECT_FALSE(zip::NamesAFileTwice(once)) << testing::PrintToString(once);
 }
 
