@@ -84,35 +84,61 @@ namespace {
 
 // A name an entry occupies: its own, or a folder on the way to it.
 struct Occupant {
-    std::string key;     // folded, '/' for either separator, no trailing separator
-    std::string_view as; // the name as given
+    std::string_view key; // folded, '/' for either separator, no trailing separator
+    std::string_view as;  // the name as given
     bool file;
 };
 
-// Every name the entries occupy, sorted by key: names Windows takes for one are neighbours.
-std::vector<Occupant> SortedOccupants(const std::vector<std::string>& names) {
-    std::vector<Occupant> occupants;
-    for (const std::string& name : names) {
-        const std::string_view whole = IsFolderName(name)
-                                           ? std::string_view(name).substr(0, name.size() - 1)
-                                           : std::string_view(name);
-        const auto keyOf = [](std::string_view text) {
-            std::string key = FoldCase(text);
-            std::replace(key.begin(), key.end(), '\\', '/');
-            return key;
-        };
-        for (auto at = std::find_if(whole.begin(), whole.end(), IsPathSeparator); at != whole.end();
-             at = std::find_if(at + 1, whole.end(), IsPathSeparator)) {
-            const std::string_view folder(whole.data(),
-                                          static_cast<std::size_t>(at - whole.begin()));
-            occupants.push_back({keyOf(folder), folder, false});
+// Every name the entries occupy, sorted by key: names Windows takes for one are neighbours. Each
+// name is folded once, a segment at a time, and every occupant's key is a prefix of it: a name of
+// many short segments costs a few bytes per segment, not a copy of its folders each.
+struct SortedOccupants {
+    explicit SortedOccupants(const std::vector<std::string>& names) {
+        folded.reserve(names.size());
+        std::size_t count = 0;
+        for (const std::string& name : names) {
+            const std::string_view whole = Whole(name);
+            std::string key;
+            std::size_t start = 0;
+            for (std::size_t at = 0; at <= whole.size(); ++at) {
+                if (at < whole.size() && !IsPathSeparator(whole[at]))
+                    continue;
+                key += FoldCase(whole.substr(start, at - start));
+                if (at < whole.size())
+                    key += '/';
+                start = at + 1;
+                ++count;
+            }
+            folded.push_back(std::move(key));
         }
-        occupants.push_back({keyOf(whole), whole, !IsFolderName(name)});
+        all.reserve(count);
+        for (std::size_t index = 0; index < names.size(); ++index) {
+            // The folded key has a '/' for each separator of the name, in the same order.
+            const std::string_view whole = Whole(names[index]);
+            const std::string_view key = folded[index];
+            for (std::size_t at = 0, slash = key.find('/'); slash != std::string_view::npos;
+                 ++at, slash = key.find('/', slash + 1)) {
+                while (at < whole.size() && !IsPathSeparator(whole[at]))
+                    ++at;
+                if (at == whole.size())
+                    break; // only if folding ever made a '/' of something else
+                all.push_back({key.substr(0, slash), whole.substr(0, at), false});
+            }
+            all.push_back({key, whole, !IsFolderName(names[index])});
+        }
+        std::sort(all.begin(), all.end(),
+                  [](const Occupant& a, const Occupant& b) { return a.key < b.key; });
     }
-    std::sort(occupants.begin(), occupants.end(),
-              [](const Occupant& a, const Occupant& b) { return a.key < b.key; });
-    return occupants;
-}
+
+    // The name without the separator that ends a folder's.
+    static std::string_view Whole(const std::string& name) {
+        return IsFolderName(name) ? std::string_view(name).substr(0, name.size() - 1)
+                                  : std::string_view(name);
+    }
+
+    std::vector<std::string> folded;
+    std::vector<Occupant> all;
+};
 
 // Calls `group(first, end)` for each run of occupants of one key that holds a file; stops and
 // returns true when it does.
@@ -134,7 +160,8 @@ template <class Group> bool AnyGroupWithAFile(const std::vector<Occupant>& occup
 
 std::optional<std::pair<std::string, std::string>>
 FindCaseClash(const std::vector<std::string>& names) {
-    const std::vector<Occupant> occupants = SortedOccupants(names);
+    const SortedOccupants sorted(names);
+    const std::vector<Occupant>& occupants = sorted.all;
     // The same name twice is no clash of case: the later entry replaces the earlier, or stops
     // unpacking where a file and a folder meet, as it always has.
     const auto sameName = [](std::string_view a, std::string_view b) {
@@ -172,7 +199,7 @@ bool NamesAFileTwice(const std::vector<std::string>& names) {
     if (std::any_of(names.begin(), names.end(),
                     [](const std::string& name) { return MayNameAShortAlias(name); }))
         return true;
-    return AnyGroupWithAFile(SortedOccupants(names),
+    return AnyGroupWithAFile(SortedOccupants(names).all,
                              [](std::size_t first, std::size_t end) { return end - first > 1; });
 }
 

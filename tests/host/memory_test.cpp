@@ -2,6 +2,7 @@
 // Counts the bytes held through operator new while a large entry is written and read back, and
 // the files held open when a stream is opened again.
 #include "base/BinaryFile.h"
+#include "payload/EntryName.h"
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
 
@@ -119,6 +120,21 @@ TEST(Streaming, OpeningAgainClosesTheFileHeldBefore) {
     ASSERT_TRUE(reader.Open(temp / "third.zip")) << reader.Error();
     ASSERT_EQ(reader.Entries().size(), 1u);
     EXPECT_EQ(reader.Entries()[0].name, "b.txt");
+}
+
+// An archive's names are checked before anything is unpacked: names of many short segments
+// (1,023 bytes, 512 folders deep each) cost memory in proportion to their own bytes, not a copy
+// of every folder on the way.
+TEST(NameChecks, DeepNamesCostMemoryInProportionToTheirBytes) {
+    std::string deep = "0";
+    while (deep.size() + 2 <= 1023)
+        deep += "/a";
+    std::vector<std::string> names;
+    for (int index = 0; index < 300; ++index)
+        names.push_back(std::to_string(index) + deep.substr(1));
+    const long long namesBytes = 300LL * 1024;
+    EXPECT_LT(PeakGrowth([&] { EXPECT_FALSE(zip::FindCaseClash(names)); }), 40 * namesBytes);
+    EXPECT_LT(PeakGrowth([&] { EXPECT_FALSE(zip::NamesAFileTwice(names)); }), 40 * namesBytes);
 }
 
 } // namespace
