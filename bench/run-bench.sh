@@ -122,8 +122,9 @@ say ""
 # The extraction corpus: real files that Debian packages install (/usr/share/doc and the LLVM
 # libraries Wine's dependencies bring) where they make at least 300 MiB, else the generated suite.
 say "Copying the corpus of real files; generating the other inputs (fixed seeds) ..."
+corpus_bytes_of() { sed -n 's/^bench-corpus: [0-9]* files, \([0-9]*\) bytes.*/\1/p' <<<"$1"; }
 corpus_log=$("$corpus_tool" debian "$inputs/corpus")
-corpus_bytes=$(sed -n 's/^bench-corpus: [0-9]* files, \([0-9]*\) bytes.*/\1/p' <<<"$corpus_log")
+corpus_bytes=$(corpus_bytes_of "$corpus_log")
 if [ "${corpus_bytes:-0}" -ge $((300 * 1024 * 1024)) ]; then
   corpus_name="corpus of real files (/usr/share/doc and the libLLVM-*.so.1 under /usr/lib)"
 else
@@ -131,6 +132,7 @@ else
   say "    (under 300 MiB: the generated corpus instead)"
   rm -rf "$inputs/corpus"
   corpus_log=$("$corpus_tool" suite "$inputs/corpus")
+  corpus_bytes=$(corpus_bytes_of "$corpus_log")
   corpus_name="generated corpus"
 fi
 say "    $corpus_name"
