@@ -119,8 +119,25 @@ say ""
 
 # --- Inputs -----------------------------------------------------------------------------------
 
-say "Generating the inputs (fixed seeds) ..."
-"$corpus_tool" suite "$inputs/corpus" | sed 's/^/    /'
+# The extraction corpus: real files that Debian packages install (/usr/share/doc and the LLVM
+# libraries Wine's dependencies bring) where they make at least 300 MiB, else the generated suite.
+say "Copying the corpus of real files; generating the other inputs (fixed seeds) ..."
+corpus_bytes_of() { sed -n 's/^bench-corpus: [0-9]* files, \([0-9]*\) bytes.*/\1/p' <<<"$1"; }
+corpus_log=$("$corpus_tool" debian "$inputs/corpus")
+corpus_bytes=$(corpus_bytes_of "$corpus_log")
+if [ "${corpus_bytes:-0}" -ge $((300 * 1024 * 1024)) ]; then
+  corpus_name="corpus of real files (/usr/share/doc and the libLLVM-*.so.1 under /usr/lib)"
+else
+  say "    real files: ${corpus_log:-none}"
+  say "    (under 300 MiB: the generated corpus instead)"
+  rm -rf "$inputs/corpus"
+  corpus_log=$("$corpus_tool" suite "$inputs/corpus")
+  corpus_bytes=$(corpus_bytes_of "$corpus_log")
+  corpus_name="generated corpus"
+fi
+say "    $corpus_name"
+sed 's/^/    /' <<<"$corpus_log"
+corpus_repeats=$(sed -n 's/.* \([0-9]*\) repeated files.*/\1/p' <<<"$corpus_log")
 # nsis_installer COMPRESSOR OUT: an NSIS 3 installer of the corpus (a peer's, for comparison),
 # which installs silently with /S into the folder /D= names.
 nsis_installer() {
@@ -156,7 +173,6 @@ corpus_archive_bytes=$(stat -c %s "$inputs/corpus.payload")
 corpus_lzma_bytes=$(stat -c %s "$inputs/corpus-lzma.payload")
 nsis_zlib_bytes=$(stat -c %s "$inputs/nsis-zlib.exe" 2>/dev/null)
 nsis_lzma_bytes=$(stat -c %s "$inputs/nsis-lzma.exe" 2>/dev/null)
-corpus_bytes=$(du -sb "$inputs/corpus" | cut -f1)
 say "    pack archive: deflate $pack_deflate_seconds s, lzma $pack_lzma_seconds s"
 say ""
 
@@ -384,14 +400,15 @@ sfx_times=$(for run in $(seq $extract_runs); do get corpus_sfx_${run}_seconds; d
 sfx=$(echo "$sfx_times" | median)
 startup=$(for run in $(seq $extract_runs); do get corpus_sfx_${run}_startup_seconds; done | median)
 unzip_median=$(echo "$unzip_times" | median)
-say "2. Extraction of the generated corpus ($corpus_files files, $(mib "$corpus_bytes"); archive"
-say "   $(mib "$corpus_archive_bytes")), median of $extract_runs runs each, alternating, into an empty folder"
+say "2. Extraction of the $corpus_name"
+say "   ($corpus_files files, $(mib "$corpus_bytes"), ${corpus_repeats:-?} of them repeats; archive $(mib "$corpus_archive_bytes")),"
+say "   median of $extract_runs runs each, alternating, into an empty folder"
 header
 row "Unpack the corpus" "$(seconds "$sfx")" "$(seconds "$unzip_median") unzip -q -o" \
   "$(ratio "$sfx" "$unzip_median")" "<= 1.00x" "$(verdict_ratio "$sfx" "$unzip_median" 1.00)"
 row "  of which process start-up (Wine)" "$(seconds "$startup")" "-" "-" "-" "-"
 unpack_positions=$(get unpack_bar_unpack_positions | median)
-row "Distinct bar positions during the extraction of the generated corpus" \
+row "Distinct bar positions during the extraction" \
   "$(number "$unpack_positions" && printf '%.0f' "$unpack_positions" || echo n/a)" "-" "-" ">= 20" \
   "$(number "$unpack_positions" && awk "BEGIN { print ($unpack_positions >= 20) ? \"yes\" : \"NO\" }" || echo n/a)"
 say "   sfx.exe: timed inside Wine from CreateProcess to its end; includes starting a Windows"
