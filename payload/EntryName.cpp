@@ -156,12 +156,8 @@ template <class Group> bool AnyGroupWithAFile(const std::vector<Occupant>& occup
     return false;
 }
 
-} // namespace
-
 std::optional<std::pair<std::string, std::string>>
-FindCaseClash(const std::vector<std::string>& names) {
-    const SortedOccupants sorted(names);
-    const std::vector<Occupant>& occupants = sorted.all;
+CaseClashIn(const std::vector<Occupant>& occupants) {
     // The same name twice is no clash of case: the later entry replaces the earlier, or stops
     // unpacking where a file and a folder meet, as it always has.
     const auto sameName = [](std::string_view a, std::string_view b) {
@@ -182,8 +178,6 @@ FindCaseClash(const std::vector<std::string>& names) {
     return clash;
 }
 
-namespace {
-
 // Whether a name holds a segment that may be a file's short 8.3 alias ("LONGFI~1.TXT"), which
 // Windows resolves to the long name it stands for: another entry's file, maybe.
 bool MayNameAShortAlias(std::string_view name) {
@@ -193,14 +187,28 @@ bool MayNameAShortAlias(std::string_view name) {
     return false;
 }
 
-} // namespace
-
-bool NamesAFileTwice(const std::vector<std::string>& names) {
+bool FileTwiceIn(const std::vector<std::string>& names, const std::vector<Occupant>& occupants) {
     if (std::any_of(names.begin(), names.end(),
                     [](const std::string& name) { return MayNameAShortAlias(name); }))
         return true;
-    return AnyGroupWithAFile(SortedOccupants(names).all,
+    return AnyGroupWithAFile(occupants,
                              [](std::size_t first, std::size_t end) { return end - first > 1; });
+}
+
+} // namespace
+
+NameCheck CheckNames(const std::vector<std::string>& names) {
+    const SortedOccupants sorted(names);
+    return {CaseClashIn(sorted.all), FileTwiceIn(names, sorted.all)};
+}
+
+std::optional<std::pair<std::string, std::string>>
+FindCaseClash(const std::vector<std::string>& names) {
+    return CaseClashIn(SortedOccupants(names).all);
+}
+
+bool NamesAFileTwice(const std::vector<std::string>& names) {
+    return FileTwiceIn(names, SortedOccupants(names).all);
 }
 
 bool IsFolderName(std::string_view name) {

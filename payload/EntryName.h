@@ -64,6 +64,13 @@ FindCaseClash(const std::vector<std::string>& names);
 // another entry's long name.
 bool NamesAFileTwice(const std::vector<std::string>& names);
 
+// Both answers from one pass over the names, for an archive about to be unpacked.
+struct NameCheck {
+    std::optional<std::pair<std::string, std::string>> caseClash;
+    bool namesAFileTwice = false;
+};
+NameCheck CheckNames(const std::vector<std::string>& names);
+
 // The name as a Windows path relative to the folder: every '/' turned into '\'.
 std::string WindowsRelativePath(std::string_view name);
 

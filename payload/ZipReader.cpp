@@ -267,6 +267,14 @@ bool Reader::Deliver(const Entry& entry, std::size_t count, const BlockSink& sin
     return true;
 }
 
+std::size_t Reader::ReadCompressed(std::uint32_t& remaining) {
+    const std::size_t chunk = std::min<std::size_t>(remaining, input_.size());
+    if (!file_.ReadExact(input_.data(), chunk))
+        return 0;
+    remaining -= static_cast<std::uint32_t>(chunk);
+    return chunk;
+}
+
 bool Reader::Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
                      std::uint32_t& produced) {
     const std::string where = Quoted(entry.name) + ": ";
@@ -278,12 +286,11 @@ bool Reader::Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& c
     int status = Z_OK;
     while (status != Z_STREAM_END) {
         if (stream->avail_in == 0 && remaining > 0) {
-            const std::size_t chunk = std::min<std::size_t>(remaining, input_.size());
-            if (!file_.ReadExact(input_.data(), chunk))
+            const std::size_t chunk = ReadCompressed(remaining);
+            if (chunk == 0)
                 return Fail(where + "read error");
             stream->next_in = input_.data();
             stream->avail_in = static_cast<uInt>(chunk);
-            remaining -= static_cast<std::uint32_t>(chunk);
         }
         stream->next_out = output_.data();
         stream->avail_out = static_cast<uInt>(output_.size());
@@ -318,12 +325,11 @@ bool Reader::Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& cr
     lzma_ret status = LZMA_OK;
     while (status != LZMA_STREAM_END) {
         if (stream->avail_in == 0 && remaining > 0) {
-            const std::size_t chunk = std::min<std::size_t>(remaining, input_.size());
-            if (!file_.ReadExact(input_.data(), chunk))
+            const std::size_t chunk = ReadCompressed(remaining);
+            if (chunk == 0)
                 return Fail(where + "read error");
             stream->next_in = input_.data();
             stream->avail_in = chunk;
-            remaining -= static_cast<std::uint32_t>(chunk);
         }
         stream->next_out = output_.data();
         stream->avail_out = output_.size();

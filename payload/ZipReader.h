@@ -79,6 +79,9 @@ private:
     bool CopyStored(const Entry& entry, const BlockSink& sink, std::uint32_t& crc);
     bool Deliver(const Entry& entry, std::size_t count, const BlockSink& sink, std::uint32_t& crc,
                  std::uint32_t& produced);
+    // The next block of an entry's compressed data into input_, of which `remaining` bytes were
+    // left: its length, 0 when it cannot be read.
+    std::size_t ReadCompressed(std::uint32_t& remaining);
     bool Inflate(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,
                  std::uint32_t& produced);
     bool Unlzma(const Entry& entry, const BlockSink& sink, std::uint32_t& crc,

@@ -410,7 +410,8 @@ int Unpack() {
         names.push_back(entry.name);
     }
     // Two entries that Windows takes for one file: the second would overwrite the first.
-    if (zip::FindCaseClash(names))
+    const zip::NameCheck checked = zip::CheckNames(names);
+    if (checked.caseClash)
         return kUnsafeName;
     const std::size_t flag = zip::CompletionFlagIndex(entries);
     if (flag == zip::kCompletionFlagTwice)
@@ -418,7 +419,7 @@ int Unpack() {
 
     ProgressPublisher progress(totalBytes);
     FolderWalk folders;
-    const bool inOrder = zip::NamesAFileTwice(names);
+    const bool inOrder = checked.namesAFileTwice;
     names = {}; // memory the threads may use
     if (const int failed = inOrder ? UnpackInOrder(reader, flag, folders, progress)
                                    : UnpackInParallel(reader, flag, folders, progress))

@@ -197,6 +197,12 @@ TEST(EntryName, AFileNamedTwiceIsFoundWhereverTheOtherNameStands) {
           // A short alias may be another entry's long name.
           Names{"longfilename.txt", "LONGFI~1.TXT"}, Names{"PROGRA~1", "programdata/a"}})
         EXPECT_TRUE(zip::NamesAFileTwice(twice)) << testing::PrintToString(twice);
+    for (const Names& twice : {Names{"a.txt", "b.txt", "a.txt"}, Names{"PROGRA~1", "x"}}) {
+        const zip::NameCheck checked = zip::CheckNames(twice);
+        EXPECT_TRUE(checked.namesAFileTwice && !checked.caseClash) << testing::PrintToString(twice);
+    }
+    EXPECT_EQ(zip::CheckNames(Names{"Docs", "docs/a.txt"}).caseClash,
+              (std::pair<std::string, std::string>{"Docs", "docs"}));
     for (const Names& once :
          {Names{"Docs/", "Docs/a.txt", "docs/b.txt", "DOCS/"},
           Names{"a.txt", "a.txt.bak", "b/a.txt", "a/"}, Names{"~a/b~.txt"}, Names{}})

@@ -135,6 +135,7 @@ TEST(NameChecks, DeepNamesCostMemoryInProportionToTheirBytes) {
     const long long namesBytes = 300LL * 1024;
     EXPECT_LT(PeakGrowth([&] { EXPECT_FALSE(zip::FindCaseClash(names)); }), 40 * namesBytes);
     EXPECT_LT(PeakGrowth([&] { EXPECT_FALSE(zip::NamesAFileTwice(names)); }), 40 * namesBytes);
+    EXPECT_LT(PeakGrowth([&] { EXPECT_FALSE(zip::CheckNames(names).caseClash); }), 40 * namesBytes);
 }
 
 } // namespace
