@@ -18,6 +18,16 @@ inline DWORD AttributesOf(const wchar_t* path) {
 inline HANDLE OpenExisting(const wchar_t* path, DWORD access, DWORD sharing, DWORD flags) {
     return ::CreateFileW(path, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
 }
+// The attributes of what `opened` is open on, or kNoAttributes. Only the basic information:
+// GetFileInformationByHandle also asks for the volume's serial number, which Wine fetches from
+// its mount manager in another process, several server round trips for every folder and file.
+inline std::uint32_t AttributesOf(HANDLE opened) {
+    FILE_BASIC_INFO basic{};
+    return opened != INVALID_HANDLE_VALUE && opened != nullptr &&
+                   ::GetFileInformationByHandleEx(opened, FileBasicInfo, &basic, sizeof basic)
+               ? basic.FileAttributes
+               : kNoAttributes;
+}
 
 } // namespace detail
 
@@ -32,12 +42,9 @@ template <class Char>
 Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = FILE_READ_ATTRIBUTES) {
     held.Reset(detail::OpenExisting(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
-    BY_HANDLE_FILE_INFORMATION info{};
-    const std::uint32_t byHandle = held && ::GetFileInformationByHandle(held.Get(), &info)
-                                       ? info.dwFileAttributes
-                                       : kNoAttributes;
     // Asked once the folder is held: the name can no longer be made to lead elsewhere.
-    const Folder verdict = JudgeFolder(detail::AttributesOf(path), byHandle);
+    const Folder verdict =
+        JudgeFolder(detail::AttributesOf(path), detail::AttributesOf(held.Get()));
     if (verdict != Folder::Enter)
         held.Reset();
     return verdict;
@@ -59,11 +66,10 @@ template <class Char> Removal RemoveFile(const Char* path) {
         return Removal::Refused;
     const ScopedFileHandle file(detail::OpenExisting(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
                                                      FILE_FLAG_OPEN_REPARSE_POINT));
-    BY_HANDLE_FILE_INFORMATION info{};
+    const std::uint32_t byHandle = detail::AttributesOf(file.Get());
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    if (!file || !::GetFileInformationByHandle(file.Get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+    if (byHandle == kNoAttributes || (byHandle & FILE_ATTRIBUTE_DIRECTORY) ||
         !::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
                                       sizeof disposition))
         return Removal::Refused;
