@@ -7,6 +7,9 @@
 #include "payload/sfx/NoFollow.h"
 
 #include <windows.h>
+#include <winternl.h>
+
+#include <string>
 
 namespace nofollow {
 
@@ -29,6 +32,42 @@ inline std::uint32_t AttributesOf(HANDLE opened) {
                : kNoAttributes;
 }
 
+// A name inside an open folder, as the native calls take it. It points into `name`, which must
+// outlive it.
+class NameIn {
+public:
+    NameIn(HANDLE folder, const std::wstring& name) {
+        // Longer than a counted string holds: no such name, rather than a shortened one.
+        const std::size_t bytes = name.size() <= 0x7FFF ? name.size() * sizeof(wchar_t) : 0;
+        string_.Buffer = const_cast<wchar_t*>(name.c_str());
+        string_.Length = string_.MaximumLength = static_cast<USHORT>(bytes);
+        InitializeObjectAttributes(&attributes_, &string_, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    }
+    NameIn(const NameIn&) = delete;
+    NameIn& operator=(const NameIn&) = delete;
+    POBJECT_ATTRIBUTES Get() { return &attributes_; }
+
+private:
+    UNICODE_STRING string_{};
+    OBJECT_ATTRIBUTES attributes_{};
+};
+
+// NtCreateFile of `name` in `folder`: the handle, or INVALID_HANDLE_VALUE with the Windows error
+// code set as the Win32 calls set it.
+inline HANDLE CreateIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
+                       ULONG disposition, ULONG options) {
+    NameIn at(folder, name);
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        ::NtCreateFile(&opened, access | SYNCHRONIZE, at.Get(), &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                       sharing, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status >= 0)
+        return opened;
+    ::SetLastError(::RtlNtStatusToDosError(status));
+    return INVALID_HANDLE_VALUE;
+}
+
 } // namespace detail
 
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -48,6 +87,32 @@ Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = FILE_
     if (verdict != Folder::Enter)
         held.Reset();
     return verdict;
+}
+
+// Opens, or makes when nothing stands there, the folder `name` (one segment) inside the held
+// folder `parent`, without following a link, and judges and holds it as HoldFolder does; `path`
+// is the same folder's whole path, by which its name is judged. The folder opened is the one in
+// that very parent, wherever its path leads meanwhile; and Windows, and Wine above all, resolve
+// one segment instead of the whole path.
+inline Folder HoldFolderIn(HANDLE parent, const std::wstring& name, const wchar_t* path,
+                           ScopedFileHandle& held) {
+    held.Reset(detail::CreateIn(
+        parent, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT));
+    // By the whole path: Wine's NtQueryAttributesFile looks a name inside a folder handle up in
+    // the working directory instead.
+    const Folder verdict =
+        JudgeFolder(detail::AttributesOf(path), detail::AttributesOf(held.Get()));
+    if (verdict != Folder::Enter)
+        held.Reset();
+    return verdict;
+}
+
+// Creates the new file `name` (one segment) inside the held folder `parent` for writing; fails
+// with ERROR_ALREADY_EXISTS when anything stands at that name.
+inline HANDLE CreateNewFileIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
+                              DWORD sharing) {
+    return detail::CreateIn(parent, name, access, sharing, FILE_CREATE, FILE_NON_DIRECTORY_FILE);
 }
 
 enum class Removal { Absent, Removed, Refused };

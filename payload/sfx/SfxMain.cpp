@@ -76,11 +76,16 @@ std::string OwnPath() {
 }
 
 // Creates and enters the folders on the way to each entry, outermost first, never through a
-// link: each is held (nofollow::HoldFolder) while entries are written into it, so that nobody can
-// put a link in its place meanwhile. Archives list the entries of one folder together, so each
-// folder is mostly entered once.
+// link: each is held (nofollow::HoldFolderIn) while entries are written into it, so that nobody
+// can put a link in its place meanwhile, and each is opened inside the one held before it, from
+// the working directory down, never by a path that Windows would resolve anew. Archives list the
+// entries of one folder together, so each folder is mostly entered once.
 class FolderWalk {
 public:
+    FolderWalk()
+        : top_(CreateFileW(L".", FILE_READ_ATTRIBUTES | SYNCHRONIZE, nofollow::kShareAll, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+
     // Enters every folder on the way to `path` (relative, '\'-separated): all of them for a
     // folder entry, which ends in '\', all but the last segment for a file. The first folder
     // that is a link is named in `refused`.
@@ -91,10 +96,12 @@ public:
         held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(kept), held_.end());
         for (std::size_t at = kept; at < wanted.size(); ++at) {
             // An existing folder, or whatever stands at its name, is judged like a new one.
-            const std::wstring name = base::Wide(wanted[at]);
-            CreateDirectoryW(name.c_str(), nullptr);
+            // Its last segment, inside the folder held last (the one before it on the way).
+            const std::size_t segment = names_.empty() ? 0 : names_.back().size() + 1;
             ScopedFileHandle folder;
-            const nofollow::Folder verdict = nofollow::HoldFolder(name.c_str(), folder);
+            const nofollow::Folder verdict =
+                nofollow::HoldFolderIn(Innermost(), base::Wide(wanted[at].substr(segment)),
+                                       base::Wide(wanted[at]).c_str(), folder);
             if (verdict != nofollow::Folder::Enter) {
                 if (verdict == nofollow::Folder::Link)
                     refused = wanted[at];
@@ -106,7 +113,11 @@ public:
         return nofollow::Folder::Enter;
     }
 
+    // The folder entered last: the one that holds the entry whose folders were entered.
+    HANDLE Innermost() const { return held_.empty() ? top_.Get() : held_.back().Get(); }
+
 private:
+    ScopedFileHandle top_;           // the working directory, where unpacking starts
     std::vector<std::string> names_; // the folders held, outermost first
     std::vector<ScopedFileHandle> held_;
 };
@@ -226,21 +237,22 @@ struct Unpacking {
 // A new file for writing, which nobody else may write meanwhile; the completion flag is made so
 // that nobody else can open it at all: the setup takes a flag it can open for finished, and must
 // not find one that is still being written.
-ScopedFileHandle CreateNewFile(const std::wstring& path, bool completionFlag) {
-    return ScopedFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
-                                        completionFlag ? 0 : FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+ScopedFileHandle CreateNewFile(HANDLE folder, const std::wstring& name, bool completionFlag) {
+    return ScopedFileHandle(nofollow::CreateNewFileIn(folder, name, GENERIC_WRITE | DELETE,
+                                                      completionFlag ? 0 : FILE_SHARE_READ));
 }
 
-// Writes one file entry as a new file: the name of an existing file there is removed first and
-// nothing of it is written (nofollow::RemoveFile). On any failure the new file is removed rather
-// than left half-written.
-bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, const std::wstring& path,
-                ProgressPublisher& progress, bool completionFlag, const Unpacking& unpacking) {
-    ScopedFileHandle out = CreateNewFile(path, completionFlag);
+// Writes one file entry as a new file in `folder`, the held folder of its `path`: the name of an
+// existing file there is removed first and nothing of it is written (nofollow::RemoveFile). On
+// any failure the new file is removed rather than left half-written.
+bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, HANDLE folder,
+                const std::wstring& path, ProgressPublisher& progress, bool completionFlag,
+                const Unpacking& unpacking) {
+    const std::wstring name = path.substr(path.rfind(L'\\') + 1);
+    ScopedFileHandle out = CreateNewFile(folder, name, completionFlag);
     if (!out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
         nofollow::RemoveFile(path.c_str()) == nofollow::Removal::Removed)
-        out = CreateNewFile(path, completionFlag);
+        out = CreateNewFile(folder, name, completionFlag);
     if (!out)
         return false;
     const bool written = reader.Extract(entry, [&](const unsigned char* data, std::size_t size) {
@@ -280,8 +292,8 @@ int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folder
     const std::string path = zip::WindowsRelativePath(entry.name);
     if (const int failed = EnterFolders(folders, path, refused))
         return failed;
-    if (!entry.IsFolder() &&
-        !UnpackFile(reader, entry, base::Wide(path), progress, completionFlag, unpacking))
+    if (!entry.IsFolder() && !UnpackFile(reader, entry, folders.Innermost(), base::Wide(path),
+                                         progress, completionFlag, unpacking))
         return kEntryFailed;
     progress.EntryDone();
     return kUnpacked;

@@ -7,7 +7,7 @@ set -u
 format=$1
 shift
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
-allowed='^(kernel32|user32|gdi32|comctl32|ole32|oleaut32|shell32|advapi32|msvcrt|shlwapi|uuid)\.dll$'
+allowed='^(ntdll|kernel32|user32|gdi32|comctl32|ole32|oleaut32|shell32|advapi32|msvcrt|shlwapi|uuid)\.dll$'
 status=0
 for program in "$@"; do
   header=$("$objdump" -p "$program" 2>&1) || { echo "FAIL $program: $header"; status=1; continue; }

@@ -407,7 +407,8 @@ TEST_F(SfxTest, TheCompletionFlagOpensForOthersOnlyOnceItIsWhole) {
 }
 
 TEST_F(SfxTest, ReplacesExistingFilesWholeAndWritesThroughNoOtherName) {
-    CreateDirectoryA(InFolder("docs").c_str(), nullptr);
+    // The folder stands in another case: entered as it is, not made a second time.
+    CreateDirectoryA(InFolder("DOCS").c_str(), nullptr);
     WriteFile(InFolder("docs\\Torvane notes.txt"), std::string(5u << 20, 'x'));
     WriteFile(InFolder("torvane.flg"), "an old and much longer flag file");
     // Names of files elsewhere (hard links), at a program's name and at the completion flag's.
@@ -428,6 +429,8 @@ TEST_F(SfxTest, ReplacesExistingFilesWholeAndWritesThroughNoOtherName) {
     EXPECT_EQ(ReadFile(InFolder("ZZZ\\comp.flg")), "done");
     EXPECT_EQ(ReadFile(keptProgram), "not the suite's");
     EXPECT_EQ(ReadFile(keptFlag), "not a flag");
+    EXPECT_EQ(ListTree(folder_).count("DOCS\\Torvane notes.txt"), 1u);
+    EXPECT_EQ(ListTree(folder_).count("docs\\"), 0u);
 }
 
 // A folder of the install folder that is a link (a junction a standard user made, here a Unix
