@@ -36,8 +36,11 @@ failed=0
 : >"$results"
 
 stop_wine() { WINEPREFIX=$wine_root/prefix timeout 30 wineserver -k >/dev/null 2>&1 || true; }
+# Where the extraction benchmarks unpack (set once the corpus's size is known).
+out=$work
 clean_inputs() {
   rm -rf "$inputs" "$work/sfx-out" "$work/unzip-out" "$work/lzma-out" "$work/nsis-out" "$work/copy"
+  [ "$out" = "$work" ] || rm -rf "$out"
 }
 trap 'stop_wine; clean_inputs' EXIT
 clean_inputs
@@ -137,6 +140,18 @@ else
 fi
 say "    $corpus_name"
 sed 's/^/    /' <<<"$corpus_log"
+# The corpus is unpacked into a folder in memory where there is room for two copies: on a disk,
+# each creation of a file may wait for the blocks that the run before freed (an ext4 mounted with
+# 'discard', as on virtual machines), and every program gets slower with each run.
+memory_folder=/dev/shm/torvane-bench-$$
+if [ "$(stat -f -c %T /dev/shm 2>/dev/null)" = tmpfs ] &&
+  [ "$(df -B1 --output=avail /dev/shm | tail -1)" -gt $((3 * ${corpus_bytes:-0})) ] &&
+  mkdir -p "$memory_folder"; then
+  out=$memory_folder
+  out_kind="memory (tmpfs)"
+else
+  out_kind="the build disk ($(df -T "$work" | awk 'NR == 2 { print $2 }'))"
+fi
 corpus_repeats=$(sed -n 's/.* \([0-9]*\) repeated files.*/\1/p' <<<"$corpus_log")
 # nsis_installer COMPRESSOR OUT: an NSIS 3 installer of the corpus (a peer's, for comparison),
 # which installs silently with /S into the folder /D= names.
@@ -193,16 +208,16 @@ extract_runs=5
 for run in $(seq $extract_runs); do
   for turn in 1 2; do
     if [ $(((run + turn) % 2)) -eq 0 ]; then
-      rm -rf "$work/sfx-out"
+      rm -rf "$out/sfx-out"
       sync
       wine_call 600 "$run_bench" extract --payload "$inputs/corpus.payload" \
-        --into "$work/sfx-out" --runs 1 --key corpus_sfx_$run
+        --into "$out/sfx-out" --runs 1 --key corpus_sfx_$run
     else
-      rm -rf "$work/unzip-out"
-      mkdir -p "$work/unzip-out"
+      rm -rf "$out/unzip-out"
+      mkdir -p "$out/unzip-out"
       sync
       started=$(now)
-      unzip -q -o "$inputs/corpus.payload" -d "$work/unzip-out"
+      unzip -q -o "$inputs/corpus.payload" -d "$out/unzip-out"
       status=$?
       took=$(calc '%.6f' "$(now) - $started")
       say "    run $run  unzip -q -o    $took s (exit code $status)"
@@ -211,37 +226,47 @@ for run in $(seq $extract_runs); do
   done
 done
 # Both unpacked the same files with the same bytes.
-if diff -rq "$work/sfx-out" "$work/unzip-out" >/dev/null 2>&1; then
+if diff -rq "$out/sfx-out" "$out/unzip-out" >/dev/null 2>&1; then
   same_output=yes
 else
   same_output=NO
   failed=1
 fi
 say "    sfx.exe and unzip unpacked the same files with the same bytes: $same_output"
-rm -rf "$work/sfx-out" "$work/unzip-out"
+rm -rf "$out/sfx-out" "$out/unzip-out"
+# For comparison, one run of each on the build disk (not in the table).
+disk_unzip=
+if [ "$out" != "$work" ]; then
+  wine_call 600 "$run_bench" extract --payload "$inputs/corpus.payload" \
+    --into "$work/sfx-out" --runs 1 --key corpus_sfx_disk
+  mkdir -p "$work/unzip-out"
+  started=$(now)
+  unzip -q -o "$inputs/corpus.payload" -d "$work/unzip-out" && disk_unzip=$(calc '%.6f' "$(now) - $started")
+  rm -rf "$work/sfx-out" "$work/unzip-out"
+fi
 # The LZMA payload and NSIS's installers of the same files, alternating; each output is
 # compared with the corpus (the payloads add the completion flag ZZZ).
 say "  the same files: the lzma payload, and NSIS 3's installers installed silently"
 nsis_runs=3
 nsis_same=yes
 for run in $(seq $nsis_runs); do
-  rm -rf "$work/lzma-out"
+  rm -rf "$out/lzma-out"
   sync
   wine_call 600 "$run_bench" extract --payload "$inputs/corpus-lzma.payload" \
-    --into "$work/lzma-out" --runs 1 --key corpus_lzma_$run
-  diff -rq -x ZZZ "$inputs/corpus" "$work/lzma-out" >/dev/null 2>&1 || nsis_same=NO
+    --into "$out/lzma-out" --runs 1 --key corpus_lzma_$run
+  diff -rq -x ZZZ "$inputs/corpus" "$out/lzma-out" >/dev/null 2>&1 || nsis_same=NO
   for kind in zlib lzma; do
     [ -f "$inputs/nsis-$kind.exe" ] || continue
-    rm -rf "$work/nsis-out"
+    rm -rf "$out/nsis-out"
     sync
-    wine_call 900 "$run_bench" nsis --installer "$inputs/nsis-$kind.exe" --into "$work/nsis-out" \
+    wine_call 900 "$run_bench" nsis --installer "$inputs/nsis-$kind.exe" --into "$out/nsis-out" \
       --runs 1 --key nsis_${kind}_$run
-    diff -rq "$inputs/corpus" "$work/nsis-out" >/dev/null 2>&1 || nsis_same=NO
+    diff -rq "$inputs/corpus" "$out/nsis-out" >/dev/null 2>&1 || nsis_same=NO
   done
 done
 [ $nsis_same = yes ] || failed=1
 say "    every output holds the corpus's files with the same bytes: $nsis_same"
-rm -rf "$work/lzma-out" "$work/nsis-out" "$inputs/corpus" "$inputs"/nsis-*.exe* \
+rm -rf "$out/lzma-out" "$out/nsis-out" "$inputs/corpus" "$inputs"/nsis-*.exe* \
   "$inputs/corpus-lzma.payload"
 # The same archive installed by setup.exe: how many positions its bar takes while it unpacks.
 say "  the corpus installed by setup.exe: the progress bar while the archive unpacks"
@@ -402,7 +427,7 @@ startup=$(for run in $(seq $extract_runs); do get corpus_sfx_${run}_startup_seco
 unzip_median=$(echo "$unzip_times" | median)
 say "2. Extraction of the $corpus_name"
 say "   ($corpus_files files, $(mib "$corpus_bytes"), ${corpus_repeats:-?} of them repeats; archive $(mib "$corpus_archive_bytes")),"
-say "   median of $extract_runs runs each, alternating, into an empty folder"
+say "   median of $extract_runs runs each, alternating, into an empty folder in $out_kind"
 header
 row "Unpack the corpus" "$(seconds "$sfx")" "$(seconds "$unzip_median") unzip -q -o" \
   "$(ratio "$sfx" "$unzip_median")" "<= 1.00x" "$(verdict_ratio "$sfx" "$unzip_median" 1.00)"
@@ -415,6 +440,8 @@ say "   sfx.exe: timed inside Wine from CreateProcess to its end; includes start
 say "   process under the running Wine, not Wine's own start-up. unzip: timed natively, including"
 say "   its process start-up. Same output: $same_output."
 say "   Fastest runs: sfx.exe $(seconds "$(echo "$sfx_times" | minimum)"), unzip $(seconds "$(echo "$unzip_times" | minimum)")."
+[ -z "$disk_unzip" ] ||
+  say "   On the build disk ($(df -T "$work" | awk 'NR == 2 { print $2 }'), one run each after these): sfx.exe $(seconds "$(get corpus_sfx_disk_seconds)"), unzip $(seconds "$disk_unzip")."
 say "   Bar positions: the corpus image installed by setup.exe (median of 3 runs); distinct"
 say "   PBM_GETPOS values above 0 while \"Decompressing archive ...\" is the last line, polled every"
 say "   5 ms. The setup reads the archive's progress once a tick (100 ms)."
@@ -445,8 +472,8 @@ row "Unpack: lzma payload / NSIS solid LZMA" "$(seconds "$lzma_unpack")" \
   "<= 0.50x" "$(verdict_ratio "$lzma_unpack" "$nsis_lzma_unpack" 0.50)"
 row "Peak working set of sfx.exe, lzma payload" "$(mib "$lzma_peak")" "-" "-" "<= 64 MiB" \
   "$(verdict "$lzma_peak" 67108864)"
-say "   Median of $nsis_runs runs each, alternating, into an empty folder; the default payload's time"
-say "   and the row against unzip are section 2's. NSIS: 'SetCompressor zlib' and 'SetCompressor"
+say "   Median of $nsis_runs runs each, alternating, into an empty folder in $out_kind; the default"
+say "   payload's time and the row against unzip are section 2's. NSIS: 'SetCompressor zlib' and 'SetCompressor"
 say "   /SOLID lzma', 'File /r' of the corpus, run as 'SETUP.EXE /S /D=DIR' and timed as sfx.exe is."
 say "   Same output: $nsis_same. Every run: lzma payload $(runs_of corpus_lzma | listed) s;"
 say "   NSIS zlib $(runs_of nsis_zlib | listed) s; NSIS LZMA $(runs_of nsis_lzma | listed) s."
