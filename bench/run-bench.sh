@@ -473,8 +473,9 @@ row "Unpack: lzma payload / NSIS solid LZMA" "$(seconds "$lzma_unpack")" \
 row "Peak working set of sfx.exe, lzma payload" "$(mib "$lzma_peak")" "-" "-" "<= 64 MiB" \
   "$(verdict "$lzma_peak" 67108864)"
 say "   Median of $nsis_runs runs each, alternating, into an empty folder in $out_kind; the default"
-say "   payload's time and the row against unzip are section 2's. NSIS: 'SetCompressor zlib' and 'SetCompressor"
-say "   /SOLID lzma', 'File /r' of the corpus, run as 'SETUP.EXE /S /D=DIR' and timed as sfx.exe is."
+say "   payload's time and the row against unzip are section 2's. NSIS: 'SetCompressor zlib' and"
+say "   'SetCompressor /SOLID lzma', 'File /r' of the corpus, run as 'SETUP.EXE /S /D=DIR' and timed"
+say "   as sfx.exe is."
 say "   Same output: $nsis_same. Every run: lzma payload $(runs_of corpus_lzma | listed) s;"
 say "   NSIS zlib $(runs_of nsis_zlib | listed) s; NSIS LZMA $(runs_of nsis_lzma | listed) s."
 say "   Packing: deflate $pack_deflate_seconds s, lzma $pack_lzma_seconds s (makensis beside it)."

@@ -96,9 +96,10 @@ Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = FILE_
 // one segment instead of the whole path.
 inline Folder HoldFolderIn(HANDLE parent, const std::wstring& name, const wchar_t* path,
                            ScopedFileHandle& held) {
+    // Traversal: the right a folder's handle lends to the names opened inside it.
     held.Reset(detail::CreateIn(
-        parent, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
-        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT));
+        parent, name, FILE_READ_ATTRIBUTES | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        FILE_OPEN_IF, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT));
     // By the whole path: Wine's NtQueryAttributesFile looks a name inside a folder handle up in
     // the working directory instead.
     const Folder verdict =

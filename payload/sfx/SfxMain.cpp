@@ -83,8 +83,9 @@ std::string OwnPath() {
 class FolderWalk {
 public:
     FolderWalk()
-        : top_(CreateFileW(L".", FILE_READ_ATTRIBUTES | SYNCHRONIZE, nofollow::kShareAll, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+        : top_(CreateFileW(L".", FILE_READ_ATTRIBUTES | FILE_TRAVERSE | SYNCHRONIZE,
+                           nofollow::kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr)) {}
 
     // Enters every folder on the way to `path` (relative, '\'-separated): all of them for a
     // folder entry, which ends in '\', all but the last segment for a file. The first folder
@@ -299,6 +300,39 @@ int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folder
     return kUnpacked;
 }
 
+// How far the folders are made: every folder on the way to the entries before a given index.
+// The threads that write files wait for the folders of their next entry, so that they start
+// while the folders of later entries are still being made, and never make a folder themselves
+// out of archive order.
+class FoldersMade {
+public:
+    void Advance(std::size_t through) {
+        through_.store(through);
+        // A thread that counts itself waiting holds the lock until it sleeps: taken here, the
+        // wake cannot come between its last look and its sleep.
+        if (waiting_.load()) {
+            const ExclusiveLock hold(lock_);
+            WakeAllConditionVariable(&changed_);
+        }
+    }
+    // Returns once the folders of the entry at `index` are made, or making them has ended.
+    void WaitFor(std::size_t index) {
+        if (through_.load() > index)
+            return;
+        const ExclusiveLock hold(lock_);
+        ++waiting_;
+        while (through_.load() <= index)
+            SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+        --waiting_;
+    }
+
+private:
+    std::atomic<std::size_t> through_{0};
+    std::atomic<unsigned> waiting_{0};
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
+};
+
 // What the threads that write the files share; each takes the next batch when it is free.
 struct FileWork {
     const std::vector<zip::Entry>& entries;
@@ -307,6 +341,7 @@ struct FileWork {
     std::atomic<std::size_t> nextBatch{0};
     ProgressPublisher& progress;
     FirstFailure& failure;
+    FoldersMade folders;
 };
 
 // Unpacks batches until none is left or an entry before the next has failed. Each thread walks
@@ -316,6 +351,7 @@ void UnpackBatches(FileWork& work, zip::Reader& reader) {
     for (std::size_t next = work.nextBatch++; next < work.batches.size(); next = work.nextBatch++) {
         for (std::size_t at = work.batches[next].first; at < work.batches[next].end; ++at) {
             const std::size_t index = work.files[at];
+            work.folders.WaitFor(index);
             // Later batches hold later entries: nothing more for this thread.
             if (work.failure.Before(index))
                 return;
@@ -342,29 +378,18 @@ DWORD WINAPI RunFileWorker(void* parameter) {
     return 0;
 }
 
-// Makes every folder first, in archive order, on this thread; then writes the files on as many
-// threads as the plan allows, this one among them.
+// Makes every folder in archive order on this thread while the other threads write the files
+// whose folders are made; then writes files too, on as many threads as the plan allows.
 int UnpackInParallel(zip::Reader& reader, std::size_t flag, FolderWalk& folders,
                      ProgressPublisher& progress) {
     const std::vector<zip::Entry>& entries = reader.Entries();
     FirstFailure failure(entries.size());
-    FileWork work{entries, {}, {}, {}, progress, failure};
+    FileWork work{entries, {}, {}, {}, progress, failure, {}};
     std::vector<std::uint64_t> sizes;
     std::uint64_t largestDecoder = 0;
     for (std::size_t index = 0; index < entries.size(); ++index) {
-        if (index == flag)
+        if (index == flag || entries[index].IsFolder())
             continue;
-        std::string refused;
-        if (const int failed =
-                EnterFolders(folders, zip::WindowsRelativePath(entries[index].name), refused)) {
-            // The files before it are still written, as unpacking in order would have.
-            failure.Record(index, failed, std::move(refused));
-            break;
-        }
-        if (entries[index].IsFolder()) {
-            progress.EntryDone();
-            continue;
-        }
         work.files.push_back(index);
         sizes.push_back(entries[index].size);
         largestDecoder = std::max(largestDecoder, reader.DecoderMemory(entries[index]));
@@ -387,6 +412,22 @@ int UnpackInParallel(zip::Reader& reader, std::size_t flag, FolderWalk& folders,
             break;
         workers.push_back(std::move(worker));
     }
+    for (std::size_t index = 0; index < entries.size() && !failure.Before(index); ++index) {
+        if (index == flag)
+            continue;
+        std::string refused;
+        if (const int failed =
+                EnterFolders(folders, zip::WindowsRelativePath(entries[index].name), refused)) {
+            // The files before it are still written, as unpacking in order would have.
+            failure.Record(index, failed, std::move(refused));
+            break;
+        }
+        if (entries[index].IsFolder())
+            progress.EntryDone();
+        work.folders.Advance(index + 1);
+    }
+    // Made, or stopped at a failure: no file waits any longer.
+    work.folders.Advance(entries.size());
     UnpackBatches(work, reader);
     for (const std::unique_ptr<FileWorker>& worker : workers)
         WaitForSingleObject(worker->thread.Get(), INFINITE);
