@@ -8,6 +8,7 @@
 #include "payload/EntryName.h"
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
+#include "payload/sfx/NoFollowWin32.h"
 
 #include <windows.h>
 
@@ -461,6 +462,73 @@ TEST_F(SfxTest, AFolderOnTheWayThatIsALinkIsNeverEnteredAndIsNamed) {
         EXPECT_EQ(Exists(InFolder("Drivers\\net\\torvnet.inf")), linked != "Drivers");
         EXPECT_EQ(Exists(InFolder("torvane.flg")), linked == "ZZZ");
     }
+}
+
+// Each folder is opened inside the folder held before it, and each file inside its folder: what
+// a name means is decided in that folder, even after its path has come to lead elsewhere.
+TEST_F(SfxTest, FoldersAndFilesAreOpenedInsideTheFolderHeldBeforeThem) {
+    using nofollow::Folder;
+    const std::string elsewhere = root_ + "\\elsewhere";
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(InFolder("Kept").c_str(), nullptr));
+    WriteFile(InFolder("file.txt"), "a file");
+    unixlinks::FolderLink link(InFolder("Linked"), elsewhere);
+    ASSERT_TRUE(link.Planted());
+    const ScopedFileHandle top(CreateFileA(folder_.c_str(), FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
+                                           nofollow::kShareAll, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(top);
+    const auto hold = [&](const std::string& name, ScopedFileHandle& held) {
+        return nofollow::HoldFolderIn(top.Get(), unixlinks::Widen(name),
+                                      unixlinks::Widen(InFolder(name)).c_str(), held);
+    };
+    ScopedFileHandle made, kept, file, linked;
+    EXPECT_EQ(hold("Made", made), Folder::Enter);
+    EXPECT_EQ(hold("KEPT", kept), Folder::Enter);
+    EXPECT_EQ(hold("file.txt", file), Folder::NotFolder);
+    EXPECT_EQ(hold("Linked", linked), Folder::Link);
+    EXPECT_TRUE(made && kept && !file && !linked);
+    EXPECT_EQ(ListTree(folder_),
+              (std::set<std::string>{"Kept\\", "Linked\\ (link)", "Made\\", "file.txt"}));
+    EXPECT_EQ(ReadFile(InFolder("file.txt")), "a file");
+    EXPECT_EQ(nofollow::CreateNewFileIn(top.Get(), L"file.txt", GENERIC_WRITE, 0),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    // The held folder renamed behind the program's back (from the Unix side, which no sharing
+    // stops): a new file still goes into it, under its new name, not to its old path.
+    const std::string moved = unixlinks::UnixPath(unixlinks::Widen(InFolder("Moved")));
+    ASSERT_TRUE(unixlinks::RunUnix("/bin/mv",
+                                   "\"" + unixlinks::UnixPath(unixlinks::Widen(InFolder("Made"))) +
+                                       "\" \"" + moved + "\"",
+                                   [&] { return Exists(InFolder("Moved")); }));
+    EXPECT_TRUE(
+        ScopedFileHandle(nofollow::CreateNewFileIn(made.Get(), L"inside.txt", GENERIC_WRITE, 0)));
+    EXPECT_TRUE(Exists(InFolder("Moved\\inside.txt")));
+    EXPECT_FALSE(Exists(InFolder("Made")));
+}
+
+// Many folders with a file each: the threads that write files wait for their folders, which one
+// thread makes in archive order meanwhile.
+TEST_F(SfxTest, WritesEveryFileWhileTheFoldersOfLaterOnesAreStillBeingMade) {
+    std::vector<Item> items;
+    for (int i = 0; i < 300; ++i)
+        items.push_back({"pkg" + std::to_string(i) + "/doc/notes.txt",
+                         TextBytes(1000 + static_cast<std::size_t>(i))});
+    items.push_back({"empty/", ""});
+    items.push_back({"ZZZ/comp.flg", "done"});
+    PlacePayload(items);
+
+    const RunResult run = RunArchive();
+
+    EXPECT_EQ(run.exitCode, 0u);
+    for (const Item& item : items)
+        if (item.name != "empty/") {
+            EXPECT_TRUE(ReadFile(InFolder(zip::WindowsRelativePath(item.name))) == item.data)
+                << item.name;
+        }
+    EXPECT_TRUE(Exists(InFolder("empty")));
+    EXPECT_EQ(run.progress.entriesDone, items.size());
 }
 
 // The archive as pack writes it, with one byte of `name`'s data changed in the file.
