@@ -6,9 +6,10 @@
 // existing files. It opens no window and asks nothing. It makes the folders in archive order on
 // one thread and writes the files on as many threads as there are processors (at most 8, fewer
 // when their decoders' memory would pass the budget: payload/sfx/UnpackPlan.h), each file once
-// the folders on its way are made; each file is written and closed by one thread. An archive that names a file twice (two entries
-// of one name, or a file and a folder) is unpacked entry by entry in archive order instead, so
-// that the later entry wins, or unpacking stops where the two meet, as ever.
+// the folders on its way are made; each file is written and closed by one thread. An archive
+// that names a file twice (two entries of one name, or a file and a folder) is unpacked entry by
+// entry in archive order instead, so that the later entry wins, or unpacking stops where the two
+// meet, as ever.
 //   - Every name of the central directory is checked first, as the reader decoded it (UTF-8);
 //     if any could land outside the working directory or names a device, if two name one file
 //     for Windows, which ignores case (zip::FindCaseClash), or the completion flag ZZZ/comp.flg
