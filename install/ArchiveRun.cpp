@@ -94,8 +94,8 @@ ArchiveStarted StartArchiveProcess(const std::string& archivePath, const std::st
 bool LookForCompletionFlag(const std::string& installFolder, IInstallView& view) {
     const std::string flagFolder = installFolder + "\\ZZZ";
     {
-        // Held only for reading its attributes: that never clashes with the archive's own hold
-        // while it writes the flag.
+        // Held as the archive holds its folders, sharing reading and writing: the two holds
+        // never clash.
         ScopedFileHandle held;
         if (nofollow::HoldFolder(base::Wide(flagFolder).c_str(), held) != nofollow::Folder::Enter ||
             !DeleteFileIfExists(flagFolder + "\\COMP.FLG", view))

@@ -32,36 +32,26 @@ inline std::uint32_t AttributesOf(HANDLE opened) {
                : kNoAttributes;
 }
 
-// A name inside an open folder, as the native calls take it. It points into `name`, which must
-// outlive it.
-class NameIn {
-public:
-    NameIn(HANDLE folder, const std::wstring& name) {
-        // Longer than a counted string holds: no such name, rather than a shortened one.
-        const std::size_t bytes = name.size() <= 0x7FFF ? name.size() * sizeof(wchar_t) : 0;
-        string_.Buffer = const_cast<wchar_t*>(name.c_str());
-        string_.Length = string_.MaximumLength = static_cast<USHORT>(bytes);
-        InitializeObjectAttributes(&attributes_, &string_, OBJ_CASE_INSENSITIVE, folder, nullptr);
-    }
-    NameIn(const NameIn&) = delete;
-    NameIn& operator=(const NameIn&) = delete;
-    POBJECT_ATTRIBUTES Get() { return &attributes_; }
-
-private:
-    UNICODE_STRING string_{};
-    OBJECT_ATTRIBUTES attributes_{};
-};
-
-// NtCreateFile of `name` in `folder`: the handle, or INVALID_HANDLE_VALUE with the Windows error
-// code set as the Win32 calls set it.
+// NtCreateFile of `name` (one segment) inside the open folder `folder`: the handle, or
+// INVALID_HANDLE_VALUE with the Windows error code set as the Win32 calls set it. An empty name
+// would open the folder itself, and one longer than a counted string holds would be cut short:
+// both are refused.
 inline HANDLE CreateIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
                        ULONG disposition, ULONG options) {
-    NameIn at(folder, name);
+    if (name.empty() || name.size() > 0x7FFF) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    UNICODE_STRING string{};
+    string.Buffer = const_cast<wchar_t*>(name.c_str());
+    string.Length = string.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &string, OBJ_CASE_INSENSITIVE, folder, nullptr);
     HANDLE opened = INVALID_HANDLE_VALUE;
     IO_STATUS_BLOCK io{};
-    const NTSTATUS status =
-        ::NtCreateFile(&opened, access | SYNCHRONIZE, at.Get(), &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                       sharing, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    const NTSTATUS status = ::NtCreateFile(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                                           FILE_ATTRIBUTE_NORMAL, sharing, disposition,
+                                           options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status >= 0)
         return opened;
     ::SetLastError(::RtlNtStatusToDosError(status));
@@ -71,14 +61,19 @@ inline HANDLE CreateIn(HANDLE folder, const std::wstring& name, ACCESS_MASK acce
 } // namespace detail
 
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// What a hold of a folder asks for. Windows checks an open against the sharing of the others
+// only when it reads, writes or deletes; reading attributes alone takes part in no such check,
+// and such a hold would let anyone rename the folder. Traversal counts as reading: with it, the
+// hold's sharing (no deletion) refuses every rename and removal of the folder while it is held.
+inline constexpr DWORD kHoldAccess = FILE_READ_ATTRIBUTES | FILE_TRAVERSE;
 
 // Opens the folder at `path` without following a link there and judges it (JudgeFolder). When it
 // may be entered, `held` keeps it open, sharing no deletion, so that nobody can rename or remove
 // it, and put a link in its place, while work goes on inside; otherwise `held` is closed.
-// `access` beyond reading attributes (DELETE, to remove the folder through the handle) makes the
-// hold clash with any other hold.
+// `access` with DELETE (to remove the folder through the handle) makes the hold clash with any
+// other hold.
 template <class Char>
-Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = FILE_READ_ATTRIBUTES) {
+Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = kHoldAccess) {
     held.Reset(detail::OpenExisting(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
     // Asked once the folder is held: the name can no longer be made to lead elsewhere.
@@ -96,10 +91,9 @@ Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = FILE_
 // one segment instead of the whole path.
 inline Folder HoldFolderIn(HANDLE parent, const std::wstring& name, const wchar_t* path,
                            ScopedFileHandle& held) {
-    // Traversal: the right a folder's handle lends to the names opened inside it.
     held.Reset(detail::CreateIn(
-        parent, name, FILE_READ_ATTRIBUTES | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        FILE_OPEN_IF, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT));
+        parent, name, kHoldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT));
     // By the whole path: Wine's NtQueryAttributesFile looks a name inside a folder handle up in
     // the working directory instead.
     const Folder verdict =

@@ -303,8 +303,8 @@ int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folder
 
 // How far the folders are made: every folder on the way to the entries before a given index.
 // The threads that write files wait for the folders of their next entry, so that they start
-// while the folders of later entries are still being made, and never make a folder themselves
-// out of archive order.
+// while the folders of later entries are still being made, and the folders are made in archive
+// order (a thread makes one again only when it has gone since).
 class FoldersMade {
 public:
     void Advance(std::size_t through) {
@@ -353,8 +353,9 @@ void UnpackBatches(FileWork& work, zip::Reader& reader) {
         for (std::size_t at = work.batches[next].first; at < work.batches[next].end; ++at) {
             const std::size_t index = work.files[at];
             work.folders.WaitFor(index);
-            // Later batches hold later entries: nothing more for this thread.
-            if (work.failure.Before(index))
+            // This entry's folders, or an entry before it, failed; later batches hold later
+            // entries: nothing more for this thread.
+            if (work.failure.Before(index + 1))
                 return;
             std::string refused;
             if (const int failed = UnpackEntry(reader, work.entries[index], folders, work.progress,

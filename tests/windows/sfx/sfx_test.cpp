@@ -494,6 +494,19 @@ TEST_F(SfxTest, FoldersAndFilesAreOpenedInsideTheFolderHeldBeforeThem) {
     EXPECT_EQ(nofollow::CreateNewFileIn(top.Get(), L"file.txt", GENERIC_WRITE, 0),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    // An empty name would be the folder itself.
+    ScopedFileHandle itself;
+    EXPECT_EQ(hold("", itself), Folder::NotFolder);
+    EXPECT_EQ(nofollow::CreateNewFileIn(top.Get(), L"", GENERIC_WRITE, 0), INVALID_HANDLE_VALUE);
+    // A held folder, held by either call, cannot be renamed or removed through Windows.
+    ScopedFileHandle keptByPath;
+    ASSERT_EQ(nofollow::HoldFolder(unixlinks::Widen(InFolder("Kept")).c_str(), keptByPath),
+              Folder::Enter);
+    kept.Reset();
+    for (const char* held : {"Made", "Kept"}) {
+        EXPECT_FALSE(MoveFileA(InFolder(held).c_str(), InFolder("Renamed").c_str())) << held;
+        EXPECT_FALSE(RemoveDirectoryA(InFolder(held).c_str())) << held;
+    }
 
     // The held folder renamed behind the program's back (from the Unix side, which no sharing
     // stops): a new file still goes into it, under its new name, not to its old path.
@@ -509,8 +522,8 @@ TEST_F(SfxTest, FoldersAndFilesAreOpenedInsideTheFolderHeldBeforeThem) {
 }
 
 // Many folders with a file each: the threads that write files wait for their folders, which one
-// thread makes in archive order meanwhile.
-TEST_F(SfxTest, WritesEveryFileWhileTheFoldersOfLaterOnesAreStillBeingMade) {
+// thread makes in archive order meanwhile; none waits for ever, none is left out.
+TEST_F(SfxTest, WritesEveryFileOfManyFoldersMadeWhileOthersAreWritten) {
     std::vector<Item> items;
     for (int i = 0; i < 300; ++i)
         items.push_back({"pkg" + std::to_string(i) + "/doc/notes.txt",
