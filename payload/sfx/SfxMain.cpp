@@ -308,28 +308,25 @@ int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folder
 class FoldersMade {
 public:
     void Advance(std::size_t through) {
-        through_.store(through);
-        // A thread that counts itself waiting holds the lock until it sleeps: taken here, the
-        // wake cannot come between its last look and its sleep.
-        if (waiting_.load()) {
+        {
+            // Changed under the lock that a waiting thread holds until it sleeps: no wake is
+            // lost between its last look and its sleep.
             const ExclusiveLock hold(lock_);
-            WakeAllConditionVariable(&changed_);
+            through_.store(through);
         }
+        WakeAllConditionVariable(&changed_);
     }
     // Returns once the folders of the entry at `index` are made, or making them has ended.
     void WaitFor(std::size_t index) {
         if (through_.load() > index)
             return;
         const ExclusiveLock hold(lock_);
-        ++waiting_;
         while (through_.load() <= index)
             SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
-        --waiting_;
     }
 
 private:
     std::atomic<std::size_t> through_{0};
-    std::atomic<unsigned> waiting_{0};
     SRWLOCK lock_ = SRWLOCK_INIT;
     CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
 };
