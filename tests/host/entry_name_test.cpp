@@ -1,6 +1,7 @@
 // Which entry names may be unpacked: only relative paths that stay inside the folder and name
 // ordinary files on Windows.
 #include "payload/EntryName.h"
+#include "payload/InstallRecord.h"
 #include "payload/NameEncoding.h"
 #include "payload/sfx/NoFollow.h"
 #include "payload/sfx/UnpackPlan.h"
@@ -298,3 +299,51 @@ TEST(UnpackPlan, ThreadsOneAProcessorAtMostEightWithinTheMemoryBudget) {
 }
 
 } // namespace
+
+// The install record travels through a folder others may write: only a whole, well-formed
+// record with paths that stay inside the folder is read back.
+TEST(InstallRecordTest, ReadsBackWhatItWrote) {
+    record::InstallRecord installed;
+    installed.label = "v2.1.0";
+    installed.folders = {"docs", "docs\\Документы"};
+    installed.newFolders = {"drivers"};
+    installed.files = {{"Torvane.exe", 4096, 0x0badf00d}, {"docs\\Документы\\a.txt", 0, 0}};
+    installed.shortcuts = {"C:\\Users\\Public\\Desktop\\Torvane.lnk"};
+    const std::string text = record::Serialize(installed);
+    EXPECT_EQ(text, "Torvane Software Suite install record 1\n"
+                    "label\tv2.1.0\n"
+                    "folder\tdocs\n"
+                    "folder\tdocs\\Документы\n"
+                    "newfolder\tdrivers\n"
+                    "file\t4096\t0badf00d\tTorvane.exe\n"
+                    "file\t0\t00000000\tdocs\\Документы\\a.txt\n"
+                    "shortcut\tC:\\Users\\Public\\Desktop\\Torvane.lnk\n");
+    const std::optional<record::InstallRecord> read = record::Parse(text);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(record::Serialize(*read), text);
+    EXPECT_TRUE(record::SamePath("DOCS\\документы\\A.TXT", "docs\\Документы\\a.txt"));
+}
+
+TEST(InstallRecordTest, RefusesAnyRecordThatIsNotWhole) {
+    const std::string head = "Torvane Software Suite install record 1\nlabel\tv1\n";
+    const char* const refused[] = {
+        "",
+        "Torvane Software Suite install record 2\nlabel\tv1\n",
+        "Torvane Software Suite install record 1\n",             // no label
+        "Torvane Software Suite install record 1\nlabel\tv1",     // cut short
+        "Torvane Software Suite install record 1\nlabel\tv1\nlabel\tv2\n",
+    };
+    for (const char* text : refused)
+        EXPECT_FALSE(record::Parse(text)) << text;
+    const char* const refusedLines[] = {
+        "file\t12\t0000000g\ta.txt\n",  "file\t-1\t00000000\ta.txt\n", "file\t1\t0\ta.txt\n",
+        "file\t1\t00000000\t..\\a.txt\n", "file\t1\t00000000\tC:\\a.txt\n",
+        "file\t1\t00000000\t\\a.txt\n",   "file\t1\t00000000\tdocs/a.txt\n",
+        "folder\tdocs\\\n",              "folder\tdocs\\..\\..\n",       "folder\tNUL\n",
+        "shortcut\tTorvane.lnk\n",       "shortcut\tC:\\a\tb.lnk\n",      "unknown\tx\n",
+        "folder\n",
+    };
+    for (const char* line : refusedLines)
+        EXPECT_FALSE(record::Parse(head + line)) << line;
+    EXPECT_TRUE(record::Parse(head + "shortcut\t\\\\server\\share\\Torvane.lnk\n"));
+}
