@@ -5,7 +5,10 @@
 #include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
 #include "install/CommandLine.h"
+#include "install/InstallTexts.h"
+#include "install/RunLock.h"
 #include "install/RunLog.h"
+#include "ui/RunStart.h"
 #include "ui/SetupDlg.h"
 
 #include <commctrl.h>
@@ -65,6 +68,15 @@ BOOL CSetupApp::InitInstance() {
     if (!error.empty()) {
         ReportUsageError(error, options.silent, log);
         exitCode = setup::kExitUsage;
+        return FALSE;
+    }
+
+    // Another setup is installing: this one does nothing, and says so.
+    if (RunLock::HeldElsewhere()) {
+        log.Write(texts::kAnotherRun, kColorError);
+        if (!options.silent)
+            ShowAnotherRunBox(nullptr);
+        exitCode = setup::kExitAnotherRun;
         return FALSE;
     }
 

@@ -2,6 +2,7 @@
 
 #include "framework/Handles.h"
 #include "install/InstallEngine.h"
+#include "install/InstallTexts.h"
 #include "ui/RunStart.h"
 
 namespace {
@@ -31,11 +32,14 @@ setup::ExitCode RunSilentInstall(const setup::CommandLine& options, bool commonS
 
     SilentView view(log);
     InstallEngine engine(view);
-    StartRun(engine, view,
-             MakeInstallSettings(OwnModulePath(),
-                                 options.installFolder.empty() ? kDefaultInstallFolder
-                                                               : options.installFolder,
-                                 options.noDesktop ? 0 : 1, commonShortcutFolders));
+    if (!StartRun(engine, view,
+                  MakeInstallSettings(OwnModulePath(),
+                                      options.installFolder.empty() ? kDefaultInstallFolder
+                                                                    : options.installFolder,
+                                      options.noDesktop ? 0 : 1, commonShortcutFolders))) {
+        log.Write(texts::kAnotherRun, kColorError);
+        return engine.exitCode;
+    }
     // The dialog's pace: a tick every 100 ms, and the worker's outcome taken as soon as its work
     // is done, as the dialog takes it when the worker's message comes.
     while (engine.InstallState != STATE_DONE || engine.busy != 0) {

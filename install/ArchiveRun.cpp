@@ -36,6 +36,18 @@ std::string RemoveStaleFlags(const std::string& installFolder) {
     return {};
 }
 
+// A job that ends every process in it when its last handle closes: when the setup ends, however
+// it ends, so does the archive. Invalid when Windows makes none.
+ScopedHandle MakeArchiveJob() {
+    ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                          sizeof limits))
+        job.Reset();
+    return job;
+}
+
 } // namespace
 
 ArchiveStarted StartArchiveProcess(const std::string& archivePath, const std::string& installFolder,
@@ -64,7 +76,13 @@ ArchiveStarted StartArchiveProcess(const std::string& archivePath, const std::st
                          base::Wide(installFolder).c_str(), &startup, &process)) {
         ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
         ScopedHandle block = ArchiveProgress::MakeBlock(process.dwProcessId);
+        // Before it runs a single instruction. A job refused (Windows 7 inside a deployment
+        // tool's job) leaves the archive to be ended by the engine alone.
+        ScopedHandle job = MakeArchiveJob();
+        if (job && !::AssignProcessToJobObject(job.Get(), processHandle.Get()))
+            job.Reset();
         if (::ResumeThread(threadHandle.Get()) != static_cast<DWORD>(-1)) {
+            started.archive.job = std::move(job);
             started.archive.process = std::move(processHandle);
             started.archive.thread = std::move(threadHandle);
             started.archive.processId = process.dwProcessId;

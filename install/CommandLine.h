@@ -43,6 +43,7 @@ enum ExitCode : int {
     kExitCopy = 5,          // the payload cannot be copied out (disk full, no access)
     kExitArchive = 6,       // the archive failed or timed out (a damaged payload too)
     kExitPlantedObject = 7, // a link or a stale flag under the folder was refused
+    kExitAnotherRun = 1618, // another setup is installing on this machine: try again later
 };
 
 // Shortcuts go to the common folders with /ALLUSERS, and always for the local system account,

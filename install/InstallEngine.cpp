@@ -11,10 +11,15 @@ constexpr wchar_t kGroupFolder[] = L"\\Torvane Software Suite";
 
 } // namespace
 
-void InstallEngine::Start(const InstallSettings& runSettings) {
+bool InstallEngine::Start(const InstallSettings& runSettings) {
+    if (!runLock.Acquire()) {
+        exitCode = setup::kExitAnotherRun;
+        return false;
+    }
     settings = runSettings;
     exitCode = setup::kExitSuccess;
     InstallState = STATE_CREATE_DIR;
+    return true;
 }
 
 void InstallEngine::Tick() {
@@ -86,7 +91,9 @@ void InstallEngine::GoOn(setup::ExitCode failure, int next) {
 
 void InstallEngine::CreateInstallFolder(WorkResult* done) {
     if (done) {
-        GoOn(std::get<FolderMade>(*done).failure, STATE_COPY_PAYLOAD);
+        FolderMade& made = std::get<FolderMade>(*done);
+        foldersMade = std::move(made.made);
+        GoOn(made.failure, STATE_COPY_PAYLOAD);
         return;
     }
     view.AddMessage(texts::kCreatingDirectory, kColorProgress);
@@ -103,6 +110,7 @@ void InstallEngine::CopyPayload(WorkResult* done) {
         PayloadCopied& copied = std::get<PayloadCopied>(*done);
         imageLength = copied.imageLength;
         payloadLength = copied.payloadLength;
+        archivePublishesProgress = copied.publishesProgress;
         archiveLock = std::move(copied.lock);
         GoOn(copied.failure, STATE_EXPAND);
         return;
@@ -156,10 +164,12 @@ void InstallEngine::WaitForArchive(WorkResult* done) {
     const ArchiveProgress::Reading reading = archiveProgress.Poll();
     if (reading.barPosition)
         view.SetProgressPos(*reading.barPosition);
-    // An archive that publishes its progress writes its flag last and then ends: a flag found
-    // while it still runs was put there by someone else, and is not looked for.
+    // sfx.exe says by its exit code whether it wrote every entry and its flag: until it has
+    // ended with 0, a flag in the folder is not its own, whoever put it there, also before it
+    // has filled its progress block in. Another stub's flag is believed when it is there.
     DWORD archiveExit = 0;
-    if (reading.published && !ArchiveEnded(archiveExit)) {
+    const bool endedWell = ArchiveEnded(archiveExit) && archiveExit == 0;
+    if ((archivePublishesProgress || reading.published) && !endedWell) {
         AfterLook({.flagFound = false, .countsAsLook = reading.countsAsLook});
         return;
     }
@@ -190,9 +200,29 @@ void InstallEngine::AfterLook(const FlagLook& look) {
         return;
     }
     archiveProgress.Stop();
-    if (::GetExitCodeProcess(processInfo.process.Get(), &archiveExit) &&
-        archiveExit == STILL_ACTIVE)
+    TerminateArchive();
+}
+
+void InstallEngine::TerminateArchive() {
+    DWORD archiveExit = 0;
+    if (processInfo.job)
+        ::TerminateJobObject(processInfo.job.Get(), 0);
+    else if (::GetExitCodeProcess(processInfo.process.Get(), &archiveExit) &&
+             archiveExit == STILL_ACTIVE)
         ::TerminateProcess(processInfo.process.Get(), 0);
+}
+
+void InstallEngine::EndArchiveNow() {
+    if (!processInfo.process) {
+        // Not started yet: the copy, if it is whole, is held by this program alone.
+        archiveLock.Reset();
+        DeleteCopyNow(archivePath);
+        return;
+    }
+    TerminateArchive();
+    // A process goes down within milliseconds once terminated; its file can be deleted after.
+    if (::WaitForSingleObject(processInfo.process.Get(), 250) == WAIT_OBJECT_0)
+        DeleteCopyNow(archivePath);
 }
 
 void InstallEngine::DetectComponents(WorkResult* done) {
@@ -263,6 +293,7 @@ void InstallEngine::CleanUp(WorkResult* done) {
 
 void InstallEngine::Succeed() {
     InstallState = STATE_DONE;
+    runLock.Release();
     view.AddMessage(texts::kSuccess, kColorSuccess);
     view.EnableClose();
     view.SetProgressPos(0);
@@ -273,6 +304,7 @@ void InstallEngine::Fail(WorkResult* done) {
         // The run ends once the copy is deleted: until then Escape ends the program, as during
         // any other state's work, rather than the dialog while the worker still runs.
         InstallState = STATE_DONE;
+        runLock.Release();
         view.EnableClose();
         view.SetProgressPos(0);
         return;
@@ -285,11 +317,14 @@ void InstallEngine::Fail(WorkResult* done) {
     if (processInfo.process)
         ::DuplicateHandle(::GetCurrentProcess(), processInfo.process.Get(), ::GetCurrentProcess(),
                           &archive, SYNCHRONIZE, FALSE, 0);
-    BeginWork([path = archivePath, archive = std::shared_ptr<ScopedHandle>(new ScopedHandle(
-                                       archive))](IInstallView& report) -> WorkResult {
+    BeginWork([path = archivePath, made = foldersMade,
+               archive = std::shared_ptr<ScopedHandle>(new ScopedHandle(archive))](
+                  IInstallView& report) -> WorkResult {
         if (*archive)
             ::WaitForSingleObject(archive->Get(), 5000);
         DeleteCopy(path, report);
+        // A failed run into a new folder leaves no folder behind.
+        RemoveFoldersMade(made);
         return WorkReported{};
     });
 }

@@ -8,6 +8,7 @@
 #include "install/ArchiveProgress.h"
 #include "install/CommandLine.h"
 #include "install/InstallView.h"
+#include "install/RunLock.h"
 #include "install/StateWork.h"
 #include "install/WorkerThread.h"
 
@@ -53,8 +54,10 @@ public:
     // Collect); without a window, the next tick finds it done.
     void NotifyWhenWorkDone(HWND window, UINT message) { worker.NotifyWhenDone(window, message); }
 
-    // Takes the dialog's settings and starts the run: STATE_CREATE_DIR on the next tick.
-    void Start(const InstallSettings& runSettings);
+    // Takes the dialog's settings and starts the run: STATE_CREATE_DIR on the next tick. False,
+    // with exitCode setup::kExitAnotherRun and nothing started, while another setup's run holds
+    // the machine's run lock.
+    bool Start(const InstallSettings& runSettings);
     // One timer tick: the current state's work, or while it is under way, Collect.
     void Tick();
     // Hands what the state's work has reported so far to the view, and once it is done, its
@@ -62,6 +65,9 @@ public:
     void Collect();
     // Whether Install was pressed and the run has not ended yet.
     bool RunUnderWay() const { return InstallState != STATE_IDLE && InstallState != STATE_DONE; }
+    // Escape or Close while the run is under way, just before the program ends: the archive
+    // and whatever it started end now, and the copy goes once they have.
+    void EndArchiveNow();
     // Waits up to `milliseconds` for the state's work under way; true when none is.
     bool WaitForWorker(DWORD milliseconds) const { return worker.Wait(milliseconds); }
 
@@ -74,8 +80,12 @@ public:
 
     std::string sourcePath;
     std::string archivePath;
+    // The folders state 10 made (the install folder and its missing parents), outermost first.
+    std::vector<std::string> foldersMade;
     std::int64_t imageLength = 0;
     std::int32_t payloadLength = 0;
+    // The payload's program is sfx.exe: its completion flag counts only once it has ended with 0.
+    bool archivePublishesProgress = false;
 
     // The payload copy, opened again for reading as soon as it is written, sharing only
     // reading, and held until state 30 has started the archive from it: the setup runs
@@ -112,6 +122,8 @@ private:
     // The run goes to STATE_FAILURE for `failure`, unless it is setup::kExitSuccess; then to
     // `next`.
     void GoOn(setup::ExitCode failure, int next);
+    // Ends the archive and every process it started.
+    void TerminateArchive();
     // Whether the archive has ended, and with which exit code.
     bool ArchiveEnded(DWORD& exitCode) const;
     // The rest of a look of state 40, with what the look found.
@@ -121,5 +133,6 @@ private:
     std::string LinkRefusedLine() const;
 
     IInstallView& view;
+    RunLock runLock;
     WorkerThread worker;
 };

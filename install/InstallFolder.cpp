@@ -45,7 +45,7 @@ bool DeleteInSteps(const std::string& path) {
 
 // A folder text that is not UTF-8 (the user typed an unpaired surrogate) names no folder at all.
 FolderMade CreateFolder(const std::string& installFolder, IInstallView& view) {
-    constexpr FolderMade kFailed{setup::kExitFolder};
+    const FolderMade kFailed{setup::kExitFolder, {}};
     const std::optional<std::wstring> folder = base::TryWide(installFolder);
     if (!folder || !texts::IsAbsoluteFolder(installFolder)) {
         view.AddMessage(texts::kDirectoryInvalid, kColorError);
@@ -57,17 +57,41 @@ FolderMade CreateFolder(const std::string& installFolder, IInstallView& view) {
         view.AddMessage(texts::ErrorNumberLine(ERROR_FILENAME_EXCED_RANGE), kColorError);
         return kFailed;
     }
-    if (::CreateDirectoryW(folder->c_str(), nullptr))
-        return {};
-    const DWORD error = ::GetLastError();
+    FolderMade made;
+    if (::CreateDirectoryW(folder->c_str(), nullptr)) {
+        made.made.push_back(installFolder);
+        return made;
+    }
+    DWORD error = ::GetLastError();
     if (error == ERROR_ALREADY_EXISTS) {
         view.AddMessage(texts::kDirectoryExists, kColorWarning);
-        return {};
+        return made;
+    }
+    // Missing parents are made too, outermost first; those that exist are taken as they are,
+    // as the folder itself would be.
+    if (error == ERROR_PATH_NOT_FOUND) {
+        error = ERROR_SUCCESS;
+        for (const std::string& step : texts::FolderChain(installFolder)) {
+            if (::CreateDirectoryW(base::Wide(step).c_str(), nullptr))
+                made.made.push_back(step);
+            else if ((error = ::GetLastError()) != ERROR_ALREADY_EXISTS)
+                break;
+            error = ERROR_SUCCESS;
+        }
+        if (error == ERROR_SUCCESS)
+            return made;
+        RemoveFoldersMade(made.made);
     }
     view.AddMessage(error == ERROR_BAD_PATHNAME ? std::string(texts::kDirectoryInvalid)
                                                 : texts::ErrorNumberLine(static_cast<long>(error)),
                     kColorError);
     return kFailed;
+}
+
+void RemoveFoldersMade(const std::vector<std::string>& made) {
+    // Innermost first; a folder that holds anything (or stands as something else now) stays.
+    for (auto folder = made.rbegin(); folder != made.rend(); ++folder)
+        ::RemoveDirectoryW(base::Wide(*folder).c_str());
 }
 
 bool DeleteFileIfExists(const std::string& path, IInstallView& view) {
@@ -83,4 +107,9 @@ bool DeleteFileIfExists(const std::string& path, IInstallView& view) {
 void DeleteCopy(const std::string& path, IInstallView& view) {
     if (!DeleteInSteps(path))
         DeleteFileIfExists(path, view);
+}
+
+void DeleteCopyNow(const std::string& path) {
+    if (!path.empty())
+        nofollow::RemoveFile(base::Wide(path).c_str());
 }

@@ -18,6 +18,26 @@ std::string TrimInstallFolder(std::string folderText) {
 
 using base::IsPathSeparator;
 
+std::vector<std::string> FolderChain(const std::string& folder) {
+    std::vector<std::string> chain;
+    // A drive's root, or a network path's server and share, is no folder to make: the first
+    // folder ends after them.
+    size_t first = 3;
+    if (folder.size() >= 2 && IsPathSeparator(folder[0]) && IsPathSeparator(folder[1])) {
+        first = 2;
+        for (int name = 0; name < 2; ++name) {
+            while (first < folder.size() && !IsPathSeparator(folder[first]))
+                ++first;
+            ++first;
+        }
+    }
+    for (size_t at = first; at <= folder.size(); ++at)
+        if ((at == folder.size() || IsPathSeparator(folder[at])) && at > first &&
+            !IsPathSeparator(folder[at - 1]))
+            chain.push_back(folder.substr(0, at));
+    return chain;
+}
+
 bool IsAbsoluteFolder(const std::string& folder) {
     const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     size_t rest = 0;

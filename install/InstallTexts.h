@@ -29,6 +29,7 @@ inline constexpr char kMenuNotFound[] = "Warning: Start menu folder not found.";
 inline constexpr char kCleaningUp[] = "Cleaning up ...";
 inline constexpr char kSuccess[] = "Installation completed successfully!";
 inline constexpr char kFailure[] = "Installation failed!";
+inline constexpr char kAnotherRun[] = "Another installation is in progress.";
 
 // "Installing Torvane into <folder> ..."
 std::string InstallLine(const std::string& installFolder);
@@ -38,6 +39,10 @@ std::string TrimInstallFolder(std::string folderText);
 // network path "\\server\share...". Relative and drive-relative texts ("Torvane", "C:",
 // "C:Torvane", "\Torvane") and a drive's root would install somewhere the user did not see.
 bool IsAbsoluteFolder(const std::string& folder);
+// The folders that make up an absolute folder path, outermost first, the folder itself last:
+// "C:\A\B" gives "C:\A", "C:\A\B"; a network path starts below its share
+// ("\\server\share\A" gives "\\server\share\A"). Separators as given, none doubled.
+std::vector<std::string> FolderChain(const std::string& folder);
 // "Error: Number <code>", the code as a signed decimal number.
 std::string ErrorNumberLine(long code);
 std::string CannotOpenImageLine(const std::string& sourcePath);

@@ -6,7 +6,10 @@
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "install/InstallTexts.h"
+#include "payload/UnpackProgress.h"
 #include "payload/sfx/NoFollowWin32.h"
+
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -34,6 +37,68 @@ bool IsTheFileWritten(const BY_HANDLE_FILE_INFORMATION& written, HANDLE opened) 
            !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// Sets or clears the delete-on-close mark of an open file.
+bool MarkForDeletion(HANDLE file, bool deleteIt) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = deleteIt ? TRUE : FALSE;
+    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                        sizeof disposition);
+}
+
+// The text form of the running account's user SID; empty when it cannot be read.
+std::wstring UserSidText() {
+    HANDLE opened = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened))
+        return {};
+    const ScopedHandle token(opened);
+    DWORD size = 0;
+    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    wchar_t* text = nullptr;
+    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size) ||
+        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text))
+        return {};
+    const ScopedLocalMemory owner(text);
+    return text;
+}
+
+// Who may open the copy at all: SYSTEM and the Administrators, and the running account only when
+// it is not an administrator (a setup run without elevation, into a folder of its own). Nobody
+// else, whatever the folder lets them do: the file that runs elevated can be written by nobody a
+// standard user could be. The handle that creates it writes it all the same.
+ScopedLocalMemory CopySecurity() {
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    BOOL isAdministrator = FALSE;
+    if (::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size))
+        ::CheckTokenMembership(nullptr, administrators, &isAdministrator);
+    std::wstring text = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+    if (!isAdministrator) {
+        const std::wstring user = UserSidText();
+        if (user.empty())
+            return ScopedLocalMemory();
+        text += L"(A;;FA;;;" + user + L")";
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
+                                                           &descriptor, nullptr);
+    return ScopedLocalMemory(descriptor);
+}
+
+// Whether the payload's program is sfx.exe, which publishes its progress and tells its outcome
+// by its exit code: its code holds the name of the progress block. Only the program's own bytes
+// (headers and sections) are searched, not the archive behind it, which may hold anything.
+bool IsProgressPublishingStub(base::BinaryFile& input, const image::ImageLayout& layout) {
+    image::ProgramHeaders headers;
+    if (!image::ReadProgramHeaders(input, layout.payloadOffset, layout.payloadLength, headers) ||
+        headers.end <= 0 || headers.end > layout.payloadLength || headers.end > (16 << 20) ||
+        !input.Seek(layout.payloadOffset))
+        return false;
+    std::string program(static_cast<size_t>(headers.end), '\0');
+    return input.Read(program.data(), program.size()) == program.size() &&
+           program.find(unpack::kProgressBlockPrefix) != std::string::npos;
+}
+
 } // namespace
 
 PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& archivePath,
@@ -57,15 +122,25 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     }
     outcome.imageLength = layout.imageLength;
     outcome.payloadLength = layout.payloadLength;
+    outcome.publishesProgress = IsProgressPublishingStub(input, layout);
 
     // An older copy is replaced by a new file rather than written over: the setup runs elevated
     // and the folder may be writable by others, so the name may be a link to some other file,
     // which writing over would change; removing takes only the name. Nobody else may write the
-    // copy while it is being written.
+    // copy while it is being written, and nobody but SYSTEM and the Administrators ever after
+    // (CopySecurity).
     const std::wstring archiveName = base::Wide(archivePath);
     nofollow::RemoveFile(archiveName.c_str());
-    ScopedFileHandle output(::CreateFileW(archiveName.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedLocalMemory security = CopySecurity();
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security.Get(), FALSE};
+    ScopedFileHandle output;
+    if (security)
+        output.Reset(::CreateFileW(archiveName.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                   &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Marked for deletion until it is whole: a setup that ends meanwhile (Escape, killed) leaves
+    // no copy behind, since the system deletes it with the last handle.
+    if (output && !MarkForDeletion(output.Get(), true))
+        output.Reset();
     if (!output) {
         input.Close();
         view.AddMessage(texts::kCannotCreateArchive, kColorError);
@@ -97,7 +172,8 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     }
     input.Close();
     BY_HANDLE_FILE_INFORMATION written{};
-    if (!::GetFileInformationByHandle(output.Get(), &written))
+    if (!::GetFileInformationByHandle(output.Get(), &written) ||
+        (!readFailed && !writeFailed && !MarkForDeletion(output.Get(), false)))
         writeFailed = true;
     output.Reset();
     bool lockFailed = false;

@@ -34,6 +34,10 @@ std::vector<std::string> ComponentFlagPaths(const std::string& installFolder);
 
 // The archive process started by state 30; its handles live as long as the engine.
 struct ArchiveProcess {
+    // The job the archive runs in: closing it ends the archive and whatever it started, so the
+    // archive ends with the setup however the setup ends. Invalid where Windows refused a job
+    // (an older Windows that nests none, inside a job of a deployment tool).
+    ScopedHandle job;
     ScopedHandle process;
     ScopedHandle thread;
     DWORD processId = 0;
@@ -45,11 +49,16 @@ struct ArchiveProcess {
 // Every result says how its work failed; setup::kExitSuccess when it did not.
 struct FolderMade {
     setup::ExitCode failure = setup::kExitSuccess;
+    // The folders this run made, outermost first: the install folder and its missing parents.
+    std::vector<std::string> made;
 };
 struct PayloadCopied {
     setup::ExitCode failure = setup::kExitSuccess;
     std::int64_t imageLength = 0;
     std::int32_t payloadLength = 0;
+    // The payload's program is sfx.exe, which publishes its progress (ArchiveProgress) and
+    // says by its exit code whether every entry is written.
+    bool publishesProgress = false;
     // The copy, open for reading only and shared only for reading (InstallEngine::archiveLock).
     ScopedFileHandle lock;
 };
@@ -71,8 +80,10 @@ struct WorkReported {};
 using WorkResult =
     std::variant<WorkReported, FolderMade, PayloadCopied, ArchiveStarted, FlagLook, FlagsFound>;
 
-// State 10: makes the install folder (an existing one is a warning).
+// State 10: makes the install folder and its missing parents (an existing one is a warning).
 FolderMade CreateFolder(const std::string& installFolder, IInstallView& report);
+// Removes the folders a run made (FolderMade::made) that are empty, innermost first.
+void RemoveFoldersMade(const std::vector<std::string>& made);
 // State 20: copies the payload and its trailer out of `sourcePath` into `archivePath` with byte
 // progress, and holds the copy.
 PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& archivePath,
@@ -99,3 +110,6 @@ void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
 bool DeleteFileIfExists(const std::string& path, IInstallView& report);
 // Deletes the payload copy, which may be large, or says why it could not.
 void DeleteCopy(const std::string& path, IInstallView& report);
+// Marks the payload copy for deletion at once, for a program about to end; nothing when it is
+// not there or not ours to delete (a link at its name loses only itself).
+void DeleteCopyNow(const std::string& path);

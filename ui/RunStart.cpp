@@ -51,7 +51,14 @@ InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_
                            .commonShortcutFolders = commonShortcutFolders};
 }
 
-void StartRun(InstallEngine& engine, IInstallView& view, const InstallSettings& settings) {
-    engine.Start(settings);
+void ShowAnotherRunBox(HWND owner) {
+    ::MessageBoxW(owner, base::WideForDisplay(texts::kAnotherRun).c_str(),
+                  L"Torvane Software Suite Setup", MB_OK | MB_ICONEXCLAMATION);
+}
+
+bool StartRun(InstallEngine& engine, IInstallView& view, const InstallSettings& settings) {
+    if (!engine.Start(settings))
+        return false;
     view.AddMessage(texts::InstallLine(settings.installFolder), kColorSummary);
+    return true;
 }

@@ -18,5 +18,9 @@ std::string OwnModulePath();
 InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_view folderText,
                                     int createDesktopIcons, bool commonShortcutFolders);
 
-// Hands the settings to the engine and logs the run's first line.
-void StartRun(InstallEngine& engine, IInstallView& view, const InstallSettings& settings);
+// The message box of a setup that does nothing because another one is installing.
+void ShowAnotherRunBox(HWND owner);
+
+// Hands the settings to the engine and logs the run's first line. False, with nothing logged,
+// when another setup's run is under way on the machine (InstallEngine::Start).
+bool StartRun(InstallEngine& engine, IInstallView& view, const InstallSettings& settings);

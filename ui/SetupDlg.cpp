@@ -127,9 +127,13 @@ void CSetupDlg::OnInstall() {
     installButton.EnableWindow(FALSE);
     pathEdit.EnableWindow(FALSE);
     closeButton.EnableWindow(FALSE);
-    StartRun(engine, *this,
-             MakeInstallSettings(modulePath, pathEdit.GetWideWindowText(), createDesktopIcons,
-                                 start.commonShortcutFolders));
+    if (StartRun(engine, *this,
+                 MakeInstallSettings(modulePath, pathEdit.GetWideWindowText(), createDesktopIcons,
+                                     start.commonShortcutFolders)))
+        return;
+    // Another setup began installing since this one opened: this one does nothing.
+    ShowAnotherRunBox(m_hWnd);
+    EndDialog(IDCANCEL);
 }
 
 void CSetupDlg::OnTimer(UINT_PTR) {
@@ -138,12 +142,14 @@ void CSetupDlg::OnTimer(UINT_PTR) {
 }
 
 void CSetupDlg::OnCancel() {
-    // Escape or a close request during a run: the program ends here, without waiting for the
-    // worker thread and without cleaning up, as it would end between two ticks. Ending the
-    // dialog first would keep the process alive while the window is taken down (slow under Wine
-    // without a window manager), and a copy would go on meanwhile.
-    if (engine.RunUnderWay())
+    // Escape or a close request during a run: the archive ends and its copy goes, then the
+    // program ends here, without waiting for the worker thread, as it would end between two
+    // ticks. Ending the dialog first would keep the process alive while the window is taken
+    // down (slow under Wine without a window manager), and a copy would go on meanwhile.
+    if (engine.RunUnderWay()) {
+        engine.EndArchiveNow();
         EndProcessNow();
+    }
     CDialog::OnCancel();
 }
 

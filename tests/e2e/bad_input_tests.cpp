@@ -536,11 +536,27 @@ TEST_F(EscapeTest, DuringTheCopyTheDialogAnswersAndEscapeEndsTheProgramAtOnce) {
               << " ms; copied " << (grown >> 20) << " MiB of " << (copyLength >> 20) << "\n";
 
     escapeAndWaitForTheEnd(10s);
-    EXPECT_LT(fileSize(copy), copyLength) << "the program waited for the copy to end";
-    // The archive was never started, and nothing was cleaned up.
-    EXPECT_EQ(listTree(folder), std::vector<std::string>{"FARROWPK.EXE"});
+    // The archive was never started, and the copy, marked for deletion until it is whole, went
+    // with the program.
+    EXPECT_EQ(listTree(folder), std::vector<std::string>{});
     EXPECT_FALSE(processRunning("FARROWPK.EXE"));
     expectNothingOutside(folder);
+}
+
+TEST_F(EscapeTest, DuringTheExtractionEndsTheArchiveAndRemovesItsCopy) {
+    std::string folder = caseFolder("Torvane");
+    ASSERT_TRUE(launch("large-suite.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    ASSERT_TRUE(window.waitForLine("Decompressing archive ...", 20s)) << describe(window.lines());
+    for (auto deadline = Clock::now() + 10s;
+         !processRunning("FARROWPK.EXE") && Clock::now() < deadline;
+         std::this_thread::sleep_for(2ms)) {
+    }
+    ASSERT_TRUE(processRunning("FARROWPK.EXE")) << "the archive was over before Escape";
+    EXPECT_LT(escapeAndWaitForTheEnd(10s), 300ms) << "Escape did not end the program at once";
+    std::this_thread::sleep_for(1s);
+    EXPECT_FALSE(processRunning("FARROWPK.EXE")) << "the archive runs on after the setup";
+    EXPECT_FALSE(fileExists(joinPath(folder, "FARROWPK.EXE")));
 }
 
 TEST_F(EscapeTest, DuringTheWaitEndsTheProgramAtOnce) {

@@ -14,6 +14,7 @@
 #include <regex>
 #include <sstream>
 #include <thread>
+#include <atomic>
 
 namespace {
 
@@ -327,6 +328,58 @@ TEST_F(SilentTest, AFullDiskExitsWithTheCopyCodeAndKeepsNothing) {
                                      "Disk\\FARROWPK.EXE."),
                                  failure()}));
     EXPECT_EQ(listTree(folder), std::vector<std::string>{});
+}
+
+// Whoever may write into the install folder plants the completion flag again and again while the
+// run goes on: a run that ends with 0 has every file of the suite, whatever the moment of a look.
+TEST_F(SilentTest, AFlagPlantedThroughoutTheRunNeverEndsItEarly) {
+    const std::string folder = kRoot + "\\Planted Flag";
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        ASSERT_TRUE(removeTree(folder));
+        std::atomic<bool> planting{true};
+        std::thread planter([&] {
+            while (planting) {
+                createFolders(folder + "\\ZZZ");
+                writeFile(folder + "\\ZZZ\\COMP.FLG", "planted");
+                std::this_thread::sleep_for(1ms);
+            }
+        });
+        const std::optional<DWORD> code =
+            runSilently("large-suite.exe", "/S " + logSwitch() + " /D=" + folder);
+        planting = false;
+        planter.join();
+        ASSERT_TRUE(code);
+        if (*code != 0)
+            continue;
+        for (int part = 0; part < 256; ++part) {
+            char name[32];
+            std::snprintf(name, sizeof name, "Data\\part%03d.txt", part);
+            ASSERT_EQ(readFile(joinPath(folder, name)).value_or("").size(), 256u * 1024) << name;
+        }
+        EXPECT_EQ(loggedLines().back(), success());
+    }
+}
+
+// One run at a time on the machine: a second setup started while one installs does nothing.
+TEST_F(SilentTest, ASecondSetupWhileOneInstallsExitsWith1618) {
+    const std::string folder = kRoot + "\\First";
+    ASSERT_TRUE(launch("large-suite.exe"));
+    ASSERT_TRUE(startInstall(folder));
+    ASSERT_TRUE(window.waitForLine("Decompressing archive ...", 20s)) << describe(window.lines());
+    Process second;
+    std::string error;
+    ASSERT_TRUE(second.start(imagePath("demo.exe"),
+                             "/S " + logSwitch() + " /D=" + kRoot + "\\Second", workingFolder(),
+                             &error))
+        << error;
+    ASSERT_TRUE(second.waitForExit(30s));
+    EXPECT_EQ(second.exitCode(), std::optional<DWORD>(1618));
+    std::vector<std::string> stamps;
+    EXPECT_EQ(readLog(logFile(), stamps),
+              (std::vector<Line>{red("Another installation is in progress.")}));
+    EXPECT_FALSE(folderExists(kRoot + "\\Second"));
+    window.waitForLine("Installation completed successfully!", 60s);
 }
 
 TEST_F(SilentTest, AnUnknownSwitchExitsWithTheUsageCodeAndLogsWhy) {

@@ -35,6 +35,19 @@ TEST(InstallTexts, OnlyAbsoluteFoldersAreInstallFolders) {
         EXPECT_FALSE(texts::IsAbsoluteFolder(folder)) << folder;
 }
 
+// The folders state 10 makes when the parents of the install folder are missing.
+TEST(InstallTexts, AFolderIsMadeFromItsOutermostMissingParentIn) {
+    using Chain = std::vector<std::string>;
+    EXPECT_EQ(texts::FolderChain("C:\\Program Files\\Acme Tools\\Torvane"),
+              (Chain{"C:\\Program Files", "C:\\Program Files\\Acme Tools",
+                     "C:\\Program Files\\Acme Tools\\Torvane"}));
+    EXPECT_EQ(texts::FolderChain("d:/T"), Chain{"d:/T"});
+    EXPECT_EQ(texts::FolderChain("\\\\server\\share\\A\\B"),
+              (Chain{"\\\\server\\share\\A", "\\\\server\\share\\A\\B"}));
+    EXPECT_EQ(texts::FolderChain("\\\\server\\share"), Chain{});
+    EXPECT_EQ(texts::FolderChain("C:\\"), Chain{});
+}
+
 TEST(InstallTexts, BuiltLines) {
     EXPECT_EQ(texts::ErrorNumberLine(3), "Error: Number 3");
     EXPECT_EQ(texts::ErrorNumberLine(-2147024891L), "Error: Number -2147024891");

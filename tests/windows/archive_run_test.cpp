@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <sstream>
+#include <thread>
+#include <atomic>
 
 using namespace enginetest;
 
@@ -99,6 +101,29 @@ protected:
                             ? ::MapViewOfFile(blockMapping.Get(), FILE_MAP_WRITE, 0, 0, 1044)
                             : nullptr);
         return static_cast<volatile std::uint32_t*>(blockView.Get());
+    }
+
+    // An image whose payload is sfx.exe with `files` files of 2 MiB of text behind it (80 MiB
+    // take several ticks to write), the Torvane flag and the completion flag.
+    void WriteSfxImage(int files) {
+        std::string sfx = SFX_EXE_PATH;
+        if (!sfx.empty() && sfx[0] == '/') {
+            sfx = "Z:" + sfx;
+            std::replace(sfx.begin(), sfx.end(), '/', '\\');
+        }
+        std::string text;
+        for (int line = 0; text.size() < (2u << 20); ++line)
+            text += "Torvane notes, line " + std::to_string(line) + "\r\n";
+        const std::string payloadPath = temp / "payload.exe";
+        zip::Writer writer;
+        ASSERT_TRUE(writer.Create(payloadPath) && writer.AppendStub(sfx)) << writer.Error();
+        for (int file = 0; file < files; ++file)
+            ASSERT_TRUE(writer.AddBytes("Docs/notes" + std::to_string(file) + ".txt",
+                                        text.substr(0, 2u << 20), zip::Compression::Deflate));
+        ASSERT_TRUE(writer.AddBytes("torvane.flg", "flag", zip::Compression::Store));
+        ASSERT_TRUE(writer.AddBytes("ZZZ/comp.flg", "done", zip::Compression::Store));
+        ASSERT_TRUE(writer.Finish()) << writer.Error();
+        WriteFileBytes(imagePath, ImageBytes(PatternBytes(8192, 23), ReadFileBytes(payloadPath)));
     }
 
     std::size_t positionsBeforeWait = 0;
@@ -414,25 +439,7 @@ TEST_F(ArchiveRunTest, TheBarFollowsAPublishedBlockForwardOnlyAndIgnoresNonsense
 }
 
 TEST_F(ArchiveRunTest, TheBarFollowsTheRealArchiveWhileItUnpacks) {
-    // sfx.exe with 80 MiB of text to write: it takes several ticks.
-    std::string sfx = SFX_EXE_PATH;
-    if (!sfx.empty() && sfx[0] == '/') {
-        sfx = "Z:" + sfx;
-        std::replace(sfx.begin(), sfx.end(), '/', '\\');
-    }
-    std::string text;
-    for (int line = 0; text.size() < (2u << 20); ++line)
-        text += "Torvane notes, line " + std::to_string(line) + "\r\n";
-    const std::string payloadPath = temp / "payload.exe";
-    zip::Writer writer;
-    ASSERT_TRUE(writer.Create(payloadPath) && writer.AppendStub(sfx)) << writer.Error();
-    for (int file = 0; file < 40; ++file)
-        ASSERT_TRUE(writer.AddBytes("Docs/notes" + std::to_string(file) + ".txt",
-                                    text.substr(0, 2u << 20), zip::Compression::Deflate));
-    ASSERT_TRUE(writer.AddBytes("torvane.flg", "flag", zip::Compression::Store));
-    ASSERT_TRUE(writer.AddBytes("ZZZ/comp.flg", "done", zip::Compression::Store));
-    ASSERT_TRUE(writer.Finish()) << writer.Error();
-    WriteFileBytes(imagePath, ImageBytes(PatternBytes(8192, 23), ReadFileBytes(payloadPath)));
+    WriteSfxImage(40);
 
     StartArchive();
     WaitLikeTheDialog();
@@ -448,6 +455,87 @@ TEST_F(ArchiveRunTest, TheBarFollowsTheRealArchiveWhileItUnpacks) {
         << testing::PrintToString(positions);
     EXPECT_LE(positions.back(), view.ranges.back());
     EXPECT_TRUE(FileExists(folder + "\\Docs\\notes39.txt"));
+}
+
+// Whoever may write into the install folder can put a completion flag there at any moment, also
+// before sfx.exe has filled its progress block in: the run believes sfx.exe's flag only once it
+// has ended with 0, and then every file is there.
+TEST_F(ArchiveRunTest, AFlagPlantedBeforeEveryLookNeverEndsTheRunBeforeTheArchive) {
+    WriteSfxImage(10);
+    std::atomic<bool> planting{true};
+    std::thread planter([&] {
+        while (planting) {
+            ::CreateDirectoryA((folder + "\\ZZZ").c_str(), nullptr);
+            ScopedFileHandle(::CreateFileA((folder + "\\ZZZ\\COMP.FLG").c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                           0, nullptr));
+            ::Sleep(1);
+        }
+    });
+    StartArchive();
+    WaitLikeTheDialog();
+    planting = false;
+    planter.join();
+
+    EXPECT_EQ(view.lines, (Lines{kCopyingLine, kDecompressingLine, kCompletedLine}));
+    EXPECT_EQ(ArchiveExitCode(0), 0u) << "the run went on while the archive still ran";
+    for (int file = 0; file < 10; ++file)
+        EXPECT_EQ(ReadFileBytes(folder + "\\Docs\\notes" + std::to_string(file) + ".txt").size(),
+                  2u << 20);
+}
+
+// The archive ends with the run: at Escape (EndArchiveNow), and with the setup's last handle of
+// its job, however the setup ends; its copy goes with it when the setup is still there.
+TEST_F(ArchiveRunTest, TheArchiveAndItsCopyEndWithTheRun) {
+    WriteSfxImage(40);
+    StartArchive();
+    ASSERT_EQ(::WaitForSingleObject(engine.processInfo.process.Get(), 0), WAIT_TIMEOUT);
+    const ULONGLONG start = ::GetTickCount64();
+    engine.EndArchiveNow();
+    EXPECT_EQ(::WaitForSingleObject(engine.processInfo.process.Get(), 0), WAIT_OBJECT_0);
+    EXPECT_LT(::GetTickCount64() - start, 300u);
+    EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
+
+    SetMode("hang");
+    WriteFileBytes(imagePath, ImageBytes(PatternBytes(8192, 21), ReadFileBytes(TestArchivePath())));
+    RecordingView secondView;
+    InstallEngine second(secondView);
+    SetToCopy(second, folder, imagePath);
+    TickAndCollect(second);
+    TickAndCollect(second);
+    ASSERT_EQ(second.InstallState, STATE_WAIT_EXPAND) << testing::PrintToString(secondView.lines);
+    ASSERT_TRUE(second.processInfo.job) << "the archive runs in a job";
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), second.processInfo.process.Get(),
+                                  ::GetCurrentProcess(), &duplicate, SYNCHRONIZE, FALSE, 0));
+    const ScopedHandle process(duplicate);
+    // The job's last handle closes as a setup's do when it is killed.
+    second.processInfo.job.Reset();
+    EXPECT_EQ(::WaitForSingleObject(process.Get(), 1000), WAIT_OBJECT_0);
+}
+
+// One run at a time on the machine: a second engine, on another thread as in another setup, does
+// nothing while the first runs, and may start once it has ended.
+TEST_F(ArchiveRunTest, ASecondRunIsRefusedWhileOneIsUnderWay) {
+    const auto startElsewhere = [this] {
+        bool started = false;
+        std::thread other([&] {
+            RecordingView otherView;
+            InstallEngine other(otherView);
+            started = other.Start(SettingsFor(temp / "Other", imagePath));
+            EXPECT_EQ(other.exitCode, started ? setup::kExitSuccess : setup::kExitAnotherRun);
+            EXPECT_EQ(other.InstallState, started ? STATE_CREATE_DIR : STATE_IDLE);
+        });
+        other.join();
+        return started;
+    };
+    ASSERT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
+    EXPECT_FALSE(startElsewhere());
+    SetMode("fail");
+    StartArchive();
+    TickUntilState(engine, STATE_DONE, 200, 50);
+    ASSERT_EQ(engine.InstallState, STATE_DONE);
+    EXPECT_TRUE(startElsewhere());
 }
 
 } // namespace

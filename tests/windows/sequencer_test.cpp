@@ -22,9 +22,7 @@ protected:
     }
 
     // Install pressed with `folder` typed.
-    void StartIn(const std::string& folder) {
-        engine.Start(SettingsFor(folder));
-    }
+    void StartIn(const std::string& folder) { engine.Start(SettingsFor(folder)); }
 
     // The install folder holds the payload's copy and one unpacked file; the run is at `state`.
     void PlaceCopyAndUnpackedFile(int state, const std::string& copy = "copied payload") {
@@ -80,7 +78,23 @@ TEST_F(SequencerTest, AnExistingFolderIsAWarningAndIsUsedAsItIs) {
     ExpectNothingFound();
 }
 
-TEST_F(SequencerTest, AMissingParentFolderFailsWithItsErrorNumberAndTheRunEnds) {
+// Missing parents are made with the folder, with the same lines; the run that fails later
+// removes every folder it made.
+TEST_F(SequencerTest, MissingParentsAreMadeAndAFailedRunRemovesThem) {
+    StartIn(temp / "Acme Tools\\Suites\\Torvane");
+    TickAndCollect(engine);
+    EXPECT_EQ(view.lines, (Lines{kCreatingLine}));
+    EXPECT_EQ(engine.InstallState, STATE_COPY_PAYLOAD);
+    EXPECT_EQ(engine.foldersMade,
+              (std::vector<std::string>{temp / "Acme Tools", temp / "Acme Tools\\Suites",
+                                        temp / "Acme Tools\\Suites\\Torvane"}));
+    // No image to copy from: the run fails, and the folders go again.
+    TickUntilState(engine, STATE_DONE, 5);
+    EXPECT_FALSE(FolderExists(temp / "Acme Tools"));
+}
+
+TEST_F(SequencerTest, AParentThatIsAFileFailsWithItsErrorNumberAndTheRunEnds) {
+    WriteFileBytes(temp / "Missing", "a file where a parent folder would be");
     StartIn(temp / "Missing\\Torvane");
 
     TickAndCollect(engine);
