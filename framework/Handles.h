@@ -70,6 +70,8 @@ using ScopedMappedView = ScopedValue<HandleTraits<LPVOID, nullptr, ::UnmapViewOf
 // A registry key we opened or created (never one of the predefined roots such as
 // HKEY_LOCAL_MACHINE).
 using ScopedRegistryKey = ScopedValue<HandleTraits<HKEY, nullptr, ::RegCloseKey>>;
+// Memory a COM or shell call allocated for us with CoTaskMemAlloc (SHGetKnownFolderPath's path).
+using ScopedCoTaskMemory = ScopedValue<HandleTraits<void*, nullptr, ::CoTaskMemFree>>;
 
 // A pen, brush, font or bitmap that we created and must delete.
 template <class T> class ScopedGdiObject {

@@ -43,6 +43,8 @@ enum ExitCode : int {
     kExitCopy = 5,          // the payload cannot be copied out (disk full, no access)
     kExitArchive = 6,       // the archive failed or timed out (a damaged payload too)
     kExitPlantedObject = 7, // a link or a stale flag under the folder was refused
+    kExitInUse = 8,         // uninstall: a file of the suite could not be removed (in use)
+    kExitDamagedRecord = 9, // uninstall: the install record is damaged; nothing was removed
 };
 
 // Shortcuts go to the common folders with /ALLUSERS, and always for the local system account,
