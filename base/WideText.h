@@ -60,4 +60,11 @@ inline std::string Utf8(std::wstring_view wide) {
     return TryUtf8(wide).value_or(std::string());
 }
 
+// Whether two paths or names are the same to Windows, which ignores case: ordinal, letter by
+// letter through its own case table, as the file system compares names.
+inline bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) {
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 } // namespace base

@@ -67,6 +67,11 @@ using ScopedWindow = ScopedValue<HandleTraits<HWND, nullptr, ::DestroyWindow>>;
 using ScopedLocalMemory = ScopedValue<HandleTraits<HLOCAL, nullptr, ::LocalFree>>;
 // A view of a file mapping (MapViewOfFile); the mapping's own handle is a ScopedHandle.
 using ScopedMappedView = ScopedValue<HandleTraits<LPVOID, nullptr, ::UnmapViewOfFile>>;
+// A registry key we opened or created (never one of the predefined roots such as
+// HKEY_LOCAL_MACHINE).
+using ScopedRegistryKey = ScopedValue<HandleTraits<HKEY, nullptr, ::RegCloseKey>>;
+// Memory a COM or shell call allocated for us with CoTaskMemAlloc (SHGetKnownFolderPath's path).
+using ScopedCoTaskMemory = ScopedValue<HandleTraits<void*, nullptr, ::CoTaskMemFree>>;
 
 // A pen, brush, font or bitmap that we created and must delete.
 template <class T> class ScopedGdiObject {

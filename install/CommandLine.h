@@ -43,6 +43,9 @@ enum ExitCode : int {
     kExitCopy = 5,          // the payload cannot be copied out (disk full, no access)
     kExitArchive = 6,       // the archive failed or timed out (a damaged payload too)
     kExitPlantedObject = 7, // a link or a stale flag under the folder was refused
+    kExitInUse = 8,         // uninstall: a file of the suite could not be removed (in use)
+    // uninstall: no install record in the folder, or a damaged one; nothing was removed
+    kExitDamagedRecord = 1605,
     kExitAnotherRun = 1618, // another setup is installing on this machine: try again later
 };
 

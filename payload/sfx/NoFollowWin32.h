@@ -88,11 +88,12 @@ Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = kHold
 // folder `parent`, without following a link, and judges and holds it as HoldFolder does; `path`
 // is the same folder's whole path, by which its name is judged. The folder opened is the one in
 // that very parent, wherever its path leads meanwhile; and Windows, and Wine above all, resolve
-// one segment instead of the whole path.
+// one segment instead of the whole path. `disposition` FILE_OPEN enters an existing folder only
+// (one that is missing is NotFolder), as removing does.
 inline Folder HoldFolderIn(HANDLE parent, const std::wstring& name, const wchar_t* path,
-                           ScopedFileHandle& held) {
+                           ScopedFileHandle& held, ULONG disposition = FILE_OPEN_IF) {
     held.Reset(detail::CreateIn(
-        parent, name, kHoldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+        parent, name, kHoldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
         FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT));
     // By the whole path: Wine's NtQueryAttributesFile looks a name inside a folder handle up in
     // the working directory instead.
@@ -108,6 +109,30 @@ inline Folder HoldFolderIn(HANDLE parent, const std::wstring& name, const wchar_
 inline HANDLE CreateNewFileIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
                               DWORD sharing) {
     return detail::CreateIn(parent, name, access, sharing, FILE_CREATE, FILE_NON_DIRECTORY_FILE);
+}
+
+// Opens the existing file `name` (one segment) inside the held folder `parent`, without following
+// a link at that name: a reparse point there is opened itself. Fails with the Windows error set
+// (ERROR_FILE_NOT_FOUND, ERROR_SHARING_VIOLATION, ...); a folder at that name is refused too.
+inline HANDLE OpenFileIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
+                         DWORD sharing) {
+    return detail::CreateIn(parent, name, access, sharing, FILE_OPEN,
+                            FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+}
+
+// Opens the existing folder `name` (one segment) inside the held folder `parent` with `access`
+// (DELETE, to remove it through the handle), without following a link at that name.
+inline HANDLE OpenFolderIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
+                           DWORD sharing) {
+    return detail::CreateIn(parent, name, access, sharing, FILE_OPEN,
+                            FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
+                                FILE_OPEN_FOR_BACKUP_INTENT);
+}
+
+// What a handle opened without following a link shows of its object, for the rule's decisions:
+// attributes as kNoAttributes when they cannot be read.
+inline std::uint32_t AttributesOfHandle(HANDLE opened) {
+    return detail::AttributesOf(opened);
 }
 
 enum class Removal { Absent, Removed, Refused };

@@ -1,6 +1,7 @@
 // The texts the engine logs, the strings it builds and the arithmetic of the progress bar during
 // the copy and the unpacking.
 #include "install/InstallTexts.h"
+#include "install/ProductEntryTexts.h"
 #include "install/ReportQueue.h"
 #include "ui/MessageLayout.h"
 
@@ -80,6 +81,75 @@ TEST(InstallTexts, ComponentSummaryInTableOrderWithTwoBlankSeparators) {
     EXPECT_EQ(texts::ComponentSummaryLine({"Pellisar", "Dromlet"}),
               "Installed components:  Pellisar,  Dromlet");
     EXPECT_EQ(texts::ComponentSummaryLine({}), "Installed components:  No components installed!");
+}
+
+TEST(ProductEntryTexts, TheDisplayVersionIsTheLabelsDottedVersionOrNone) {
+    const struct {
+        const char* label;
+        const char* version;
+    } cases[] = {
+        {"v2.1.0", "2.1.0"},
+        {"V3", "3"},
+        {"2.1", "2.1"},
+        {"10.0.19045", "10.0.19045"},
+        {"Release-15chars", ""},
+        {"v2.1-beta", ""},
+        {"2.1.", ""},
+        {".2.1", ""},
+        {"2..1", ""},
+        {"v", ""},
+        {"", ""},
+        {"vv2.1", ""},
+        {" 2.1", ""},
+        {"2.1 ", ""},
+        {"2,1", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(texts::DisplayVersion(c.label), c.version) << c.label;
+}
+
+TEST(ProductEntryTexts, DottedVersionsCompareNumberByNumber) {
+    using texts::VersionOrder;
+    const struct {
+        const char* a;
+        const char* b;
+        VersionOrder order;
+    } cases[] = {
+        {"2.10.0", "2.9", VersionOrder::Newer},
+        {"2.9", "2.10.0", VersionOrder::Older},
+        {"2.1", "2.1.0", VersionOrder::Same},
+        {"2.1.0.0", "2.1", VersionOrder::Same},
+        {"02.01", "2.1", VersionOrder::Same},
+        {"2.1.1", "2.1", VersionOrder::Newer},
+        {"3", "2.99.99", VersionOrder::Newer},
+        {"0.0", "0", VersionOrder::Same},
+        // Numbers beyond 64 bits compare all the same.
+        {"99999999999999999999999.1", "99999999999999999999998.9", VersionOrder::Newer},
+        {"1.00000000000000000000002", "1.3", VersionOrder::Older},
+        // No dotted version: nothing can be said, either way round.
+        {"v2.1", "2.0", VersionOrder::Unknown},
+        {"2.0", "Release-15chars", VersionOrder::Unknown},
+        {"", "1", VersionOrder::Unknown},
+        {"1.", "1", VersionOrder::Unknown},
+        {"-1", "1", VersionOrder::Unknown},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(texts::CompareDottedVersions(c.a, c.b), c.order) << c.a << " against " << c.b;
+}
+
+TEST(ProductEntryTexts, DateSizeAndCommandsAsTheEntryHoldsThem) {
+    EXPECT_EQ(texts::InstallDateText(2026, 12, 9), "20261209");
+    EXPECT_EQ(texts::InstallDateText(2027, 1, 31), "20270131");
+    EXPECT_EQ(texts::EstimatedSizeKiB(0), 0u);
+    EXPECT_EQ(texts::EstimatedSizeKiB(1), 1u);
+    EXPECT_EQ(texts::EstimatedSizeKiB(1024), 1u);
+    EXPECT_EQ(texts::EstimatedSizeKiB(1025), 2u);
+    EXPECT_EQ(texts::EstimatedSizeKiB(0xFFFFFFFFull * 1024), 0xFFFFFFFFu);
+    EXPECT_EQ(texts::EstimatedSizeKiB(0xFFFFFFFFull * 1024 + 1), 0xFFFFFFFFu);
+    EXPECT_EQ(texts::UninstallCommand("C:\\Program Files\\Torvane\\uninstall.exe"),
+              "\"C:\\Program Files\\Torvane\\uninstall.exe\"");
+    EXPECT_EQ(texts::QuietUninstallCommand("C:\\Program Files\\Torvane\\uninstall.exe"),
+              "\"C:\\Program Files\\Torvane\\uninstall.exe\" /S");
 }
 
 std::vector<int> PositionsOfWholeCopy(texts::CopyProgress& progress, std::int64_t total,

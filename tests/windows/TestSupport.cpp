@@ -8,6 +8,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -119,6 +120,37 @@ std::wstring Wide(const std::string& text) {
 HeldFile::HeldFile(const std::string& path, DWORD access, DWORD sharing)
     : handle_(::CreateFileA(path.c_str(), access, sharing, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+
+namespace {
+
+void ListTreeInto(const std::string& folder, const std::string& prefix,
+                  std::vector<std::string>& listed) {
+    WIN32_FIND_DATAA entry;
+    ScopedFind find(::FindFirstFileA((folder + "\\*").c_str(), &entry));
+    if (!find)
+        return;
+    do {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            listed.push_back(prefix + name);
+            continue;
+        }
+        listed.push_back(prefix + name + "\\");
+        if (!unixlinks::IsLink(Wide(folder + "\\" + name)))
+            ListTreeInto(folder + "\\" + name, prefix + name + "\\", listed);
+    } while (::FindNextFileA(find.Get(), &entry));
+}
+
+} // namespace
+
+std::vector<std::string> ListTree(const std::string& folder) {
+    std::vector<std::string> listed;
+    ListTreeInto(folder, "", listed);
+    std::sort(listed.begin(), listed.end());
+    return listed;
+}
 
 bool FileExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());

@@ -93,6 +93,10 @@ private:
     ScopedFileHandle handle_;
 };
 
+// Everything below `folder`, relative and sorted, each folder with a trailing backslash; a link
+// is listed as a folder and not entered.
+std::vector<std::string> ListTree(const std::string& folder);
+
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 bool FolderExists(const std::wstring& path);
