@@ -51,6 +51,8 @@ TEST(InstallTexts, AFolderIsMadeFromItsOutermostMissingParentIn) {
 
 TEST(InstallTexts, BuiltLines) {
     EXPECT_EQ(texts::ErrorNumberLine(3), "Error: Number 3");
+    EXPECT_EQ(texts::NewerVersionInstalledLine("v2.1.0", "v1.0.0"),
+              "Error: Version 2.1.0 is installed, newer than this setup's 1.0.0.");
     EXPECT_EQ(texts::ErrorNumberLine(-2147024891L), "Error: Number -2147024891");
     EXPECT_EQ(texts::CannotOpenImageLine("C:\\a b\\setup.exe"),
               "Error: Unable to open file C:\\a b\\setup.exe for copying.");
@@ -211,9 +213,9 @@ TEST(CopyProgress, LargePayloadsScaleTheRangeIntoSixteenBits) {
     }
 }
 
-// A reading of the archive's progress block: size 1044, total and written in KiB, entries done.
+// A reading of the archive's progress block: size 2092, total and written in KiB, entries done.
 unpack::ProgressBlock Reading(std::uint32_t totalKiB, std::uint32_t writtenKiB,
-                              std::uint32_t blockSize = 1044, std::uint32_t entriesDone = 0) {
+                              std::uint32_t blockSize = 2092, std::uint32_t entriesDone = 0) {
     unpack::ProgressBlock block;
     block.blockSize = blockSize;
     block.totalKiB = totalKiB;
@@ -278,9 +280,9 @@ TEST(LookCounter, OnlyLooksWithoutProgressCountForAnArchiveThatPublishes) {
     EXPECT_TRUE(looks.Counts(Reading(100, 0)));           // filled in, nothing written yet
     EXPECT_FALSE(looks.Counts(Reading(100, 1)));          // a KiB more
     EXPECT_TRUE(looks.Counts(Reading(100, 1)));           // no progress since the look before
-    EXPECT_FALSE(looks.Counts(Reading(100, 1, 1044, 1))); // an empty file: one entry more
-    EXPECT_TRUE(looks.Counts(Reading(100, 1, 1044, 1)));
-    EXPECT_FALSE(looks.Counts(Reading(100, 0, 1044, 1))); // changed, whichever way
+    EXPECT_FALSE(looks.Counts(Reading(100, 1, 2092, 1))); // an empty file: one entry more
+    EXPECT_TRUE(looks.Counts(Reading(100, 1, 2092, 1)));
+    EXPECT_FALSE(looks.Counts(Reading(100, 0, 2092, 1))); // changed, whichever way
     EXPECT_TRUE(looks.Counts(Reading(100, 0, 0, 5)));     // no longer a block of ours
 }
 
@@ -288,7 +290,7 @@ TEST(LookCounter, OnlyLooksWithoutProgressCountForAnArchiveThatPublishes) {
 // folder: only a plain relative path is taken.
 TEST(RefusedFolder, OnlyAPlainRelativePathIsTaken) {
     const auto refused = [](const std::string& name, std::uint32_t length,
-                            std::uint32_t blockSize = 1044) {
+                            std::uint32_t blockSize = 2092) {
         unpack::ProgressBlock block = Reading(100, 100, blockSize);
         std::copy(name.begin(), name.end(), block.refusedFolder);
         block.refusedLength = length;

@@ -92,13 +92,13 @@ protected:
     }
 
     // The progress block the engine made for the archive before it ran, opened as the archive
-    // opens it: five 32-bit values (size 1044, total KiB, written KiB, entries, refused length).
+    // opens it: five 32-bit values (size 2092, total KiB, written KiB, entries, refused length).
     volatile std::uint32_t* ArchiveBlock() {
         const std::string name =
             "Local\\TorvaneUnpack-" + std::to_string(engine.processInfo.processId);
         blockMapping.Reset(::OpenFileMappingA(FILE_MAP_WRITE, FALSE, name.c_str()));
         blockView.Reset(blockMapping
-                            ? ::MapViewOfFile(blockMapping.Get(), FILE_MAP_WRITE, 0, 0, 1044)
+                            ? ::MapViewOfFile(blockMapping.Get(), FILE_MAP_WRITE, 0, 0, 2092)
                             : nullptr);
         return static_cast<volatile std::uint32_t*>(blockView.Get());
     }
@@ -421,13 +421,13 @@ TEST_F(ArchiveRunTest, TheBarFollowsAPublishedBlockForwardOnlyAndIgnoresNonsense
 
     TickAndCollect(engine); // all zeros: not filled in yet
     publish(12, 100, 50);   // another layout
-    publish(1044, 0, 50);   // no total
+    publish(2092, 0, 50);   // no total
     EXPECT_EQ(PositionsDuringWait(), std::vector<int>{});
-    publish(1044, 100, 25);
-    publish(1044, 100, 25);  // no change
-    publish(1044, 100, 10);  // backwards
-    publish(1044, 100, 500); // more than the total
-    publish(1044, 200, 300); // a new total, still full
+    publish(2092, 100, 25);
+    publish(2092, 100, 25);  // no change
+    publish(2092, 100, 10);  // backwards
+    publish(2092, 100, 500); // more than the total
+    publish(2092, 200, 300); // a new total, still full
     EXPECT_EQ(PositionsDuringWait(), (std::vector<int>{range / 4, range}));
     EXPECT_EQ(view.ranges.size(), 1u) << "the bar keeps the copy's range";
 

@@ -136,7 +136,7 @@ struct Item {
 };
 
 // What the archive published in the block "Local\\TorvaneUnpack-<pid>": five 32-bit values
-// (block size 1044, total KiB, written KiB, entries done, length of the refused folder) and the
+// (block size 2092, total KiB, written KiB, entries done, length of the refused folder) and the
 // refused folder's bytes at offset 20, read while it ran and once more after.
 struct ProgressSeen {
     bool found = false;
@@ -157,7 +157,7 @@ struct RunResult {
 // Makes the archive's progress block before the archive runs, as the setup does, and reads it.
 class ProgressReader {
 public:
-    static constexpr DWORD kBlockSize = 1044;
+    static constexpr DWORD kBlockSize = 2092;
 
     explicit ProgressReader(DWORD processId)
         : mapping_(
@@ -379,7 +379,7 @@ TEST_F(SfxTest, PublishesItsProgressWhileItUnpacks) {
     const RunResult run = RunArchive();
     ASSERT_EQ(run.exitCode, 0u);
     ASSERT_TRUE(run.progress.found) << "no block named Local\\TorvaneUnpack-<process id>";
-    EXPECT_EQ(run.progress.blockSize, 1044u);
+    EXPECT_EQ(run.progress.blockSize, 2092u);
     EXPECT_EQ(run.progress.entriesDone, 42u);
     EXPECT_EQ(run.progress.refusedFolder, "");
     EXPECT_EQ(run.progress.totalKiB, 20u * 1024 + 24u * 1024 + 1); // the flag's 4 bytes round up
