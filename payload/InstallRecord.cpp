@@ -62,6 +62,8 @@ std::string Serialize(const InstallRecord& installed) {
     }
     for (const std::string& shortcut : installed.shortcuts)
         text += "shortcut\t" + shortcut + "\n";
+    for (const std::string& folder : installed.madeFolders)
+        text += "madefolder\t" + folder + "\n";
     return text;
 }
 
@@ -96,8 +98,10 @@ std::optional<InstallRecord> Parse(std::string_view text) {
             if (!ParseNumber(fields[1], file.size, 10) || !ParseNumber(fields[2], file.crc32, 16))
                 return std::nullopt;
             installed.files.push_back(std::move(file));
-        } else if (kind == "shortcut" && fields.size() == 2 && IsFullPath(fields[1])) {
-            installed.shortcuts.emplace_back(fields[1]);
+        } else if ((kind == "shortcut" || kind == "madefolder") && fields.size() == 2 &&
+                   IsFullPath(fields[1])) {
+            (kind == "shortcut" ? installed.shortcuts : installed.madeFolders)
+                .emplace_back(fields[1]);
         } else {
             return std::nullopt;
         }

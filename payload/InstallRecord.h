@@ -13,6 +13,8 @@
 //   newfolder  <relative path>           in a plan only: a folder this run makes
 //   file       <size> <crc-32> <path>    a file the install wrote: bytes, 8 hex digits
 //   shortcut   <full path>               a shortcut the setup wrote
+//   madefolder <full path>               the install folder, or one of its parents, that the
+//                                        setup made (removed once empty)
 //
 // Paths inside the folder are relative and '\'-separated. The record is read with suspicion
 // (the folder may be writable by others): a line that does not parse, or a relative path that
@@ -43,7 +45,8 @@ struct InstallRecord {
     std::vector<std::string> folders;    // made by the install, outermost first
     std::vector<std::string> newFolders; // a plan's folders that this run makes
     std::vector<File> files;
-    std::vector<std::string> shortcuts; // full paths
+    std::vector<std::string> shortcuts;   // full paths
+    std::vector<std::string> madeFolders; // full paths, outermost first
 };
 
 std::string Serialize(const InstallRecord& installed);

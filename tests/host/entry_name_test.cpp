@@ -309,6 +309,7 @@ TEST(InstallRecordTest, ReadsBackWhatItWrote) {
     installed.newFolders = {"drivers"};
     installed.files = {{"Torvane.exe", 4096, 0x0badf00d}, {"docs\\Документы\\a.txt", 0, 0}};
     installed.shortcuts = {"C:\\Users\\Public\\Desktop\\Torvane.lnk"};
+    installed.madeFolders = {"D:\\Acme Tools", "D:\\Acme Tools\\Torvane"};
     const std::string text = record::Serialize(installed);
     EXPECT_EQ(text, "Torvane Software Suite install record 1\n"
                     "label\tv2.1.0\n"
@@ -317,7 +318,9 @@ TEST(InstallRecordTest, ReadsBackWhatItWrote) {
                     "newfolder\tdrivers\n"
                     "file\t4096\t0badf00d\tTorvane.exe\n"
                     "file\t0\t00000000\tdocs\\Документы\\a.txt\n"
-                    "shortcut\tC:\\Users\\Public\\Desktop\\Torvane.lnk\n");
+                    "shortcut\tC:\\Users\\Public\\Desktop\\Torvane.lnk\n"
+                    "madefolder\tD:\\Acme Tools\n"
+                    "madefolder\tD:\\Acme Tools\\Torvane\n");
     const std::optional<record::InstallRecord> read = record::Parse(text);
     ASSERT_TRUE(read);
     EXPECT_EQ(record::Serialize(*read), text);
@@ -341,6 +344,7 @@ TEST(InstallRecordTest, RefusesAnyRecordThatIsNotWhole) {
         "file\t1\t00000000\t\\a.txt\n",   "file\t1\t00000000\tdocs/a.txt\n",
         "folder\tdocs\\\n",              "folder\tdocs\\..\\..\n",       "folder\tNUL\n",
         "shortcut\tTorvane.lnk\n",       "shortcut\tC:\\a\tb.lnk\n",      "unknown\tx\n",
+        "madefolder\tTorvane\n",
         "folder\n",
     };
     for (const char* line : refusedLines)
