@@ -1,6 +1,7 @@
 #include "app/SetupApp.h"
 
 #include "app/SilentInstall.h"
+#include "app/Uninstaller.h"
 #include "base/WideText.h"
 #include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
@@ -71,6 +72,11 @@ BOOL CSetupApp::InitInstance() {
         return FALSE;
     }
 
+    if (RunsAsUninstaller(options, OwnModulePath())) {
+        exitCode = RunUninstaller(options, log);
+        return FALSE;
+    }
+
     // Another setup is installing: this one does nothing, and says so.
     if (RunLock::HeldElsewhere()) {
         log.Write(texts::kAnotherRun, kColorError);
@@ -94,6 +100,7 @@ BOOL CSetupApp::InitInstance() {
     CSetupDlg dialog(nullptr, DialogStart{.installFolder = options.installFolder,
                                           .createDesktopIcons = options.noDesktop ? 0 : 1,
                                           .commonShortcutFolders = commonShortcutFolders,
+                                          .allowDowngrade = options.allowDowngrade,
                                           .log = log.IsOpen() ? &log : nullptr});
     m_pMainWnd = &dialog;
     dialog.DoModal();

@@ -26,17 +26,22 @@ private:
 
 setup::ExitCode RunSilentInstall(const setup::CommandLine& options, bool commonShortcutFolders,
                                  RunLog& log) {
+    return RunWithoutWindow(
+        MakeInstallSettings(
+            OwnModulePath(),
+            options.installFolder.empty() ? DefaultInstallFolder() : options.installFolder,
+            options.noDesktop ? 0 : 1, commonShortcutFolders, options.allowDowngrade),
+        log);
+}
+
+setup::ExitCode RunWithoutWindow(const InstallSettings& settings, RunLog& log) {
     // As the dialog does: COM on this thread for the whole run, the process at high priority.
     ScopedCoInitialize com;
     ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
 
     SilentView view(log);
     InstallEngine engine(view);
-    if (!StartRun(engine, view,
-                  MakeInstallSettings(OwnModulePath(),
-                                      options.installFolder.empty() ? kDefaultInstallFolder
-                                                                    : options.installFolder,
-                                      options.noDesktop ? 0 : 1, commonShortcutFolders))) {
+    if (!StartRun(engine, view, settings)) {
         log.Write(texts::kAnotherRun, kColorError);
         return engine.exitCode;
     }

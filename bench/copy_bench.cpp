@@ -134,8 +134,11 @@ double TimeEngineCopy(const std::string& image, const std::string& installFolder
     DeleteFileA(archive.c_str());
     CountingView view;
     InstallEngine engine(view);
-    engine.Start(
-        {.modulePath = image, .archiveBaseName = "FARROWPK", .installFolder = installFolder});
+    InstallSettings settings;
+    settings.modulePath = image;
+    settings.archiveBaseName = "FARROWPK";
+    settings.installFolder = installFolder;
+    engine.Start(settings);
     engine.InstallState = STATE_COPY_PAYLOAD;
     const double started = Now();
     engine.Tick();

@@ -73,6 +73,9 @@ using ScopedRegistryKey = ScopedValue<HandleTraits<HKEY, nullptr, ::RegCloseKey>
 // Memory a COM or shell call allocated for us with CoTaskMemAlloc (SHGetKnownFolderPath's path).
 using ScopedCoTaskMemory = ScopedValue<HandleTraits<void*, nullptr, ::CoTaskMemFree>>;
 
+// A DLL we loaded (LoadLibraryEx) and must free.
+using ScopedModule = ScopedValue<HandleTraits<HMODULE, nullptr, ::FreeLibrary>>;
+
 // A pen, brush, font or bitmap that we created and must delete.
 template <class T> class ScopedGdiObject {
 public:

@@ -36,12 +36,23 @@ std::optional<std::string> ArchiveProgress::RefusedFolder() const {
     return texts::RefusedFolder(Read(true));
 }
 
+texts::ArchiveFailure ArchiveProgress::Failure(DWORD archiveExit) const {
+    return texts::ReadArchiveFailure(Read(true), archiveExit);
+}
+
+std::uint32_t ArchiveProgress::RestartPending() const {
+    const unpack::ProgressBlock block = Read(false);
+    return block.blockSize == unpack::kProgressBlockSize ? block.restartPending : 0;
+}
+
 void ArchiveProgress::Stop() {
     view_.Reset();
     mapping_.Reset();
 }
 
-unpack::ProgressBlock ArchiveProgress::Read(bool withFolder) const {
+unpack::ProgressBlock ArchiveProgress::Read(bool withPaths) const {
+    if (!view_)
+        return {};
     // One aligned 32-bit load per value: each is whole, whatever the archive writes meanwhile.
     const auto* shared = static_cast<const volatile unpack::ProgressBlock*>(view_.Get());
     unpack::ProgressBlock block;
@@ -50,8 +61,16 @@ unpack::ProgressBlock ArchiveProgress::Read(bool withFolder) const {
     block.writtenKiB = shared->writtenKiB;
     block.entriesDone = shared->entriesDone;
     block.refusedLength = shared->refusedLength;
-    if (withFolder)
-        for (std::uint32_t at = 0; at < unpack::kRefusedFolderCapacity; ++at)
+    block.failureCause = shared->failureCause;
+    block.windowsError = shared->windowsError;
+    block.neededKiB = shared->neededKiB;
+    block.freeKiB = shared->freeKiB;
+    block.restartPending = shared->restartPending;
+    block.failedLength = shared->failedLength;
+    if (withPaths)
+        for (std::uint32_t at = 0; at < unpack::kRefusedFolderCapacity; ++at) {
             block.refusedFolder[at] = shared->refusedFolder[at];
+            block.failedPath[at] = shared->failedPath[at];
+        }
     return block;
 }

@@ -33,12 +33,17 @@ public:
     // The folder the archive reported as the link it stopped at, relative to its working
     // directory; nothing when it reported none or nothing that makes sense.
     std::optional<std::string> RefusedFolder() const;
+    // Why the archive that ended with `archiveExit` failed, as far as its block says.
+    texts::ArchiveFailure Failure(DWORD archiveExit) const;
+    // The old files whose removal the archive left to the next restart.
+    std::uint32_t RestartPending() const;
     // Lets go of the block.
     void Stop();
 
 private:
-    // A copy of the block as it stands; the folder's bytes only when `withFolder`.
-    unpack::ProgressBlock Read(bool withFolder) const;
+    // A copy of the block as it stands (a block of zeros without one); the paths' bytes only
+    // when `withPaths`.
+    unpack::ProgressBlock Read(bool withPaths) const;
 
     texts::UnpackProgress bar_{0};
     texts::LookCounter looks_;

@@ -122,6 +122,10 @@ ParsedCommandLine ParseCommandLine(std::wstring_view commandLine) {
             parsed.options.silent = true;
         } else if (EqualsNoCase(word, L"/NODESKTOP")) {
             parsed.options.noDesktop = true;
+        } else if (EqualsNoCase(word, L"/ALLOWDOWNGRADE")) {
+            parsed.options.allowDowngrade = true;
+        } else if (EqualsNoCase(word, L"/UNINSTALL")) {
+            parsed.options.uninstall = true;
         } else if (EqualsNoCase(word, L"/ALLUSERS")) {
             parsed.options.allUsers = true;
         } else if (StartsWithNoCase(word, L"/LOG=")) {

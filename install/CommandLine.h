@@ -10,11 +10,13 @@
 namespace setup {
 
 struct CommandLine {
-    bool silent = false;        // /S: no window at all
-    bool noDesktop = false;     // /NODESKTOP: no desktop shortcuts
-    bool allUsers = false;      // /ALLUSERS: the shortcuts every user of the machine sees
-    std::wstring installFolder; // /D=<folder>, empty when not given
-    std::wstring logFile;       // /LOG=<file>, empty when not given
+    bool silent = false;         // /S: no window at all
+    bool noDesktop = false;      // /NODESKTOP: no desktop shortcuts
+    bool allUsers = false;       // /ALLUSERS: the shortcuts every user of the machine sees
+    bool allowDowngrade = false; // /ALLOWDOWNGRADE: install over a newer version
+    bool uninstall = false;      // /UNINSTALL: remove the suite (the uninstaller's own mode)
+    std::wstring installFolder;  // /D=<folder>, empty when not given
+    std::wstring logFile;        // /LOG=<file>, empty when not given
 };
 
 struct ParsedCommandLine {
@@ -32,7 +34,7 @@ ParsedCommandLine ParseCommandLine(std::wstring_view commandLine);
 
 // Shown with an unknown switch, and written to the log of a silent run that cannot start.
 inline constexpr char kUsage[] =
-    "Usage: setup.exe [/S] [/NODESKTOP] [/ALLUSERS] [/LOG=<file>] [/D=<folder>]";
+    "Usage: setup.exe [/S] [/NODESKTOP] [/ALLUSERS] [/ALLOWDOWNGRADE] [/LOG=<file>] [/D=<folder>]";
 
 // The exit codes of a run (the interactive program always exits with 0).
 enum ExitCode : int {
@@ -43,10 +45,13 @@ enum ExitCode : int {
     kExitCopy = 5,          // the payload cannot be copied out (disk full, no access)
     kExitArchive = 6,       // the archive failed or timed out (a damaged payload too)
     kExitPlantedObject = 7, // a link or a stale flag under the folder was refused
-    kExitInUse = 8,         // uninstall: a file of the suite could not be removed (in use)
-    // uninstall: no install record in the folder, or a damaged one; nothing was removed
-    kExitDamagedRecord = 1605,
-    kExitAnotherRun = 1618, // another setup is installing on this machine: try again later
+    kExitInUse = 8,         // a file of the suite is in use (an install puts everything back)
+    kExitNewerInstalled =
+        9,                // a newer version is installed (/ALLOWDOWNGRADE installs it all the same)
+    kExitDeclined = 1602, // the uninstaller's question was answered No
+    kExitNotInstalled = 1605, // the uninstaller finds no install in its folder (no readable record)
+    kExitAnotherRun = 1618,   // another setup is installing on this machine: try again later
+    kExitRestartNeeded = 3010, // installed; a restart completes it
 };
 
 // Shortcuts go to the common folders with /ALLUSERS, and always for the local system account,

@@ -1,6 +1,9 @@
 #include "install/InstallEngine.h"
 
+#include "install/FileHolder.h"
+#include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
+#include "install/ProductEntryTexts.h"
 
 #include <utility>
 
@@ -18,7 +21,7 @@ bool InstallEngine::Start(const InstallSettings& runSettings) {
     }
     settings = runSettings;
     exitCode = setup::kExitSuccess;
-    InstallState = STATE_CREATE_DIR;
+    InstallState = settings.uninstall ? STATE_UNINSTALL : STATE_CREATE_DIR;
     return true;
 }
 
@@ -54,6 +57,9 @@ void InstallEngine::RunState(WorkResult* done) {
     case STATE_WAIT_EXPAND:
         WaitForArchive(done);
         break;
+    case STATE_RETRY:
+        AskToRetry(done);
+        break;
     case STATE_DETECT:
         DetectComponents(done);
         break;
@@ -63,8 +69,14 @@ void InstallEngine::RunState(WorkResult* done) {
     case STATE_MENU_LINKS:
         CreateMenuShortcuts(done);
         break;
+    case STATE_RECORD:
+        RecordTheInstall(done);
+        break;
     case STATE_CLEANUP:
         CleanUp(done);
+        break;
+    case STATE_UNINSTALL:
+        Uninstall(done);
         break;
     case STATE_SUCCESS:
         Succeed();
@@ -110,16 +122,34 @@ void InstallEngine::CopyPayload(WorkResult* done) {
         PayloadCopied& copied = std::get<PayloadCopied>(*done);
         imageLength = copied.imageLength;
         payloadLength = copied.payloadLength;
+        payloadOffset = copied.payloadOffset;
+        previousRecord = std::move(copied.previous);
         archivePublishesProgress = copied.publishesProgress;
         archiveLock = std::move(copied.lock);
         GoOn(copied.failure, STATE_EXPAND);
         return;
     }
     view.AddMessage(texts::kCopying, kColorProgress);
-    sourcePath = settings.modulePath;
     archivePath = settings.installFolder + "\\" + settings.archiveBaseName + ".EXE";
-    BeginWork([source = sourcePath, archive = archivePath](IInstallView& report) -> WorkResult {
-        return CopyPayloadFile(source, archive, report);
+    BeginWork([source = settings.modulePath, archive = archivePath, folder = settings.installFolder,
+               label = settings.label,
+               allowDowngrade = settings.allowDowngrade](IInstallView& report) -> WorkResult {
+        // The install this run replaces, if any: an older setup must not take a newer suite
+        // back, unless asked to.
+        std::optional<record::InstallRecord> previous = ReadInstallRecord(folder);
+        if (previous && !allowDowngrade &&
+            texts::CompareDottedVersions(texts::DisplayVersion(label),
+                                         texts::DisplayVersion(previous->label)) ==
+                texts::VersionOrder::Older) {
+            report.AddMessage(texts::NewerVersionInstalledLine(previous->label, label),
+                              kColorError);
+            PayloadCopied refused;
+            refused.failure = setup::kExitNewerInstalled;
+            return refused;
+        }
+        PayloadCopied copied = CopyPayloadFile(source, archive, report);
+        copied.previous = std::move(previous);
+        return copied;
     });
 }
 
@@ -185,13 +215,15 @@ void InstallEngine::AfterLook(const FlagLook& look) {
     DWORD archiveExit = 0;
     if (look.flagFound) {
         view.AddMessage(texts::kDecompressionCompleted, kColorProgress);
+        // Old files still held open go when Windows restarts: a restart completes the install.
+        if (const std::uint32_t pending = archiveProgress.RestartPending(); pending != 0) {
+            view.AddMessage(texts::RestartPendingLine(pending), kColorWarning);
+            exitCode = setup::kExitRestartNeeded;
+        }
         InstallState = STATE_DETECT;
     } else if (ArchiveEnded(archiveExit) && archiveExit != 0) {
         // An archive that has ended with an error will never write its flag.
-        const bool linkRefused = archiveExit == static_cast<DWORD>(unpack::kExitLinkRefused);
-        view.AddMessage(linkRefused ? LinkRefusedLine() : std::string(texts::kDecompressionFailure),
-                        linkRefused ? kColorError : kColorProgress);
-        GoOn(linkRefused ? setup::kExitPlantedObject : setup::kExitArchive, STATE_FAILURE);
+        ArchiveFailed(archiveExit);
     } else if (waitTicks >= kLookLimit) {
         // Cut off half-way, the install is not complete: the run fails.
         view.AddMessage(texts::kDecompressionTimeOut, kColorProgress);
@@ -201,6 +233,63 @@ void InstallEngine::AfterLook(const FlagLook& look) {
     }
     archiveProgress.Stop();
     TerminateArchive();
+}
+
+void InstallEngine::ArchiveFailed(DWORD archiveExit) {
+    if (archiveExit == static_cast<DWORD>(unpack::kExitLinkRefused)) {
+        view.AddMessage(LinkRefusedLine(), kColorError);
+        GoOn(setup::kExitPlantedObject, STATE_FAILURE);
+        return;
+    }
+    view.AddMessage(texts::kDecompressionFailure, kColorProgress);
+    // Another vendor's stub says nothing of why: its code means nothing to the setup.
+    if (!archivePublishesProgress) {
+        GoOn(setup::kExitArchive, STATE_FAILURE);
+        return;
+    }
+    // sfx.exe has put the folder back as it was; the line says why it could not go on.
+    const texts::ArchiveFailure failure = archiveProgress.Failure(archiveExit);
+    fileHolder.clear();
+    if (failure.cause == unpack::kInUse && failure.file)
+        fileHolder = ProgramHoldingFile(settings.installFolder + "\\" + *failure.file);
+    view.AddMessage(texts::ArchiveFailureLine(failure, settings.installFolder, fileHolder),
+                    kColorError);
+    switch (failure.cause) {
+    case unpack::kInUse:
+        InstallState = STATE_RETRY;
+        break;
+    case unpack::kDiskFull:
+    case unpack::kNoAccess:
+        GoOn(setup::kExitCopy, STATE_FAILURE);
+        break;
+    default:
+        GoOn(setup::kExitArchive, STATE_FAILURE);
+        break;
+    }
+}
+
+// The question is modal: the dialog's timer ticks on while it waits, and those ticks find the
+// question already asked.
+void InstallEngine::AskToRetry(WorkResult* done) {
+    if (done) {
+        InstallState = STATE_COPY_PAYLOAD;
+        return;
+    }
+    if (askingToRetry)
+        return;
+    askingToRetry = true;
+    const bool retry = view.AskToRetry(texts::CloseAndRetryText(fileHolder));
+    askingToRetry = false;
+    if (!retry) {
+        GoOn(setup::kExitInUse, STATE_FAILURE);
+        return;
+    }
+    // The archive runs again from a copy of its own.
+    processInfo = ArchiveProcess{};
+    BeginWork([path = archivePath](IInstallView& report) -> WorkResult {
+        DeleteCopy(path, report);
+        return WorkReported{};
+    });
 }
 
 void InstallEngine::TerminateArchive() {
@@ -250,6 +339,9 @@ void InstallEngine::DetectComponents(WorkResult* done) {
 // Shell calls can take long (a redirected or synchronised profile folder): both shortcut states
 // write on the worker thread, like the folder and the copy.
 void InstallEngine::CreateDesktopShortcuts(WorkResult* done) {
+    if (done)
+        for (std::string& link : std::get<ShortcutsWritten>(*done).links)
+            shortcutsWritten.push_back(std::move(link));
     if (done || componentCount == 0 || settings.createDesktopIcons == 0) {
         InstallState = STATE_MENU_LINKS;
         return;
@@ -259,22 +351,43 @@ void InstallEngine::CreateDesktopShortcuts(WorkResult* done) {
         settings.commonShortcutFolders ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOP;
     BeginWork([folder, install = settings.installFolder,
                found = components](IInstallView& report) -> WorkResult {
-        WriteShortcuts(folder, L"", texts::kDesktopNotFound, install, found, report);
-        return WorkReported{};
+        return WriteShortcuts(folder, L"", texts::kDesktopNotFound, install, found, report);
     });
 }
 
 void InstallEngine::CreateMenuShortcuts(WorkResult* done) {
+    if (done)
+        for (std::string& link : std::get<ShortcutsWritten>(*done).links)
+            shortcutsWritten.push_back(std::move(link));
     if (done || componentCount == 0) {
-        InstallState = STATE_CLEANUP;
+        InstallState = STATE_RECORD;
         return;
     }
     view.AddMessage(texts::kCreatingMenuLinks, kColorProgress);
     const int folder = settings.commonShortcutFolders ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
     BeginWork([folder, install = settings.installFolder,
                found = components](IInstallView& report) -> WorkResult {
-        WriteShortcuts(folder, kGroupFolder, texts::kMenuNotFound, install, found, report);
-        return WorkReported{};
+        return WriteShortcuts(folder, kGroupFolder, texts::kMenuNotFound, install, found, report);
+    });
+}
+
+// No line of its own: a first install logs what it always has.
+void InstallEngine::RecordTheInstall(WorkResult* done) {
+    if (done) {
+        InstallState = STATE_CLEANUP;
+        return;
+    }
+    RecordRequest request{.installFolder = settings.installFolder,
+                          .imagePath = settings.modulePath,
+                          .programLength = payloadOffset,
+                          .label = settings.label,
+                          .publisher = settings.publisher,
+                          .foldersMade = foldersMade,
+                          .shortcutsWritten = shortcutsWritten,
+                          .previous = previousRecord,
+                          .components = components};
+    BeginWork([request = std::move(request)](IInstallView& report) -> WorkResult {
+        return RecordInstall(request, report);
     });
 }
 
@@ -291,10 +404,23 @@ void InstallEngine::CleanUp(WorkResult* done) {
     });
 }
 
+void InstallEngine::Uninstall(WorkResult* done) {
+    if (done) {
+        const SuiteRemoved& removed = std::get<SuiteRemoved>(*done);
+        if (removed.failure == setup::kExitSuccess && removed.restartNeeded)
+            exitCode = setup::kExitRestartNeeded;
+        GoOn(removed.failure, STATE_SUCCESS);
+        return;
+    }
+    BeginWork([folder = settings.installFolder](IInstallView& report) -> WorkResult {
+        return UninstallSuite(folder, report);
+    });
+}
+
 void InstallEngine::Succeed() {
     InstallState = STATE_DONE;
     runLock.Release();
-    view.AddMessage(texts::kSuccess, kColorSuccess);
+    view.AddMessage(settings.uninstall ? texts::kUninstallSuccess : texts::kSuccess, kColorSuccess);
     view.EnableClose();
     view.SetProgressPos(0);
 }
@@ -309,7 +435,7 @@ void InstallEngine::Fail(WorkResult* done) {
         view.SetProgressPos(0);
         return;
     }
-    view.AddMessage(texts::kFailure, kColorFailure);
+    view.AddMessage(settings.uninstall ? texts::kUninstallFailure : texts::kFailure, kColorFailure);
     archiveLock.Reset();
     // An archive cut off by the time-out may still be going down, and its file cannot be deleted
     // before it has: the work waits a moment for it, on a handle of its own.

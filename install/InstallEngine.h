@@ -23,10 +23,15 @@ enum : int {
     STATE_COPY_PAYLOAD = 20,
     STATE_EXPAND = 30,
     STATE_WAIT_EXPAND = 40,
+    // A program holds a file of the suite: the user closes it and the archive runs again.
+    STATE_RETRY = 42,
     STATE_DETECT = 45,
     STATE_DESKTOP_LINKS = 50,
     STATE_MENU_LINKS = 55,
+    STATE_RECORD = 57,
     STATE_CLEANUP = 60,
+    // The uninstaller's one state: everything the install record lists goes.
+    STATE_UNINSTALL = 70,
     STATE_SUCCESS = 1000,
     STATE_FAILURE = 1010,
     STATE_DONE = 1020,
@@ -40,6 +45,14 @@ struct InstallSettings {
     int createDesktopIcons = 1;
     // The shortcuts every user of the machine sees, rather than the running account's.
     bool commonShortcutFolders = false;
+    // The image's label ("v2.1.0"): the version recorded, and compared with an installed one.
+    std::string label;
+    // Who publishes the suite, for Apps & Features: the image's version resource says.
+    std::string publisher;
+    // Installs over a newer version too.
+    bool allowDowngrade = false;
+    // The uninstaller's run: removes the suite from installFolder instead.
+    bool uninstall = false;
 };
 
 class InstallEngine {
@@ -78,7 +91,6 @@ public:
     // How the run failed; setup::kExitSuccess while it has not.
     setup::ExitCode exitCode = setup::kExitSuccess;
 
-    std::string sourcePath;
     std::string archivePath;
     // The folders state 10 made (the install folder and its missing parents), outermost first.
     std::vector<std::string> foldersMade;
@@ -102,6 +114,17 @@ public:
     ComponentTable components = SuiteComponents();
     int componentCount = 0;
 
+    // Where the payload starts in the image (state 20), the record of the install this run
+    // replaces (read before its archive runs) and the shortcuts states 50 and 55 wrote: what
+    // state 57 records.
+    std::int64_t payloadOffset = 0;
+    std::optional<record::InstallRecord> previousRecord;
+    std::vector<std::string> shortcutsWritten;
+    // The program that holds a file of the suite, when the archive failed on one (state 42),
+    // and whether its question is on the screen.
+    std::string fileHolder;
+    bool askingToRetry = false;
+
 private:
     // One function per state: called with no result to begin the state, and again with the
     // result of the work it handed to the worker.
@@ -110,10 +133,13 @@ private:
     void CopyPayload(WorkResult* done);
     void StartArchive(WorkResult* done);
     void WaitForArchive(WorkResult* done);
+    void AskToRetry(WorkResult* done);
     void DetectComponents(WorkResult* done);
     void CreateDesktopShortcuts(WorkResult* done);
     void CreateMenuShortcuts(WorkResult* done);
+    void RecordTheInstall(WorkResult* done);
     void CleanUp(WorkResult* done);
+    void Uninstall(WorkResult* done);
     void Succeed();
     void Fail(WorkResult* done);
 
@@ -131,6 +157,8 @@ private:
     // The red line for an archive that stopped at a link: the folder it names, else the install
     // folder.
     std::string LinkRefusedLine() const;
+    // The archive ended with `archiveExit`, not 0: its lines, and the state that follows.
+    void ArchiveFailed(DWORD archiveExit);
 
     IInstallView& view;
     RunLock runLock;

@@ -1,5 +1,7 @@
 #include "install/InstallTexts.h"
 
+#include "install/ProductEntryTexts.h"
+
 #include "base/Text.h"
 
 #include <algorithm>
@@ -17,6 +19,32 @@ std::string TrimInstallFolder(std::string folderText) {
 }
 
 using base::IsPathSeparator;
+
+std::string UninstallLine(const std::string& installFolder) {
+    return kUninstallPrefix + installFolder + " ...";
+}
+
+std::string NotInstalledLine(const std::string& installFolder) {
+    return "Error: The Torvane Software Suite is not installed in " + installFolder + ".";
+}
+
+std::string RemovedAtRestartLine(const std::string& path) {
+    return "Warning: " + path + " is in use and is removed at the next restart.";
+}
+
+std::string CannotRecordLine(const std::string& path) {
+    return "Warning: Unable to write " + path + ".";
+}
+
+std::string CannotRegisterLine(unsigned long error) {
+    return "Warning: Unable to register the suite in Apps & Features (error " +
+           std::to_string(error) + ").";
+}
+
+std::string NewerVersionInstalledLine(const std::string& installedLabel, const std::string& label) {
+    return "Error: Version " + DisplayVersion(installedLabel) +
+           " is installed, newer than this setup's " + DisplayVersion(label) + ".";
+}
 
 std::vector<std::string> FolderChain(const std::string& folder) {
     std::vector<std::string> chain;
@@ -152,11 +180,13 @@ bool LookCounter::Counts(const unpack::ProgressBlock& block) {
     return !progressed;
 }
 
-std::optional<std::string> RefusedFolder(const unpack::ProgressBlock& block) {
-    if (block.blockSize != unpack::kProgressBlockSize || block.refusedLength == 0 ||
-        block.refusedLength > unpack::kRefusedFolderCapacity)
+namespace {
+
+// A name from the block that may go behind the install folder into a line of the log.
+std::optional<std::string> PlainRelativePath(const char* bytes, std::uint32_t length) {
+    if (length == 0 || length > unpack::kRefusedFolderCapacity)
         return std::nullopt;
-    const std::string folder(block.refusedFolder, block.refusedLength);
+    const std::string folder(bytes, length);
     std::size_t start = 0;
     for (std::size_t at = 0; at <= folder.size(); ++at) {
         if (at < folder.size() && folder[at] != '\\') {
@@ -171,6 +201,92 @@ std::optional<std::string> RefusedFolder(const unpack::ProgressBlock& block) {
         start = at + 1;
     }
     return folder;
+}
+
+// The causes of the archive's exit codes, for a block that says nothing.
+std::uint32_t CauseOfExit(std::uint32_t archiveExit) {
+    switch (archiveExit) {
+    case 6:
+        return unpack::kDiskFull;
+    case 7:
+        return unpack::kInUse;
+    case 8:
+        return unpack::kNoAccess;
+    case unpack::kExitLinkRefused:
+        return unpack::kLinkFound;
+    default:
+        return unpack::kDamagedPayload;
+    }
+}
+
+} // namespace
+
+std::optional<std::string> RefusedFolder(const unpack::ProgressBlock& block) {
+    if (block.blockSize != unpack::kProgressBlockSize)
+        return std::nullopt;
+    return PlainRelativePath(block.refusedFolder, block.refusedLength);
+}
+
+ArchiveFailure ReadArchiveFailure(const unpack::ProgressBlock& block, std::uint32_t archiveExit) {
+    ArchiveFailure failure;
+    failure.cause = CauseOfExit(archiveExit);
+    if (block.blockSize != unpack::kProgressBlockSize)
+        return failure;
+    if (block.failureCause >= unpack::kDamagedPayload && block.failureCause <= unpack::kLinkFound)
+        failure.cause = block.failureCause;
+    failure.windowsError = block.windowsError;
+    failure.neededKiB = block.neededKiB;
+    failure.freeKiB = block.freeKiB;
+    failure.file = PlainRelativePath(block.failedPath, block.failedLength);
+    return failure;
+}
+
+std::string GroupedNumber(std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string ArchiveFailureLine(const ArchiveFailure& failure, const std::string& installFolder,
+                               const std::string& holder) {
+    const std::string file = failure.file ? installFolder + "\\" + *failure.file : installFolder;
+    const std::string error = failure.windowsError != 0
+                                  ? " (Windows error " + std::to_string(failure.windowsError) + ")"
+                                  : std::string();
+    switch (failure.cause) {
+    case unpack::kDiskFull:
+        if (failure.neededKiB != 0)
+            return "Error: Not enough free space for the suite in " + installFolder + ": " +
+                   GroupedNumber(failure.neededKiB) + " KiB needed, " +
+                   GroupedNumber(failure.freeKiB) + " KiB free.";
+        return "Error: The disk is full: " + file + " could not be written" + error + ".";
+    case unpack::kNoAccess:
+        return "Error: Access to " + file + " was denied" + error + ".";
+    case unpack::kInUse:
+        return "Error: " + file + " is in use by " + (holder.empty() ? "another program" : holder) +
+               error + ".";
+    case unpack::kLinkFound:
+        return LinkInTheWayLine(file);
+    default:
+        return failure.file
+                   ? "Error: The payload is damaged at " + *failure.file +
+                         "; download the setup again."
+                   : std::string("Error: The payload is damaged; download the setup again.");
+    }
+}
+
+std::string RestartPendingLine(std::uint32_t files) {
+    return files == 1
+               ? std::string("Warning: 1 old file of the suite is removed at the next restart.")
+               : "Warning: " + std::to_string(files) +
+                     " old files of the suite are removed at the next restart.";
+}
+
+std::string CloseAndRetryText(const std::string& holder) {
+    return "Close " +
+           (holder.empty() ? std::string("the program that uses the suite's files") : holder) +
+           " and press Retry";
 }
 
 } // namespace texts

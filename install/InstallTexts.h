@@ -30,11 +30,28 @@ inline constexpr char kCleaningUp[] = "Cleaning up ...";
 inline constexpr char kSuccess[] = "Installation completed successfully!";
 inline constexpr char kFailure[] = "Installation failed!";
 inline constexpr char kAnotherRun[] = "Another installation is in progress.";
+inline constexpr char kUninstallPrefix[] = "Removing Torvane from ";
+inline constexpr char kUninstallSuccess[] = "Uninstallation completed successfully!";
+inline constexpr char kUninstallFailure[] = "Uninstallation failed!";
 
 // "Installing Torvane into <folder> ..."
 std::string InstallLine(const std::string& installFolder);
 // The folder text as typed, less one trailing backslash; nothing else is changed.
 std::string TrimInstallFolder(std::string folderText);
+
+// "Removing Torvane from <folder> ...": the uninstaller's first line.
+std::string UninstallLine(const std::string& installFolder);
+// No install record in the folder (or none that reads whole): nothing to remove.
+std::string NotInstalledLine(const std::string& installFolder);
+// The uninstaller's own program, still running, goes at the next restart.
+std::string RemovedAtRestartLine(const std::string& path);
+// A part of the install's record that could not be written: the suite is installed, but the
+// uninstaller and the next upgrade will not know all of it.
+std::string CannotRecordLine(const std::string& path);
+// The Apps & Features entry could not be written, with the Windows error.
+std::string CannotRegisterLine(unsigned long error);
+// "Error: Version 2.1.0 is installed, newer than this setup's 1.0.0."
+std::string NewerVersionInstalledLine(const std::string& installedLabel, const std::string& label);
 // Whether the folder names one place whatever the current directory: "X:\name..." or a
 // network path "\\server\share...". Relative and drive-relative texts ("Torvane", "C:",
 // "C:Torvane", "\Torvane") and a drive's root would install somewhere the user did not see.
@@ -124,5 +141,26 @@ private:
 // ('\'-separated names, no "." or "..", no drive or stream, printable bytes): the block may hold
 // anything, and the name goes behind the install folder into a line of the log.
 std::optional<std::string> RefusedFolder(const unpack::ProgressBlock& block);
+
+// Why the archive failed, from its progress block, or from its exit code when it filled in no
+// block: the file only when it is a plain relative path, as for RefusedFolder.
+struct ArchiveFailure {
+    std::uint32_t cause = unpack::kDamagedPayload; // unpack::FailureCause
+    std::uint32_t windowsError = 0;
+    std::uint32_t neededKiB = 0;
+    std::uint32_t freeKiB = 0;
+    std::optional<std::string> file; // relative to the install folder
+};
+ArchiveFailure ReadArchiveFailure(const unpack::ProgressBlock& block, std::uint32_t archiveExit);
+// The red line after "Decompression process failure!": what went wrong and with which file;
+// `holder` names the program that holds a file in use (empty: not known).
+std::string ArchiveFailureLine(const ArchiveFailure& failure, const std::string& installFolder,
+                               const std::string& holder);
+// "Warning: 2 old files of the suite are removed at the next restart."
+std::string RestartPendingLine(std::uint32_t files);
+// The question the dialog asks when a program holds a file of the suite.
+std::string CloseAndRetryText(const std::string& holder);
+// Thousands separated by commas: 1234567 gives "1,234,567".
+std::string GroupedNumber(std::uint64_t number);
 
 } // namespace texts

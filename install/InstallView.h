@@ -14,6 +14,12 @@ public:
     virtual void SetProgressPos(int position) = 0;
     // The run has ended: the Close button is usable again.
     virtual void EnableClose() = 0;
+    // A program holds a file of the suite: whether to run the archive again (Retry) once the
+    // user has closed it. Nobody is asked without a window.
+    virtual bool AskToRetry(const std::string& question) {
+        (void)question;
+        return false;
+    }
 
 protected:
     ~IInstallView() = default;

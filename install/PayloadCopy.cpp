@@ -5,11 +5,10 @@
 #include "base/WideText.h"
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
+#include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
 #include "payload/UnpackProgress.h"
 #include "payload/sfx/NoFollowWin32.h"
-
-#include <sddl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -45,46 +44,6 @@ bool MarkForDeletion(HANDLE file, bool deleteIt) {
                                         sizeof disposition);
 }
 
-// The text form of the running account's user SID; empty when it cannot be read.
-std::wstring UserSidText() {
-    HANDLE opened = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened))
-        return {};
-    const ScopedHandle token(opened);
-    DWORD size = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    wchar_t* text = nullptr;
-    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size) ||
-        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text))
-        return {};
-    const ScopedLocalMemory owner(text);
-    return text;
-}
-
-// Who may open the copy at all: SYSTEM and the Administrators, and the running account only when
-// it is not an administrator (a setup run without elevation, into a folder of its own). Nobody
-// else, whatever the folder lets them do: the file that runs elevated can be written by nobody a
-// standard user could be. The handle that creates it writes it all the same.
-ScopedLocalMemory CopySecurity() {
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof administrators;
-    BOOL isAdministrator = FALSE;
-    if (::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size))
-        ::CheckTokenMembership(nullptr, administrators, &isAdministrator);
-    std::wstring text = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
-    if (!isAdministrator) {
-        const std::wstring user = UserSidText();
-        if (user.empty())
-            return ScopedLocalMemory();
-        text += L"(A;;FA;;;" + user + L")";
-    }
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
-                                                           &descriptor, nullptr);
-    return ScopedLocalMemory(descriptor);
-}
-
 // Whether the payload's program is sfx.exe, which publishes its progress and tells its outcome
 // by its exit code: its code holds the name of the progress block. Only the program's own bytes
 // (headers and sections) are searched, not the archive behind it, which may hold anything.
@@ -115,23 +74,29 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     // A signed image ends where its certificate table starts.
     image::ImageLayout layout;
     std::string ignored;
-    if (!image::ReadImageLayout(input, layout, ignored) || !layout.payloadFits) {
+    const bool read = image::ReadImageLayout(input, layout, ignored) && layout.payloadFits;
+    // Nor can a payload start inside the program in front of it: the last bytes of a bare
+    // program, taken for a trailer, may hold any length.
+    image::ProgramHeaders program;
+    if (!read || (image::ReadProgramHeaders(input, 0, layout.imageLength, program) &&
+                  program.end > layout.payloadOffset)) {
         view.AddMessage(texts::NoValidPayloadLine(sourcePath), kColorError);
         outcome.failure = setup::kExitImage;
         return outcome;
     }
     outcome.imageLength = layout.imageLength;
     outcome.payloadLength = layout.payloadLength;
+    outcome.payloadOffset = layout.payloadOffset;
     outcome.publishesProgress = IsProgressPublishingStub(input, layout);
 
     // An older copy is replaced by a new file rather than written over: the setup runs elevated
     // and the folder may be writable by others, so the name may be a link to some other file,
     // which writing over would change; removing takes only the name. Nobody else may write the
     // copy while it is being written, and nobody but SYSTEM and the Administrators ever after
-    // (CopySecurity).
+    // (ProtectedFileSecurity).
     const std::wstring archiveName = base::Wide(archivePath);
     nofollow::RemoveFile(archiveName.c_str());
-    ScopedLocalMemory security = CopySecurity();
+    ScopedLocalMemory security = ProtectedFileSecurity(false);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security.Get(), FALSE};
     ScopedFileHandle output;
     if (security)

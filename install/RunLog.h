@@ -13,6 +13,7 @@ public:
     // Creates the file anew, in place of one that is there; false when it cannot be written.
     bool Open(const std::wstring& path);
     bool IsOpen() const { return static_cast<bool>(file_); }
+    void Close() { file_.Reset(); }
     // One line, written at once with nothing held back, so that a run that is killed leaves
     // every line it had logged. `utf8Text` is the line as the message list shows it.
     void Write(std::string_view utf8Text, MessageColor color);

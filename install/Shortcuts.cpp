@@ -57,24 +57,27 @@ namespace {
 
 // A shortcut that cannot be written, or that is not written since its folder is a link, is a
 // warning line; the run goes on.
-void CreateComponentShortcut(const std::string& target, const std::wstring& linkFile,
+bool CreateComponentShortcut(const std::string& target, const std::wstring& linkFile,
                              const std::string& workingDir, bool folderIsLink,
                              IInstallView& report) {
-    if (folderIsLink || FAILED(CreateShortcut(target, linkFile, workingDir, kDescription)))
-        report.AddMessage(texts::CannotCreateShortcutLine(base::Utf8(linkFile)), kColorWarning);
+    if (!folderIsLink && SUCCEEDED(CreateShortcut(target, linkFile, workingDir, kDescription)))
+        return true;
+    report.AddMessage(texts::CannotCreateShortcutLine(base::Utf8(linkFile)), kColorWarning);
+    return false;
 }
 
 } // namespace
 
-void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
-                    const std::string& installFolder, const ComponentTable& components,
-                    IInstallView& report) {
+ShortcutsWritten WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
+                                const std::string& installFolder, const ComponentTable& components,
+                                IInstallView& report) {
     // The worker thread needs COM of its own.
     ScopedCoInitialize com;
+    ShortcutsWritten written;
     std::wstring linkFolder;
     if (!GetSpecialFolderPath(linkFolder, folder)) {
         report.AddMessage(notFound, kColorWarning);
-        return;
+        return written;
     }
     // A group folder that exists as a link is not written into: its shortcuts fail, each with
     // its warning. It is held while they are written, so that none goes elsewhere.
@@ -88,9 +91,11 @@ void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
     for (const ComponentEntry& component : components) {
         if (!component.found)
             continue;
-        CreateComponentShortcut(installFolder + "\\" + component.executable,
-                                linkFolder + L"\\" + base::Wide(component.displayName) + L".lnk",
-                                installFolder + "\\" + component.workingSubfolder, folderIsLink,
-                                report);
+        const std::wstring link = linkFolder + L"\\" + base::Wide(component.displayName) + L".lnk";
+        if (CreateComponentShortcut(installFolder + "\\" + component.executable, link,
+                                    installFolder + "\\" + component.workingSubfolder, folderIsLink,
+                                    report))
+            written.links.push_back(base::Utf8(link));
     }
+    return written;
 }

@@ -6,11 +6,13 @@
 #include "framework/Handles.h"
 #include "install/CommandLine.h"
 #include "install/InstallView.h"
+#include "payload/InstallRecord.h"
 
 #include <windows.h>
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -56,6 +58,10 @@ struct PayloadCopied {
     setup::ExitCode failure = setup::kExitSuccess;
     std::int64_t imageLength = 0;
     std::int32_t payloadLength = 0;
+    // Where the payload starts in the image: the setup program's own bytes end there.
+    std::int64_t payloadOffset = 0;
+    // The record of the install in the folder before this run, if there is one.
+    std::optional<record::InstallRecord> previous;
     // The payload's program is sfx.exe, which publishes its progress (ArchiveProgress) and
     // says by its exit code whether every entry is written.
     bool publishesProgress = false;
@@ -76,9 +82,32 @@ struct FlagsFound {
 };
 // Shortcut and clean-up work report lines only.
 struct WorkReported {};
+struct ShortcutsWritten {
+    std::vector<std::string> links; // the shortcut files written, full paths
+};
 
-using WorkResult =
-    std::variant<WorkReported, FolderMade, PayloadCopied, ArchiveStarted, FlagLook, FlagsFound>;
+// What state 57 needs to complete the record of the run.
+struct RecordRequest {
+    std::string installFolder;
+    std::string imagePath;
+    std::int64_t programLength = 0; // the setup program's bytes at the start of the image
+    std::string label;
+    std::string publisher;
+    std::vector<std::string> foldersMade;
+    std::vector<std::string> shortcutsWritten;
+    // The record of the install this run replaces, read before its archive ran.
+    std::optional<record::InstallRecord> previous;
+    ComponentTable components;
+};
+struct InstallRecorded {};
+struct SuiteRemoved {
+    setup::ExitCode failure = setup::kExitSuccess;
+    // A file the uninstaller could not remove yet goes at the next restart.
+    bool restartNeeded = false;
+};
+
+using WorkResult = std::variant<WorkReported, FolderMade, PayloadCopied, ArchiveStarted, FlagLook,
+                                FlagsFound, ShortcutsWritten, InstallRecorded, SuiteRemoved>;
 
 // State 10: makes the install folder and its missing parents (an existing one is a warning).
 FolderMade CreateFolder(const std::string& installFolder, IInstallView& report);
@@ -100,9 +129,20 @@ FlagsFound FindComponentFlags(const std::string& installFolder, IInstallView& re
 // States 50 and 55: the shortcut of every found component in the special folder `folder`
 // (CSIDL_*), below `subfolder` (empty or "\\name"); `notFound` when the folder cannot be
 // resolved.
-void WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
-                    const std::string& installFolder, const ComponentTable& components,
-                    IInstallView& report);
+ShortcutsWritten WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
+                                const std::string& installFolder, const ComponentTable& components,
+                                IInstallView& report);
+
+// State 57: completes the record the archive left with the label, the shortcuts and the folders
+// this run made, removes the shortcuts of components the suite no longer has, and writes the
+// uninstaller. What cannot be written is a warning: the suite is installed.
+InstallRecorded RecordInstall(const RecordRequest& request, IInstallView& report);
+
+// State 70, the uninstaller's: removes what the install record of `installFolder` lists
+// (RemoveRecordedSuite), then the uninstaller, the record, the Apps & Features entry and the
+// folders the setup made. A folder with no readable record is no install
+// (setup::kExitNotInstalled).
+SuiteRemoved UninstallSuite(const std::string& installFolder, IInstallView& report);
 
 // Deletes the file if it can be opened for reading; a refused delete is a warning line. Whether
 // it could be opened, that is, whether it was there. A link at its name is neither followed nor

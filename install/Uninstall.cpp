@@ -525,7 +525,7 @@ UninstallOutcome RemoveRecordedSuite(const std::string& installFolderText,
     }
     if (!IsWholeRecord(installed)) {
         report.AddMessage(texts::kDamagedRecord, kColorError);
-        refused.failure = setup::kExitDamagedRecord;
+        refused.failure = setup::kExitNotInstalled;
         return refused;
     }
 

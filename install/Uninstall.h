@@ -53,7 +53,7 @@ inline std::string CannotRemoveLine(const std::string& path, unsigned long error
 
 struct UninstallOutcome {
     // kExitInUse when something the record lists could not be removed (in use, no access);
-    // kExitFolder for a refused or invalid folder, kExitDamagedRecord for a damaged record, both
+    // kExitFolder for a refused or invalid folder, kExitNotInstalled for a damaged record, both
     // before anything was removed.
     setup::ExitCode failure = setup::kExitSuccess;
     int filesRemoved = 0;

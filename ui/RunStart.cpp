@@ -1,14 +1,15 @@
 #include "ui/RunStart.h"
 
 #include "base/WideText.h"
+#include "image/ImageFile.h"
+#include "install/AppsAndFeatures.h"
 #include "install/InstallTexts.h"
+#include "payload/SuiteContract.h"
 
 #include <optional>
 #include <vector>
 
 namespace {
-
-constexpr char kArchiveBaseName[] = "FARROWPK";
 
 // The typed text in UTF-8, an unpaired surrogate (which no character is) kept as the three bytes
 // UTF-8 would give it: no UTF-8 reader takes those, so state 10 refuses the text instead of
@@ -42,13 +43,30 @@ std::string OwnModulePath() {
     return base::Utf8({path.data(), length < path.size() ? length : 0});
 }
 
+std::wstring DefaultInstallFolder() {
+    const auto registered = ReadProductEntry();
+    if (registered)
+        if (std::optional<std::wstring> folder = base::TryWide(registered->first.installLocation))
+            return *folder;
+    return kDefaultInstallFolder;
+}
+
 InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_view folderText,
-                                    int createDesktopIcons, bool commonShortcutFolders) {
-    return InstallSettings{.modulePath = modulePath,
-                           .archiveBaseName = kArchiveBaseName,
-                           .installFolder = texts::TrimInstallFolder(TypedText(folderText)),
-                           .createDesktopIcons = createDesktopIcons,
-                           .commonShortcutFolders = commonShortcutFolders};
+                                    int createDesktopIcons, bool commonShortcutFolders,
+                                    bool allowDowngrade) {
+    // The label the image carries is the version the record and Apps & Features will show.
+    image::ImageLayout layout;
+    std::string ignored;
+    const bool labelled = image::ReadImageLayout(modulePath, layout, ignored) && layout.trailerFits;
+    InstallSettings settings;
+    settings.modulePath = modulePath;
+    settings.archiveBaseName = suite::kArchiveBaseName;
+    settings.installFolder = texts::TrimInstallFolder(TypedText(folderText));
+    settings.createDesktopIcons = createDesktopIcons;
+    settings.commonShortcutFolders = commonShortcutFolders;
+    settings.label = labelled ? layout.label : std::string();
+    settings.allowDowngrade = allowDowngrade;
+    return settings;
 }
 
 void ShowAnotherRunBox(HWND owner) {
@@ -59,6 +77,8 @@ void ShowAnotherRunBox(HWND owner) {
 bool StartRun(InstallEngine& engine, IInstallView& view, const InstallSettings& settings) {
     if (!engine.Start(settings))
         return false;
-    view.AddMessage(texts::InstallLine(settings.installFolder), kColorSummary);
+    view.AddMessage(settings.uninstall ? texts::UninstallLine(settings.installFolder)
+                                       : texts::InstallLine(settings.installFolder),
+                    kColorSummary);
     return true;
 }

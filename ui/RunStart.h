@@ -10,13 +10,18 @@
 
 inline constexpr wchar_t kDefaultInstallFolder[] = L"C:\\Program Files\\Torvane";
 
+// The folder a run installs into when none is given: that of the suite's Apps & Features entry,
+// when one is registered, else the default.
+std::wstring DefaultInstallFolder();
+
 // The program's own file, the installer image, in UTF-8 whatever folder it was saved in.
 std::string OwnModulePath();
 
 // The engine's settings for a folder text as typed or given: taken exactly as it is, in any
 // script, less one trailing backslash; text that names no folder is refused by state 10.
 InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_view folderText,
-                                    int createDesktopIcons, bool commonShortcutFolders);
+                                    int createDesktopIcons, bool commonShortcutFolders,
+                                    bool allowDowngrade = false);
 
 // The message box of a setup that does nothing because another one is installing.
 void ShowAnotherRunBox(HWND owner);

@@ -18,6 +18,7 @@ namespace {
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickMilliseconds = 100;
 constexpr char kTitlePrefix[] = "Torvane Software Suite Setup ";
+constexpr char kUninstallTitle[] = "Torvane Software Suite Uninstall";
 // Posted by the engine's worker thread when a state's work is done.
 constexpr UINT kWorkerDoneMessage = WM_APP + 1;
 
@@ -82,7 +83,7 @@ BOOL CSetupDlg::OnInitDialog() {
     engine.NotifyWhenWorkDone(m_hWnd, kWorkerDoneMessage);
     installButton.EnableWindow(FALSE);
     ::SetWindowTextW(pathEdit.GetSafeHwnd(), start.installFolder.empty()
-                                                 ? kDefaultInstallFolder
+                                                 ? DefaultInstallFolder().c_str()
                                                  : start.installFolder.c_str());
     acceptButton.EnableWindow(TRUE);
     pathEdit.EnableWindow(TRUE);
@@ -93,10 +94,31 @@ BOOL CSetupDlg::OnInitDialog() {
     ReadVersionLabel();
     SetWindowText(kTitlePrefix + versionLabel);
 
+    if (start.uninstall)
+        agreementText.clear();
     UpdateData(FALSE);
     ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     ::SetTimer(m_hWnd, kTickTimer, kTickMilliseconds, nullptr);
+    if (start.uninstall)
+        StartUninstall();
     return TRUE;
+}
+
+// The uninstaller's dialog: the same list and bar, its run started at once (the person
+// confirmed it before the dialog opened), nothing to accept or choose.
+void CSetupDlg::StartUninstall() {
+    SetWindowText(kUninstallTitle);
+    for (CWnd* control : {static_cast<CWnd*>(&acceptButton), static_cast<CWnd*>(&installButton),
+                          static_cast<CWnd*>(&pathEdit), static_cast<CWnd*>(&closeButton)})
+        control->EnableWindow(FALSE);
+    ::EnableWindow(::GetDlgItem(m_hWnd, IDC_DESKTOP_ICONS), FALSE);
+    InstallSettings settings;
+    settings.installFolder = base::Utf8(start.installFolder);
+    settings.uninstall = true;
+    if (!StartRun(engine, *this, settings)) {
+        ShowAnotherRunBox(m_hWnd);
+        EndDialog(IDCANCEL);
+    }
 }
 
 void CSetupDlg::ReadVersionLabel() {
@@ -129,7 +151,7 @@ void CSetupDlg::OnInstall() {
     closeButton.EnableWindow(FALSE);
     if (StartRun(engine, *this,
                  MakeInstallSettings(modulePath, pathEdit.GetWideWindowText(), createDesktopIcons,
-                                     start.commonShortcutFolders)))
+                                     start.commonShortcutFolders, start.allowDowngrade)))
         return;
     // Another setup began installing since this one opened: this one does nothing.
     ShowAnotherRunBox(m_hWnd);
@@ -200,4 +222,11 @@ void CSetupDlg::SetProgressPos(int position) {
 
 void CSetupDlg::EnableClose() {
     closeButton.EnableWindow(TRUE);
+}
+
+bool CSetupDlg::AskToRetry(const std::string& question) {
+    wchar_t title[256] = {};
+    ::GetWindowTextW(m_hWnd, title, ARRAYSIZE(title));
+    return ::MessageBoxW(m_hWnd, base::WideForDisplay(question).c_str(), title,
+                         MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
 }

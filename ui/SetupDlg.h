@@ -17,7 +17,10 @@ struct DialogStart {
     std::wstring installFolder; // empty: the default folder
     int createDesktopIcons = 1;
     bool commonShortcutFolders = false;
+    bool allowDowngrade = false;
     RunLog* log = nullptr; // every line of the message list goes there too
+    // The uninstaller's dialog: removes the suite from installFolder at once.
+    bool uninstall = false;
 };
 
 class CSetupDlg : public CDialog, public IInstallView {
@@ -30,6 +33,7 @@ public:
     void SetProgressRange(int maximum) override;
     void SetProgressPos(int position) override;
     void EnableClose() override;
+    bool AskToRetry(const std::string& question) override;
 
 protected:
     void DoDataExchange(CDataExchange* exchange) override;
@@ -46,6 +50,7 @@ private:
     void OnAccept();
     void OnWorkerDone();
     void ReadVersionLabel();
+    void StartUninstall();
 
     InstallEngine engine{*this};
     std::optional<ScopedCoInitialize> com;

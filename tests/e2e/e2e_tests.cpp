@@ -124,15 +124,17 @@ protected:
         }
     }
 
-    // The suite's files, as the demo suite holds them, less the flag files the setup removes.
+    // The suite's files, as the demo suite holds them, less the flag files the setup removes,
+    // and the record of the install with the uninstaller beside it.
     void expectSuiteInstalled(const std::string& folder) {
-        std::vector<std::string> expected;
+        std::vector<std::string> expected = {"install.rec", "uninstall.exe"};
         for (const std::string& entry : listTree(windowsPath(settings.suite)))
             if (entry.size() < 4 || entry.compare(entry.size() - 4, 4, ".flg") != 0)
                 expected.push_back(entry);
+        std::sort(expected.begin(), expected.end());
         EXPECT_EQ(listTree(folder), expected);
         for (const std::string& entry : expected) {
-            if (entry.back() == '\\')
+            if (entry.back() == '\\' || entry == "install.rec" || entry == "uninstall.exe")
                 continue;
             EXPECT_EQ(readFile(joinPath(folder, entry)),
                       readFile(joinPath(windowsPath(settings.suite), entry)))

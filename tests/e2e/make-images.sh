@@ -143,6 +143,17 @@ perl -e '
 archive large-suite "$work/large-suite"
 image large-suite large-suite v1.0.0
 
+# The next version of the suite: Dromlet and Drivers/Readme.txt dropped, Torvane.txt changed, a
+# new file; one with a damaged entry (its bytes flipped); and an older version of the first.
+mkdir -p "$work/v2"
+cp -r "$suite"/. "$work/v2/"
+rm "$work/v2/Dromlet.exe" "$work/v2/Dromlet.txt" "$work/v2/dromlet.flg" "$work/v2/Drivers/Readme.txt"
+printf 'Torvane 2.1.0\r\n' >"$work/v2/Torvane.txt"
+printf 'What is new in 2.1.0\r\n' >"$work/v2/News.txt"
+archive v2 "$work/v2"
+image v2 v2 v2.1.0
+image older full v0.9.0
+
 # An archive that never writes the completion flag.
 archive no-completion-flag "$suite" --no-completion-flag
 image no-completion-flag no-completion-flag v1.0.0

@@ -28,6 +28,15 @@ void SetupTest::TearDown() {
         }
     }
     process.kill();
+    forgetSuiteEntry();
+}
+
+// An install registers the suite, and the next dialog would open on its folder: each case
+// starts on a machine where the suite is not registered.
+void SetupTest::forgetSuiteEntry() {
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        ::RegDeleteTreeW(
+            root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TorvaneSoftwareSuite");
 }
 
 bool SetupTest::launch(const std::string& image, const std::string& workingFolder) {

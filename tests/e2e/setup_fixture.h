@@ -71,6 +71,8 @@ protected:
 
     // No suite shortcut on the desktop and no group folder: a case that installs starts so.
     void removeSuiteShortcuts();
+    // Deletes the suite's Apps & Features entry, in both hives.
+    static void forgetSuiteEntry();
 
     Process process;
     SetupWindow window;

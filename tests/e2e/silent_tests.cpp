@@ -23,7 +23,7 @@ using namespace e2e;
 // Every case works under this folder, whose name has a blank, as the default folder's has.
 const std::string kRoot = "C:\\e2e silent";
 const char* const kUsageLine =
-    "Usage: setup.exe [/S] [/NODESKTOP] [/ALLUSERS] [/LOG=<file>] [/D=<folder>]";
+    "Usage: setup.exe [/S] [/NODESKTOP] [/ALLUSERS] [/ALLOWDOWNGRADE] [/LOG=<file>] [/D=<folder>]";
 
 // The local time as the log writes it, to the millisecond.
 std::string localStamp() {
@@ -380,6 +380,80 @@ TEST_F(SilentTest, ASecondSetupWhileOneInstallsExitsWith1618) {
               (std::vector<Line>{red("Another installation is in progress.")}));
     EXPECT_FALSE(folderExists(kRoot + "\\Second"));
     window.waitForLine("Installation completed successfully!", 60s);
+}
+
+// --- After the install: the entry, upgrades and the uninstaller ---------------------------------
+
+// A value of the suite's Apps & Features entry in the machine's hive, as `reg query` shows it.
+std::optional<std::string> entryValue(const wchar_t* name) {
+    wchar_t value[1024] = {};
+    DWORD size = sizeof value;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE,
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                       L"TorvaneSoftwareSuite",
+                       name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    char text[2048] = {};
+    ::WideCharToMultiByte(CP_UTF8, 0, value, -1, text, sizeof text, nullptr, nullptr);
+    return std::string(text);
+}
+
+// Installed with its missing parent, registered; the quiet uninstall string removes everything
+// but the user's own file, and the entry; a second uninstall finds nothing to remove.
+TEST_F(SilentTest, TheQuietUninstallStringLeavesOnlyTheUsersFilesAndNoEntry) {
+    const std::string folder = kRoot + "\\Acme Tools\\Torvane";
+    ASSERT_EQ(runSilently("demo.exe", "/S " + logSwitch() + " /D=" + folder), 0u);
+    expectSuiteIn(folder);
+    EXPECT_EQ(entryValue(L"DisplayVersion"), std::string("1.0.0"));
+    EXPECT_EQ(entryValue(L"InstallLocation"), folder);
+    const std::string quiet = "\"" + folder + "\\uninstall.exe\" /S";
+    EXPECT_EQ(entryValue(L"QuietUninstallString"), quiet);
+    ASSERT_TRUE(writeFile(folder + "\\Drivers\\my notes.txt", "mine"));
+
+    EXPECT_EQ(runSilently(folder + "\\uninstall.exe", "/S " + logSwitch()), 0u);
+    EXPECT_EQ(listTree(folder), (std::vector<std::string>{"Drivers\\", "Drivers\\my notes.txt"}));
+    expectShortcutsIn(specialFolder(CSIDL_DESKTOPDIRECTORY), folder, /*wanted=*/false);
+    EXPECT_FALSE(folderExists(groupFolder()));
+    EXPECT_EQ(entryValue(L"InstallLocation"), std::nullopt);
+    EXPECT_EQ(loggedLines().back(),
+              (Line{"Uninstallation completed successfully!", color::kGreenEmphasis}));
+
+    EXPECT_EQ(runSilently("demo.exe", "/UNINSTALL /S " + logSwitch() + " /D=" + folder), 1605u);
+    EXPECT_EQ(readFile(folder + "\\Drivers\\my notes.txt"), std::string("mine"));
+}
+
+// v2 over v1 into the registered folder: what v2 no longer ships goes, the user's file stays;
+// an older version is refused unless asked for.
+TEST_F(SilentTest, AnUpgradeLeavesExactlyTheNewVersionAndAnOlderOneIsRefused) {
+    const std::string folder = kRoot + "\\Upgraded";
+    ASSERT_EQ(runSilently("demo.exe", "/S " + logSwitch() + " /D=" + folder), 0u);
+    ASSERT_TRUE(writeFile(folder + "\\mine.txt", "mine"));
+    const std::vector<std::string> v1 = listTree(folder);
+
+    ASSERT_EQ(runSilently("v2.exe", "/S " + logSwitch()), 0u); // no /D=: the installed folder
+    EXPECT_EQ(listTree(folder), (std::vector<std::string>{
+                                    "Drivers\\", "Drivers\\Audio\\", "Drivers\\Audio\\tvaudio.inf",
+                                    "Drivers\\Video\\", "Drivers\\Video\\tvvideo.inf", "News.txt",
+                                    "Pellisar.exe", "Pellisar.txt", "Torvane.exe", "Torvane.txt",
+                                    "install.rec", "mine.txt", "uninstall.exe"}));
+    EXPECT_EQ(readFile(folder + "\\Torvane.txt"), std::string("Torvane 2.1.0\r\n"));
+    EXPECT_FALSE(fileExists(desktopLink("Dromlet")));
+    EXPECT_FALSE(fileExists(joinPath(groupFolder(), "Dromlet.lnk")));
+    EXPECT_TRUE(fileExists(desktopLink("Torvane")));
+    EXPECT_EQ(entryValue(L"DisplayVersion"), std::string("2.1.0"));
+
+    EXPECT_EQ(runSilently("older.exe", "/S " + logSwitch() + " /D=" + folder), 9u);
+    const std::vector<Line> refused = loggedLines();
+    ASSERT_GE(refused.size(), 2u);
+    EXPECT_EQ(refused[refused.size() - 2],
+              red("Error: Version 2.1.0 is installed, newer than this setup's 0.9.0."));
+    EXPECT_EQ(refused.back(), failure());
+    EXPECT_EQ(readFile(folder + "\\Torvane.txt"), std::string("Torvane 2.1.0\r\n"));
+    EXPECT_EQ(entryValue(L"DisplayVersion"), std::string("2.1.0"));
+
+    EXPECT_EQ(runSilently("older.exe", "/S /ALLOWDOWNGRADE " + logSwitch() + " /D=" + folder), 0u);
+    EXPECT_EQ(listTree(folder), v1);
+    EXPECT_EQ(entryValue(L"DisplayVersion"), std::string("0.9.0"));
 }
 
 TEST_F(SilentTest, AnUnknownSwitchExitsWithTheUsageCodeAndLogsWhy) {

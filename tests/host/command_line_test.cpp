@@ -39,6 +39,7 @@ TEST(CommandLine, SwitchesInAnyOrderAndCaseWithTheFolderLast) {
         {L"setup.exe /S \"/D=C:\\silent try\\Torvane\" /NODESKTOP", true, true, false,
          L"C:\\silent try\\Torvane", L"", ""},
         {L"setup.exe \"/D=\" /S", true, false, false, L"", L"", "/D= needs a folder"},
+        {L"setup.exe /AllowDowngrade /S /uninstall", true, false, false, L"", L"", ""},
         // The whole line is read after a mistake, and the first mistake is the one named.
         {L"setup.exe /X /Y /S /LOG=C:\\setup.log /D=C:\\T", true, false, false, L"C:\\T",
          L"C:\\setup.log", "unknown switch /X"},
@@ -53,6 +54,8 @@ TEST(CommandLine, SwitchesInAnyOrderAndCaseWithTheFolderLast) {
         EXPECT_EQ(parsed.options.installFolder, c.folder);
         EXPECT_EQ(parsed.options.logFile, c.log);
     }
+    EXPECT_TRUE(setup::ParseCommandLine(L"setup.exe /ALLOWDOWNGRADE").options.allowDowngrade);
+    EXPECT_TRUE(setup::ParseCommandLine(L"uninstall.exe /S /UNINSTALL").options.uninstall);
 }
 
 TEST(CommandLine, TheLocalSystemAccountAlwaysGetsTheCommonFolders) {

@@ -311,6 +311,62 @@ TEST(RefusedFolder, OnlyAPlainRelativePathIsTaken) {
     EXPECT_EQ(refused("Drivers", 7, 12), std::nullopt); // not a block of ours
 }
 
+// The red line after "Decompression process failure!", from the block or, when the archive
+// filled in none, from its exit code.
+TEST(ArchiveFailure, TheLineNamesTheCauseAndTheFile) {
+    const auto failed = [](std::uint32_t cause, const std::string& file, std::uint32_t error,
+                           std::uint32_t blockSize = 2092) {
+        unpack::ProgressBlock block = Reading(100, 40, blockSize);
+        block.failureCause = cause;
+        block.windowsError = error;
+        std::copy(file.begin(), file.end(), block.failedPath);
+        block.failedLength = static_cast<std::uint32_t>(file.size());
+        return block;
+    };
+    const std::string folder = "C:\\Program Files\\Torvane";
+    const auto line = [&](const unpack::ProgressBlock& block, std::uint32_t archiveExit,
+                          const std::string& holder = "") {
+        return texts::ArchiveFailureLine(texts::ReadArchiveFailure(block, archiveExit), folder,
+                                         holder);
+    };
+    EXPECT_EQ(
+        line(failed(unpack::kInUse, "Torvane.exe", 32), 7, "Torvane"),
+        "Error: C:\\Program Files\\Torvane\\Torvane.exe is in use by Torvane (Windows error 32).");
+    EXPECT_EQ(line(failed(unpack::kInUse, "docs\\guide.txt", 32), 7),
+              "Error: C:\\Program Files\\Torvane\\docs\\guide.txt is in use by another program "
+              "(Windows error 32).");
+    EXPECT_EQ(line(failed(unpack::kNoAccess, "data", 5), 8),
+              "Error: Access to C:\\Program Files\\Torvane\\data was denied (Windows error 5).");
+    EXPECT_EQ(line(failed(unpack::kDiskFull, "data\\big.bin", 112), 6),
+              "Error: The disk is full: C:\\Program Files\\Torvane\\data\\big.bin could not be "
+              "written (Windows error 112).");
+    unpack::ProgressBlock short_ = failed(unpack::kDiskFull, "", 0);
+    short_.neededKiB = 1234567;
+    short_.freeKiB = 512;
+    EXPECT_EQ(line(short_, 6), "Error: Not enough free space for the suite in C:\\Program "
+                               "Files\\Torvane: 1,234,567 KiB needed, 512 KiB free.");
+    EXPECT_EQ(line(failed(unpack::kDamagedPayload, "Torvane.exe", 0), 4),
+              "Error: The payload is damaged at Torvane.exe; download the setup again.");
+    // A name that could lead elsewhere is not shown; a cause the block does not know is the
+    // exit code's.
+    EXPECT_EQ(line(failed(unpack::kInUse, "..\\Windows\\win.ini", 32), 7),
+              "Error: C:\\Program Files\\Torvane is in use by another program (Windows error 32).");
+    EXPECT_EQ(line(failed(99, "", 0), 6),
+              "Error: The disk is full: C:\\Program Files\\Torvane could not be written.");
+    // Another layout, or none: the exit code alone.
+    EXPECT_EQ(line(failed(unpack::kNoAccess, "data", 5, 12), 4),
+              "Error: The payload is damaged; download the setup again.");
+    EXPECT_EQ(line(failed(unpack::kNoAccess, "data", 5, 12), 7),
+              "Error: C:\\Program Files\\Torvane is in use by another program.");
+    EXPECT_EQ(texts::RestartPendingLine(1),
+              "Warning: 1 old file of the suite is removed at the next restart.");
+    EXPECT_EQ(texts::RestartPendingLine(3),
+              "Warning: 3 old files of the suite are removed at the next restart.");
+    EXPECT_EQ(texts::CloseAndRetryText("Torvane"), "Close Torvane and press Retry");
+    EXPECT_EQ(texts::GroupedNumber(999), "999");
+    EXPECT_EQ(texts::GroupedNumber(1000), "1,000");
+}
+
 // What the dialog is told, in order, one word per report: "line:<text>", "range:<n>", "pos:<n>".
 class ReportLog final : public IInstallView {
 public:

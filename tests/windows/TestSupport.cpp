@@ -271,16 +271,23 @@ std::string SuiteShortcutsCleaner::GroupLink(const std::string& name) {
 }
 
 InstallSettings SettingsFor(const std::string& folder, const std::string& imagePath) {
-    return {.modulePath = imagePath,
-            .archiveBaseName = "FARROWPK",
-            .installFolder = folder,
-            .createDesktopIcons = 1,
-            .commonShortcutFolders = false};
+    InstallSettings settings;
+    settings.modulePath = imagePath;
+    settings.archiveBaseName = "FARROWPK";
+    settings.installFolder = folder;
+    settings.label = "v1.4.2";
+    return settings;
 }
 
 void SetToCopy(InstallEngine& engine, const std::string& folder, const std::string& imagePath) {
     engine.Start(SettingsFor(folder, imagePath));
     engine.InstallState = STATE_COPY_PAYLOAD;
+}
+
+void SetToDetect(InstallEngine& engine) {
+    engine.InstallState = STATE_DETECT;
+    engine.settings.modulePath = TestArchivePath();
+    engine.payloadOffset = static_cast<std::int64_t>(ReadFileBytes(TestArchivePath()).size());
 }
 
 EngineTest::EngineTest(const std::string& folderName) : folder(temp / folderName) {

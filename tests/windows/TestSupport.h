@@ -161,6 +161,9 @@ InstallSettings SettingsFor(const std::string& folder, const std::string& imageP
 
 // Sets `engine` to copy the payload out of `imagePath` into `folder` on its next tick.
 void SetToCopy(InstallEngine& engine, const std::string& folder, const std::string& imagePath);
+// As if the copy and the archive had run: detection next, with an image whose program part is
+// known, as the copy would have read it, for the uninstaller that the record's state writes.
+void SetToDetect(InstallEngine& engine);
 
 // An engine set to copy the payload out of `imagePath` into `folder`, a fresh install folder in
 // a temporary folder of its own. No archive the engine started may outlive the test: Wine keeps

@@ -26,8 +26,12 @@ const LoggedLine kSucceededLine{"Installation completed successfully!", 0x800080
 // sfx.exe's exit codes: no archive found, an unsafe name (nothing written), an entry failed.
 constexpr DWORD kNoArchive = 2, kUnsafeName = 3, kEntryFailed = 4;
 
-// The lines of a run whose archive stopped with an error.
-const Lines kArchiveFailedRun = {kCopyingLine, kDecompressingLine, kArchiveFailedLine, kFailedLine};
+const LoggedLine kDamagedPayloadLine{"Error: The payload is damaged; download the setup again.",
+                                     kColorError};
+
+// The lines of a run whose archive stopped with an error in the payload.
+const Lines kArchiveFailedRun = {kCopyingLine, kDecompressingLine, kArchiveFailedLine,
+                                 kDamagedPayloadLine, kFailedLine};
 
 std::string SfxPath() {
     std::string path = SFX_EXE_PATH;
@@ -280,8 +284,9 @@ TEST_F(BadArchiveTest, ACompletionFlagStandingTwiceFailsTheRunWithNothingUnpacke
                         {"ZZZ/comp.flg", "done"}}));
     RunToTheEnd();
 
-    ASSERT_GE(view.lines.size(), 2u);
-    EXPECT_EQ(view.lines[view.lines.size() - 2], kArchiveFailedLine);
+    ASSERT_GE(view.lines.size(), 3u);
+    EXPECT_EQ(view.lines[view.lines.size() - 3], kArchiveFailedLine);
+    EXPECT_EQ(view.lines[view.lines.size() - 2], kDamagedPayloadLine);
     EXPECT_EQ(view.lines.back(), kFailedLine);
     EXPECT_EQ(ArchiveExitCode(), kUnsafeName);
     EXPECT_FALSE(FileExists(folder + "\\big.bin"));
@@ -393,7 +398,7 @@ TEST(SafeDllSearchTest, ShortcutsAreStillWrittenWhenDllsComeFromTheSystemFolderO
     RecordingView view;
     InstallEngine engine{view};
     engine.Start(SettingsFor(temp.Path()));
-    engine.InstallState = STATE_DETECT;
+    SetToDetect(engine);
 
     TickUntilState(engine, STATE_DONE, 10);
 

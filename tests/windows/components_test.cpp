@@ -22,7 +22,7 @@ protected:
         engine = std::make_unique<InstallEngine>(*view);
         engine->Start(SettingsFor(temp.Path()));
         engine->componentCount = 9;
-        engine->InstallState = STATE_DETECT;
+        SetToDetect(*engine);
     }
 
     void WriteFlag(const std::string& name) { WriteFileBytes(temp / name, "flag"); }

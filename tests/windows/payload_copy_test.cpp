@@ -156,7 +156,7 @@ TEST_F(PayloadCopyTest, TheCopyRunsOffTheCallersThreadAndReportsOnlyThroughItsTi
     engine.Tick();
     EXPECT_EQ(engine.InstallState, STATE_EXPAND);
     EXPECT_EQ(engine.archivePath, copyPath);
-    EXPECT_EQ(engine.sourcePath, imagePath);
+    EXPECT_EQ(engine.payloadOffset, 7); // "program"
     EXPECT_EQ(view.lines, (Lines{kCopyingLine}));
     EXPECT_EQ(view.ranges, (std::vector<int>{(8 << 20) / 1024}));
     EXPECT_EQ(view.positions, (std::vector<int>{0}));
@@ -316,6 +316,20 @@ TEST_P(UnfitLengthTest, IsRefusedBeforeTheCopy) {
     EXPECT_FALSE(FileExists(copyPath));
     EXPECT_EQ(ReadFileBytes(imagePath), GetParam().bytes);
     EXPECT_TRUE(::DeleteFileA(imagePath.c_str())) << "the image was left open";
+}
+
+// A bare program whose last four bytes happen to fit as a length: the payload they describe
+// would start inside the program's own sections.
+TEST_F(PayloadCopyTest, ABareProgramIsNoImageWhateverItsLastBytesSay) {
+    std::string program = ReadFileBytes(TestArchivePath());
+    ASSERT_GT(program.size(), 4096u);
+    const std::uint32_t length = static_cast<std::uint32_t>(program.size() / 2);
+    for (int at = 0; at < 4; ++at)
+        program[program.size() - 4 + at] = static_cast<char>(length >> (8 * at));
+    WriteFileBytes(imagePath, program);
+
+    ExpectCopyRefused({"Error: File " + imagePath + " holds no valid payload.", 0x000000C0u});
+    EXPECT_FALSE(FileExists(copyPath));
 }
 
 // A program of 13 bytes and a payload of 5000: the length field may say at most 5013.

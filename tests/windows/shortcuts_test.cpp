@@ -18,15 +18,15 @@ protected:
     ShortcutsTest() {
         ::CreateDirectoryA(folder.c_str(), nullptr);
         engine.Start(SettingsFor(folder));
-        engine.InstallState = STATE_DETECT;
+        SetToDetect(engine);
     }
 
     // Detection finds the flags written, then both shortcut states run, each on the worker thread.
     void DetectAndLink(std::initializer_list<const char*> flags) {
         for (const char* flag : flags)
             WriteFileBytes(folder + "\\" + flag, "flag");
-        TickUntilState(engine, STATE_CLEANUP, 3);
-        ASSERT_EQ(engine.InstallState, STATE_CLEANUP);
+        TickUntilState(engine, STATE_RECORD, 3);
+        ASSERT_EQ(engine.InstallState, STATE_RECORD);
         // The shortcuts are written off the ticking thread; its lines come through the ticks.
         EXPECT_EQ(view.reportsFromOtherThreads, 0);
     }
@@ -188,7 +188,7 @@ TEST_F(ShortcutsTest, ShortcutsThatCannotBeWrittenAreWarningsAndTheRestAreWritte
     EXPECT_EQ(ReadFileBytes(SuiteShortcutsCleaner::GroupFolder()), "not a folder");
 
     // The run goes on to its success line.
-    TickUntilState(engine, STATE_DONE, 2);
+    TickUntilState(engine, STATE_DONE, 4);
     EXPECT_EQ(view.lines.back(), (LoggedLine{"Installation completed successfully!", 0x80008000u}));
 }
 
@@ -201,7 +201,7 @@ TEST_F(ShortcutsTest, AGroupFolderThatIsALinkCostsOnlyItsShortcuts) {
     ASSERT_TRUE(group.Planted());
 
     DetectAndLink({"torvane.flg", "dromlet.flg"});
-    TickUntilState(engine, STATE_DONE, 2);
+    TickUntilState(engine, STATE_DONE, 4);
 
     const auto warning = [](const std::string& name) {
         return LoggedLine{"Warning: Unable to create shortcut " + ProgramsFolder() +

@@ -3,7 +3,10 @@
 // the shortcuts in the prefix's shell folders, and the folders an uninstall refuses.
 #include "TestSupport.h"
 #include "UnixLinks.h"
+#include "install/AppsAndFeatures.h"
+#include "install/InstallRecordFile.h"
 #include "install/Shortcuts.h"
+#include "install/StateWork.h"
 #include "install/Uninstall.h"
 
 #include <shlobj.h>
@@ -160,15 +163,15 @@ TEST_F(UninstallTest, ARefusedFolderOrADamagedRecordRemovesNothing) {
              r.files.push_back({"..\\outside.txt", 1, 0});
          }),
          Error("Error: The install record is damaged; nothing was removed."),
-         setup::kExitDamagedRecord},
+         setup::kExitNotInstalled},
         {folder, with([](record::InstallRecord& r) { r.folders.push_back("C:\\Windows"); }),
          Error("Error: The install record is damaged; nothing was removed."),
-         setup::kExitDamagedRecord},
+         setup::kExitNotInstalled},
         {folder, with([](record::InstallRecord& r) {
              r.shortcuts.push_back("C:\\Windows\\System32\\kernel32.dll");
          }),
          Error("Error: The install record is damaged; nothing was removed."),
-         setup::kExitDamagedRecord},
+         setup::kExitNotInstalled},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder);
@@ -242,6 +245,86 @@ std::string ShellFolder(int csidl) {
     char path[MAX_PATH] = {};
     return SUCCEEDED(::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) ? path
                                                                                             : "";
+}
+
+// The record replaces the one before it whole, or leaves it as it was, and a name planted where
+// the new one is written loses only itself.
+TEST_F(UninstallTest, TheRecordIsReplacedWholeOrNotAtAll) {
+    Recorded("Torvane.exe", "v2");
+    ASSERT_TRUE(WriteInstallRecord(folder, installed));
+    const std::string recordPath = folder + "\\install.rec";
+    const std::string first = ReadFileBytes(recordPath);
+
+    record::InstallRecord next = installed;
+    next.label = "v2.2.0";
+    {
+        // Held by a reader that shares no deletion: the rename cannot replace it.
+        const ScopedFileHandle reader(::CreateFileA(
+            recordPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(reader);
+        EXPECT_FALSE(WriteInstallRecord(folder, next));
+    }
+    EXPECT_EQ(ReadFileBytes(recordPath), first);
+    EXPECT_FALSE(FileExists(folder + "\\install.rec.tmp"));
+
+    WriteFileBytes(temp / "outside.txt", "not the record's");
+    ASSERT_TRUE(::CreateHardLinkA((folder + "\\install.rec.tmp").c_str(),
+                                  (temp / "outside.txt").c_str(), nullptr));
+    ASSERT_TRUE(WriteInstallRecord(folder, next));
+    EXPECT_EQ(ReadFileBytes(temp / "outside.txt"), "not the record's");
+    ASSERT_TRUE(ReadInstallRecord(folder));
+    EXPECT_EQ(ReadInstallRecord(folder)->label, "v2.2.0");
+
+    // A record with a second name may be anyone's file: it is no record.
+    ASSERT_TRUE(::CreateHardLinkA((temp / "second-name.rec").c_str(), recordPath.c_str(), nullptr));
+    EXPECT_FALSE(ReadInstallRecord(folder));
+}
+
+// After the shortcuts: the archive's record gains the label, this run's shortcuts and the folders
+// it made; a component the suite no longer has loses its shortcut; the uninstaller is the image's
+// program part; the entry names the folder.
+TEST_F(UninstallShortcutsTest, RecordingCompletesTheArchivesRecordAndRegistersTheSuite) {
+    Installed("Torvane.exe", "suite");
+    ASSERT_TRUE(WriteInstallRecord(folder, installed)); // as the archive leaves it
+    ASSERT_TRUE(::CreateDirectoryA(group.c_str(), nullptr));
+    record::InstallRecord previous;
+    previous.label = "v1.0.0";
+    Shortcut(SuiteShortcutsCleaner::GroupLink("Dromlet"), folder + "\\Dromlet.exe");
+    previous.shortcuts = {SuiteShortcutsCleaner::GroupLink("Dromlet"),
+                          SuiteShortcutsCleaner::GroupLink("Torvane")};
+    previous.madeFolders = {folder};
+    WriteFileBytes(temp / "image.exe", "the setup program|the payload");
+
+    RecordRequest request{.installFolder = folder,
+                          .imagePath = temp / "image.exe",
+                          .programLength = 17,
+                          .label = "v2.1.0",
+                          .foldersMade = {},
+                          .shortcutsWritten = {SuiteShortcutsCleaner::DesktopLink("Torvane")},
+                          .previous = previous,
+                          .components = SuiteComponents()};
+    request.components[1].found = 1; // Torvane only
+    RecordInstall(request, view);
+
+    EXPECT_EQ(view.lines, (Lines{}));
+    EXPECT_FALSE(FileExists(SuiteShortcutsCleaner::GroupLink("Dromlet")));
+    const std::optional<record::InstallRecord> written = ReadInstallRecord(folder);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->label, "v2.1.0");
+    EXPECT_EQ(written->files.size(), 1u);
+    EXPECT_EQ(written->shortcuts,
+              (std::vector<std::string>{SuiteShortcutsCleaner::DesktopLink("Torvane"),
+                                        SuiteShortcutsCleaner::GroupLink("Torvane")}));
+    EXPECT_EQ(written->madeFolders, (std::vector<std::string>{folder}));
+    EXPECT_EQ(ReadFileBytes(folder + "\\uninstall.exe"), "the setup program");
+
+    const auto entry = ReadProductEntry();
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->first.installLocation, folder);
+    EXPECT_EQ(entry->first.displayVersion, "2.1.0");
+    EXPECT_EQ(entry->first.uninstallString, "\"" + folder + "\\uninstall.exe\"");
+    EXPECT_EQ(entry->first.quietUninstallString, "\"" + folder + "\\uninstall.exe\" /S");
+    EXPECT_TRUE(DeleteProductEntry(folder));
 }
 
 TEST(UninstallFolder, RootsAndTheSystemsAndProfilesFoldersAreRefused) {
