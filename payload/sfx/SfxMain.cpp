@@ -556,6 +556,12 @@ int Unpack() {
         return progress.Fail(FromError(std::string(), topError));
     if (!recovered.finished)
         return progress.Fail(FromTrouble(recovered.trouble));
+    // Old files left for the next restart (a program of the suite still runs): their backup
+    // is no place for this run's, which a rollback would mistake them for.
+    if (GetFileAttributesW((base + base::Wide(journal::kBackupFolder)).c_str()) !=
+        INVALID_FILE_ATTRIBUTES)
+        return progress.Fail(
+            Because(unpack::kInUse, journal::kBackupFolder, ERROR_SHARING_VIOLATION));
 
     std::vector<std::string> names;
     for (const zip::Entry& entry : entries) {

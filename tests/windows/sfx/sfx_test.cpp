@@ -1117,6 +1117,9 @@ TEST_F(SfxTest, AProgramOfTheSuiteRunningFromTheFolderIsReplaced) {
     PlacePayload(SuiteV2());
 
     const RunResult run = RunArchive();
+    // Another run while the old file still waits for the restart: refused, nothing changed.
+    const std::map<std::string, std::string> installed = Contents();
+    const RunResult again = RunArchive();
     TerminateProcess(program.Get(), 0);
     WaitForSingleObject(program.Get(), 10000);
 
@@ -1139,7 +1142,14 @@ TEST_F(SfxTest, AProgramOfTheSuiteRunningFromTheFolderIsReplaced) {
         std::replace(operations.begin(), operations.end(), L'\0', L'|');
         EXPECT_NE(operations.find(unixlinks::Widen(InFolder("~TorvaneBackup\\Pellisar.exe"))),
                   std::wstring::npos);
+        EXPECT_EQ(again.exitCode, 7u);
+        EXPECT_EQ(again.progress.failureCause, kInUse);
+        EXPECT_EQ(again.progress.failedPath, "~TorvaneBackup");
+        EXPECT_TRUE(Contents() == installed);
     }
+    // Once the program has ended, the next run removes the old file and installs.
+    EXPECT_EQ(RunArchive().exitCode, 0u);
+    EXPECT_FALSE(Exists(InFolder("~TorvaneBackup")));
 }
 
 TEST_F(SfxTest, ALeftoverStagingIsRemovedAndOneThatIsALinkIsRefused) {
