@@ -1171,7 +1171,7 @@ TEST_F(SfxTest, ALeftoverStagingIsRemovedAndOneThatIsALinkIsRefused) {
             EXPECT_EQ(Unpacked(), std::set<std::string>{leftover + "\\ (link)"});
             EXPECT_EQ(ListTree(elsewhere), std::set<std::string>{"kept.txt"});
         }
-        // A real folder left by a run that was ended, a link to a folder inside it.
+        // A real folder left by a run that was ended, with a folder and a file inside.
         ASSERT_TRUE(CreateDirectoryA(InFolder(leftover).c_str(), nullptr));
         ASSERT_TRUE(CreateDirectoryA(InFolder(leftover + "\\docs").c_str(), nullptr));
         WriteFile(InFolder(leftover + "\\docs\\old.txt"), "left over");
