@@ -7,6 +7,10 @@
 //       The same payload started without `-Y` (it ends at once, writing nothing) gives that
 //       process start-up on its own.
 //
+//   run-bench upgrade --payload PAYLOAD.EXE --into DIR [--runs N] [--key NAME]
+//       The same over an install of the same payload, unpacked into DIR (emptied) just before
+//       each timed run and not timed: every file of the install is replaced.
+//
 //   run-bench nsis --installer SETUP.EXE --into DIR [--runs N] [--key NAME]
 //       The same for an NSIS installer of the same files, installed silently into DIR
 //       (`/S /D=DIR`), for comparison; no start-up probe (without /S it would open its window).
@@ -63,7 +67,7 @@ std::string MiB(std::uint64_t bytes) {
 // --- extract ----------------------------------------------------------------------------------
 
 int Extract(const Options& options) {
-    const bool nsis = options.mode == "nsis";
+    const bool nsis = options.mode == "nsis", upgrade = options.mode == "upgrade";
     const std::string quoted = "\"" + options.payload + "\"";
     const std::string commandLine = quoted + (nsis ? " /S /D=" + options.folder : " -Y");
     std::vector<double> seconds, startup;
@@ -87,6 +91,14 @@ int Extract(const Options& options) {
                 return 1;
             }
             startup.push_back(Now() - started);
+        }
+        if (upgrade) {
+            Child first;
+            if (!first.Start(commandLine, options.folder, Child::Show::HiddenHighPriority, error) ||
+                !first.Wait(600000) || first.ExitCode() != 0) {
+                Say("run-bench: the install to upgrade failed " + error);
+                return 1;
+            }
         }
 
         Child archive;
@@ -455,7 +467,8 @@ int main(int argc, char** argv) {
     }
     if (options.key.empty())
         options.key = options.mode;
-    if (valid && (options.mode == "extract" || options.mode == "nsis") &&
+    if (valid &&
+        (options.mode == "extract" || options.mode == "upgrade" || options.mode == "nsis") &&
         !options.payload.empty() && !options.folder.empty())
         return Extract(options);
     if (valid && options.mode == "install" && !options.image.empty() && !options.folder.empty())
@@ -464,6 +477,7 @@ int main(int argc, char** argv) {
         return Escape(options);
     std::fprintf(stderr,
                  "usage: run-bench extract --payload PAYLOAD.EXE --into DIR [--runs N] [--key K]\n"
+                 "       run-bench upgrade --payload PAYLOAD.EXE --into DIR [--runs N] [--key K]\n"
                  "       run-bench nsis --installer SETUP.EXE --into DIR [--runs N] [--key K]\n"
                  "       run-bench install --image IMAGE.EXE --folder DIR [--runs N] [--key K]\n"
                  "       run-bench escape --image IMAGE.EXE --folder DIR [--runs N] [--key K]\n");

@@ -10,6 +10,7 @@
 #include <winternl.h>
 
 #include <string>
+#include <vector>
 
 namespace nofollow {
 
@@ -37,7 +38,7 @@ inline std::uint32_t AttributesOf(HANDLE opened) {
 // would open the folder itself, and one longer than a counted string holds would be cut short:
 // both are refused.
 inline HANDLE CreateIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG sharing,
-                       ULONG disposition, ULONG options) {
+                       ULONG disposition, ULONG options, PSECURITY_DESCRIPTOR security = nullptr) {
     if (name.empty() || name.size() > 0x7FFF) {
         ::SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
@@ -46,7 +47,7 @@ inline HANDLE CreateIn(HANDLE folder, const std::wstring& name, ACCESS_MASK acce
     string.Buffer = const_cast<wchar_t*>(name.c_str());
     string.Length = string.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
     OBJECT_ATTRIBUTES attributes{};
-    InitializeObjectAttributes(&attributes, &string, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    InitializeObjectAttributes(&attributes, &string, OBJ_CASE_INSENSITIVE, folder, security);
     HANDLE opened = INVALID_HANDLE_VALUE;
     IO_STATUS_BLOCK io{};
     const NTSTATUS status = ::NtCreateFile(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr,
@@ -95,20 +96,26 @@ inline Folder HoldFolderIn(HANDLE parent, const std::wstring& name, const wchar_
     held.Reset(detail::CreateIn(
         parent, name, kHoldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
         FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT));
+    const DWORD openError = held ? ERROR_DIRECTORY : ::GetLastError();
     // By the whole path: Wine's NtQueryAttributesFile looks a name inside a folder handle up in
     // the working directory instead.
     const Folder verdict =
         JudgeFolder(detail::AttributesOf(path), detail::AttributesOf(held.Get()));
-    if (verdict != Folder::Enter)
+    if (verdict != Folder::Enter) {
         held.Reset();
+        // Why it is no folder to enter: the open's error, for the caller to report.
+        ::SetLastError(openError);
+    }
     return verdict;
 }
 
 // Creates the new file `name` (one segment) inside the held folder `parent` for writing; fails
-// with ERROR_ALREADY_EXISTS when anything stands at that name.
+// with ERROR_ALREADY_EXISTS when anything stands at that name. `security`, when given, is the
+// new file's security descriptor instead of the one it would inherit.
 inline HANDLE CreateNewFileIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
-                              DWORD sharing) {
-    return detail::CreateIn(parent, name, access, sharing, FILE_CREATE, FILE_NON_DIRECTORY_FILE);
+                              DWORD sharing, PSECURITY_DESCRIPTOR security = nullptr) {
+    return detail::CreateIn(parent, name, access, sharing, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
+                            security);
 }
 
 // Opens the existing file `name` (one segment) inside the held folder `parent`, without following
@@ -127,6 +134,42 @@ inline HANDLE OpenFolderIn(HANDLE parent, const std::wstring& name, ACCESS_MASK 
     return detail::CreateIn(parent, name, access, sharing, FILE_OPEN,
                             FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
                                 FILE_OPEN_FOR_BACKUP_INTENT);
+}
+
+// Opens whatever stands at `name` (one segment) inside the held folder `parent`, file or folder,
+// without following a link there: a link is opened itself, to be moved or removed.
+inline HANDLE OpenAnyIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
+                        DWORD sharing) {
+    return detail::CreateIn(parent, name, access, sharing, FILE_OPEN,
+                            FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT);
+}
+
+// Renames what `opened` (opened with DELETE) is open on to `name` (one segment) inside the held
+// folder `folder`, which may be another folder of the same volume. Without `replace` it fails
+// with ERROR_ALREADY_EXISTS when anything stands at that name; with it, a file there (a link
+// itself) is replaced.
+inline bool RenameInto(HANDLE opened, HANDLE folder, const std::wstring& name, bool replace) {
+    if (name.empty() || name.size() > 0x7FFF) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    // NtSetInformationFile itself: Wine's SetFileInformationByHandle makes the name a whole
+    // path in the working directory, which the root folder then contradicts.
+    const std::size_t bytes = sizeof(FILE_RENAME_INFORMATION) + name.size() * sizeof(wchar_t);
+    // Aligned as the structure's handle field asks.
+    std::vector<std::uint64_t> buffer((bytes + 7) / 8 + 1, 0);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    rename->RootDirectory = folder;
+    rename->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+    name.copy(rename->FileName, name.size());
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status = ::NtSetInformationFile(opened, &io, rename, static_cast<ULONG>(bytes),
+                                                   FileRenameInformation);
+    if (status >= 0)
+        return true;
+    ::SetLastError(::RtlNtStatusToDosError(status));
+    return false;
 }
 
 // What a handle opened without following a link shows of its object, for the rule's decisions:

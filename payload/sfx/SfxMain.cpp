@@ -2,39 +2,45 @@
 // the setup program copies the payload out with its own 20 trailer bytes behind it and starts
 // it hidden as `"<folder>\FARROWPK.EXE" -Y`, with <folder> as the working directory.
 //
-// With -Y it unpacks every entry into the working directory, creating sub-folders and replacing
-// existing files. It opens no window and asks nothing. It makes the folders in archive order on
-// one thread and writes the files on as many threads as there are processors (at most 8, fewer
-// when their decoders' memory would pass the budget: payload/sfx/UnpackPlan.h), each file once
-// the folders on its way are made; each file is written and closed by one thread. An archive
-// that names a file twice (two entries of one name, or a file and a folder) is unpacked entry by
-// entry in archive order instead, so that the later entry wins, or unpacking stops where the two
-// meet, as ever.
+// With -Y it installs the archive into the working directory all or nothing
+// (payload/sfx/InstallJournal.h): a run that was killed there before is finished first; then
+// every entry is unpacked and checked into the staging folder "~TorvaneStaging" before any file
+// of the install is touched; then the plan "install.rec.new" (the record to commit) is written,
+// each file it replaces is moved into "~TorvaneBackup" and each staged file into its place, and
+// the plan is renamed over "install.rec". Any failure before that puts the folder back as it
+// was. It opens no window and asks nothing.
 //   - Every name of the central directory is checked first, as the reader decoded it (UTF-8);
 //     if any could land outside the working directory or names a device, if two name one file
-//     for Windows, which ignores case (zip::FindCaseClash), or the completion flag ZZZ/comp.flg
-//     stands twice, nothing is written at all. Names reach Windows as UTF-16.
+//     for Windows, which ignores case (zip::FindCaseClash), if one is a name the install keeps
+//     for itself (payload/sfx/ReservedNames.h), or the completion flag ZZZ/comp.flg stands
+//     twice, nothing is written at all. Names reach Windows as UTF-16.
+//   - The volume must have room for the whole archive unpacked, and a margin, before anything
+//     is written.
+//   - It makes the staging's folders in archive order on one thread and writes the files on as
+//     many threads as there are processors (at most 8, fewer when their decoders' memory would
+//     pass the budget: payload/sfx/UnpackPlan.h), each file once the folders on its way are
+//     made. An archive that names a file twice (two entries of one name, or a file and a
+//     folder) is unpacked entry by entry in archive order instead, so that the later entry wins,
+//     or unpacking stops where the two meet.
 //   - It runs elevated in a folder that others may have prepared, so it never writes through a
 //     link (payload/sfx/NoFollow.h): a folder on the way that is a link (junction, symbolic link,
-//     mount point) is never entered, and unpacking stops there; an existing file is never written
-//     in place, its name is removed and a new file created, so that a link or another name of
-//     some file (a hard link) loses only itself.
-//   - The completion flag is written after every other entry, wherever it stands in the archive
-//     (zip tools such as 7-Zip sort their entries), so the setup never sees it before the rest
-//     is complete.
+//     mount point) is never entered, and the run fails there; an existing file is never written
+//     in place, its name is moved into the backup, so that a link or another name of some file
+//     (a hard link) loses only itself.
+//   - The completion flag is moved into place after the commit and after every other file,
+//     wherever it stands in the archive, so the setup never sees it before the rest is complete.
 //   - The first entry that fails (damaged data, CRC-32 or size mismatch, a file that cannot be
-//     written, a folder that cannot be made) is deleted and unpacking stops there: no entry after
-//     it in archive order is started once it has failed (other threads may have written some
-//     already), every entry before it is finished, and the completion flag is not written. The
-//     exit code is that of the first failing entry in archive order.
-//   - While it unpacks it publishes the bytes and entries written and the archive's total
-//     uncompressed size in a block of shared memory named after its process id
-//     (payload/UnpackProgress.h), from which the setup moves its progress bar; there it also
-//     names the folder that was a link.
-// Exit codes: 0 every entry written and verified; 1 not started with -Y (nothing written);
-// 2 no readable archive in the program's own file; 3 an unsafe entry name, two names of one
-// file, or a second completion flag (nothing written); 4 an entry failed; 5 a folder on the way is
-// a link.
+//     written, a folder that cannot be made) stops the run: nothing of it stays, the install
+//     folder is as it was before.
+//   - It publishes the bytes and entries unpacked and the archive's total uncompressed size in a
+//     block of shared memory named after its process id (payload/UnpackProgress.h), from which
+//     the setup moves its progress bar; there it also says why it failed and where.
+// Exit codes: 0 every entry installed and verified (old files that Windows removes only at the
+// next restart are counted in the block); 1 not started with -Y (nothing written); 2 no readable
+// archive in the program's own file; 3 an unsafe or reserved entry name, two names of one file,
+// or a second completion flag (nothing written); 4 an entry is damaged; 5 a folder on the way is
+// a link; 6 the disk is full, or has not room enough; 7 a file of the install is in use; 8
+// Windows refused access to a file or folder. From 3 on, the install folder is as it was.
 
 #include "base/WideText.h"
 #include "framework/Handles.h"
@@ -42,7 +48,10 @@
 #include "payload/EntryName.h"
 #include "payload/UnpackProgress.h"
 #include "payload/ZipReader.h"
+#include "payload/sfx/InstallJournal.h"
 #include "payload/sfx/NoFollowWin32.h"
+#include "payload/sfx/ReservedNames.h"
+#include "payload/sfx/StagedInstall.h"
 #include "payload/sfx/UnpackPlan.h"
 
 #include <windows.h>
@@ -50,7 +59,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,6 +74,9 @@ enum ExitCode : int {
     kUnsafeName = 3,
     kEntryFailed = 4,
     kLinkRefused = unpack::kExitLinkRefused,
+    kDiskFull = 6,
+    kInUse = 7,
+    kNoAccess = 8,
 };
 
 bool AskedToUnpack() {
@@ -76,53 +90,62 @@ std::string OwnPath() {
     return length > 0 && length < ARRAYSIZE(buffer) ? base::Utf8({buffer, length}) : std::string();
 }
 
-// Creates and enters the folders on the way to each entry, outermost first, never through a
-// link: each is held (nofollow::HoldFolderIn) while entries are written into it, so that nobody
-// can put a link in its place meanwhile, and each is opened inside the one held before it, from
-// the working directory down, never by a path that Windows would resolve anew. Archives list the
-// entries of one folder together, so each folder is mostly entered once.
-class FolderWalk {
-public:
-    FolderWalk()
-        : top_(CreateFileW(L".", FILE_READ_ATTRIBUTES | FILE_TRAVERSE | SYNCHRONIZE,
-                           nofollow::kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                           nullptr)) {}
+// Why a run failed, as the exit code and the progress block say it.
+struct Failure {
+    int code = kUnpacked;
+    unpack::FailureCause cause = unpack::kNoFailure;
+    DWORD error = ERROR_SUCCESS;
+    std::string path; // the entry, or the file or folder of the install (the link's folder)
+    std::uint64_t neededBytes = 0, freeBytes = 0;
 
-    // Enters every folder on the way to `path` (relative, '\'-separated): all of them for a
-    // folder entry, which ends in '\', all but the last segment for a file. The first folder
-    // that is a link is named in `refused`.
-    nofollow::Folder EnterFoldersFor(const std::string& path, std::string& refused) {
-        std::vector<std::string> wanted = nofollow::FoldersOnTheWay(path);
-        const std::size_t kept = nofollow::FoldersKept(names_, wanted);
-        names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(kept), names_.end());
-        held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(kept), held_.end());
-        for (std::size_t at = kept; at < wanted.size(); ++at) {
-            // An existing folder, or whatever stands at its name, is judged like a new one.
-            // Its last segment, inside the folder held last (the one before it on the way).
-            const std::size_t segment = names_.empty() ? 0 : names_.back().size() + 1;
-            ScopedFileHandle folder;
-            const nofollow::Folder verdict =
-                nofollow::HoldFolderIn(Innermost(), base::Wide(wanted[at].substr(segment)),
-                                       base::Wide(wanted[at]).c_str(), folder);
-            if (verdict != nofollow::Folder::Enter) {
-                if (verdict == nofollow::Folder::Link)
-                    refused = wanted[at];
-                return verdict;
-            }
-            names_.push_back(std::move(wanted[at]));
-            held_.push_back(std::move(folder));
-        }
-        return nofollow::Folder::Enter;
-    }
-
-    // The folder entered last: the one that holds the entry whose folders were entered.
-    HANDLE Innermost() const { return held_.empty() ? top_.Get() : held_.back().Get(); }
-
-private:
-    ScopedFileHandle top_;           // the working directory, where unpacking starts
-    std::vector<std::string> names_; // the folders held, outermost first
-    std::vector<ScopedFileHandle> held_;
+    explicit operator bool() const { return code != kUnpacked; }
 };
+
+int ExitCodeOf(unpack::FailureCause cause) {
+    switch (cause) {
+    case unpack::kNoFailure:
+        return kUnpacked;
+    case unpack::kDamagedPayload:
+        return kEntryFailed;
+    case unpack::kDiskFull:
+        return kDiskFull;
+    case unpack::kNoAccess:
+        return kNoAccess;
+    case unpack::kInUse:
+        return kInUse;
+    case unpack::kLinkFound:
+        return kLinkRefused;
+    }
+    return kEntryFailed;
+}
+
+Failure Because(unpack::FailureCause cause, const std::string& path, DWORD error = 0) {
+    Failure failure;
+    failure.code = ExitCodeOf(cause);
+    failure.cause = cause;
+    failure.error = error;
+    failure.path = path;
+    return failure;
+}
+
+// A Windows call's failure on `path`.
+Failure FromError(const std::string& path, DWORD error) {
+    switch (error) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return Because(unpack::kDiskFull, path, error);
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return Because(unpack::kInUse, path, error);
+    default:
+        return Because(unpack::kNoAccess, path, error);
+    }
+}
+
+Failure FromTrouble(const journal::Trouble& trouble) {
+    return trouble.link ? Because(unpack::kLinkFound, trouble.path)
+                        : FromError(trouble.path, trouble.error);
+}
 
 // Holds a slim reader/writer lock exclusively for its scope.
 class ExclusiveLock {
@@ -158,6 +181,9 @@ public:
         block_->writtenKiB = 0;
         block_->entriesDone = 0;
         block_->refusedLength = 0;
+        block_->failureCause = unpack::kNoFailure;
+        block_->failedLength = 0;
+        block_->restartPending = 0;
         block_->blockSize = unpack::kProgressBlockSize;
     }
     ProgressPublisher(const ProgressPublisher&) = delete;
@@ -175,17 +201,38 @@ public:
         if (block_)
             block_->entriesDone = entriesDone_;
     }
-    // Names the folder that is a link; the length is written last, once the name is whole.
-    void Refused(const std::string& folder) {
+    void RestartPending(unsigned files) {
         const ExclusiveLock hold(lock_);
-        if (!block_ || folder.size() > unpack::kRefusedFolderCapacity)
-            return;
-        for (std::size_t at = 0; at < folder.size(); ++at)
-            block_->refusedFolder[at] = folder[at];
-        block_->refusedLength = static_cast<std::uint32_t>(folder.size());
+        if (block_)
+            block_->restartPending = files;
+    }
+    // Says why the run failed and ends it with the failure's exit code: each name before its
+    // length, the cause after everything it describes.
+    int Fail(const Failure& failure) {
+        const ExclusiveLock hold(lock_);
+        if (!block_)
+            return failure.code;
+        if (failure.cause == unpack::kLinkFound && Put(block_->refusedFolder, failure.path))
+            block_->refusedLength = static_cast<std::uint32_t>(failure.path.size());
+        if (Put(block_->failedPath, failure.path))
+            block_->failedLength = static_cast<std::uint32_t>(failure.path.size());
+        block_->windowsError = failure.error;
+        block_->neededKiB = unpack::KiBRoundedUp(failure.neededBytes);
+        block_->freeKiB = unpack::KiBRoundedUp(failure.freeBytes);
+        block_->failureCause = failure.cause;
+        return failure.code;
     }
 
 private:
+    static bool Put(volatile char (&field)[unpack::kRefusedFolderCapacity],
+                    const std::string& text) {
+        if (text.size() > unpack::kRefusedFolderCapacity)
+            return false;
+        for (std::size_t at = 0; at < text.size(); ++at)
+            field[at] = text[at];
+        return true;
+    }
+
     ScopedHandle mapping_;
     ScopedMappedView view_;
     volatile unpack::ProgressBlock* block_ = nullptr;
@@ -194,39 +241,28 @@ private:
     std::uint32_t entriesDone_ = 0;
 };
 
-// Ends unpacking with `code`: a folder that is a link is named in the progress block first.
-int Stopped(int code, const std::string& refused, ProgressPublisher& progress) {
-    if (code == kLinkRefused)
-        progress.Refused(refused);
-    return code;
-}
-
 // The failure of the first entry in archive order that failed, as the threads find them.
 class FirstFailure {
 public:
     explicit FirstFailure(std::size_t none) : index_(none), none_(none) {}
 
-    void Record(std::size_t index, int code, std::string refused) {
+    void Record(std::size_t index, Failure failure) {
         const ExclusiveLock hold(lock_);
         if (index >= index_.load())
             return;
-        code_ = code;
-        refused_ = std::move(refused);
+        failure_ = std::move(failure);
         index_.store(index);
     }
     // Whether an entry before the one at `index` has failed: it is not to be started.
     bool Before(std::size_t index) const { return index_.load() < index; }
-    // kUnpacked, or the failure's exit code (Stopped).
-    int Code(ProgressPublisher& progress) const {
-        return index_.load() == none_ ? kUnpacked : Stopped(code_, refused_, progress);
-    }
+    // No failure, or the first one's.
+    Failure Result() const { return index_.load() == none_ ? Failure() : failure_; }
 
 private:
     SRWLOCK lock_ = SRWLOCK_INIT;
     std::atomic<std::size_t> index_;
     const std::size_t none_;
-    int code_ = kUnpacked;
-    std::string refused_;
+    Failure failure_;
 };
 
 // Which entry a thread unpacks, and the first failure of the threads: a file of a later entry
@@ -236,69 +272,82 @@ struct Unpacking {
     std::size_t index = 0;
 };
 
-// A new file for writing, which nobody else may write meanwhile; the completion flag is made so
-// that nobody else can open it at all: the setup takes a flag it can open for finished, and must
-// not find one that is still being written.
-ScopedFileHandle CreateNewFile(HANDLE folder, const std::wstring& name, bool completionFlag) {
-    return ScopedFileHandle(nofollow::CreateNewFileIn(folder, name, GENERIC_WRITE | DELETE,
-                                                      completionFlag ? 0 : FILE_SHARE_READ));
+// Where an entry goes in the staging folder.
+std::string StagingPathOf(const zip::Entry& entry) {
+    return std::string(journal::kStagingFolder) + "\\" + zip::WindowsRelativePath(entry.name);
 }
 
-// Writes one file entry as a new file in `folder`, the held folder of its `path`: the name of an
-// existing file there is removed first and nothing of it is written (nofollow::RemoveFile). On
-// any failure the new file is removed rather than left half-written.
-bool UnpackFile(zip::Reader& reader, const zip::Entry& entry, HANDLE folder,
-                const std::wstring& path, ProgressPublisher& progress, bool completionFlag,
-                const Unpacking& unpacking) {
+// A folder on the way that a file of the staging stands at, or a file where a folder of it
+// stands: the archive names one thing twice.
+bool IsClash(DWORD error) {
+    return error == ERROR_DIRECTORY || error == ERROR_ALREADY_EXISTS ||
+           error == ERROR_FILE_EXISTS || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Writes one file entry as a new file in `folder`, the held staging folder of its `path` (a
+// whole path): an earlier entry of the same name is removed first. On any failure the new file
+// is removed rather than left half-written.
+Failure UnpackFile(zip::Reader& reader, const zip::Entry& entry, HANDLE folder,
+                   const std::wstring& path, ProgressPublisher& progress,
+                   const Unpacking& unpacking) {
+    const std::string entryPath = zip::WindowsRelativePath(entry.name);
     const std::wstring name = path.substr(path.rfind(L'\\') + 1);
-    ScopedFileHandle out = CreateNewFile(folder, name, completionFlag);
+    const auto create = [&] {
+        return ScopedFileHandle(
+            nofollow::CreateNewFileIn(folder, name, GENERIC_WRITE | DELETE, FILE_SHARE_READ));
+    };
+    ScopedFileHandle out = create();
     if (!out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
         nofollow::RemoveFile(path.c_str()) == nofollow::Removal::Removed)
-        out = CreateNewFile(folder, name, completionFlag);
-    if (!out)
-        return false;
+        out = create();
+    if (!out) {
+        const DWORD error = GetLastError();
+        return IsClash(error) ? Because(unpack::kDamagedPayload, entryPath, error)
+                              : FromError(entryPath, error);
+    }
+    DWORD writeError = ERROR_SUCCESS;
     const bool written = reader.Extract(entry, [&](const unsigned char* data, std::size_t size) {
         // An entry before this one has failed: the run has failed, and this file goes.
         if (unpacking.failure && unpacking.failure->Before(unpacking.index))
             return false;
         progress.Written(size);
         DWORD done = 0;
-        return WriteFile(out.Get(), data, static_cast<DWORD>(size), &done, nullptr) && done == size;
+        if (WriteFile(out.Get(), data, static_cast<DWORD>(size), &done, nullptr) && done == size)
+            return true;
+        writeError = GetLastError();
+        return false;
     });
     if (written)
-        return true;
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    SetFileInformationByHandle(out.Get(), FileDispositionInfo, &disposition, sizeof disposition);
-    return false;
+        return {};
+    journal::MarkForDeletion(out.Get());
+    return writeError != ERROR_SUCCESS ? FromError(entryPath, writeError)
+                                       : Because(unpack::kDamagedPayload, entryPath);
 }
 
-// Enters the folders on the way to the entry at `path`: kUnpacked, or the exit code that ends
-// unpacking there, with the folder that is a link in `refused`.
-int EnterFolders(FolderWalk& folders, const std::string& path, std::string& refused) {
-    switch (folders.EnterFoldersFor(path, refused)) {
-    case nofollow::Folder::Link:
-        return kLinkRefused;
-    case nofollow::Folder::NotFolder:
-        return kEntryFailed;
-    case nofollow::Folder::Enter:
-        break;
-    }
-    return kUnpacked;
+// Enters the staging folders on the way to `entry`: no failure, or the one that ends unpacking.
+Failure EnterFolders(journal::HeldFolders& folders, const zip::Entry& entry) {
+    journal::Trouble trouble;
+    if (folders.EnterFor(StagingPathOf(entry), trouble) == nofollow::Folder::Enter)
+        return {};
+    if (trouble.link)
+        return Because(unpack::kLinkFound, trouble.path);
+    return IsClash(trouble.error) ? Because(unpack::kDamagedPayload,
+                                            zip::WindowsRelativePath(entry.name), trouble.error)
+                                  : FromError(trouble.path, trouble.error);
 }
 
-// One entry: kUnpacked, or the exit code that ends unpacking there (`refused` as above).
-int UnpackEntry(zip::Reader& reader, const zip::Entry& entry, FolderWalk& folders,
-                ProgressPublisher& progress, std::string& refused, bool completionFlag = false,
-                const Unpacking& unpacking = {}) {
-    const std::string path = zip::WindowsRelativePath(entry.name);
-    if (const int failed = EnterFolders(folders, path, refused))
+// One entry into the staging.
+Failure UnpackEntry(zip::Reader& reader, const zip::Entry& entry, journal::HeldFolders& folders,
+                    ProgressPublisher& progress, const Unpacking& unpacking = {}) {
+    if (Failure failed = EnterFolders(folders, entry))
         return failed;
-    if (!entry.IsFolder() && !UnpackFile(reader, entry, folders.Innermost(), base::Wide(path),
-                                         progress, completionFlag, unpacking))
-        return kEntryFailed;
+    if (!entry.IsFolder())
+        if (Failure failed =
+                UnpackFile(reader, entry, folders.Innermost(),
+                           folders.FullPath(StagingPathOf(entry)), progress, unpacking))
+            return failed;
     progress.EntryDone();
-    return kUnpacked;
+    return {};
 }
 
 // How far the folders are made: every folder on the way to the entries before a given index.
@@ -331,9 +380,16 @@ private:
     CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
 };
 
+// Where the staging is: the install folder, held, and its path.
+struct Place {
+    HANDLE top;
+    const std::wstring& base;
+};
+
 // What the threads that write the files share; each takes the next batch when it is free.
 struct FileWork {
     const std::vector<zip::Entry>& entries;
+    Place place;
     std::vector<std::size_t> files; // the entries' indices, in archive order
     std::vector<unpack::Batch> batches;
     std::atomic<std::size_t> nextBatch{0};
@@ -345,7 +401,7 @@ struct FileWork {
 // Unpacks batches until none is left or an entry before the next has failed. Each thread walks
 // the folders anew (its own holds), so a folder swapped for a link since it was made is caught.
 void UnpackBatches(FileWork& work, zip::Reader& reader) {
-    FolderWalk folders;
+    journal::HeldFolders folders(work.place.top, work.place.base, FILE_OPEN_IF);
     for (std::size_t next = work.nextBatch++; next < work.batches.size(); next = work.nextBatch++) {
         for (std::size_t at = work.batches[next].first; at < work.batches[next].end; ++at) {
             const std::size_t index = work.files[at];
@@ -354,10 +410,9 @@ void UnpackBatches(FileWork& work, zip::Reader& reader) {
             // entries: nothing more for this thread.
             if (work.failure.Before(index + 1))
                 return;
-            std::string refused;
-            if (const int failed = UnpackEntry(reader, work.entries[index], folders, work.progress,
-                                               refused, false, {&work.failure, index})) {
-                work.failure.Record(index, failed, std::move(refused));
+            if (Failure failed = UnpackEntry(reader, work.entries[index], folders, work.progress,
+                                             {&work.failure, index})) {
+                work.failure.Record(index, std::move(failed));
                 return;
             }
         }
@@ -379,11 +434,11 @@ DWORD WINAPI RunFileWorker(void* parameter) {
 
 // Makes every folder in archive order on this thread while the other threads write the files
 // whose folders are made; then writes files too, on as many threads as the plan allows.
-int UnpackInParallel(zip::Reader& reader, std::size_t flag, FolderWalk& folders,
-                     ProgressPublisher& progress) {
+Failure UnpackInParallel(zip::Reader& reader, std::size_t flag, journal::HeldFolders& folders,
+                         Place place, ProgressPublisher& progress) {
     const std::vector<zip::Entry>& entries = reader.Entries();
     FirstFailure failure(entries.size());
-    FileWork work{entries, {}, {}, {}, progress, failure, {}};
+    FileWork work{entries, place, {}, {}, {}, progress, failure, {}};
     std::vector<std::uint64_t> sizes;
     std::uint64_t largestDecoder = 0;
     for (std::size_t index = 0; index < entries.size(); ++index) {
@@ -414,11 +469,8 @@ int UnpackInParallel(zip::Reader& reader, std::size_t flag, FolderWalk& folders,
     for (std::size_t index = 0; index < entries.size() && !failure.Before(index); ++index) {
         if (index == flag)
             continue;
-        std::string refused;
-        if (const int failed =
-                EnterFolders(folders, zip::WindowsRelativePath(entries[index].name), refused)) {
-            // The files before it are still written, as unpacking in order would have.
-            failure.Record(index, failed, std::move(refused));
+        if (Failure failed = EnterFolders(folders, entries[index])) {
+            failure.Record(index, std::move(failed));
             break;
         }
         if (entries[index].IsFolder())
@@ -430,59 +482,152 @@ int UnpackInParallel(zip::Reader& reader, std::size_t flag, FolderWalk& folders,
     UnpackBatches(work, reader);
     for (const std::unique_ptr<FileWorker>& worker : workers)
         WaitForSingleObject(worker->thread.Get(), INFINITE);
-    return failure.Code(progress);
+    return failure.Result();
 }
 
 // Unpacks entry by entry in archive order, each file's folders just before it.
-int UnpackInOrder(zip::Reader& reader, std::size_t flag, FolderWalk& folders,
-                  ProgressPublisher& progress) {
+Failure UnpackInOrder(zip::Reader& reader, std::size_t flag, journal::HeldFolders& folders,
+                      ProgressPublisher& progress) {
     const std::vector<zip::Entry>& entries = reader.Entries();
+    for (std::size_t index = 0; index < entries.size(); ++index)
+        if (index != flag)
+            if (Failure failed = UnpackEntry(reader, entries[index], folders, progress))
+                return failed;
+    return {};
+}
+
+// What the staging holds once every entry is unpacked: each file once (a later entry of the same
+// name replaced an earlier one), each folder once, outermost first.
+journal::StagedPayload StagedFrom(const std::vector<zip::Entry>& entries, std::size_t flag) {
+    journal::StagedPayload payload;
+    std::map<std::string, std::size_t> fileAt; // folded path: its place in the list
+    std::set<std::string> folders;
     for (std::size_t index = 0; index < entries.size(); ++index) {
-        if (index == flag)
+        const zip::Entry& entry = entries[index];
+        const std::string path = zip::WindowsRelativePath(entry.name);
+        for (const std::string& folder : nofollow::FoldersOnTheWay(path))
+            if (folders.insert(zip::FoldCase(folder)).second)
+                payload.folders.push_back(folder);
+        if (entry.IsFolder())
             continue;
-        std::string refused;
-        if (const int failed = UnpackEntry(reader, entries[index], folders, progress, refused))
-            return Stopped(failed, refused, progress);
+        const record::File file{path, entry.size, entry.crc32};
+        const auto [at, added] = fileAt.emplace(zip::FoldCase(path), payload.files.size());
+        if (added)
+            payload.files.push_back(file);
+        else
+            payload.files[at->second] = file;
+        if (index == flag)
+            payload.completionFlag = path;
     }
-    return kUnpacked;
+    return payload;
+}
+
+// The working directory's path with a trailing '\'.
+std::wstring WorkingDirectory() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data());
+    path.resize(length < path.size() ? length : 0);
+    if (!path.empty() && path.back() != L'\\')
+        path += L'\\';
+    return path;
 }
 
 int Unpack() {
+    const std::wstring base = WorkingDirectory();
+    const ScopedFileHandle top(CreateFileW(L".", FILE_READ_ATTRIBUTES | FILE_TRAVERSE | SYNCHRONIZE,
+                                           nofollow::kShareAll, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const DWORD topError = top ? ERROR_SUCCESS : GetLastError();
+    // First of all, what a run killed here left: the folder as it was before that run, or as
+    // that run committed it.
+    const journal::Recovery recovered =
+        top ? journal::FinishInterruptedRunIn(top.Get(), base) : journal::Recovery();
+
     zip::Reader reader;
     const std::string ownPath = OwnPath();
     if (ownPath.empty() || !reader.Open(ownPath))
         return kNoArchive;
     const std::vector<zip::Entry>& entries = reader.Entries();
     std::uint64_t totalBytes = 0;
+    for (const zip::Entry& entry : entries)
+        totalBytes += entry.size;
+    ProgressPublisher progress(totalBytes);
+    if (!top)
+        return progress.Fail(FromError(std::string(), topError));
+    if (!recovered.finished)
+        return progress.Fail(FromTrouble(recovered.trouble));
+    // Old files left for the next restart (a program of the suite still runs): their backup
+    // is no place for this run's, which a rollback would mistake them for.
+    if (GetFileAttributesW((base + base::Wide(journal::kBackupFolder)).c_str()) !=
+        INVALID_FILE_ATTRIBUTES)
+        return progress.Fail(
+            Because(unpack::kInUse, journal::kBackupFolder, ERROR_SHARING_VIOLATION));
+
     std::vector<std::string> names;
     for (const zip::Entry& entry : entries) {
-        if (!zip::IsSafeEntryName(entry.name))
-            return kUnsafeName;
-        totalBytes += entry.size;
+        if (!zip::IsSafeEntryName(entry.name) || journal::IsReservedEntryName(entry.name)) {
+            Failure unsafe = Because(unpack::kDamagedPayload, entry.name);
+            unsafe.code = kUnsafeName;
+            return progress.Fail(unsafe);
+        }
         names.push_back(entry.name);
     }
     // Two entries that Windows takes for one file: the second would overwrite the first.
     const zip::NameCheck checked = zip::CheckNames(names);
-    if (checked.caseClash)
-        return kUnsafeName;
     const std::size_t flag = zip::CompletionFlagIndex(entries);
-    if (flag == zip::kCompletionFlagTwice)
-        return kUnsafeName;
-
-    ProgressPublisher progress(totalBytes);
-    FolderWalk folders;
-    const bool inOrder = checked.namesAFileTwice;
+    if (checked.caseClash || flag == zip::kCompletionFlagTwice) {
+        Failure unsafe = Because(unpack::kDamagedPayload,
+                                 checked.caseClash ? checked.caseClash->second : "ZZZ\\comp.flg");
+        unsafe.code = kUnsafeName;
+        return progress.Fail(unsafe);
+    }
     names = {}; // memory the threads may use
-    if (const int failed = inOrder ? UnpackInOrder(reader, flag, folders, progress)
-                                   : UnpackInParallel(reader, flag, folders, progress))
-        return failed;
-    // Last, once every other file is written and closed: the setup takes the flag for the sign
-    // that everything else is complete.
-    std::string refused;
-    if (flag < entries.size())
-        if (const int failed = UnpackEntry(reader, entries[flag], folders, progress, refused, true))
-            return Stopped(failed, refused, progress);
-    return kUnpacked;
+
+    // Room for the whole archive unpacked, and a margin: a disk that runs full half-way makes
+    // the slowest failure.
+    ULARGE_INTEGER available{};
+    const std::uint64_t needed = totalBytes + totalBytes / 100 + (1u << 20);
+    if (GetDiskFreeSpaceExW(L".", &available, nullptr, nullptr) && available.QuadPart < needed) {
+        Failure full = Because(unpack::kDiskFull, std::string());
+        full.neededBytes = needed;
+        full.freeBytes = available.QuadPart;
+        return progress.Fail(full);
+    }
+
+    Failure failed;
+    {
+        // The staging is made anew, and held while entries are written into it.
+        ScopedFileHandle staging;
+        const std::wstring stagingPath = base + base::Wide(journal::kStagingFolder);
+        if (nofollow::HoldFolderIn(top.Get(), base::Wide(journal::kStagingFolder),
+                                   stagingPath.c_str(), staging,
+                                   FILE_CREATE) != nofollow::Folder::Enter)
+            return progress.Fail(FromError(journal::kStagingFolder, GetLastError()));
+        journal::HeldFolders folders(top.Get(), base, FILE_OPEN_IF);
+        failed = checked.namesAFileTwice
+                     ? UnpackInOrder(reader, flag, folders, progress)
+                     : UnpackInParallel(reader, flag, folders, {top.Get(), base}, progress);
+        // The completion flag too, to be checked; it is moved into place last of all.
+        if (!failed && flag < entries.size())
+            failed = UnpackEntry(reader, entries[flag], folders, progress);
+    }
+    if (failed) {
+        journal::Trouble ignored;
+        journal::RollBack(top.Get(), base, nullptr, ignored);
+        return progress.Fail(failed);
+    }
+
+    journal::StagedInstall install(top.Get(), base, StagedFrom(entries, flag));
+    journal::Trouble trouble;
+    if (!install.WritePlan(trouble) || !install.MoveIntoPlace(trouble) ||
+        !install.Commit(trouble)) {
+        journal::Trouble ignored;
+        install.RollBack(ignored);
+        return progress.Fail(FromTrouble(trouble));
+    }
+    const bool flagPlaced = install.Finish(trouble);
+    progress.RestartPending(install.RestartPending());
+    return flagPlaced ? kUnpacked : progress.Fail(FromTrouble(trouble));
 }
 
 } // namespace

@@ -8,15 +8,21 @@
 #include "payload/EntryName.h"
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
+#include "payload/InstallRecord.h"
+#include "payload/sfx/InstallJournal.h"
 #include "payload/sfx/NoFollowWin32.h"
 
 #include <windows.h>
 
 #include <psapi.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -137,7 +143,9 @@ struct Item {
 
 // What the archive published in the block "Local\\TorvaneUnpack-<pid>": five 32-bit values
 // (block size 2092, total KiB, written KiB, entries done, length of the refused folder) and the
-// refused folder's bytes at offset 20, read while it ran and once more after.
+// refused folder's bytes at offset 20; from offset 1044 why it failed: cause, Windows error, KiB
+// needed and free, old files left for the next restart, and the failed path's length and bytes
+// (offset 1068). Read while it ran and once more after.
 struct ProgressSeen {
     bool found = false;
     std::uint32_t blockSize = 0;
@@ -146,6 +154,19 @@ struct ProgressSeen {
     std::vector<std::uint32_t> done;    // every entriesDone seen, in order
     std::uint32_t entriesDone = 0;
     std::string refusedFolder;
+    std::uint32_t failureCause = 0, windowsError = 0, neededKiB = 0, freeKiB = 0;
+    std::uint32_t restartPending = 0;
+    std::string failedPath;
+};
+
+// The causes of payload/UnpackProgress.h, as the setup reads them.
+enum Cause : std::uint32_t {
+    kNoFailure = 0,
+    kDamagedPayload = 1,
+    kDiskFull = 2,
+    kNoAccess = 3,
+    kInUse = 4,
+    kLinkFound = 5
 };
 
 struct RunResult {
@@ -183,6 +204,13 @@ public:
         const char* folder = static_cast<const char*>(view_.Get()) + 20;
         const std::uint32_t length = words[4];
         seen.refusedFolder.assign(folder, std::min<std::uint32_t>(length, 1024));
+        seen.failureCause = words[1044 / 4];
+        seen.windowsError = words[1048 / 4];
+        seen.neededKiB = words[1052 / 4];
+        seen.freeKiB = words[1056 / 4];
+        seen.restartPending = words[1060 / 4];
+        seen.failedPath.assign(static_cast<const char*>(view_.Get()) + 1068,
+                               std::min<std::uint32_t>(std::uint32_t{words[1064 / 4]}, 1024));
     }
 
 private:
@@ -227,8 +255,11 @@ protected:
     std::string InFolder(const std::string& name) const { return folder_ + "\\" + name; }
 
     // `whileRunning` is called every few milliseconds until the archive has ended.
+    // `killWhen` ends the archive as soon as it says so, as a power cut or the task manager
+    // would (exit code 0xDEAD).
     RunResult RunArchive(const std::string& arguments = " -Y",
-                         const std::function<void()>& whileRunning = {}) {
+                         const std::function<void()>& whileRunning = {},
+                         const std::function<bool()>& killWhen = {}) {
         RunResult run;
         std::string commandLine = "\"" + ArchivePath() + "\"" + arguments;
         STARTUPINFOA startup{};
@@ -258,6 +289,11 @@ protected:
             progress.Sample(run.progress);
             if (whileRunning)
                 whileRunning();
+            if (killWhen && killWhen()) {
+                TerminateProcess(process.hProcess, 0xDEAD);
+                WaitForSingleObject(process.hProcess, 10000);
+                break;
+            }
             if (GetTickCount() - started > 120000) {
                 TerminateProcess(process.hProcess, 0xDEAD);
                 WaitForSingleObject(process.hProcess, 10000);
@@ -267,6 +303,10 @@ protected:
         }
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         progress.Sample(run.progress);
+        if (run.exitCode != 0 && run.exitCode != 0xDEAD && !killWhen)
+            std::printf("  sfx.exe ended with %lu: cause %u, error %u, at \"%s\"\n", run.exitCode,
+                        run.progress.failureCause, run.progress.windowsError,
+                        run.progress.failedPath.c_str());
         return run;
     }
 
@@ -275,6 +315,21 @@ protected:
         std::set<std::string> names = ListTree(folder_);
         names.erase("FARROWPK.EXE");
         return names;
+    }
+
+    // Every file under the install folder with its bytes, and every folder ("<folder>"), but
+    // the archive: what "as it was, byte for byte" compares.
+    std::map<std::string, std::string> Contents() const {
+        std::map<std::string, std::string> contents;
+        for (const std::string& name : Unpacked())
+            contents[name] = name.back() == '\\' ? "<folder>" : ReadFile(InFolder(name));
+        return contents;
+    }
+
+    // Installs `items` with a run of the archive, as a version before the one a test upgrades.
+    void Install(const std::vector<Item>& items) {
+        PlacePayload(items);
+        ASSERT_EQ(RunArchive().exitCode, 0u);
     }
 
     std::string root_, folder_;
@@ -339,7 +394,8 @@ TEST_F(SfxTest, UnpacksFilesFoldersAndFlagsCompletionFlagLastWhereverItStands) {
                                             "dromlet.flg",
                                             "torvane.flg",
                                             "ZZZ\\",
-                                            "ZZZ\\comp.flg"};
+                                            "ZZZ\\comp.flg",
+                                            "install.rec"};
     // Last as pack writes it; before the big file and the flag files; first of all. Deflated
     // entries, and LZMA ones (pack --method lzma).
     using enum zip::Compression;
@@ -456,11 +512,13 @@ TEST_F(SfxTest, AFolderOnTheWayThatIsALinkIsNeverEnteredAndIsNamed) {
 
         EXPECT_EQ(run.exitCode, 5u);
         EXPECT_EQ(run.progress.refusedFolder, linked);
+        EXPECT_EQ(run.progress.failureCause, kLinkFound);
         EXPECT_EQ(ListTree(elsewhere), std::set<std::string>{"kept.txt"});
-        EXPECT_FALSE(Exists(InFolder("ZZZ\\comp.flg")));
-        // Everything before the link is there; nothing after it.
-        EXPECT_EQ(Exists(InFolder("Drivers\\net\\torvnet.inf")), linked != "Drivers");
-        EXPECT_EQ(Exists(InFolder("torvane.flg")), linked == "ZZZ");
+        // Nothing of the run is there: the folder as the test left it.
+        std::set<std::string> left = {linked + "\\ (link)"};
+        if (linked != "Drivers")
+            left.insert("Drivers\\");
+        EXPECT_EQ(Unpacked(), left);
     }
 }
 
@@ -566,14 +624,12 @@ TEST_F(SfxTest, ADamagedEntryStopsUnpackingAndLeavesNoPartOfItself) {
         items.insert(flagFirst ? items.begin() : items.end(), {"ZZZ/comp.flg", "done"});
         PlacePayload(items);
         Corrupt(ArchivePath(), "docs/big.txt", damaged);
-        EXPECT_EQ(RunArchive().exitCode, 4u);
-        EXPECT_EQ(ReadFile(InFolder("first.txt")), "first");
-        EXPECT_FALSE(Exists(InFolder("docs\\big.txt")));
-        // Another thread may have written the file after it meanwhile, whole.
-        if (Exists(InFolder("torvane.flg"))) {
-            EXPECT_EQ(ReadFile(InFolder("torvane.flg")), "flag");
-        }
-        EXPECT_FALSE(Exists(InFolder("ZZZ\\comp.flg")));
+        const RunResult run = RunArchive();
+        EXPECT_EQ(run.exitCode, 4u);
+        EXPECT_EQ(run.progress.failureCause, kDamagedPayload);
+        EXPECT_EQ(run.progress.failedPath, "docs\\big.txt");
+        // Nothing of the run stays, not even the files before it.
+        EXPECT_EQ(Unpacked(), std::set<std::string>{});
     }
 }
 
@@ -599,17 +655,9 @@ TEST_F(SfxTest, AFailingEntryAmidManyOnSeveralThreadsFailsTheRunWithoutACompleti
     const RunResult run = RunArchive();
 
     EXPECT_EQ(run.exitCode, 4u);
-    EXPECT_FALSE(Exists(InFolder("ZZZ\\comp.flg")));
-    EXPECT_FALSE(Exists(InFolder("data\\damaged.bin")));
-    // Every file before it is there, and whatever else was written is whole.
-    for (std::size_t at = 0; at < items.size(); ++at) {
-        if (at == damagedAt || items[at].name == "ZZZ/comp.flg")
-            continue;
-        const std::string path = InFolder(zip::WindowsRelativePath(items[at].name));
-        if (at < damagedAt || Exists(path)) {
-            EXPECT_TRUE(ReadFile(path) == items[at].data) << items[at].name;
-        }
-    }
+    EXPECT_EQ(run.progress.failedPath, "data\\damaged.bin");
+    // The files written on other threads before and after it went with the staging.
+    EXPECT_EQ(Unpacked(), std::set<std::string>{});
     const std::vector<std::uint32_t>& written = run.progress.written;
     EXPECT_TRUE(std::is_sorted(written.begin(), written.end())) << testing::PrintToString(written);
     const std::vector<std::uint32_t>& done = run.progress.done;
@@ -634,7 +682,11 @@ TEST_F(SfxTest, AnUnsafeNameAnywhereMeansNothingIsWritten) {
     // where a folder is.
     for (const std::string unsafe :
          {"../evil.txt", "\\evil.txt", "C:\\evil.txt", "evil|.txt", "docs//evil.txt", "./evil.txt",
-          "evil.", "CON", "FIRST.TXT", "DOCS\\A.txt", "Docs"}) {
+          "evil.", "CON", "FIRST.TXT", "DOCS\\A.txt", "Docs",
+          // The names the install keeps for itself in its root, and their short aliases.
+          "install.rec", "INSTALL.REC.NEW", "install.rec.tmp", "Uninstall.exe",
+          "~TorvaneStaging/evil.txt", "~torvanebackup\\evil.txt", "~TORVA~1/evil.txt",
+          "INSTAL~1.NEW"}) {
         SCOPED_TRACE(unsafe);
         RemoveTree(folder_);
         ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
@@ -656,7 +708,7 @@ TEST_F(SfxTest, AFolderAndAFileOfTheSameNameStopUnpackingThere) {
     struct Case {
         const char* what;
         std::vector<Item> items;
-        std::set<std::string> left; // what the folder holds afterwards
+        std::string failed; // the entry the block names
     };
     const Case cases[] = {
         {"folder, then a file of its name",
@@ -665,25 +717,25 @@ TEST_F(SfxTest, AFolderAndAFileOfTheSameNameStopUnpackingThere) {
           {"Docs", "a file"},
           {"torvane.flg", "flag"},
           {"ZZZ/comp.flg", "done"}},
-         {"Docs\\", "first.txt"}},
+         "Docs"},
         {"file, then a file under it",
          {{"first.txt", "first"},
           {"Docs", "a file"},
           {"Docs/inner.txt", "inner"},
           {"torvane.flg", "flag"},
           {"ZZZ/comp.flg", "done"}},
-         {"Docs", "first.txt"}},
+         "Docs\\inner.txt"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
         RemoveTree(folder_);
         ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
         PlacePayload(test.items);
-        EXPECT_EQ(RunArchive().exitCode, 4u);
-        EXPECT_EQ(Unpacked(), test.left);
-        if (test.left.count("Docs") != 0) {
-            EXPECT_EQ(ReadFile(InFolder("Docs")), "a file");
-        }
+        const RunResult run = RunArchive();
+        EXPECT_EQ(run.exitCode, 4u);
+        EXPECT_EQ(run.progress.failureCause, kDamagedPayload);
+        EXPECT_EQ(run.progress.failedPath, test.failed);
+        EXPECT_EQ(Unpacked(), std::set<std::string>{});
         for (const std::string& entry : ListTree(root_))
             EXPECT_TRUE(entry == "payload.exe" || entry.rfind("Install Folder\\", 0) == 0)
                 << entry << " is outside the install folder";
@@ -757,6 +809,376 @@ TEST_F(SfxTest, MemoryStaysFlatForALargePayload) {
         GTEST_SKIP() << "this system reports no memory use of other processes";
     EXPECT_LT(large.peakMemory, small.peakMemory + (4u << 20))
         << "small: " << small.peakMemory << ", large: " << large.peakMemory;
+}
+
+// --- Installing all or nothing ----------------------------------------------------------------
+
+using enum zip::Compression;
+
+// Two versions of a suite: the second replaces three files, drops three (one the user changes,
+// one whose folders go with it), brings new folders and a component flag.
+std::vector<Item> SuiteV1() {
+    return {{"Torvane.exe", "MZ" + RandomBytes(60000, 41)},
+            {"Pellisar.exe", "MZ" + RandomBytes(40000, 42)},
+            {"docs/readme.txt", TextBytes(30000)},
+            {"docs/dropped.txt", "dropped in v2"},
+            {"docs/changed.txt", "dropped in v2, changed by the user"},
+            {"old/only/v1.txt", "only in v1"},
+            {"pellisar.flg", "flag"},
+            {"torvane.flg", "flag"},
+            {"ZZZ/comp.flg", "done"}};
+}
+std::vector<Item> SuiteV2() {
+    return {{"Torvane.exe", "MZ" + RandomBytes(70000, 51), Store},
+            {"Pellisar.exe", "MZ" + RandomBytes(45000, 52), Store},
+            {"docs/readme.txt", RandomBytes(50000, 53), Store},
+            {"docs/new.txt", "new in v2"},
+            {"new/inner/data.bin", RandomBytes(300000, 54), Store},
+            {"dromlet.flg", "flag"},
+            {"torvane.flg", "flag"},
+            {"Data/last.bin", RandomBytes(200000, 55), Store},
+            {"ZZZ/comp.flg", "done"}};
+}
+
+const Item& Named(const std::vector<Item>& items, const std::string& name) {
+    return *std::find_if(items.begin(), items.end(),
+                         [&](const Item& item) { return item.name == name; });
+}
+
+// What v2 installed over v1 leaves, the user's changed file and own file beside it.
+std::map<std::string, std::string> UpgradedContents(const std::string& record) {
+    std::map<std::string, std::string> contents = {{"Data\\", "<folder>"},
+                                                   {"ZZZ\\", "<folder>"},
+                                                   {"docs\\", "<folder>"},
+                                                   {"new\\", "<folder>"},
+                                                   {"new\\inner\\", "<folder>"},
+                                                   {"docs\\changed.txt", "changed by the user"},
+                                                   {"docs\\mine.txt", "the user's own"},
+                                                   {"install.rec", record}};
+    for (const Item& item : SuiteV2())
+        contents[zip::WindowsRelativePath(item.name)] = item.data;
+    return contents;
+}
+
+// Claims sizes in the central directory of the payload at `path` that add up to more than the
+// volume has free: each entry 3.75 GiB. The stub's own code, which looks for the same signature,
+// stays as it is.
+void ClaimHugeSizes(const std::string& path) {
+    std::string bytes = ReadFile(path);
+    const std::string signature("PK\x01\x02", 4);
+    for (std::size_t at = bytes.find(signature, ReadFile(SfxPath()).size());
+         at != std::string::npos; at = bytes.find(signature, at + 4))
+        for (int i = 0; i < 4; ++i)
+            bytes[at + 24 + i] = i == 3 ? '\xF0' : '\0';
+    WriteFile(path, bytes);
+}
+
+// One test per way an upgrade can fail; each also into an empty folder. Afterwards the folder is
+// as it was, byte for byte: no staging, backup, plan, nor a flag of the failed version.
+TEST_F(SfxTest, AFailedUpgradeLeavesTheFolderAsItWasAndNamesTheCause) {
+    ULARGE_INTEGER available{};
+    ASSERT_TRUE(GetDiskFreeSpaceExA(root_.c_str(), &available, nullptr, nullptr));
+    std::vector<Item> huge = SuiteV2();
+    for (std::uint64_t claimed = 0; claimed <= available.QuadPart + (8ull << 30);
+         claimed += 0xF0000000ull)
+        huge.insert(huge.begin(), {"fill/" + std::to_string(claimed) + ".txt", "x"});
+    struct Case {
+        const char* what;
+        std::vector<Item> items;
+        std::string damaged; // the entry whose data is changed in the payload, if any
+        bool hugeSizes;
+        bool holdTorvane; // Torvane.exe held open without sharing by the test
+        DWORD exitCode;
+        std::uint32_t cause;
+        std::string failedPath;
+        DWORD windowsError;
+    };
+    const Case cases[] = {
+        {"a file held open", SuiteV2(), "", false, true, 7, kInUse, "Torvane.exe",
+         ERROR_SHARING_VIOLATION},
+        {"the first entry damaged", SuiteV2(), "Torvane.exe", false, false, 4, kDamagedPayload,
+         "Torvane.exe", 0},
+        {"an entry in the middle damaged", SuiteV2(), "new/inner/data.bin", false, false, 4,
+         kDamagedPayload, "new\\inner\\data.bin", 0},
+        {"the last entry damaged", SuiteV2(), "Data/last.bin", false, false, 4, kDamagedPayload,
+         "Data\\last.bin", 0},
+        {"not room enough", huge, "", true, false, 6, kDiskFull, "", 0},
+    };
+    for (const bool overAnInstall : {true, false}) {
+        for (const Case& test : cases) {
+            if (test.holdTorvane && !overAnInstall)
+                continue; // nothing there to hold
+            SCOPED_TRACE(std::string(test.what) + (overAnInstall ? ", over v1" : ", empty folder"));
+            RemoveTree(folder_);
+            ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+            if (overAnInstall)
+                Install(SuiteV1());
+            const std::map<std::string, std::string> before = Contents();
+            PlacePayload(test.items);
+            if (!test.damaged.empty())
+                Corrupt(ArchivePath(), test.damaged, Named(test.items, test.damaged).data);
+            if (test.hugeSizes)
+                ClaimHugeSizes(ArchivePath());
+            ScopedFileHandle held;
+            if (test.holdTorvane)
+                held.Reset(CreateFileA(InFolder("Torvane.exe").c_str(), GENERIC_READ, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+            const RunResult run = RunArchive();
+            held.Reset();
+
+            EXPECT_EQ(run.exitCode, test.exitCode);
+            EXPECT_EQ(run.progress.failureCause, test.cause);
+            EXPECT_EQ(run.progress.failedPath, test.failedPath);
+            EXPECT_EQ(run.progress.windowsError, test.windowsError);
+            if (test.hugeSizes) {
+                EXPECT_GT(run.progress.neededKiB, run.progress.freeKiB);
+                EXPECT_GT(run.progress.freeKiB, 0u);
+                EXPECT_TRUE(run.progress.written.empty() || run.progress.written.back() == 0);
+            }
+            EXPECT_TRUE(Contents() == before)
+                << testing::PrintToString(Unpacked()) << " after " << test.what;
+        }
+    }
+}
+
+TEST_F(SfxTest, AnUpgradeReplacesTheSuiteAndRemovesOnlyWhatTheOldOneLeftUnchanged) {
+    Install(SuiteV1());
+    WriteFile(InFolder("docs\\changed.txt"), "changed by the user");
+    WriteFile(InFolder("docs\\mine.txt"), "the user's own");
+    PlacePayload(SuiteV2());
+
+    const RunResult run = RunArchive();
+
+    ASSERT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.progress.failureCause, kNoFailure);
+    EXPECT_EQ(run.progress.restartPending, 0u);
+    const std::string text = ReadFile(InFolder("install.rec"));
+    // Dropped and unchanged: docs\dropped.txt, pellisar.flg and old\only\v1.txt, whose folders
+    // went with it.
+    EXPECT_TRUE(Contents() == UpgradedContents(text)) << testing::PrintToString(Unpacked());
+    const std::optional<record::InstallRecord> installed = record::Parse(text);
+    ASSERT_TRUE(installed) << text;
+    std::set<std::string> files;
+    for (const record::File& file : installed->files) {
+        files.insert(file.path);
+        EXPECT_EQ(file.size, ReadFile(InFolder(file.path)).size()) << file.path;
+    }
+    EXPECT_EQ(files, (std::set<std::string>{"Data\\last.bin", "Pellisar.exe", "Torvane.exe",
+                                            "ZZZ\\comp.flg", "docs\\new.txt", "docs\\readme.txt",
+                                            "dromlet.flg", "new\\inner\\data.bin", "torvane.flg"}));
+    EXPECT_EQ(std::set<std::string>(installed->folders.begin(), installed->folders.end()),
+              (std::set<std::string>{"Data", "ZZZ", "docs", "new", "new\\inner"}));
+    // Only SYSTEM and the Administrators may write the record. Wine keeps no descriptor of a
+    // file but its Unix mode: there everyone may read it and nobody else write it.
+    PSECURITY_DESCRIPTOR security = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoA(InFolder("install.rec").c_str(), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                    &security),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    const ScopedLocalMemory ownedSecurity(security);
+    LPWSTR sddl = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        security, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr));
+    const ScopedLocalMemory ownedSddl(sddl);
+    if (std::wstring(sddl).rfind(L"D:P", 0) == 0) {
+        EXPECT_EQ(std::wstring(sddl), L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)");
+    }
+    BYTE everyone[SECURITY_MAX_SID_SIZE] = {};
+    DWORD everyoneSize = sizeof everyone;
+    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, everyone, &everyoneSize));
+    for (DWORD at = 0; dacl && at < dacl->AceCount; ++at) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, at, reinterpret_cast<void**>(&ace)));
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            EqualSid(reinterpret_cast<PSID>(&ace->SidStart), everyone)) {
+            EXPECT_EQ(ace->Mask & (FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES |
+                                   WRITE_DAC | WRITE_OWNER | DELETE),
+                      0u)
+                << testing::PrintToString(std::wstring(sddl));
+        }
+    }
+}
+
+// The state a run killed half-way through the moves leaves, laid out by hand: its plan, the
+// staging without what it had moved, the backup of what those replaced, the new files in place.
+void LayOutHalfMovedUpgrade(const std::string& folder) {
+    const auto in = [&](const std::string& path) { return folder + "\\" + path; };
+    record::InstallRecord plan;
+    for (const Item& item : SuiteV2()) {
+        const std::string path = zip::WindowsRelativePath(item.name);
+        const auto* bytes = reinterpret_cast<const Bytef*>(item.data.data());
+        plan.files.push_back(
+            {path, item.data.size(),
+             static_cast<std::uint32_t>(
+                 crc32(crc32(0, nullptr, 0), bytes, static_cast<uInt>(item.data.size())))});
+        CreateDirectoryA(in("~TorvaneStaging").c_str(), nullptr);
+        for (const std::string& way : nofollow::FoldersOnTheWay(path))
+            CreateDirectoryA(in("~TorvaneStaging\\" + way).c_str(), nullptr);
+        WriteFile(in("~TorvaneStaging\\" + path), item.data);
+    }
+    plan.folders = {"docs", "old", "old\\only", "ZZZ", "new", "new\\inner", "Data"};
+    plan.newFolders = {"new", "new\\inner", "Data"};
+    WriteFile(in("install.rec.new"), record::Serialize(plan));
+    CreateDirectoryA(in("~TorvaneBackup").c_str(), nullptr);
+    CreateDirectoryA(in("~TorvaneBackup\\ZZZ").c_str(), nullptr);
+    // Moved aside, and moved in: the flag, Torvane.exe and the new docs\new.txt; Pellisar.exe
+    // moved aside only.
+    ASSERT_TRUE(
+        MoveFileA(in("ZZZ\\comp.flg").c_str(), in("~TorvaneBackup\\ZZZ\\comp.flg").c_str()));
+    for (const char* moved : {"Torvane.exe", "Pellisar.exe"})
+        ASSERT_TRUE(
+            MoveFileA(in(moved).c_str(), in(std::string("~TorvaneBackup\\") + moved).c_str()));
+    CreateDirectoryA(in("new").c_str(), nullptr);
+    CreateDirectoryA(in("new\\inner").c_str(), nullptr);
+    for (const char* moved : {"Torvane.exe", "docs\\new.txt"})
+        ASSERT_TRUE(
+            MoveFileA(in(std::string("~TorvaneStaging\\") + moved).c_str(), in(moved).c_str()));
+}
+
+TEST_F(SfxTest, ARunKilledWhileItMovesFilesIsRolledBackAndTheNextRunInstalls) {
+    Install(SuiteV1());
+    const std::map<std::string, std::string> v1 = Contents();
+
+    // Put back by the setup's call, and by the next run before it installs.
+    LayOutHalfMovedUpgrade(folder_);
+    const journal::Recovery recovery = journal::FinishInterruptedRun(unixlinks::Widen(folder_));
+    EXPECT_TRUE(recovery.finished) << recovery.trouble.path << ": " << recovery.trouble.error;
+    EXPECT_EQ(recovery.found, journal::Interrupted::RolledBack);
+    EXPECT_TRUE(Contents() == v1) << testing::PrintToString(Unpacked());
+    EXPECT_EQ(journal::FinishInterruptedRun(unixlinks::Widen(folder_)).found,
+              journal::Interrupted::None);
+
+    LayOutHalfMovedUpgrade(folder_);
+    PlacePayload(SuiteV2());
+    ASSERT_EQ(RunArchive().exitCode, 0u);
+    // As an upgrade leaves it, here with no file of the user's.
+    std::map<std::string, std::string> expected =
+        UpgradedContents(ReadFile(InFolder("install.rec")));
+    expected.erase("docs\\mine.txt");
+    expected.erase("docs\\changed.txt");
+    EXPECT_TRUE(Contents() == expected) << testing::PrintToString(Unpacked());
+
+    // Killed after the commit: the backups only were left, and go.
+    CreateDirectoryA(InFolder("~TorvaneBackup").c_str(), nullptr);
+    WriteFile(InFolder("~TorvaneBackup\\Torvane.exe"), "the version before");
+    const journal::Recovery committed = journal::FinishInterruptedRun(unixlinks::Widen(folder_));
+    EXPECT_EQ(committed.found, journal::Interrupted::BackupsRemoved);
+    EXPECT_TRUE(Contents() == expected) << testing::PrintToString(Unpacked());
+}
+
+TEST_F(SfxTest, ARunEndedByForceIsFinishedAllOrNothing) {
+    // Many files of one name in both versions: every one is moved aside and replaced.
+    std::vector<Item> before, after;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string name =
+            "pkg" + std::to_string(i / 100) + "/file" + std::to_string(i) + ".txt";
+        before.push_back({name, "v1 of " + name});
+        after.push_back({name, "v2 of " + name});
+    }
+    before.push_back({"ZZZ/comp.flg", "done"});
+    after.push_back({"ZZZ/comp.flg", "done"});
+    Install(before);
+    const std::map<std::string, std::string> v1 = Contents();
+    PlacePayload(after);
+    bool planStood = false;
+    const RunResult run = RunArchive(" -Y", {}, [&] {
+        planStood = Exists(InFolder("install.rec.new"));
+        return Exists(InFolder("~TorvaneBackup"));
+    });
+    ASSERT_EQ(run.exitCode, 0xDEADu) << "the moves ended before the test saw them";
+    const journal::Recovery recovery = journal::FinishInterruptedRun(unixlinks::Widen(folder_));
+    EXPECT_TRUE(recovery.finished) << recovery.trouble.path << ": " << recovery.trouble.error;
+    if (recovery.found == journal::Interrupted::RolledBack) {
+        EXPECT_TRUE(Contents() == v1) << testing::PrintToString(Unpacked());
+    } else {
+        // Ended after the commit: v2 stands, only without its completion flag.
+        EXPECT_FALSE(planStood && recovery.found != journal::Interrupted::BackupsRemoved);
+        EXPECT_EQ(ReadFile(InFolder("pkg3\\file300.txt")), "v2 of pkg3/file300.txt");
+    }
+    ASSERT_EQ(RunArchive().exitCode, 0u);
+    EXPECT_EQ(ReadFile(InFolder("pkg14\\file1499.txt")), "v2 of pkg14/file1499.txt");
+    EXPECT_EQ(ReadFile(InFolder("ZZZ\\comp.flg")), "done");
+}
+
+// Windows renames a running program's file but deletes it only once the program has ended: the
+// old file is handed to the next restart and counted. Wine deletes it at once.
+TEST_F(SfxTest, AProgramOfTheSuiteRunningFromTheFolderIsReplaced) {
+    std::vector<Item> v1 = SuiteV1();
+    v1[1].data = ReadFile(BuildTreePath(SUITE_PROGRAM_PATH));
+    Install(v1);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    std::string commandLine = "\"" + InFolder("Pellisar.exe") + "\"";
+    ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               folder_.c_str(), &startup, &started));
+    const ScopedHandle program(started.hProcess), thread(started.hThread);
+    PlacePayload(SuiteV2());
+
+    const RunResult run = RunArchive();
+    // Another run while the old file still waits for the restart: refused, nothing changed.
+    const std::map<std::string, std::string> installed = Contents();
+    const RunResult again = RunArchive();
+    TerminateProcess(program.Get(), 0);
+    WaitForSingleObject(program.Get(), 10000);
+
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(ReadFile(InFolder("Pellisar.exe")) == Named(SuiteV2(), "Pellisar.exe").data);
+    std::printf("  the running program's old file: %s\n",
+                Exists(InFolder("~TorvaneBackup\\Pellisar.exe")) ? "left for the next restart"
+                                                                 : "deleted at once");
+    const bool later = Exists(InFolder("~TorvaneBackup\\Pellisar.exe"));
+    EXPECT_EQ(run.progress.restartPending, later ? 1u : 0u);
+    if (later) {
+        // Handed to Windows: deleted before anything else starts at the next restart.
+        wchar_t pending[32768] = {};
+        DWORD size = sizeof pending;
+        ASSERT_EQ(RegGetValueW(
+                      HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                      L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending, &size),
+                  static_cast<LONG>(ERROR_SUCCESS));
+        std::wstring operations(pending, size / sizeof(wchar_t));
+        std::replace(operations.begin(), operations.end(), L'\0', L'|');
+        EXPECT_NE(operations.find(unixlinks::Widen(InFolder("~TorvaneBackup\\Pellisar.exe"))),
+                  std::wstring::npos);
+        EXPECT_EQ(again.exitCode, 7u);
+        EXPECT_EQ(again.progress.failureCause, kInUse);
+        EXPECT_EQ(again.progress.failedPath, "~TorvaneBackup");
+        EXPECT_TRUE(Contents() == installed);
+    }
+    // Once the program has ended, the next run removes the old file and installs.
+    EXPECT_EQ(RunArchive().exitCode, 0u);
+    EXPECT_FALSE(Exists(InFolder("~TorvaneBackup")));
+}
+
+TEST_F(SfxTest, ALeftoverStagingIsRemovedAndOneThatIsALinkIsRefused) {
+    const std::string elsewhere = root_ + "\\elsewhere";
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    WriteFile(elsewhere + "\\kept.txt", "kept");
+    for (const std::string leftover : {"~TorvaneStaging", "~TorvaneBackup"}) {
+        SCOPED_TRACE(leftover);
+        RemoveTree(folder_);
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+        {
+            unixlinks::FolderLink link(InFolder(leftover), elsewhere);
+            ASSERT_TRUE(link.Planted());
+            PlacePayload(Suite());
+            const RunResult run = RunArchive();
+            EXPECT_EQ(run.exitCode, 5u);
+            EXPECT_EQ(run.progress.failureCause, kLinkFound);
+            EXPECT_EQ(run.progress.refusedFolder, leftover);
+            EXPECT_EQ(Unpacked(), std::set<std::string>{leftover + "\\ (link)"});
+            EXPECT_EQ(ListTree(elsewhere), std::set<std::string>{"kept.txt"});
+        }
+        // A real folder left by a run that was ended, with a folder and a file inside.
+        ASSERT_TRUE(CreateDirectoryA(InFolder(leftover).c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA(InFolder(leftover + "\\docs").c_str(), nullptr));
+        WriteFile(InFolder(leftover + "\\docs\\old.txt"), "left over");
+        EXPECT_EQ(RunArchive().exitCode, 0u);
+        EXPECT_EQ(Unpacked().count(leftover + "\\"), 0u);
+        EXPECT_TRUE(ReadFile(InFolder("docs\\Torvane notes.txt")) == TextBytes(3u << 20));
+    }
 }
 
 } // namespace

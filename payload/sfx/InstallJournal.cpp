@@ -1,0 +1,515 @@
+#include "payload/sfx/InstallJournal.h"
+
+#include "base/WideText.h"
+#include "payload/NameEncoding.h"
+
+#include <sddl.h>
+
+#include <algorithm>
+#include <set>
+
+namespace journal {
+namespace {
+
+using nofollow::Folder;
+
+// Only SYSTEM and the Administrators write the record and its plan; everyone reads them. The
+// DACL is protected: nothing inherited from a folder a standard user may have made.
+constexpr wchar_t kProtectedFileSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)";
+
+constexpr DWORD kFolderToEmpty =
+    DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+
+bool IsLinkAttributes(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::string Joined(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "\\" + name;
+}
+
+std::size_t Depth(const std::string& path) {
+    return static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\'));
+}
+
+// The names in the folder open as `folder` (with FILE_LIST_DIRECTORY), with their attributes as
+// the listing shows them, which shows a Unix symbolic link under Wine as a reparse point too.
+bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& names) {
+    std::vector<std::uint64_t> buffer(8192);
+    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
+         kind = FileIdBothDirectoryInfo) {
+        if (!::GetFileInformationByHandleEx(folder, kind, buffer.data(),
+                                            static_cast<DWORD>(buffer.size() * 8)))
+            return ::GetLastError() == ERROR_NO_MORE_FILES;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                names.emplace_back(std::move(name), entry->FileAttributes);
+            if (entry->NextEntryOffset == 0)
+                break;
+            bytes += entry->NextEntryOffset;
+        }
+    }
+}
+
+// Clears the read-only attribute, which Windows would not delete, through the handle itself.
+void ClearReadOnly(HANDLE opened) {
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(opened, FileBasicInfo, &basic, sizeof basic) ||
+        !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY))
+        return;
+    basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = 0; // unchanged
+    basic.LastWriteTime.QuadPart = basic.ChangeTime.QuadPart = 0;
+    ::SetFileInformationByHandle(opened, FileBasicInfo, &basic, sizeof basic);
+}
+
+// One removal of a tree: where it reports, and what it handed to the next restart.
+struct TreeRemoval {
+    HeldFolders* names; // for whole paths only
+    Trouble& trouble;
+    unsigned* scheduled;
+    const std::string& keep;
+
+    bool Schedule(const std::string& relative) {
+        return scheduled && ::MoveFileExW(names->FullPath(relative).c_str(), nullptr,
+                                          MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    }
+
+    // Removes the file or link `name` in the held folder `folder`; true when it is gone or
+    // handed to the next restart (`later`).
+    bool RemoveItem(HANDLE folder, const std::wstring& name, const std::string& relative,
+                    bool& later) {
+        ScopedFileHandle opened(
+            nofollow::OpenAnyIn(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                nofollow::kShareAll));
+        DWORD error = opened ? ERROR_SUCCESS : ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return true;
+        if (opened && !MarkForDeletion(opened.Get())) {
+            ClearReadOnly(opened.Get());
+            error = MarkForDeletion(opened.Get()) ? ERROR_SUCCESS : ::GetLastError();
+        }
+        opened.Reset();
+        if (error == ERROR_SUCCESS) {
+            // Wine accepts the mark on a Unix symbolic link to a folder and keeps the link.
+            if (::GetFileAttributesW(names->FullPath(relative).c_str()) == INVALID_FILE_ATTRIBUTES)
+                return true;
+            trouble.Note(relative, ERROR_SUCCESS, true);
+            return false;
+        }
+        // A running program's file: Windows renames it but deletes it only once it has ended.
+        if ((error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+             error == ERROR_LOCK_VIOLATION) &&
+            Schedule(relative)) {
+            ++*scheduled;
+            later = true;
+            return true;
+        }
+        trouble.Note(relative, error);
+        return false;
+    }
+
+    // Removes everything in the folder open as `folder` (kFolderToEmpty), at `relative`; `later`
+    // when something of it waits for the next restart.
+    bool Empty(HANDLE folder, const std::string& relative, bool& later) {
+        std::vector<std::pair<std::wstring, DWORD>> listed;
+        if (!ListFolder(folder, listed)) {
+            trouble.Note(relative, ::GetLastError());
+            return false;
+        }
+        bool whole = true;
+        for (const auto& [name, attributes] : listed) {
+            const std::string inner = Joined(relative, base::Utf8(name));
+            if (!keep.empty() && record::SamePath(inner, keep))
+                continue;
+            const bool onTheWayToKept =
+                !keep.empty() && zip::FoldCase(keep).rfind(zip::FoldCase(inner + "\\"), 0) == 0;
+            const DWORD byName = ::GetFileAttributesW(names->FullPath(inner).c_str());
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkAttributes(attributes) &&
+                !IsLinkAttributes(byName)) {
+                whole = RemoveFolder(folder, name, inner, later, onTheWayToKept) && whole;
+            } else {
+                whole = RemoveItem(folder, name, inner, later) && whole;
+            }
+        }
+        return whole;
+    }
+
+    // Removes the folder `name` in the held folder `parent` and what it holds.
+    bool RemoveFolder(HANDLE parent, const std::wstring& name, const std::string& relative,
+                      bool& later, bool keepItself = false) {
+        ScopedFileHandle folder(nofollow::OpenFolderIn(parent, name, kFolderToEmpty,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE));
+        if (!folder) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                return true;
+            trouble.Note(relative, error);
+            return false;
+        }
+        const std::wstring path = names->FullPath(relative);
+        switch (nofollow::JudgeFolder(::GetFileAttributesW(path.c_str()),
+                                      nofollow::AttributesOfHandle(folder.Get()))) {
+        case Folder::Link:
+            trouble.Note(relative, ERROR_SUCCESS, true);
+            return false;
+        case Folder::NotFolder:
+            trouble.Note(relative, ERROR_DIRECTORY);
+            return false;
+        case Folder::Enter:
+            break;
+        }
+        bool inner = false;
+        if (!Empty(folder.Get(), relative, inner))
+            return false;
+        if (keepItself)
+            return true;
+        if (inner) {
+            later = true;
+            folder.Reset();
+            if (Schedule(relative))
+                return true;
+            trouble.Note(relative, ::GetLastError());
+            return false;
+        }
+        if (!MarkForDeletion(folder.Get())) {
+            trouble.Note(relative, ::GetLastError());
+            return false;
+        }
+        return true;
+    }
+};
+
+// Removes the file or link at `path` in the install folder, never through a link on the way:
+// true when it is gone or was never there.
+bool RemoveInstalledFile(HeldFolders& place, const std::string& path, Trouble& trouble) {
+    Trouble way;
+    const Folder verdict = place.EnterFor(path, way);
+    if (verdict == Folder::Link) {
+        trouble.Note(way.path, ERROR_SUCCESS, true);
+        return false;
+    }
+    if (verdict != Folder::Enter)
+        return true; // its folder is gone, and the file with it
+    ScopedFileHandle opened(nofollow::OpenAnyIn(place.Innermost(), base::Wide(NameOf(path)),
+                                                DELETE | FILE_READ_ATTRIBUTES,
+                                                nofollow::kShareAll));
+    if (!opened) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return true;
+        trouble.Note(path, error);
+        return false;
+    }
+    if (!MarkForDeletion(opened.Get())) {
+        trouble.Note(path, ::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Whether the file `path` (relative to the staging folder) is still staged.
+bool IsStaged(HeldFolders& staging, const std::string& path) {
+    Trouble ignored;
+    if (staging.EnterFor(Joined(kStagingFolder, path), ignored) != Folder::Enter)
+        return false;
+    const ScopedFileHandle opened(nofollow::OpenAnyIn(staging.Innermost(), base::Wide(NameOf(path)),
+                                                      FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+    return opened.IsValid();
+}
+
+// Every file and link below the folder open as `folder` (kFolderToEmpty access will do), which
+// is at `relative` under the install folder, as paths relative to the install folder; links are
+// listed, never entered.
+bool ListFilesBelow(const HeldFolders& names, HANDLE folder, const std::string& relative,
+                    std::vector<std::string>& files, Trouble& trouble) {
+    std::vector<std::pair<std::wstring, DWORD>> listed;
+    if (!ListFolder(folder, listed)) {
+        trouble.Note(relative, ::GetLastError());
+        return false;
+    }
+    bool whole = true;
+    for (const auto& [name, attributes] : listed) {
+        const std::string inner = Joined(relative, base::Utf8(name));
+        const DWORD byName = ::GetFileAttributesW(names.FullPath(inner).c_str());
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLinkAttributes(attributes) ||
+            IsLinkAttributes(byName)) {
+            files.push_back(inner);
+            continue;
+        }
+        const ScopedFileHandle inside(nofollow::OpenFolderIn(
+            folder, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE));
+        if (!inside || nofollow::JudgeFolder(byName, nofollow::AttributesOfHandle(inside.Get())) !=
+                           Folder::Enter) {
+            files.push_back(inner); // a link after all: moved as it is
+            continue;
+        }
+        whole = ListFilesBelow(names, inside.Get(), inner, files, trouble) && whole;
+    }
+    return whole;
+}
+
+// The files and links in the folder `root` of the install folder (the backup), relative to it.
+std::vector<std::string> FilesIn(HANDLE top, const std::wstring& base, const std::string& root,
+                                 Trouble& trouble) {
+    std::vector<std::string> files;
+    const HeldFolders names(top, base, FILE_OPEN);
+    const ScopedFileHandle folder(nofollow::OpenFolderIn(
+        top, base::Wide(root), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!folder)
+        return files;
+    if (nofollow::JudgeFolder(::GetFileAttributesW(names.FullPath(root).c_str()),
+                              nofollow::AttributesOfHandle(folder.Get())) != Folder::Enter) {
+        trouble.Note(root, ERROR_SUCCESS, true);
+        return files;
+    }
+    ListFilesBelow(names, folder.Get(), root, files, trouble);
+    for (std::string& file : files)
+        file.erase(0, root.size() + 1);
+    return files;
+}
+
+bool Exists(const HeldFolders& names, const std::string& relative) {
+    return ::GetFileAttributesW(names.FullPath(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+} // namespace
+
+std::string NameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring HeldFolders::FullPath(const std::string& relative) const {
+    return base_ + base::Wide(relative);
+}
+
+Folder HeldFolders::Enter(const std::vector<std::string>& folders, Trouble& trouble) {
+    const std::size_t kept = nofollow::FoldersKept(names_, folders);
+    names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(kept), names_.end());
+    held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(kept), held_.end());
+    for (std::size_t at = kept; at < folders.size(); ++at) {
+        ScopedFileHandle folder;
+        const Folder verdict =
+            nofollow::HoldFolderIn(Innermost(), base::Wide(NameOf(folders[at])),
+                                   FullPath(folders[at]).c_str(), folder, disposition_);
+        if (verdict != Folder::Enter) {
+            const DWORD error = ::GetLastError();
+            trouble.Note(folders[at], verdict == Folder::Link ? ERROR_SUCCESS : error,
+                         verdict == Folder::Link);
+            return verdict;
+        }
+        names_.push_back(folders[at]);
+        held_.push_back(std::move(folder));
+    }
+    return Folder::Enter;
+}
+
+bool MarkForDeletion(HANDLE opened) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(opened, FileDispositionInfo, &disposition,
+                                        sizeof disposition) != FALSE;
+}
+
+bool RemoveTree(HANDLE top, const std::wstring& base, const std::string& path, Trouble& trouble,
+                unsigned* scheduled, const std::string& keep) {
+    HeldFolders walk(top, base, FILE_OPEN);
+    Trouble way;
+    const std::vector<std::string> above = nofollow::FoldersOnTheWay(path);
+    if (walk.Enter(above, way) != Folder::Enter) {
+        if (way.link) {
+            trouble.Note(way.path, ERROR_SUCCESS, true);
+            return false;
+        }
+        return true; // nothing of it is there
+    }
+    if (IsLinkAttributes(::GetFileAttributesW(walk.FullPath(path).c_str()))) {
+        trouble.Note(path, ERROR_SUCCESS, true);
+        return false;
+    }
+    TreeRemoval removal{&walk, trouble, scheduled, keep};
+    bool later = false;
+    return removal.RemoveFolder(walk.Innermost(), base::Wide(NameOf(path)), path, later,
+                                !keep.empty());
+}
+
+bool WriteProtectedFile(HANDLE top, const std::string& name, const std::string& text,
+                        Trouble& trouble) {
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kProtectedFileSecurity, SDDL_REVISION_1, &security, nullptr)) {
+        trouble.Note(name, ::GetLastError());
+        return false;
+    }
+    const ScopedLocalMemory owned(security);
+    ScopedFileHandle file(
+        nofollow::CreateNewFileIn(top, base::Wide(name), GENERIC_WRITE | DELETE, 0, security));
+    if (!file) {
+        trouble.Note(name, ::GetLastError());
+        return false;
+    }
+    DWORD written = 0;
+    if (!::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written != text.size() || !::FlushFileBuffers(file.Get())) {
+        trouble.Note(name, ::GetLastError());
+        MarkForDeletion(file.Get());
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> ReadWholeFile(HANDLE top, const std::string& name, std::size_t limit) {
+    const ScopedFileHandle file(nofollow::OpenFileIn(
+        top, base::Wide(name), FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ));
+    LARGE_INTEGER size{};
+    const std::uint32_t attributes = nofollow::AttributesOfHandle(file.Get());
+    if (!file || attributes == nofollow::kNoAttributes || IsLinkAttributes(attributes) ||
+        !::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
+        static_cast<std::uint64_t>(size.QuadPart) > limit)
+        return std::nullopt;
+    std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!text.empty() &&
+        (!::ReadFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
+         read != text.size()))
+        return std::nullopt;
+    return text;
+}
+
+} // namespace journal
+
+namespace journal {
+
+bool RollBack(HANDLE top, const std::wstring& base, const record::InstallRecord* plan,
+              Trouble& trouble) {
+    Trouble first;
+    // Every backup returns to its place, over whatever this run put there.
+    std::vector<std::string> restored = FilesIn(top, base, kBackupFolder, first);
+    {
+        HeldFolders backup(top, base, FILE_OPEN), place(top, base, FILE_OPEN_IF);
+        for (const std::string& path : restored) {
+            Trouble way;
+            if (backup.EnterFor(Joined(kBackupFolder, path), way) != Folder::Enter ||
+                place.EnterFor(path, way) != Folder::Enter) {
+                first.Note(way.path, way.error, way.link);
+                continue;
+            }
+            const ScopedFileHandle saved(
+                nofollow::OpenAnyIn(backup.Innermost(), base::Wide(NameOf(path)),
+                                    DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+            if (!saved || !nofollow::RenameInto(saved.Get(), place.Innermost(),
+                                                base::Wide(NameOf(path)), true))
+                first.Note(path, ::GetLastError());
+        }
+    }
+    if (plan) {
+        // A file of the plan that left the staging was moved into place: it goes, unless its
+        // backup has just replaced it. One still staged never left it: what stands there is
+        // the old file, or nothing.
+        const HeldFolders names(top, base, FILE_OPEN);
+        const bool staged = Exists(names, kStagingFolder);
+        HeldFolders staging(top, base, FILE_OPEN), place(top, base, FILE_OPEN);
+        std::set<std::string> back;
+        for (const std::string& path : restored)
+            back.insert(zip::FoldCase(path));
+        for (const record::File& file : plan->files) {
+            if (!staged || back.count(zip::FoldCase(file.path)) != 0)
+                continue;
+            if (!IsStaged(staging, file.path))
+                RemoveInstalledFile(place, file.path, first);
+        }
+        place.Release();
+        // The folders this run made, deepest first, once they are empty.
+        std::vector<std::string> folders = plan->newFolders;
+        std::stable_sort(
+            folders.begin(), folders.end(),
+            [](const std::string& a, const std::string& b) { return Depth(a) > Depth(b); });
+        for (const std::string& folder : folders) {
+            HeldFolders walk(top, base, FILE_OPEN);
+            Trouble way;
+            if (walk.Enter(nofollow::FoldersOnTheWay(folder), way) != Folder::Enter)
+                continue;
+            ScopedFileHandle opened(
+                nofollow::OpenFolderIn(walk.Innermost(), base::Wide(NameOf(folder)),
+                                       DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+            if (opened &&
+                nofollow::JudgeFolder(::GetFileAttributesW(walk.FullPath(folder).c_str()),
+                                      nofollow::AttributesOfHandle(opened.Get())) == Folder::Enter)
+                MarkForDeletion(opened.Get());
+        }
+    }
+    RemoveTree(top, base, kStagingFolder, first);
+    if (!first.Failed())
+        RemoveTree(top, base, kBackupFolder, first);
+    // The plan goes last, once nothing of the run is left for it to describe.
+    if (!first.Failed()) {
+        HeldFolders root(top, base, FILE_OPEN);
+        RemoveInstalledFile(root, record::kPlanName, first);
+    }
+    if (first.Failed()) {
+        trouble.Note(first.path, first.error, first.link);
+        return false;
+    }
+    return true;
+}
+
+Recovery FinishInterruptedRunIn(HANDLE top, const std::wstring& base) {
+    Recovery recovery;
+    const HeldFolders names(top, base, FILE_OPEN);
+    // A staging or backup folder that is a link was put there by someone else: never entered.
+    for (const char* folder : {kStagingFolder, kBackupFolder})
+        if (IsLinkAttributes(::GetFileAttributesW(names.FullPath(folder).c_str())))
+            recovery.trouble.Note(folder, ERROR_SUCCESS, true);
+    if (recovery.trouble.Failed()) {
+        recovery.finished = false;
+        return recovery;
+    }
+    bool done = true;
+    if (Exists(names, record::kPlanName)) {
+        recovery.found = Interrupted::RolledBack;
+        // Cut short, it was being written: nothing had been moved yet.
+        const std::optional<std::string> text = ReadWholeFile(top, record::kPlanName, 64u << 20);
+        const std::optional<record::InstallRecord> plan =
+            text ? record::Parse(*text) : std::nullopt;
+        done = RollBack(top, base, plan ? &*plan : nullptr, recovery.trouble);
+    } else if (Exists(names, kBackupFolder)) {
+        recovery.found = Interrupted::BackupsRemoved;
+        done = RemoveTree(top, base, kBackupFolder, recovery.trouble, &recovery.restartPending) &&
+               RemoveTree(top, base, kStagingFolder, recovery.trouble);
+    } else if (Exists(names, kStagingFolder)) {
+        recovery.found = Interrupted::StagingRemoved;
+        done = RemoveTree(top, base, kStagingFolder, recovery.trouble);
+    }
+    if (done && Exists(names, kRecordTempName)) {
+        HeldFolders root(top, base, FILE_OPEN);
+        done = RemoveInstalledFile(root, kRecordTempName, recovery.trouble);
+    }
+    recovery.finished = done;
+    return recovery;
+}
+
+Recovery FinishInterruptedRun(const std::wstring& installFolder) {
+    const ScopedFileHandle top(::CreateFileW(
+        installFolder.c_str(), FILE_READ_ATTRIBUTES | FILE_TRAVERSE | SYNCHRONIZE,
+        nofollow::kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!top) {
+        Recovery recovery;
+        recovery.finished = false;
+        recovery.trouble.Note(std::string(), ::GetLastError());
+        return recovery;
+    }
+    std::wstring base = installFolder;
+    if (!base.empty() && base.back() != L'\\')
+        base += L'\\';
+    return FinishInterruptedRunIn(top.Get(), base);
+}
+
+} // namespace journal

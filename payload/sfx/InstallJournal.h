@@ -1,0 +1,130 @@
+// How an install replaces the files of the one before it all or nothing, and how a run that was
+// killed on the way is finished. sfx.exe unpacks every entry into the staging folder
+// (journal::kStagingFolder), then writes its plan, the record it is about to commit
+// ("install.rec.new", payload/InstallRecord.h), then moves each file it replaces into the backup
+// folder (journal::kBackupFolder, same relative path) and the staged file into its place, and
+// renames the plan over the record: the commit. Until then everything can be put back: the
+// backups return to their places, what the plan lists and staging no longer holds was moved in
+// and goes. After it the backups are only removed. All of it happens inside folders held open
+// and never through a link (payload/sfx/NoFollowWin32.h). sfx.exe and the setup's engine share
+// this code; the setup calls FinishInterruptedRun before it starts an archive.
+#pragma once
+
+#include "framework/Handles.h"
+#include "payload/InstallRecord.h"
+#include "payload/sfx/NoFollowWin32.h"
+#include "payload/sfx/ReservedNames.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace journal {
+
+// What failed: the path relative to the install folder ('\'-separated, UTF-8) and the Windows
+// error; `link` when it is a link that was refused.
+struct Trouble {
+    std::string path;
+    DWORD error = ERROR_SUCCESS;
+    bool link = false;
+
+    bool Failed() const { return link || error != ERROR_SUCCESS; }
+    // Keeps the first trouble of several.
+    void Note(const std::string& where, DWORD why, bool isLink = false) {
+        if (Failed())
+            return;
+        path = where;
+        error = why == ERROR_SUCCESS && !isLink ? ERROR_GEN_FAILURE : why;
+        link = isLink;
+    }
+};
+
+// The last segment of a relative path: the name inside its folder.
+std::string NameOf(const std::string& path);
+
+// The folders on the way to entries below the install folder, each held (nofollow::HoldFolderIn)
+// while work goes on inside it and each opened inside the one held before it, from the install
+// folder `top` down. `base` is the install folder's path with a trailing '\' (or empty for the
+// working directory): names are judged by their whole path too. FILE_OPEN_IF makes the folders
+// that are missing, FILE_OPEN enters existing ones only.
+class HeldFolders {
+public:
+    HeldFolders(HANDLE top, std::wstring base, ULONG disposition)
+        : top_(top), base_(std::move(base)), disposition_(disposition) {}
+
+    // Enters `folders` (relative, outermost first: nofollow::FoldersOnTheWay); on failure the
+    // folder where it ended and why are in `trouble`.
+    nofollow::Folder Enter(const std::vector<std::string>& folders, Trouble& trouble);
+    // The folders on the way to `path`: all but the last segment, or all of a path ending in '\'.
+    nofollow::Folder EnterFor(const std::string& path, Trouble& trouble) {
+        return Enter(nofollow::FoldersOnTheWay(path), trouble);
+    }
+    HANDLE Innermost() const { return held_.empty() ? top_ : held_.back().Get(); }
+    // Lets every folder go: a hold shares no deletion and would refuse a folder's removal.
+    void Release() {
+        names_.clear();
+        held_.clear();
+    }
+    std::wstring FullPath(const std::string& relative) const;
+
+private:
+    HANDLE top_;
+    std::wstring base_;
+    ULONG disposition_;
+    std::vector<std::string> names_; // the folders held, outermost first
+    std::vector<ScopedFileHandle> held_;
+};
+
+// Marks what `opened` (opened with DELETE) is open on for deletion when its handles close.
+bool MarkForDeletion(HANDLE opened);
+
+// Removes the folder at `path` (relative to `top`) and everything below it, never through a
+// link: a link found inside is removed itself or, when that cannot be done, refused; `path` that
+// is a link itself is refused and left as it is. A file that cannot be deleted (a running
+// program) is handed to Windows for deletion at the next restart when `scheduled` is given, and
+// counted there, with the folders above it. Entries whose path equals `keep` (and the folders on
+// the way to it) stay. A missing `path` is no failure.
+bool RemoveTree(HANDLE top, const std::wstring& base, const std::string& path, Trouble& trouble,
+                unsigned* scheduled = nullptr, const std::string& keep = {});
+
+// Writes `text` as the new file `name` in the install folder, flushed to the disk before it
+// returns, with a security descriptor of its own that lets only SYSTEM and the Administrators
+// write it (everyone may read it): the record and its plan.
+bool WriteProtectedFile(HANDLE top, const std::string& name, const std::string& text,
+                        Trouble& trouble);
+
+// The whole of the file `name` in the install folder, read without following a link there;
+// nothing when it is missing, a link, longer than `limit` or unreadable.
+std::optional<std::string> ReadWholeFile(HANDLE top, const std::string& name, std::size_t limit);
+
+// Puts the install folder back as it was before the run of `plan` (nothing when the plan could
+// not be read: then the backups only): every backup returns to its place, every file of the plan
+// that has left the staging goes, and so do the folders the plan made, the staging, the backup
+// and the plan itself. Goes on past a failure, which it names in `trouble`; the plan then stays,
+// for the next run to finish with.
+bool RollBack(HANDLE top, const std::wstring& base, const record::InstallRecord* plan,
+              Trouble& trouble);
+
+enum class Interrupted {
+    None,           // no run had left anything behind
+    RolledBack,     // a run was killed before its commit: the folder is as it was before it
+    BackupsRemoved, // a run was killed after its commit: its backups and staging are gone
+    StagingRemoved, // a run was killed while it unpacked: its staging is gone
+};
+
+struct Recovery {
+    bool finished = true;
+    Interrupted found = Interrupted::None;
+    Trouble trouble;             // when not finished: what could not be put back or removed
+    unsigned restartPending = 0; // old files that Windows removes at the next restart
+};
+
+// Finishes what a run killed in the install folder `installFolder` (a full path) left: rolls a
+// plan back, or removes the backups and staging of a committed run.
+Recovery FinishInterruptedRun(const std::wstring& installFolder);
+// The same in the install folder held as `top`, whose path is `base` (with a trailing '\').
+Recovery FinishInterruptedRunIn(HANDLE top, const std::wstring& base);
+
+} // namespace journal

@@ -1,0 +1,325 @@
+#include "payload/sfx/StagedInstall.h"
+
+#include "base/WideText.h"
+#include "payload/NameEncoding.h"
+#include "payload/SuiteContract.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <set>
+
+namespace journal {
+namespace {
+
+using nofollow::Folder;
+
+std::string InStaging(const std::string& path) {
+    return std::string(kStagingFolder) + "\\" + path;
+}
+std::string InBackup(const std::string& path) {
+    return std::string(kBackupFolder) + "\\" + path;
+}
+
+bool IsLinkAttributes(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Paths as Windows compares them (record::SamePath), to look many up at once.
+class PathSet {
+public:
+    PathSet() = default;
+    explicit PathSet(const std::vector<std::string>& paths) {
+        for (const std::string& path : paths)
+            Add(path);
+    }
+    bool Add(const std::string& path) { return folded_.insert(zip::FoldCase(path)).second; }
+    bool Contains(const std::string& path) const { return folded_.count(zip::FoldCase(path)) != 0; }
+
+private:
+    std::set<std::string> folded_;
+};
+
+// A name in the root that the install keeps for itself, or the archive that runs now: never a
+// file of the install to move.
+bool IsKeptRootName(const std::string& path) {
+    if (path.find('\\') != std::string::npos)
+        return record::SamePath(path.substr(0, path.find('\\')), kStagingFolder) ||
+               record::SamePath(path.substr(0, path.find('\\')), kBackupFolder);
+    for (const char* name : kReservedRootNames)
+        if (record::SamePath(path, name))
+            return true;
+    return record::SamePath(path, std::string(suite::kArchiveBaseName) + ".EXE");
+}
+
+// The CRC-32 of what `file` holds from where it is read; nothing when it cannot be read.
+std::optional<std::uint32_t> Crc32Of(HANDLE file) {
+    std::vector<unsigned char> buffer(64 * 1024);
+    uLong crc = ::crc32(0, nullptr, 0);
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+            return std::nullopt;
+        if (got == 0)
+            return static_cast<std::uint32_t>(crc);
+        crc = ::crc32(crc, buffer.data(), got);
+    }
+}
+
+} // namespace
+
+StagedInstall::StagedInstall(HANDLE top, std::wstring base, StagedPayload payload)
+    : top_(top), base_(std::move(base)), payload_(std::move(payload)),
+      staged_(top, base_, FILE_OPEN), backup_(top, base_, FILE_OPEN_IF) {}
+
+bool StagedInstall::WritePlan(Trouble& trouble) {
+    // The record of the install before, read whole or not at all: its folders and files.
+    if (const std::optional<std::string> text = ReadWholeFile(top_, record::kRecordName, 64u << 20))
+        previous_ = record::Parse(*text);
+    if (previous_) {
+        plan_.label = previous_->label;
+        plan_.shortcuts = previous_->shortcuts;
+        plan_.madeFolders = previous_->madeFolders;
+    }
+    // Which folders of the payload stand already, and which this run makes.
+    HeldFolders probe(top_, base_, FILE_OPEN);
+    const auto stands = [&](const std::string& folder, Trouble& why) {
+        Trouble way;
+        const Folder verdict = probe.Enter(nofollow::FoldersOnTheWay(folder + "\\"), way);
+        if (verdict == Folder::Link ||
+            (verdict == Folder::NotFolder && way.error != ERROR_FILE_NOT_FOUND &&
+             way.error != ERROR_PATH_NOT_FOUND))
+            why.Note(way.path, way.error, way.link);
+        return verdict == Folder::Enter;
+    };
+    PathSet listed;
+    if (previous_)
+        for (const std::string& folder : previous_->folders) {
+            Trouble ignored; // a folder that went, or became a link, is the install's no more
+            if (stands(folder, ignored) && listed.Add(folder))
+                plan_.folders.push_back(folder);
+        }
+    for (const std::string& folder : payload_.folders) {
+        if (stands(folder, trouble) || trouble.Failed()) {
+            if (trouble.Failed())
+                return false;
+            continue;
+        }
+        plan_.newFolders.push_back(folder);
+        if (listed.Add(folder))
+            plan_.folders.push_back(folder);
+    }
+    probe.Release();
+    plan_.files = payload_.files;
+    if (!WriteProtectedFile(top_, record::kPlanName, record::Serialize(plan_), trouble))
+        return false;
+    planWritten_ = true;
+    return true;
+}
+
+bool StagedInstall::MoveAside(HANDLE opened, const std::string& path, Trouble& trouble) {
+    if (backup_.EnterFor(InBackup(path), trouble) != Folder::Enter)
+        return false;
+    if (nofollow::RenameInto(opened, backup_.Innermost(), base::Wide(NameOf(path)), false))
+        return true;
+    trouble.Note(path, ::GetLastError());
+    return false;
+}
+
+bool StagedInstall::MoveAsideIfThere(HeldFolders& place, const std::string& path,
+                                     Trouble& trouble) {
+    const std::wstring name = base::Wide(NameOf(path));
+    // Whatever stands at the name, a link itself and never what it leads to.
+    const ScopedFileHandle existing(nofollow::OpenAnyIn(
+        place.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+    if (!existing) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return true;
+        trouble.Note(path, error);
+        return false;
+    }
+    const DWORD byHandle = nofollow::AttributesOfHandle(existing.Get());
+    const DWORD byName = ::GetFileAttributesW(place.FullPath(path).c_str());
+    if (byHandle != nofollow::kNoAttributes && (byHandle & FILE_ATTRIBUTE_DIRECTORY) &&
+        !IsLinkAttributes(byHandle) && !IsLinkAttributes(byName)) {
+        // A folder of the install where the payload has a file: not this run's to move.
+        trouble.Note(path, ERROR_DIRECTORY);
+        return false;
+    }
+    return MoveAside(existing.Get(), path, trouble);
+}
+
+bool StagedInstall::MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble) {
+    if (staged_.EnterFor(InStaging(path), trouble) != Folder::Enter)
+        return false;
+    const std::wstring name = base::Wide(NameOf(path));
+    const ScopedFileHandle staged(
+        nofollow::OpenFileIn(staged_.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, 0));
+    if (!staged || !nofollow::RenameInto(staged.Get(), place.Innermost(), name, false)) {
+        trouble.Note(path, ::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool StagedInstall::MoveAsideIfUnchanged(const record::File& file, Trouble& trouble) {
+    HeldFolders place(top_, base_, FILE_OPEN);
+    Trouble way;
+    const Folder verdict = place.EnterFor(file.path, way);
+    if (verdict != Folder::Enter)
+        return true; // gone with its folder, or below a link: not followed, left as it is
+    const std::wstring name = base::Wide(NameOf(file.path));
+    // Shared for reading only: nobody changes the bytes between the check and the move.
+    const ScopedFileHandle opened(nofollow::OpenFileIn(
+        place.Innermost(), name, DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ));
+    if (!opened) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            IsLinkAttributes(::GetFileAttributesW(place.FullPath(file.path).c_str())))
+            return true;
+        trouble.Note(file.path, error);
+        return false;
+    }
+    FILE_STANDARD_INFO standard{};
+    const DWORD byHandle = nofollow::AttributesOfHandle(opened.Get());
+    if (byHandle == nofollow::kNoAttributes || IsLinkAttributes(byHandle) ||
+        IsLinkAttributes(::GetFileAttributesW(place.FullPath(file.path).c_str())) ||
+        !::GetFileInformationByHandleEx(opened.Get(), FileStandardInfo, &standard,
+                                        sizeof standard) ||
+        standard.NumberOfLinks != 1 ||
+        static_cast<std::uint64_t>(standard.EndOfFile.QuadPart) != file.size)
+        return true; // a link, another name of some file, or changed: the user's now
+    const std::optional<std::uint32_t> crc = Crc32Of(opened.Get());
+    if (!crc || *crc != file.crc32)
+        return true;
+    return MoveAside(opened.Get(), file.path, trouble);
+}
+
+bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
+    HeldFolders place(top_, base_, FILE_OPEN_IF);
+    // No completion flag stands while files are being replaced.
+    if (!payload_.completionFlag.empty()) {
+        HeldFolders existing(top_, base_, FILE_OPEN);
+        Trouble way;
+        if (existing.EnterFor(payload_.completionFlag, way) == Folder::Enter &&
+            !MoveAsideIfThere(existing, payload_.completionFlag, trouble))
+            return false;
+        if (way.link) {
+            trouble.Note(way.path, ERROR_SUCCESS, true);
+            return false;
+        }
+    }
+    for (const std::string& folder : payload_.folders)
+        if (place.EnterFor(folder + "\\", trouble) != Folder::Enter)
+            return false;
+    for (const record::File& file : payload_.files) {
+        if (record::SamePath(file.path, payload_.completionFlag))
+            continue;
+        if (place.EnterFor(file.path, trouble) != Folder::Enter ||
+            !MoveAsideIfThere(place, file.path, trouble) || !MoveStaged(place, file.path, trouble))
+            return false;
+    }
+    place.Release();
+    // The files of the install before that this payload no longer ships, unchanged.
+    if (previous_) {
+        PathSet shipped;
+        for (const record::File& file : payload_.files)
+            shipped.Add(file.path);
+        for (const record::File& file : previous_->files)
+            if (!IsKeptRootName(file.path) && !shipped.Contains(file.path) &&
+                !MoveAsideIfUnchanged(file, trouble))
+                return false;
+    }
+    return true;
+}
+
+bool StagedInstall::Commit(Trouble& trouble) {
+    staged_.Release();
+    backup_.Release();
+    if (::MoveFileExW((base_ + base::Wide(record::kPlanName)).c_str(),
+                      (base_ + base::Wide(record::kRecordName)).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        planWritten_ = false;
+        return true;
+    }
+    trouble.Note(record::kRecordName, ::GetLastError());
+    return false;
+}
+
+bool StagedInstall::Finish(Trouble& trouble) {
+    // What fails here is finished by the next run (FinishInterruptedRun); the install stands.
+    Trouble later;
+    RemoveTree(top_, base_, kBackupFolder, later, &restartPending_);
+    RemoveTree(top_, base_, kStagingFolder, later, nullptr,
+               payload_.completionFlag.empty() ? std::string()
+                                               : InStaging(payload_.completionFlag));
+    // The folders of the install before that nothing of this one is in, once they are empty,
+    // deepest first; the record then lists them no more.
+    if (previous_) {
+        const PathSet shipped(payload_.folders);
+        std::vector<std::string> folders;
+        for (const std::string& folder : previous_->folders)
+            if (!shipped.Contains(folder))
+                folders.push_back(folder);
+        const auto depth = [](const std::string& path) {
+            return std::count(path.begin(), path.end(), '\\');
+        };
+        std::stable_sort(
+            folders.begin(), folders.end(),
+            [&](const std::string& a, const std::string& b) { return depth(a) > depth(b); });
+        std::vector<std::string> removed;
+        for (const std::string& folder : folders) {
+            HeldFolders walk(top_, base_, FILE_OPEN);
+            Trouble way;
+            if (walk.Enter(nofollow::FoldersOnTheWay(folder), way) != Folder::Enter)
+                continue;
+            {
+                ScopedFileHandle opened(
+                    nofollow::OpenFolderIn(walk.Innermost(), base::Wide(NameOf(folder)),
+                                           DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+                if (!opened ||
+                    nofollow::JudgeFolder(::GetFileAttributesW(walk.FullPath(folder).c_str()),
+                                          nofollow::AttributesOfHandle(opened.Get())) !=
+                        Folder::Enter ||
+                    !MarkForDeletion(opened.Get()))
+                    continue;
+            }
+            // Wine accepts the mark on a folder that is not empty, and keeps the folder.
+            if (::GetFileAttributesW(walk.FullPath(folder).c_str()) == INVALID_FILE_ATTRIBUTES)
+                removed.push_back(folder);
+        }
+        if (!removed.empty()) {
+            record::InstallRecord committed = plan_;
+            committed.folders.erase(std::remove_if(committed.folders.begin(),
+                                                   committed.folders.end(),
+                                                   [&](const std::string& folder) {
+                                                       return PathSet(removed).Contains(folder);
+                                                   }),
+                                    committed.folders.end());
+            committed.newFolders.clear();
+            if (WriteProtectedFile(top_, kRecordTempName, record::Serialize(committed), later))
+                ::MoveFileExW((base_ + base::Wide(kRecordTempName)).c_str(),
+                              (base_ + base::Wide(record::kRecordName)).c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        }
+    }
+    // Last: the completion flag, renamed into place whole.
+    bool placed = true;
+    if (!payload_.completionFlag.empty()) {
+        HeldFolders place(top_, base_, FILE_OPEN_IF);
+        placed = place.EnterFor(payload_.completionFlag, trouble) == Folder::Enter &&
+                 MoveStaged(place, payload_.completionFlag, trouble);
+        staged_.Release();
+    }
+    RemoveTree(top_, base_, kStagingFolder, later);
+    return placed;
+}
+
+bool StagedInstall::RollBack(Trouble& trouble) {
+    staged_.Release();
+    backup_.Release();
+    return journal::RollBack(top_, base_, planWritten_ ? &plan_ : nullptr, trouble);
+}
+
+} // namespace journal

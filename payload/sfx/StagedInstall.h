@@ -1,0 +1,64 @@
+// The second half of sfx.exe's run, once every entry is unpacked and checked in the staging
+// folder: the plan, the moves into place, the commit, and what follows it or, on a failure
+// before the commit, the rollback (payload/sfx/InstallJournal.h says how the pieces fit).
+#pragma once
+
+#include "payload/InstallRecord.h"
+#include "payload/sfx/InstallJournal.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace journal {
+
+// What the staging holds: relative, '\'-separated paths.
+struct StagedPayload {
+    std::vector<record::File> files;  // each once, in archive order, the completion flag too
+    std::vector<std::string> folders; // folder entries and the folders on the way, each once
+    std::string completionFlag;       // its path among the files, or empty: moved in last
+};
+
+class StagedInstall {
+public:
+    // `top` is the install folder, held; `base` its path with a trailing '\'.
+    StagedInstall(HANDLE top, std::wstring base, StagedPayload payload);
+
+    // Reads the record of the install before (whole, or not at all), judges the payload's
+    // folders in the install folder (a link among them is refused) and writes the plan.
+    bool WritePlan(Trouble& trouble);
+    // Moves each file that a file of the payload replaces, and each file of the install before
+    // that the payload no longer ships and that nobody changed, into the backup, and each staged
+    // file into its place, in folders this run makes where they are missing.
+    bool MoveIntoPlace(Trouble& trouble);
+    // Renames the plan over the record.
+    bool Commit(Trouble& trouble);
+    // After the commit: removes the backups (those Windows cannot remove now at the next
+    // restart), the staging, the install's folders that are left empty, then moves the
+    // completion flag into place. False with `trouble` when the flag could not be placed.
+    bool Finish(Trouble& trouble);
+    unsigned RestartPending() const { return restartPending_; }
+    // Before the commit: puts the folder back as it was.
+    bool RollBack(Trouble& trouble);
+
+    const record::InstallRecord& Plan() const { return plan_; }
+
+private:
+    bool MoveAside(HANDLE opened, const std::string& path, Trouble& trouble);
+    bool MoveAsideIfThere(HeldFolders& place, const std::string& path, Trouble& trouble);
+    bool MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble);
+    bool MoveAsideIfUnchanged(const record::File& file, Trouble& trouble);
+
+    HANDLE top_;
+    std::wstring base_;
+    StagedPayload payload_;
+    std::optional<record::InstallRecord> previous_;
+    record::InstallRecord plan_;
+    bool planWritten_ = false;
+    HeldFolders staged_, backup_;
+    unsigned restartPending_ = 0;
+};
+
+} // namespace journal
