@@ -134,6 +134,9 @@ void InstallEngine::CopyPayload(WorkResult* done) {
     BeginWork([source = settings.modulePath, archive = archivePath, folder = settings.installFolder,
                label = settings.label,
                allowDowngrade = settings.allowDowngrade](IInstallView& report) -> WorkResult {
+        PayloadCopied refused;
+        if (!FinishInterruptedInstall(folder, report, refused.failure))
+            return refused;
         // The install this run replaces, if any: an older setup must not take a newer suite
         // back, unless asked to.
         std::optional<record::InstallRecord> previous = ReadInstallRecord(folder);
@@ -143,7 +146,6 @@ void InstallEngine::CopyPayload(WorkResult* done) {
                 texts::VersionOrder::Older) {
             report.AddMessage(texts::NewerVersionInstalledLine(previous->label, label),
                               kColorError);
-            PayloadCopied refused;
             refused.failure = setup::kExitNewerInstalled;
             return refused;
         }

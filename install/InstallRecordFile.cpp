@@ -9,6 +9,7 @@
 #include "install/StateWork.h"
 #include "install/Uninstall.h"
 #include "payload/SuiteContract.h"
+#include "payload/sfx/InstallJournal.h"
 #include "payload/sfx/NoFollowWin32.h"
 
 #include <sddl.h>
@@ -267,4 +268,24 @@ InstallRecorded RecordInstall(const RecordRequest& request, IInstallView& view) 
         view.AddMessage(texts::CannotRecordLine(uninstaller), kColorWarning);
     RegisterProduct(request, installed, view);
     return {};
+}
+
+bool FinishInterruptedInstall(const std::string& installFolder, IInstallView& view,
+                              setup::ExitCode& failure) {
+    const journal::Recovery recovery = journal::FinishInterruptedRun(base::Wide(installFolder));
+    if (recovery.finished) {
+        if (recovery.found != journal::Interrupted::None)
+            view.AddMessage(texts::InterruptedRunFinishedLine(installFolder), kColorWarning);
+        return true;
+    }
+    const DWORD error = recovery.trouble.error;
+    view.AddMessage(
+        texts::InterruptedRunLeftLine(installFolder + "\\" + recovery.trouble.path, error),
+        kColorError);
+    failure = recovery.trouble.link ? setup::kExitPlantedObject
+              : error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                      error == ERROR_ACCESS_DENIED
+                  ? setup::kExitInUse
+                  : setup::kExitCopy;
+    return false;
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "framework/Handles.h"
+#include "install/CommandLine.h"
+#include "install/InstallView.h"
 #include "payload/InstallRecord.h"
 
 #include <windows.h>
@@ -33,3 +35,10 @@ bool ReplaceFileWhole(const std::string& path, const std::string& bytes,
 // without the image's signature entry, which would describe bytes it does not have.
 bool WriteUninstaller(const std::string& imagePath, std::int64_t programLength,
                       const std::string& uninstallerPath);
+
+// Finishes what an earlier run that was killed left in the folder (its staging, backups and
+// plan: payload/sfx/InstallJournal.h) before anything reads the record: the folder is the old
+// install again, or the committed new one. False, with a red line naming the file, when it
+// cannot be put back; `failure` says why (a file in use, or no access).
+bool FinishInterruptedInstall(const std::string& installFolder, IInstallView& view,
+                              setup::ExitCode& failure);

@@ -28,6 +28,15 @@ std::string NotInstalledLine(const std::string& installFolder) {
     return "Error: The Torvane Software Suite is not installed in " + installFolder + ".";
 }
 
+std::string InterruptedRunFinishedLine(const std::string& installFolder) {
+    return "Warning: An interrupted installation in " + installFolder + " was put right first.";
+}
+
+std::string InterruptedRunLeftLine(const std::string& path, unsigned long error) {
+    return "Error: An interrupted installation could not be put right at " + path +
+           " (Windows error " + std::to_string(error) + ").";
+}
+
 std::string RemovedAtRestartLine(const std::string& path) {
     return "Warning: " + path + " is in use and is removed at the next restart.";
 }

@@ -48,6 +48,10 @@ std::string RemovedAtRestartLine(const std::string& path);
 // A part of the install's record that could not be written: the suite is installed, but the
 // uninstaller and the next upgrade will not know all of it.
 std::string CannotRecordLine(const std::string& path);
+// An earlier run that was killed had left its work half done in the folder: put right first.
+std::string InterruptedRunFinishedLine(const std::string& installFolder);
+// ... or not: the file that could not be put back, with the Windows error.
+std::string InterruptedRunLeftLine(const std::string& path, unsigned long error);
 // The Apps & Features entry could not be written, with the Windows error.
 std::string CannotRegisterLine(unsigned long error);
 // "Error: Version 2.1.0 is installed, newer than this setup's 1.0.0."

@@ -48,6 +48,8 @@ SuiteRemoved UninstallSuite(const std::string& installFolder, IInstallView& view
         removed.failure = setup::kExitNotInstalled;
         return removed;
     }
+    if (!FinishInterruptedInstall(installFolder, view, removed.failure))
+        return removed;
     const std::optional<record::InstallRecord> installed = ReadInstallRecord(installFolder);
     if (!installed) {
         view.AddMessage(texts::NotInstalledLine(installFolder), kColorError);

@@ -150,13 +150,14 @@ bool StagedInstall::MoveAsideIfThere(HeldFolders& place, const std::string& path
     return MoveAside(existing.Get(), path, trouble);
 }
 
-bool StagedInstall::MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble) {
+bool StagedInstall::MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble,
+                               bool replace) {
     if (staged_.EnterFor(InStaging(path), trouble) != Folder::Enter)
         return false;
     const std::wstring name = base::Wide(NameOf(path));
     const ScopedFileHandle staged(
         nofollow::OpenFileIn(staged_.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, 0));
-    if (!staged || !nofollow::RenameInto(staged.Get(), place.Innermost(), name, false)) {
+    if (!staged || !nofollow::RenameInto(staged.Get(), place.Innermost(), name, replace)) {
         trouble.Note(path, ::GetLastError());
         return false;
     }
@@ -304,12 +305,14 @@ bool StagedInstall::Finish(Trouble& trouble) {
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
         }
     }
-    // Last: the completion flag, renamed into place whole.
+    // Last: the completion flag, renamed into place whole. Whatever someone made at its name
+    // meanwhile is replaced (a rename takes a link itself, never its target): the suite is in
+    // place, and the flag says so.
     bool placed = true;
     if (!payload_.completionFlag.empty()) {
         HeldFolders place(top_, base_, FILE_OPEN_IF);
         placed = place.EnterFor(payload_.completionFlag, trouble) == Folder::Enter &&
-                 MoveStaged(place, payload_.completionFlag, trouble);
+                 MoveStaged(place, payload_.completionFlag, trouble, /*replace=*/true);
         staged_.Release();
     }
     RemoveTree(top_, base_, kStagingFolder, later);

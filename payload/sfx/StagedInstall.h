@@ -48,7 +48,9 @@ public:
 private:
     bool MoveAside(HANDLE opened, const std::string& path, Trouble& trouble);
     bool MoveAsideIfThere(HeldFolders& place, const std::string& path, Trouble& trouble);
-    bool MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble);
+    // `replace`: a name standing in the way goes (the completion flag's).
+    bool MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble,
+                    bool replace = false);
     bool MoveAsideIfUnchanged(const record::File& file, Trouble& trouble);
 
     HANDLE top_;

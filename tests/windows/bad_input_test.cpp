@@ -29,10 +29,6 @@ constexpr DWORD kNoArchive = 2, kUnsafeName = 3, kEntryFailed = 4;
 const LoggedLine kDamagedPayloadLine{"Error: The payload is damaged; download the setup again.",
                                      kColorError};
 
-// The lines of a run whose archive stopped with an error in the payload.
-const Lines kArchiveFailedRun = {kCopyingLine, kDecompressingLine, kArchiveFailedLine,
-                                 kDamagedPayloadLine, kFailedLine};
-
 std::string SfxPath() {
     std::string path = SFX_EXE_PATH;
     if (!path.empty() && path[0] == '/') {
@@ -161,8 +157,9 @@ protected:
     void RunToTheEnd() { RunToTheEnd(engine, view); }
 
     // A run of its own into a fresh, empty install folder, whose archive must stop with
-    // `exitCode`: the run then fails with the archive's failure line.
-    void ExpectArchiveFails(const std::string& payload, DWORD exitCode) {
+    // `exitCode`: the run then fails with the archive's failure line and `cause`.
+    void ExpectArchiveFails(const std::string& payload, DWORD exitCode,
+                            const std::string& cause = kDamagedPayloadLine.text) {
         SuiteShortcutsCleaner::RemoveAll();
         RemoveTree(folder);
         EXPECT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
@@ -171,7 +168,11 @@ protected:
         InstallEngine run{runView};
         SetToCopy(run, folder, imagePath);
         RunToTheEnd(run, runView);
-        EXPECT_EQ(runView.lines, kArchiveFailedRun);
+        EXPECT_EQ(runView.lines, (Lines{kCopyingLine,
+                                        kDecompressingLine,
+                                        kArchiveFailedLine,
+                                        {cause, kColorError},
+                                        kFailedLine}));
         EXPECT_EQ(run.exitCode, setup::kExitArchive);
         DWORD code = STILL_ACTIVE;
         EXPECT_TRUE(run.processInfo.process &&
@@ -234,7 +235,8 @@ TEST_F(BadArchiveTest, AnArchiveWithoutEntriesIsATimeOutAndTheRunFails) {
                                  {"Decompression process time out!", kColorProgress},
                                  kFailedLine}));
     EXPECT_EQ(engine.exitCode, setup::kExitArchive);
-    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
+    // sfx.exe installed what the archive holds, nothing, and its record says so.
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"install.rec"});
     ExpectNothingOutside();
 }
 
@@ -257,8 +259,9 @@ TEST_F(BadArchiveTest, ADeclaredSizeThatDoesNotMatchTheDataFailsAndLeavesNoPartO
                                    {"torvane.flg", "flag"},
                                    {"ZZZ/comp.flg", "done"}});
     DeclareSize(payload, "notes.txt", 1000);
-    ExpectArchiveFails(payload, kEntryFailed);
-    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"first.txt"});
+    ExpectArchiveFails(payload, kEntryFailed,
+                       "Error: The payload is damaged at notes.txt; download the setup again.");
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
     ExpectNothingOutside();
 }
 
@@ -286,7 +289,10 @@ TEST_F(BadArchiveTest, ACompletionFlagStandingTwiceFailsTheRunWithNothingUnpacke
 
     ASSERT_GE(view.lines.size(), 3u);
     EXPECT_EQ(view.lines[view.lines.size() - 3], kArchiveFailedLine);
-    EXPECT_EQ(view.lines[view.lines.size() - 2], kDamagedPayloadLine);
+    EXPECT_EQ(
+        view.lines[view.lines.size() - 2],
+        (LoggedLine{"Error: The payload is damaged at ZZZ\\comp.flg; download the setup again.",
+                    kColorError}));
     EXPECT_EQ(view.lines.back(), kFailedLine);
     EXPECT_EQ(ArchiveExitCode(), kUnsafeName);
     EXPECT_FALSE(FileExists(folder + "\\big.bin"));
@@ -303,8 +309,9 @@ TEST_F(BadArchiveTest, AnEarlyCompletionFlagCannotCutTheInstallShort) {
                                    {"notes.txt", TextBytes(300000)},
                                    {"pellisar.flg", "flag"}});
     DeclareSize(payload, "notes.txt", 1000);
-    ExpectArchiveFails(payload, kEntryFailed);
-    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"torvane.flg"});
+    ExpectArchiveFails(payload, kEntryFailed,
+                       "Error: The payload is damaged at notes.txt; download the setup again.");
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
     ExpectNothingOutside();
 }
 

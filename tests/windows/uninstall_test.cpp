@@ -299,6 +299,7 @@ TEST_F(UninstallShortcutsTest, RecordingCompletesTheArchivesRecordAndRegistersTh
                           .imagePath = temp / "image.exe",
                           .programLength = 17,
                           .label = "v2.1.0",
+                          .publisher = "",
                           .foldersMade = {},
                           .shortcutsWritten = {SuiteShortcutsCleaner::DesktopLink("Torvane")},
                           .previous = previous,
