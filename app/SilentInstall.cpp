@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr DWORD kTickMilliseconds = 100;
-
 // What the engine reports goes to the log; there is no bar and no button.
 class SilentView final : public IInstallView {
 public:
@@ -37,7 +35,7 @@ setup::ExitCode RunSilentInstall(const setup::CommandLine& options, bool commonS
 setup::ExitCode RunWithoutWindow(const InstallSettings& settings, RunLog& log) {
     // As the dialog does: COM on this thread for the whole run, the process at high priority.
     ScopedCoInitialize com;
-    ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+    PrepareProcessForRun();
 
     SilentView view(log);
     InstallEngine engine(view);

@@ -1,6 +1,7 @@
 // The work of states 30 and 40: starting the copied archive hidden in the install folder, and
 // a look for its completion flag.
 #include "install/StateWork.h"
+#include "payload/SuiteContract.h"
 
 #include "install/ArchiveProgress.h"
 
@@ -17,14 +18,14 @@ namespace {
 // else left in the folder are removed before the archive starts, without following links. The
 // path of one that stays (it cannot be removed, or ZZZ is a link), else empty.
 std::string RemoveStaleFlags(const std::string& installFolder) {
-    const std::string flagFolder = installFolder + "\\ZZZ";
+    const std::string flagFolder = installFolder + "\\" + suite::kFlagFolder;
     std::vector<std::string> flags = ComponentFlagPaths(installFolder);
     ScopedFileHandle held;
     switch (nofollow::HoldFolder(base::Wide(flagFolder).c_str(), held)) {
     case nofollow::Folder::Link:
         return flagFolder;
     case nofollow::Folder::Enter:
-        flags.insert(flags.begin(), flagFolder + "\\COMP.FLG");
+        flags.insert(flags.begin(), installFolder + "\\" + suite::kCompletionFlag);
         break;
     case nofollow::Folder::NotFolder:
         // None yet; a file of that name stops the archive when it comes to its flag.
@@ -110,13 +111,13 @@ ArchiveStarted StartArchiveProcess(const std::string& archivePath, const std::st
 }
 
 bool LookForCompletionFlag(const std::string& installFolder, IInstallView& view) {
-    const std::string flagFolder = installFolder + "\\ZZZ";
+    const std::string flagFolder = installFolder + "\\" + suite::kFlagFolder;
     {
         // Held as the archive holds its folders, sharing reading and writing: the two holds
         // never clash.
         ScopedFileHandle held;
         if (nofollow::HoldFolder(base::Wide(flagFolder).c_str(), held) != nofollow::Folder::Enter ||
-            !DeleteFileIfExists(flagFolder + "\\COMP.FLG", view))
+            !DeleteFileIfExists(installFolder + "\\" + suite::kCompletionFlag, view))
             return false;
     }
     // The folder goes when it is empty, through a handle on the folder judged anew: removing it

@@ -1,36 +1,22 @@
 // State 45's work: a component counts as installed when its flag file is in the install folder.
 #include "install/StateWork.h"
+#include "payload/SuiteContract.h"
 
-namespace {
-
-struct ComponentConstants {
-    const char* flagFile;
-    const char* displayName;
-    const char* executable;
-};
-
-// The main component, Torvane, stands in row 1.
-constexpr ComponentConstants kComponents[kComponentCount] = {
-    {"pellisar.flg", "Pellisar", "Pellisar.exe"},
-    {"torvane.flg", "Torvane", "Torvane.exe"},
-    {"dromlet.flg", "Dromlet", "Dromlet.exe"},
-};
-
-} // namespace
+static_assert(suite::kComponents.size() == kComponentCount);
 
 ComponentTable SuiteComponents() {
     ComponentTable table;
     for (int row = 0; row < kComponentCount; ++row) {
-        table[row].flagFile = kComponents[row].flagFile;
-        table[row].displayName = kComponents[row].displayName;
-        table[row].executable = kComponents[row].executable;
+        table[row].flagFile = suite::kComponents[row].flagFile;
+        table[row].displayName = suite::kComponents[row].displayName;
+        table[row].executable = suite::kComponents[row].executable;
     }
     return table;
 }
 
 std::vector<std::string> ComponentFlagPaths(const std::string& installFolder) {
     std::vector<std::string> paths;
-    for (const ComponentConstants& component : kComponents)
+    for (const suite::Component& component : suite::kComponents)
         paths.push_back(installFolder + "\\" + component.flagFile);
     return paths;
 }

@@ -48,7 +48,7 @@ std::wstring DefaultInstallFolder() {
     if (registered)
         if (std::optional<std::wstring> folder = base::TryWide(registered->first.installLocation))
             return *folder;
-    return kDefaultInstallFolder;
+    return base::Wide(suite::kDefaultInstallFolder);
 }
 
 InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_view folderText,
@@ -67,6 +67,10 @@ InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_
     settings.label = labelled ? layout.label : std::string();
     settings.allowDowngrade = allowDowngrade;
     return settings;
+}
+
+void PrepareProcessForRun() {
+    ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
 }
 
 void ShowAnotherRunBox(HWND owner) {

@@ -8,10 +8,14 @@
 #include <string>
 #include <string_view>
 
-inline constexpr wchar_t kDefaultInstallFolder[] = L"C:\\Program Files\\Torvane";
+// The pace of a run, with a window or without: one state's work each tick.
+inline constexpr unsigned kTickMilliseconds = 100;
+
+// What every run sets before its first tick: the process at high priority, as the archive runs.
+void PrepareProcessForRun();
 
 // The folder a run installs into when none is given: that of the suite's Apps & Features entry,
-// when one is registered, else the default.
+// when one is registered, else suite::kDefaultInstallFolder.
 std::wstring DefaultInstallFolder();
 
 // The program's own file, the installer image, in UTF-8 whatever folder it was saved in.

@@ -16,7 +16,6 @@
 namespace {
 
 constexpr UINT_PTR kTickTimer = 1;
-constexpr UINT kTickMilliseconds = 100;
 constexpr char kTitlePrefix[] = "Torvane Software Suite Setup ";
 constexpr char kUninstallTitle[] = "Torvane Software Suite Uninstall";
 // Posted by the engine's worker thread when a state's work is done.
@@ -97,7 +96,7 @@ BOOL CSetupDlg::OnInitDialog() {
     if (start.uninstall)
         agreementText.clear();
     UpdateData(FALSE);
-    ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+    PrepareProcessForRun();
     ::SetTimer(m_hWnd, kTickTimer, kTickMilliseconds, nullptr);
     if (start.uninstall)
         StartUninstall();

@@ -216,6 +216,10 @@ cp "$setup" "$out/bare-program.exe"
 cp "$out/full.payload" "$out/crc-mismatch.payload"
 zip_edit "$out/crc-mismatch.payload" Torvane.txt crc
 image crc-mismatch crc-mismatch v1.0.0
+# The next version with one damaged entry, for a failed upgrade.
+cp "$out/v2.payload" "$out/v2-damaged.payload"
+zip_edit "$out/v2-damaged.payload" Torvane.txt crc
+image v2-damaged v2-damaged v2.1.0
 
 # Cut in the middle of the archive, behind the stub: the entries' data stays, the directory goes.
 head -c $(( ($(size "$sfx") + $(size "$out/full.payload")) / 2 )) "$out/full.payload" \

@@ -271,14 +271,16 @@ TEST_F(SilentTest, EachFailureExitsWithItsOwnCode) {
          6,
          {navy("Installing Torvane into C:\\e2e silent\\Damaged ..."),
           black("Creating directory ..."), black("Copying necessary files ..."),
-          black("Decompressing archive ..."), black("Decompression process failure!"), failure()}},
+          black("Decompressing archive ..."), black("Decompression process failure!"),
+          red("Error: The payload is damaged at Torvane.txt; download the setup again."),
+          failure()}},
         {"image without a payload",
          "bad-length-all-ones.exe",
          damaged,
          4,
+         // The damaged run before it removed the folder it had made.
          {navy("Installing Torvane into C:\\e2e silent\\Damaged ..."),
-          black("Creating directory ..."), olive("Warning: Directory already exists."),
-          black("Copying necessary files ..."),
+          black("Creating directory ..."), black("Copying necessary files ..."),
           red("Error: File " + imagePath("bad-length-all-ones.exe") + " holds no valid payload."),
           failure()}},
         {"flag folder planted as a link",
@@ -454,6 +456,69 @@ TEST_F(SilentTest, AnUpgradeLeavesExactlyTheNewVersionAndAnOlderOneIsRefused) {
     EXPECT_EQ(runSilently("older.exe", "/S /ALLOWDOWNGRADE " + logSwitch() + " /D=" + folder), 0u);
     EXPECT_EQ(listTree(folder), v1);
     EXPECT_EQ(entryValue(L"DisplayVersion"), std::string("0.9.0"));
+}
+
+// Every file and folder under `folder` with its bytes.
+std::vector<std::pair<std::string, std::string>> snapshot(const std::string& folder) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const std::string& entry : listTree(folder))
+        files.emplace_back(entry, entry.back() == '\\'
+                                      ? std::string()
+                                      : readFile(joinPath(folder, entry)).value_or("?"));
+    return files;
+}
+
+// An upgrade that cannot be completed leaves the installed version as it was, byte for byte, and
+// its red line and exit code say why; a program of the suite still running is no obstacle: its
+// old file goes at the next restart (3010).
+TEST_F(SilentTest, AFailedUpgradeLeavesTheInstalledVersionAsItWas) {
+    const std::string folder = kRoot + "\\Kept";
+    ASSERT_EQ(runSilently("demo.exe", "/S " + logSwitch() + " /D=" + folder), 0u);
+    const auto installed = snapshot(folder);
+    const std::string held = folder + "\\Torvane.txt";
+    struct Failure {
+        const char* name;
+        const char* image;
+        DWORD exitCode;
+        std::string line;
+        bool holdFile;
+    };
+    for (const Failure& failed :
+         {Failure{"a file held open", "v2.exe", 8,
+                  "Error: " + held + " is in use by another program (Windows error 32).", true},
+          Failure{"a damaged entry", "v2-damaged.exe", 6,
+                  "Error: The payload is damaged at Torvane.txt; download the setup again.",
+                  false}}) {
+        SCOPED_TRACE(failed.name);
+        ScopedFileHandle holder;
+        if (failed.holdFile)
+            holder.Reset(
+                ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(runSilently(failed.image, "/S " + logSwitch() + " /D=" + folder),
+                  failed.exitCode);
+        holder.Reset();
+        const std::vector<Line> lines = loggedLines();
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[lines.size() - 3], black("Decompression process failure!"));
+        EXPECT_EQ(lines[lines.size() - 2], red(failed.line));
+        EXPECT_EQ(lines.back(), failure());
+        EXPECT_EQ(snapshot(folder), installed);
+        EXPECT_EQ(entryValue(L"DisplayVersion"), std::string("1.0.0"));
+    }
+
+    Process running;
+    std::string error;
+    ASSERT_TRUE(running.start(folder + "\\Torvane.exe", {}, folder, &error)) << error;
+    const std::optional<DWORD> code = runSilently("v2.exe", "/S " + logSwitch() + " /D=" + folder);
+    running.kill();
+    EXPECT_EQ(code, std::optional<DWORD>(3010));
+    const std::vector<Line> lines = loggedLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        olive("Warning: 1 old file of the suite is removed at the next restart.")),
+              lines.end())
+        << describe(lines);
+    EXPECT_EQ(lines.back(), success());
+    EXPECT_EQ(readFile(held), std::string("Torvane 2.1.0\r\n"));
 }
 
 TEST_F(SilentTest, AnUnknownSwitchExitsWithTheUsageCodeAndLogsWhy) {

@@ -46,7 +46,15 @@ public:
         NoteThread();
         ++closeEnabled;
     }
+    // What `answer` says, Retry or Cancel; Cancel without one.
+    bool AskToRetry(const std::string& question) override {
+        NoteThread();
+        questions.push_back(question);
+        return answer && answer();
+    }
 
+    std::function<bool()> answer;
+    std::vector<std::string> questions;
     std::vector<LoggedLine> lines;
     std::vector<int> ranges;
     std::vector<int> positions;

@@ -315,6 +315,59 @@ TEST_F(BadArchiveTest, AnEarlyCompletionFlagCannotCutTheInstallShort) {
     ExpectNothingOutside();
 }
 
+// A file of the installed suite held open by a program: the archive puts everything back, the
+// line names the file, and the question asks to close the program. Cancel ends the run with 8
+// and the old file; Retry (the program closed meanwhile) runs the archive again, and it installs.
+TEST_F(BadArchiveTest, AFileInUseIsNamedAndRetryRunsTheArchiveAgain) {
+    PlaceImage(Payload({{"notes.txt", "v1"}, {"torvane.flg", "flag"}, {"ZZZ/comp.flg", "done"}}));
+    RunToTheEnd();
+    ASSERT_EQ(engine.exitCode, setup::kExitSuccess);
+    PlaceImage(Payload({{"notes.txt", "v2"}, {"torvane.flg", "flag"}, {"ZZZ/comp.flg", "done"}}));
+    const std::string notes = folder + "\\notes.txt";
+    const Lines failedArchive = {
+        kCopyingLine,
+        kDecompressingLine,
+        kArchiveFailedLine,
+        {"Error: " + notes + " is in use by another program (Windows error 32).", kColorError}};
+
+    for (const bool retry : {false, true}) {
+        SCOPED_TRACE(retry ? "Retry" : "Cancel");
+        ScopedFileHandle holder(
+            ::CreateFileA(notes.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        RecordingView runView;
+        runView.answer = [&] {
+            holder.Reset();
+            return retry;
+        };
+        InstallEngine run{runView};
+        SetToCopy(run, folder, imagePath);
+        TickUntilState(run, STATE_DONE, 3000, 20);
+
+        ASSERT_EQ(run.InstallState, STATE_DONE) << testing::PrintToString(runView.lines);
+        EXPECT_EQ(runView.questions,
+                  std::vector<std::string>{"Close the program that uses the suite's files and "
+                                           "press Retry"});
+        ASSERT_GE(runView.lines.size(), failedArchive.size() + 1);
+        EXPECT_EQ(Lines(runView.lines.begin(), runView.lines.begin() + 4), failedArchive);
+        if (retry) {
+            EXPECT_EQ(Lines(runView.lines.begin() + 4, runView.lines.begin() + 7),
+                      (Lines{kCopyingLine,
+                             kDecompressingLine,
+                             {"Decompression completed.", kColorProgress}}));
+            EXPECT_EQ(runView.lines.back(), kSucceededLine);
+            EXPECT_EQ(run.exitCode, setup::kExitSuccess);
+            EXPECT_EQ(ReadFileBytes(notes), "v2");
+        } else {
+            EXPECT_EQ(runView.lines.size(), 5u);
+            EXPECT_EQ(runView.lines.back(), kFailedLine);
+            EXPECT_EQ(run.exitCode, setup::kExitInUse);
+            EXPECT_EQ(ReadFileBytes(notes), "v1");
+        }
+        EXPECT_FALSE(FileExists(folder + "\\FARROWPK.EXE"));
+    }
+}
+
 // "C:\" is refused as an install folder, and so is the same root written with dot segments, which
 // would unpack the suite into the drive's root.
 TEST(DriveRootTest, ADriveRootWrittenWithDotSegmentsIsRefusedLikeTheRootItself) {
