@@ -10,6 +10,7 @@
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
 #include "tools/FileKind.h"
+#include "tools/OutputCheck.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -204,9 +205,24 @@ Parsed ParseOptions(const Command& command, const std::vector<std::string>& args
     return Parsed::Ok;
 }
 
-int Fail(std::ostream& err, const std::string& error) {
+int Fail(std::ostream& err, const std::string& error, int code = 1) {
     err << "pack: " << error << "\n";
-    return 1;
+    return code;
+}
+
+// A mistake in what the command line asks for, found beyond its syntax: one line, no usage.
+int Refuse(std::ostream& err, const std::string& error) {
+    return Fail(err, error, 2);
+}
+
+// The name an output is written under until it is complete (base::PendingOutput).
+constexpr const char* kPendingSuffix = ".part";
+
+std::string Written(const std::string& path, std::string_view what) {
+    std::error_code code;
+    const std::uintmax_t size = std::filesystem::file_size(PathOf(path), code);
+    return "pack: wrote " + path + ": " + (code ? std::string("?") : std::to_string(size)) +
+           " bytes, " + std::string(what) + "\n";
 }
 
 // A component of the suite as the setup knows it, in the order of its component table.
@@ -251,9 +267,13 @@ std::vector<std::string> SuiteWarnings(const std::vector<std::string>& names) {
     return warnings;
 }
 
-int WriteArchive(const Options& options, std::ostream& err) {
+int WriteArchive(const Options& options, std::ostream& out, std::ostream& err) {
     const std::string& folder = options.values.at("--from");
     const std::string& stub = options.values.at("--stub");
+    const std::string& outPath = options.values.at("--out");
+    if (std::string refusal = CheckOutput(outPath, {{"--stub", stub}}, folder, kPendingSuffix);
+        !refusal.empty())
+        return Refuse(err, refusal);
     const bool withFlag = !options.flags.count("--no-completion-flag");
     const bool strict = options.flags.count("--strict");
     const auto method = kMethods.find(options.values.at("--method"));
@@ -273,7 +293,7 @@ int WriteArchive(const Options& options, std::ostream& err) {
         err << (strict ? "pack: " : "pack: warning: ") << warning << "\n";
     if (strict && !warnings.empty())
         return 1;
-    base::PendingOutput output(options.values.at("--out"));
+    base::PendingOutput output(outPath);
     zip::Writer writer;
     bool written = writer.Create(output.path()) && writer.AppendStub(stub);
     for (std::size_t i = 0; written && i < names.size(); ++i)
@@ -287,13 +307,22 @@ int WriteArchive(const Options& options, std::ostream& err) {
                       : writer.AddFile(kCompletionFlagName, flagPath, compression);
     if (!written || !writer.Finish())
         return Fail(err, writer.Error());
-    return output.Commit(error) ? 0 : Fail(err, error);
+    if (!output.Commit(error))
+        return Fail(err, error);
+    const std::size_t entries = names.size() + (withFlag ? 1 : 0);
+    out << Written(outPath, std::to_string(entries) + (entries == 1 ? " entry" : " entries"));
+    return 0;
 }
 
-int WriteImage(const Options& options, std::ostream& err) {
+int WriteImage(const Options& options, std::ostream& out, std::ostream& err) {
     const std::string& label = options.values.at("--label");
     const std::string& program = options.values.at("--program");
     const std::string& payload = options.values.at("--payload");
+    const std::string& outPath = options.values.at("--out");
+    if (std::string refusal = CheckOutput(outPath, {{"--program", program}, {"--payload", payload}},
+                                          "", kPendingSuffix);
+        !refusal.empty())
+        return Refuse(err, refusal);
     std::string error = image::CheckLabel(label), warning;
     if (error.empty())
         error = CheckInput(InputRole::Program, program, warning);
@@ -301,10 +330,11 @@ int WriteImage(const Options& options, std::ostream& err) {
         error = CheckInput(InputRole::Payload, payload, warning);
     if (!error.empty())
         return Fail(err, error);
-    if (!image::WriteImage(program, payload, label, options.values.at("--out"), error))
+    if (!image::WriteImage(program, payload, label, outPath, error))
         return Fail(err, error);
     if (!warning.empty())
         err << "pack: warning: " << warning << "\n";
+    out << Written(outPath, "label " + label);
     return 0;
 }
 
@@ -468,9 +498,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         break;
     }
     if (command->name == std::string("archive"))
-        return WriteArchive(options, err);
+        return WriteArchive(options, out, err);
     if (command->name == std::string("image"))
-        return WriteImage(options, err);
+        return WriteImage(options, out, err);
     return Inspect(options.positionals[0], out, err);
 }
 

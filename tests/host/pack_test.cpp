@@ -1,4 +1,4 @@
-// pack: the archive's order and determinism, images, inspection, and its errors.
+// pack: the archive's order and determinism, images, inspection, its errors and refusals.
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "payload/ZipReader.h"
@@ -45,6 +45,14 @@ void ExpectError(const Result& result, const std::string& expected) {
     EXPECT_EQ(result.err.rfind("pack: ", 0), 0u) << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_NE(result.err.find(expected), std::string::npos) << result.err;
+}
+
+// Every file under `folder` with its bytes (through links): what a refused command must leave.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder))
+        files[item.path().string()] = item.is_regular_file() ? ReadFile(item.path()) : "(folder)";
+    return files;
 }
 
 class PackTest : public ::testing::Test {
@@ -437,6 +445,84 @@ TEST_F(PackTest, TheProgramReportsOnStderrWithItsExitCode) {
     EXPECT_EQ(ReadFile(err).rfind("pack: label", 0), 0u) << ReadFile(err);
     EXPECT_FALSE(fs::exists(temp_ / "x.exe"));
     EXPECT_NE(Shell(ShellQuoted(pack) + " 2>/dev/null"), 0);
+}
+
+// pack never writes over what it reads: each refusal is one sentence and exit 2, and leaves
+// every file as it was, with nothing added.
+TEST_F(PackTest, OutputThatIsAnInputOrInsideTheSuiteIsRefused) {
+    const std::string sfx = temp_ / "sfx.exe", setup = temp_ / "setup.exe",
+                      payload = temp_ / "payload.exe", suite = temp_ / "suite";
+    ASSERT_EQ(Archive(suite, payload).code, 0);
+    fs::create_directory(temp_ / "dir");
+    fs::create_hard_link(sfx, temp_ / "hard.exe");
+    fs::create_symlink(sfx, temp_ / "soft.exe");
+    fs::create_directory_symlink(suite, temp_ / "suite-link");
+    WriteFile(temp_ / "stub.exe.part", ReadFile(sfx));
+    const std::string same = "' is the same file as ";
+    const std::string inside = "' lies inside --from '" + suite +
+                               "': the archive would take in its own output; write it outside "
+                               "that folder\n";
+    const std::string itself =
+        "' is the --from folder '" + suite + "' itself: name a file outside it\n";
+    const auto image = [&](const std::string& out) {
+        return Args{"image",   "--program", setup,   "--payload", payload,
+                    "--label", "v1",        "--out", out};
+    };
+    const auto archive = [&](const std::string& out, std::string stub = "") {
+        return Args{"archive", "--stub", stub.empty() ? sfx : stub, "--from", suite, "--out", out};
+    };
+    const std::string never = ": pack never writes over its input\n";
+    for (const auto& [args, message] : std::vector<std::pair<Args, std::string>>{
+             {archive(temp_ / "./sfx.exe"),
+              "--out '" + temp_ / "./sfx.exe" + same + "--stub '" + sfx + "'" + never},
+             {archive(temp_ / "dir/../sfx.exe"),
+              "--out '" + temp_ / "dir/../sfx.exe" + same + "--stub '" + sfx + "'" + never},
+             {archive(temp_ / "hard.exe"),
+              "--out '" + temp_ / "hard.exe" + same + "--stub '" + sfx + "'" + never},
+             {archive(temp_ / "soft.exe"),
+              "--out '" + temp_ / "soft.exe" + same + "--stub '" + sfx + "'" + never},
+             {archive(temp_ / "stub.exe", temp_ / "stub.exe.part"),
+              "--out '" + temp_ / "stub.exe" + "' is first written as '" + temp_ / "stub.exe.part" +
+                  "', the same file as --stub '" + temp_ / "stub.exe.part" +
+                  "': move that file or choose another --out\n"},
+             {image(payload), "--out '" + payload + same + "--payload '" + payload + "'" + never},
+             {image(temp_ / "dir/../setup.exe"),
+              "--out '" + temp_ / "dir/../setup.exe" + same + "--program '" + setup + "'" + never},
+             {archive(suite + "/payload.exe"), "--out '" + suite + "/payload.exe" + inside},
+             {archive(suite + "/Drivers/usb/payload.exe"),
+              "--out '" + suite + "/Drivers/usb/payload.exe" + inside},
+             {archive(temp_ / "suite-link/payload.exe"),
+              "--out '" + temp_ / "suite-link/payload.exe" + inside},
+             {archive(suite), "--out '" + suite + itself},
+             {archive(suite + "/Drivers/.."), "--out '" + suite + "/Drivers/.." + itself},
+             {archive(temp_ / "dir"),
+              "--out '" + temp_ / "dir" + "' is a folder: name the file to write\n"},
+             {image(temp_ / "dir"),
+              "--out '" + temp_ / "dir" + "' is a folder: name the file to write\n"},
+         }) {
+        SCOPED_TRACE(args.back());
+        const auto before = Snapshot(temp_.path());
+        const Result result = Pack(args);
+        EXPECT_EQ(result.code, 2);
+        EXPECT_EQ(result.err, "pack: " + message);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(Snapshot(temp_.path()), before);
+    }
+    // A folder whose name begins with the suite's is not inside it.
+    fs::create_directory(temp_ / "suite2");
+    EXPECT_EQ(Archive(suite, temp_ / "suite2/payload.exe").code, 0);
+}
+
+TEST_F(PackTest, SaysWhatItWrote) {
+    const Result archive = Archive(temp_ / "suite", temp_ / "payload.exe");
+    EXPECT_EQ(archive.out, "pack: wrote " + temp_ / "payload.exe" + ": " +
+                               std::to_string(fs::file_size(temp_ / "payload.exe")) +
+                               " bytes, 10 entries\n");
+    const Result image = Image(temp_ / "payload.exe", "v1.0.0", temp_ / "image.exe");
+    EXPECT_EQ(image.out, "pack: wrote " + temp_ / "image.exe" + ": " +
+                             std::to_string(fs::file_size(temp_ / "image.exe")) +
+                             " bytes, label v1.0.0\n");
+    EXPECT_EQ(archive.err + image.err, "");
 }
 
 } // namespace
