@@ -10,6 +10,8 @@
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
 #include "tools/FileKind.h"
+#include "tools/OutputCheck.h"
+#include "tools/VersionStamp.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +25,7 @@ namespace fs = std::filesystem;
 namespace pack {
 namespace {
 
+using base::BinaryFile;
 using base::PathOf;
 using base::Quoted;
 
@@ -36,6 +39,7 @@ constexpr const char* kUsage =
     "usage: pack archive --stub SFX.EXE --from DIR --out PAYLOAD.EXE [--method METHOD] "
     "[--no-completion-flag] [--strict]\n"
     "       pack image   --program SETUP.EXE --payload PAYLOAD.EXE --label TEXT --out IMAGE.EXE\n"
+    "                    [--version VERSION] [--publisher NAME]\n"
     "       pack inspect IMAGE.EXE\n"
     "       pack COMMAND --help\n";
 
@@ -53,6 +57,8 @@ struct Command {
     int positionals; // arguments that are not options
     const char* usage;
     const char* help;
+    std::vector<std::string> optional; // value options that may be left out
+    std::vector<std::string> oneOf;    // of these, at least one must be given
 };
 
 const Command kCommands[] = {
@@ -69,23 +75,37 @@ const Command kCommands[] = {
      "  --method METHOD        deflate (the default; every ZIP tool reads it), lzma (smaller;\n"
      "                         7-Zip reads it, Info-ZIP's unzip does not) or store\n"
      "  --no-completion-flag   leaves out ZZZ/comp.flg, for test payloads only\n"
-     "  --strict               takes warnings about the suite for errors\n"},
+     "  --strict               takes warnings about the suite for errors\n",
+     {},
+     {}},
     {"image",
-     {"--program", "--payload", "--label", "--out"},
+     {"--program", "--payload", "--label", "--out", "--version", "--publisher"},
      {},
      0,
-     "usage: pack image --program SETUP.EXE --payload PAYLOAD.EXE --label TEXT --out IMAGE.EXE\n",
+     "usage: pack image --program SETUP.EXE --payload PAYLOAD.EXE --label TEXT --out IMAGE.EXE\n"
+     "                  [--version VERSION] [--publisher NAME]\n",
      "Writes the installer image: program, padding, payload, label field, payload length.\n"
      "  --program SETUP.EXE    the setup program as built\n"
      "  --payload PAYLOAD.EXE  the payload that pack archive wrote\n"
-     "  --label TEXT           shown in the window title: printable ASCII, at most 15 characters\n"
-     "  --out IMAGE.EXE        the image to write\n"},
+     "  --label TEXT           shown in the window title: printable ASCII, at most 15 characters;\n"
+     "                         v and the version when left out (one of the two is needed)\n"
+     "  --out IMAGE.EXE        the image to write\n"
+     "  --version VERSION      stamped into the program's version resource, e.g. 2.1.0: 1 to 4\n"
+     "                         numbers from 0 to 65535 (the fixed file and product version,\n"
+     "                         the ones left out 0) and the texts FileVersion and ProductVersion\n"
+     "  --publisher NAME       stamped as CompanyName: the Publisher that Apps & Features shows\n"
+     "                         (at most 63 characters; none when left out)\n",
+     {"--label", "--version", "--publisher"},
+     {"--label", "--version"}},
     {"inspect",
      {},
      {},
      1,
      "usage: pack inspect IMAGE.EXE\n",
-     "Shows the layout, label and archive entries of an installer image; exits 0 only for one.\n"},
+     "Shows the layout, label, version, publisher and archive entries of an installer image;\n"
+     "exits 0 only for one.\n",
+     {},
+     {}},
 };
 
 std::string Lower(std::string text) {
@@ -135,7 +155,7 @@ std::string Suggestion(const std::string& name, const std::vector<std::string>& 
     return best ? ": did you mean " + *best + "?" : std::string();
 }
 
-// The value options that may be left out, and the value they then take.
+// The value options that may be left out and then take a value all the same.
 const std::map<std::string, std::string> kDefaultValues = {{"--method", "deflate"}};
 
 const std::map<std::string, zip::Compression> kMethods = {{"deflate", zip::Compression::Deflate},
@@ -192,10 +212,18 @@ Parsed ParseOptions(const Command& command, const std::vector<std::string>& args
     for (const std::string& name : command.valueOptions) {
         if (const auto fallback = kDefaultValues.find(name); fallback != kDefaultValues.end())
             options.values.emplace(name, fallback->second);
-        if (!options.values.count(name)) {
+        if (!options.values.count(name) && !has(command.optional, name)) {
             error = "'" + std::string(command.name) + "' needs " + name;
             return Parsed::Error;
         }
+    }
+    if (!command.oneOf.empty() &&
+        std::none_of(command.oneOf.begin(), command.oneOf.end(),
+                     [&options](const std::string& name) { return options.values.count(name); })) {
+        error = "'" + std::string(command.name) + "' needs " + command.oneOf[0];
+        for (std::size_t i = 1; i < command.oneOf.size(); ++i)
+            error += (i + 1 == command.oneOf.size() ? " or " : ", ") + command.oneOf[i];
+        return Parsed::Error;
     }
     if (static_cast<int>(options.positionals.size()) != command.positionals) {
         error = "'" + std::string(command.name) + "' needs exactly one image file";
@@ -204,9 +232,24 @@ Parsed ParseOptions(const Command& command, const std::vector<std::string>& args
     return Parsed::Ok;
 }
 
-int Fail(std::ostream& err, const std::string& error) {
+int Fail(std::ostream& err, const std::string& error, int code = 1) {
     err << "pack: " << error << "\n";
-    return 1;
+    return code;
+}
+
+// A mistake in what the command line asks for, found beyond its syntax: one line, no usage.
+int Refuse(std::ostream& err, const std::string& error) {
+    return Fail(err, error, 2);
+}
+
+// The name an output is written under until it is complete (base::PendingOutput).
+constexpr const char* kPendingSuffix = ".part";
+
+std::string Written(const std::string& path, std::string_view what) {
+    std::error_code code;
+    const std::uintmax_t size = std::filesystem::file_size(PathOf(path), code);
+    return "pack: wrote " + path + ": " + (code ? std::string("?") : std::to_string(size)) +
+           " bytes, " + std::string(what) + "\n";
 }
 
 // A component of the suite as the setup knows it, in the order of its component table.
@@ -251,9 +294,13 @@ std::vector<std::string> SuiteWarnings(const std::vector<std::string>& names) {
     return warnings;
 }
 
-int WriteArchive(const Options& options, std::ostream& err) {
+int WriteArchive(const Options& options, std::ostream& out, std::ostream& err) {
     const std::string& folder = options.values.at("--from");
     const std::string& stub = options.values.at("--stub");
+    const std::string& outPath = options.values.at("--out");
+    if (std::string refusal = CheckOutput(outPath, {{"--stub", stub}}, folder, kPendingSuffix);
+        !refusal.empty())
+        return Refuse(err, refusal);
     const bool withFlag = !options.flags.count("--no-completion-flag");
     const bool strict = options.flags.count("--strict");
     const auto method = kMethods.find(options.values.at("--method"));
@@ -273,7 +320,7 @@ int WriteArchive(const Options& options, std::ostream& err) {
         err << (strict ? "pack: " : "pack: warning: ") << warning << "\n";
     if (strict && !warnings.empty())
         return 1;
-    base::PendingOutput output(options.values.at("--out"));
+    base::PendingOutput output(outPath);
     zip::Writer writer;
     bool written = writer.Create(output.path()) && writer.AppendStub(stub);
     for (std::size_t i = 0; written && i < names.size(); ++i)
@@ -287,24 +334,89 @@ int WriteArchive(const Options& options, std::ostream& err) {
                       : writer.AddFile(kCompletionFlagName, flagPath, compression);
     if (!written || !writer.Finish())
         return Fail(err, writer.Error());
-    return output.Commit(error) ? 0 : Fail(err, error);
+    if (!output.Commit(error))
+        return Fail(err, error);
+    const std::size_t entries = names.size() + (withFlag ? 1 : 0);
+    out << Written(outPath, std::to_string(entries) + (entries == 1 ? " entry" : " entries"));
+    return 0;
 }
 
-int WriteImage(const Options& options, std::ostream& err) {
-    const std::string& label = options.values.at("--label");
+// What `pack image` stamps into the program's version resource, checked before anything is
+// written: the patches for the image's copy of the program, none when nothing is to be stamped.
+int VersionPatches(const Options& options, const std::string& program, std::vector<Patch>& patches,
+                   std::ostream& err) {
+    const auto value = [&options](const char* name) {
+        const auto found = options.values.find(name);
+        return found == options.values.end() ? std::string() : found->second;
+    };
+    const std::string version = value("--version"), publisher = value("--publisher");
+    if (version.empty() && publisher.empty())
+        return 0;
+    BinaryFile file;
+    image::ProgramHeaders headers;
+    const std::int64_t length = file.Open(program, "rb") ? file.Length() : -1;
+    if (length < 0 || !image::ReadProgramHeaders(file, 0, length, headers))
+        return Fail(err, "cannot read program " + Quoted(program));
+    if (headers.certificateTable.size > 0)
+        return Fail(err, "program " + Quoted(program) +
+                             " is signed, and stamping its version would break the signature: "
+                             "give the program unsigned, and sign the image that pack writes");
+    const std::optional<VersionResource> resource = ReadVersionResource(file, length);
+    if (!resource)
+        return Fail(err, "program " + Quoted(program) + " has no version resource to stamp");
+    std::string error;
+    const int code = StampPatches(*resource, program, version,
+                                  ParseVersion(version).value_or(std::array<std::uint16_t, 4>{}),
+                                  publisher, patches, error);
+    return code == 0 ? 0 : Fail(err, error, code);
+}
+
+int WriteImage(const Options& options, std::ostream& out, std::ostream& err) {
     const std::string& program = options.values.at("--program");
     const std::string& payload = options.values.at("--payload");
+    const std::string& outPath = options.values.at("--out");
+    if (std::string refusal = CheckOutput(outPath, {{"--program", program}, {"--payload", payload}},
+                                          "", kPendingSuffix);
+        !refusal.empty())
+        return Refuse(err, refusal);
+    const auto version = options.values.find("--version");
+    if (version != options.values.end() && !ParseVersion(version->second))
+        return Refuse(err, "--version " + Quoted(version->second) +
+                               " is not a version: give 1 to 4 numbers from 0 to 65535 "
+                               "separated by dots, e.g. 2.1.0");
+    if (const auto publisher = options.values.find("--publisher");
+        publisher != options.values.end())
+        if (std::string why = CheckPublisher(publisher->second); !why.empty())
+            return Refuse(err, why);
+    const auto labelOption = options.values.find("--label");
+    const std::string label =
+        labelOption != options.values.end() ? labelOption->second : "v" + version->second;
     std::string error = image::CheckLabel(label), warning;
+    if (!error.empty() && labelOption == options.values.end())
+        return Refuse(err, "--version " + Quoted(version->second) + " makes the label " +
+                               Quoted(label) + ", longer than 15 characters: give a --label");
     if (error.empty())
         error = CheckInput(InputRole::Program, program, warning);
     if (error.empty())
         error = CheckInput(InputRole::Payload, payload, warning);
     if (!error.empty())
         return Fail(err, error);
-    if (!image::WriteImage(program, payload, label, options.values.at("--out"), error))
+    std::vector<Patch> patches;
+    if (const int code = VersionPatches(options, program, patches, err); code != 0)
+        return code;
+    base::PendingOutput output(outPath);
+    if (!image::WriteImageParts(program, payload, label, output.path(), error) ||
+        (!patches.empty() && !ApplyPatches(output.path(), patches, error)) || !output.Commit(error))
         return Fail(err, error);
     if (!warning.empty())
         err << "pack: warning: " << warning << "\n";
+    std::string what = "label " + label;
+    if (version != options.values.end())
+        what += ", version " + version->second;
+    if (const auto publisher = options.values.find("--publisher");
+        publisher != options.values.end())
+        what += ", publisher " + Quoted(publisher->second);
+    out << Written(outPath, what);
     return 0;
 }
 
@@ -327,6 +439,31 @@ const char* MethodName(std::uint16_t method) {
     }
 }
 
+// The version and publisher lines of `pack inspect`: what the version resource of the program,
+// the first `programLength` bytes of the image, says.
+std::string VersionLines(const std::string& path, std::int64_t programLength) {
+    BinaryFile file;
+    const std::optional<VersionResource> resource =
+        file.Open(path, "rb") ? ReadVersionResource(file, programLength) : std::nullopt;
+    if (!resource)
+        return "version:        none\npublisher:      none\n";
+    const auto dotted = [](const std::uint32_t (&parts)[2]) {
+        return Format("%u.%u.%u.%u", parts[0] >> 16, parts[0] & 0xFFFF, parts[1] >> 16,
+                      parts[1] & 0xFFFF);
+    };
+    const auto text = [&resource](const char16_t* key) {
+        const VersionResource::Text* found = resource->Find(key);
+        return found ? Utf8OfUtf16(found->value) : std::string();
+    };
+    const std::string fileText = text(kFileVersionKey), productText = text(kProductVersionKey);
+    const std::string company = text(kCompanyNameKey);
+    return "version:        \"" + fileText + "\"" +
+           (productText == fileText ? "" : ", product \"" + productText + "\"") +
+           " (fixed file version " + dotted(resource->fileVersion) + ", product version " +
+           dotted(resource->productVersion) + ")\n" +
+           "publisher:      " + (company.empty() ? "none" : "\"" + company + "\"") + "\n";
+}
+
 int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
     FileFacts facts;
     std::string error;
@@ -346,6 +483,7 @@ int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
     else
         out << "signature:      none\n";
     out << "label:          \"" << layout.label << "\"\n"
+        << VersionLines(path, layout.payloadOffset)
         << "payload offset: " << layout.payloadOffset << "\n"
         << "payload length: " << layout.payloadLength << "\n"
         << "program length: " << layout.payloadOffset
@@ -468,9 +606,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         break;
     }
     if (command->name == std::string("archive"))
-        return WriteArchive(options, err);
+        return WriteArchive(options, out, err);
     if (command->name == std::string("image"))
-        return WriteImage(options, err);
+        return WriteImage(options, out, err);
     return Inspect(options.positionals[0], out, err);
 }
 

@@ -1,4 +1,5 @@
-// pack: the archive's order and determinism, images, inspection, and its errors.
+// pack: the archive's order and determinism, images, inspection, its errors and refusals, and the
+// version it stamps.
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "payload/ZipReader.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -45,6 +47,115 @@ void ExpectError(const Result& result, const std::string& expected) {
     EXPECT_EQ(result.err.rfind("pack: ", 0), 0u) << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_NE(result.err.find(expected), std::string::npos) << result.err;
+}
+
+std::string Utf16(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text)
+        bytes += {static_cast<char>(c), static_cast<char>(c >> 8)};
+    return bytes;
+}
+
+std::uint16_t U16(const std::string& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes.at(at)) |
+                                      static_cast<unsigned char>(bytes.at(at + 1)) << 8);
+}
+
+std::size_t Align4(std::size_t at) {
+    return (at + 3) & ~std::size_t{3};
+}
+
+// A block of a VS_VERSIONINFO: wLength, wValueLength, wType, key, NUL, padding, value, children.
+std::string VersionBlock(const std::u16string& key, std::uint16_t valueLength, std::uint16_t type,
+                         const std::string& value, const std::string& children = "") {
+    std::string block = std::string(6, '\0') + Utf16(key + u'\0');
+    block.resize(Align4(block.size()), '\0');
+    block += value;
+    block.resize(Align4(block.size()), '\0');
+    block += children;
+    PutU16(block, 0, static_cast<std::uint16_t>(block.size()));
+    PutU16(block, 2, valueLength);
+    PutU16(block, 4, type);
+    return block;
+}
+
+// A String with room for `room` characters, NUL-padded, as res/setup.rc leaves it.
+std::string Text(const std::u16string& key, const std::u16string& value, std::size_t room) {
+    std::string area = Utf16(value);
+    area.resize(2 * (std::max(room, value.size()) + 1), '\0');
+    return VersionBlock(key, static_cast<std::uint16_t>(value.size() + 1), 1, area);
+}
+
+// The setup program's version resource: file and product version 1.0.0.1, CompanyName empty in
+// room for 63 characters, the versions in room for 23, in two string tables.
+std::string SetupVersionResource() {
+    std::string fixed(52, '\0');
+    const std::uint32_t words[] = {0xFEEF04BD, 0x10000, 0x10000, 1, 0x10000, 1};
+    for (std::size_t at = 0; at < std::size(words); ++at)
+        PutU32(fixed, 4 * at, words[at]);
+    const std::string texts =
+        Text(u"CompanyName", u"", 63) + Text(u"FileDescription", u"Setup", 0) +
+        Text(u"FileVersion", u"1, 0, 0, 1", 23) + Text(u"ProductVersion", u"1, 0, 0, 1", 23);
+    return VersionBlock(u"VS_VERSION_INFO", 52, 0, fixed,
+                        VersionBlock(u"StringFileInfo", 0, 1, "",
+                                     VersionBlock(u"040904B0", 0, 1, "", texts) +
+                                         VersionBlock(u"040704B0", 0, 1, "", texts)) +
+                            VersionBlock(u"VarFileInfo", 0, 1, "",
+                                         VersionBlock(u"Translation", 4, 0, "\x09\x04\xB0\x04")));
+}
+
+// The setup program with the dialog it is recognised by and `version` (a VS_VERSIONINFO).
+std::string VersionedSetupProgram(const std::string& version = SetupVersionResource()) {
+    return ResourceProgram(
+        {{5, 102, DialogTemplate("Torvane Software Suite Setup")}, {16, 1, version}});
+}
+
+// What a version resource in `file` says, found by its key rather than through the PE headers:
+// the fixed file and product version (MS, LS, MS, LS) and each text as "table/key".
+struct VersionInfo {
+    std::array<std::uint32_t, 4> fixed{};
+    std::map<std::string, std::u16string> texts;
+};
+VersionInfo ReadVersionInfo(const std::string& file) {
+    VersionInfo info;
+    const std::size_t root = file.find(Utf16(u"VS_VERSION_INFO")) - 6;
+    const auto key = [&file](std::size_t at) {
+        std::u16string key;
+        for (at += 6; U16(file, at) != 0; at += 2)
+            key += static_cast<char16_t>(U16(file, at));
+        return key;
+    };
+    const auto value = [&](std::size_t at) { return Align4(at + 6 + 2 * (key(at).size() + 1)); };
+    const auto children = [&](std::size_t at, std::size_t first, const auto& each) {
+        for (std::size_t child = Align4(first); child < at + U16(file, at);
+             child = Align4(child + U16(file, child)))
+            each(child);
+    };
+    for (std::size_t i = 0; i < 4; ++i)
+        info.fixed[i] = U16(file, value(root) + 8 + 4 * i) |
+                        std::uint32_t{U16(file, value(root) + 10 + 4 * i)} << 16;
+    children(root, value(root) + 52, [&](std::size_t block) {
+        if (key(block) != u"StringFileInfo")
+            return;
+        children(block, value(block), [&](std::size_t table) {
+            children(table, value(table), [&](std::size_t text) {
+                std::u16string chars;
+                for (std::size_t i = 0; i + 1 < U16(file, text + 2); ++i)
+                    chars += static_cast<char16_t>(U16(file, value(text) + 2 * i));
+                const std::u16string name = key(table) + u"/" + key(text);
+                info.texts[std::string(name.begin(), name.end())] = chars;
+            });
+        });
+    });
+    return info;
+}
+
+// Every file under `folder` with its bytes (through links): what a refused command must leave.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder))
+        files[item.path().string()] = item.is_regular_file() ? ReadFile(item.path()) : "(folder)";
+    return files;
 }
 
 class PackTest : public ::testing::Test {
@@ -437,6 +548,238 @@ TEST_F(PackTest, TheProgramReportsOnStderrWithItsExitCode) {
     EXPECT_EQ(ReadFile(err).rfind("pack: label", 0), 0u) << ReadFile(err);
     EXPECT_FALSE(fs::exists(temp_ / "x.exe"));
     EXPECT_NE(Shell(ShellQuoted(pack) + " 2>/dev/null"), 0);
+}
+
+// pack never writes over what it reads: each refusal is one sentence and exit 2, and leaves
+// every file as it was, with nothing added.
+TEST_F(PackTest, OutputThatIsAnInputOrInsideTheSuiteIsRefused) {
+    const std::string sfx = temp_ / "sfx.exe", setup = temp_ / "setup.exe",
+                      payload = temp_ / "payload.exe", suite = temp_ / "suite";
+    ASSERT_EQ(Archive(suite, payload).code, 0);
+    fs::create_directory(temp_ / "dir");
+    fs::create_hard_link(sfx, temp_ / "hard.exe");
+    fs::create_symlink(sfx, temp_ / "soft.exe");
+    fs::create_directory_symlink(suite, temp_ / "suite-link");
+    WriteFile(temp_ / "stub.exe.part", ReadFile(sfx));
+    const std::string same = "' is the same file as ";
+    const std::string inside = "' lies inside --from '" + suite +
+                               "': the archive would take in its own output; write it outside "
+                               "that folder\n";
+    const std::string itself =
+        "' is the --from folder '" + suite + "' itself: name a file outside it\n";
+    const auto image = [&](const std::string& out) {
+        return Args{"image",   "--program", setup,   "--payload", payload,
+                    "--label", "v1",        "--out", out};
+    };
+    const auto archive = [&](const std::string& out, std::string stub = "") {
+        return Args{"archive", "--stub", stub.empty() ? sfx : stub, "--from", suite, "--out", out};
+    };
+    const std::string never = ": pack never writes over its input\n";
+    for (const auto& [args, message] : std::vector<std::pair<Args, std::string>>{
+             {archive(temp_ / "./sfx.exe"),
+              "--out '" + temp_ / "./sfx.exe" + same + "--stub '" + sfx + "'" + never},
+             {archive(temp_ / "dir/../sfx.exe"),
+              "--out '" + temp_ / "dir/../sfx.exe" + same + "--stub '" + sfx + "'" + never},
+             {archive(temp_ / "hard.exe"),
+              "--out '" + temp_ / "hard.exe" + same + "--stub '" + sfx + "'" + never},
+             {archive(temp_ / "soft.exe"),
+              "--out '" + temp_ / "soft.exe" + same + "--stub '" + sfx + "'" + never},
+             {archive(temp_ / "stub.exe", temp_ / "stub.exe.part"),
+              "--out '" + temp_ / "stub.exe" + "' is first written as '" + temp_ / "stub.exe.part" +
+                  "', the same file as --stub '" + temp_ / "stub.exe.part" +
+                  "': move that file or choose another --out\n"},
+             {image(payload), "--out '" + payload + same + "--payload '" + payload + "'" + never},
+             {image(temp_ / "dir/../setup.exe"),
+              "--out '" + temp_ / "dir/../setup.exe" + same + "--program '" + setup + "'" + never},
+             {archive(suite + "/payload.exe"), "--out '" + suite + "/payload.exe" + inside},
+             {archive(suite + "/Drivers/usb/payload.exe"),
+              "--out '" + suite + "/Drivers/usb/payload.exe" + inside},
+             {archive(temp_ / "suite-link/payload.exe"),
+              "--out '" + temp_ / "suite-link/payload.exe" + inside},
+             {archive(suite), "--out '" + suite + itself},
+             {archive(suite + "/Drivers/.."), "--out '" + suite + "/Drivers/.." + itself},
+             {archive(temp_ / "dir"),
+              "--out '" + temp_ / "dir" + "' is a folder: name the file to write\n"},
+             {image(temp_ / "dir"),
+              "--out '" + temp_ / "dir" + "' is a folder: name the file to write\n"},
+         }) {
+        SCOPED_TRACE(args.back());
+        const auto before = Snapshot(temp_.path());
+        const Result result = Pack(args);
+        EXPECT_EQ(result.code, 2);
+        EXPECT_EQ(result.err, "pack: " + message);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(Snapshot(temp_.path()), before);
+    }
+    // A folder whose name begins with the suite's is not inside it.
+    fs::create_directory(temp_ / "suite2");
+    EXPECT_EQ(Archive(suite, temp_ / "suite2/payload.exe").code, 0);
+}
+
+TEST_F(PackTest, SaysWhatItWrote) {
+    const Result archive = Archive(temp_ / "suite", temp_ / "payload.exe");
+    EXPECT_EQ(archive.out, "pack: wrote " + temp_ / "payload.exe" + ": " +
+                               std::to_string(fs::file_size(temp_ / "payload.exe")) +
+                               " bytes, 10 entries\n");
+    const Result image = Image(temp_ / "payload.exe", "v1.0.0", temp_ / "image.exe");
+    EXPECT_EQ(image.out, "pack: wrote " + temp_ / "image.exe" + ": " +
+                             std::to_string(fs::file_size(temp_ / "image.exe")) +
+                             " bytes, label v1.0.0\n");
+    EXPECT_EQ(archive.err + image.err, "");
+}
+
+// --version and --publisher stamp the copy of the program: the fixed versions and the texts of
+// every string table, read back by key; nothing moves, and the label follows the version.
+TEST_F(PackTest, VersionAndPublisherAreStampedIntoTheImagesProgram) {
+    const std::string program = VersionedSetupProgram();
+    WriteFile(temp_ / "versioned.exe", program);
+    ASSERT_EQ(Archive(temp_ / "suite", temp_ / "payload.exe").code, 0);
+    const auto image = [&](const std::string& out, Args extra) {
+        Args args{"image", "--program", temp_ / "versioned.exe", "--payload", temp_ / "payload.exe",
+                  "--out", out};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Pack(args);
+    };
+    ASSERT_EQ(image(temp_ / "plain.exe", {"--label", "v2.1.0"}).code, 0);
+    const Result result =
+        image(temp_ / "stamped.exe", {"--version", "2.1.0", "--publisher", "Acme Tööls Ltd"});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.out, "pack: wrote " + temp_ / "stamped.exe" + ": " +
+                              std::to_string(fs::file_size(temp_ / "plain.exe")) +
+                              " bytes, label v2.1.0, version 2.1.0, publisher 'Acme Tööls Ltd'\n");
+    EXPECT_EQ(ReadFile(temp_ / "versioned.exe"), program);
+    const VersionInfo plain = ReadVersionInfo(ReadFile(temp_ / "plain.exe"));
+    const VersionInfo stamped = ReadVersionInfo(ReadFile(temp_ / "stamped.exe"));
+    EXPECT_EQ(plain.fixed, (std::array<std::uint32_t, 4>{0x10000, 1, 0x10000, 1}));
+    EXPECT_EQ(stamped.fixed, (std::array<std::uint32_t, 4>{0x20001, 0, 0x20001, 0}));
+    std::map<std::string, std::u16string> expected = plain.texts;
+    for (const std::string table : {"040904B0/", "040704B0/"}) {
+        EXPECT_EQ(plain.texts.at(table + "CompanyName"), u"");
+        expected[table + "CompanyName"] = u"Acme Tööls Ltd";
+        expected[table + "FileVersion"] = expected[table + "ProductVersion"] = u"2.1.0";
+    }
+    EXPECT_EQ(stamped.texts, expected);
+    image::ImageLayout layout;
+    std::string error;
+    ASSERT_TRUE(image::ReadImageLayout(temp_ / "stamped.exe", layout, error)) << error;
+    EXPECT_EQ(layout.label, "v2.1.0");
+    // Padding, payload and trailer as behind the unstamped program.
+    EXPECT_TRUE(ReadFile(temp_ / "stamped.exe").substr(program.size()) ==
+                ReadFile(temp_ / "plain.exe").substr(program.size()));
+    const Result inspect = Pack({"inspect", temp_ / "stamped.exe"});
+    EXPECT_NE(
+        inspect.out.find(
+            "\nversion:        \"2.1.0\" (fixed file version 2.1.0.0, product version 2.1.0.0)\n"
+            "publisher:      \"Acme Tööls Ltd\"\n"),
+        std::string::npos)
+        << inspect.out;
+    EXPECT_NE(Pack({"inspect", temp_ / "plain.exe"})
+                  .out.find("\"1, 0, 0, 1\" (fixed file version 1.0.0.1, product version "
+                            "1.0.0.1)\npublisher:      none\n"),
+              std::string::npos);
+
+    // Each version as numbers, the ones left out 0; a --label given is kept; the room is filled.
+    for (const auto& [version, fixed, label] :
+         std::vector<std::tuple<std::string, std::array<std::uint32_t, 4>, std::string>>{
+             {"7", {0x70000, 0, 0x70000, 0}, "v7"},
+             {"1.2.3.4", {0x10002, 0x30004, 0x10002, 0x30004}, "v1.2.3.4"},
+             {"65535.0.65535.00001",
+              {0xFFFF0000, 0xFFFF0001, 0xFFFF0000, 0xFFFF0001},
+              "release"}}) {
+        SCOPED_TRACE(version);
+        Args extra{"--version", version, "--publisher", std::string(63, 'P')};
+        if (label == "release")
+            extra.insert(extra.end(), {"--label", label});
+        ASSERT_EQ(image(temp_ / "other.exe", extra).code, 0);
+        const VersionInfo info = ReadVersionInfo(ReadFile(temp_ / "other.exe"));
+        EXPECT_EQ(info.fixed, fixed);
+        EXPECT_EQ(info.texts.at("040704B0/ProductVersion"),
+                  std::u16string(version.begin(), version.end()));
+        EXPECT_EQ(info.texts.at("040904B0/CompanyName"), std::u16string(63, u'P'));
+        ASSERT_TRUE(image::ReadImageLayout(temp_ / "other.exe", layout, error)) << error;
+        EXPECT_EQ(layout.label, label);
+    }
+}
+
+TEST_F(PackTest, VersionsAndPublishersThatCannotBeStampedAreRefused) {
+    WriteFile(temp_ / "versioned.exe", VersionedSetupProgram());
+    WriteFile(temp_ / "signed.exe", Signed(VersionedSetupProgram()));
+    ASSERT_EQ(Archive(temp_ / "suite", temp_ / "payload.exe").code, 0);
+    const std::string out = temp_ / "out.exe";
+    const auto image = [&](const Args& extra, std::string program = "") {
+        Args args{
+            "image",     "--program",           program.empty() ? temp_ / "versioned.exe" : program,
+            "--payload", temp_ / "payload.exe", "--out",
+            out};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+    const std::string notVersion =
+        "' is not a version: give 1 to 4 numbers from 0 to 65535 separated by dots, e.g. 2.1.0\n";
+    struct Mistake {
+        Args args;
+        int code;
+        std::string err;
+    };
+    std::vector<Mistake> mistakes;
+    for (const std::string version :
+         {"2.", "1.2.3.4.5", "1.x", "70000", "", "1..2", "-2", " 2", "1.000001"})
+        mistakes.push_back(
+            {image({"--version", version}), 2, "pack: --version '" + version + notVersion});
+    mistakes.insert(
+        mistakes.end(),
+        {
+            {image({"--version", "65535.65535.65535.65535"}), 2,
+             "pack: --version '65535.65535.65535.65535' makes the label "
+             "'v65535.65535.65535.65535', longer than 15 characters: give a --label\n"},
+            {image({"--label", "v1", "--publisher", std::string(64, 'P')}), 2,
+             "pack: --publisher '" + std::string(64, 'P') +
+                 "' is 64 characters long, more than the 63 that program '" +
+                 temp_ / "versioned.exe" + "' has room for in its CompanyName\n"},
+            {image({"--label", "v1", "--publisher", "Acme\nTools"}), 2,
+             "pack: --publisher holds a control character (U+000A): give the publisher's name as "
+             "it is to be shown, on one line\n"},
+            {image({"--label", "v1", "--publisher", ""}), 2,
+             "pack: --publisher is empty: leave it out for an image that names no publisher\n"},
+            {image({"--publisher", "Acme"}), 2,
+             "pack: 'image' needs --label or --version\nusage: pack image --program SETUP.EXE "
+             "--payload PAYLOAD.EXE --label TEXT --out IMAGE.EXE\n"
+             "                  [--version VERSION] [--publisher NAME]\n"},
+            {image({"--version", "2.1"}, temp_ / "setup.exe"), 1,
+             "pack: program '" + temp_ / "setup.exe" + "' has no version resource to stamp\n"},
+            {image({"--version", "2.1"}, temp_ / "signed.exe"), 1,
+             "pack: program '" + temp_ / "signed.exe" +
+                 "' is signed, and stamping its version would break the signature: give the "
+                 "program unsigned, and sign the image that pack writes\n"},
+        });
+    for (const auto& [args, code, message] : mistakes) {
+        SCOPED_TRACE(args.back());
+        const Result result = Pack(args);
+        EXPECT_EQ(result.code, code);
+        EXPECT_EQ(result.err, message);
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_FALSE(fs::exists(out + ".part"));
+    }
+    // Unsigned and without --version or --publisher, a signed program is packed as it is.
+    EXPECT_EQ(Pack(image({"--label", "v1"}, temp_ / "signed.exe")).code, 0);
+}
+
+// Any byte of the version resource spoiled: pack stamps what it can still read as a version
+// resource, or says there is none, and reads nothing outside the resource (run under ASan).
+TEST_F(PackTest, SpoiledVersionResourcesAreReadWithinTheirBounds) {
+    ASSERT_EQ(Archive(temp_ / "suite", temp_ / "payload.exe").code, 0);
+    const std::string program = VersionedSetupProgram();
+    const std::size_t start = program.find(Utf16(u"VS_VERSION_INFO")) - 6;
+    for (std::size_t at = start; at < start + SetupVersionResource().size(); at += 3) {
+        std::string spoiled = program;
+        spoiled[at] = static_cast<char>(spoiled[at] ^ (at % 2 ? 0xFF : 0x81));
+        WriteFile(temp_ / "spoiled.exe", spoiled);
+        const Result result =
+            Pack({"image", "--program", temp_ / "spoiled.exe", "--payload", temp_ / "payload.exe",
+                  "--version", "2.1", "--publisher", "Acme", "--out", temp_ / "out.exe"});
+        EXPECT_TRUE(result.code == 0 || result.err.find("version resource") != std::string::npos)
+            << at << ": " << result.err;
+    }
 }
 
 } // namespace
