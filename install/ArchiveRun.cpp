@@ -85,9 +85,7 @@ ArchiveStarted StartArchiveProcess(const std::string& archivePath, const std::st
         if (::ResumeThread(threadHandle.Get()) != static_cast<DWORD>(-1)) {
             started.archive.job = std::move(job);
             started.archive.process = std::move(processHandle);
-            started.archive.thread = std::move(threadHandle);
             started.archive.processId = process.dwProcessId;
-            started.archive.threadId = process.dwThreadId;
             started.archive.progressBlock = std::move(block);
             return started;
         }

@@ -11,6 +11,7 @@
 bool GetSpecialFolderPath(std::wstring& path, int folder);
 
 // Writes one shell shortcut file at `linkFile`; target, working directory and description are
-// ANSI text. Returns the platform's result code (negative on failure).
+// UTF-8, written as UTF-16 (IShellLinkW). Returns the platform's result code (negative on
+// failure).
 HRESULT CreateShortcut(const std::string& target, const std::wstring& linkFile,
                        const std::string& workingDirectory, const std::string& description);

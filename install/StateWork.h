@@ -41,9 +41,7 @@ struct ArchiveProcess {
     // (an older Windows that nests none, inside a job of a deployment tool).
     ScopedHandle job;
     ScopedHandle process;
-    ScopedHandle thread;
     DWORD processId = 0;
-    DWORD threadId = 0;
     // Its progress block, made before it ran (ArchiveProgress::MakeBlock).
     ScopedHandle progressBlock;
 };

@@ -11,7 +11,7 @@
 #include "payload/ZipWriter.h"
 #include "tools/FileKind.h"
 #include "tools/OutputCheck.h"
-#include "tools/VersionStamp.h"
+#include "image/VersionResource.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -343,7 +343,7 @@ int WriteArchive(const Options& options, std::ostream& out, std::ostream& err) {
 
 // What `pack image` stamps into the program's version resource, checked before anything is
 // written: the patches for the image's copy of the program, none when nothing is to be stamped.
-int VersionPatches(const Options& options, const std::string& program, std::vector<Patch>& patches,
+int VersionPatches(const Options& options, const std::string& program, std::vector<image::Patch>& patches,
                    std::ostream& err) {
     const auto value = [&options](const char* name) {
         const auto found = options.values.find(name);
@@ -361,12 +361,12 @@ int VersionPatches(const Options& options, const std::string& program, std::vect
         return Fail(err, "program " + Quoted(program) +
                              " is signed, and stamping its version would break the signature: "
                              "give the program unsigned, and sign the image that pack writes");
-    const std::optional<VersionResource> resource = ReadVersionResource(file, length);
+    const std::optional<image::VersionResource> resource = image::ReadVersionResource(file, length);
     if (!resource)
         return Fail(err, "program " + Quoted(program) + " has no version resource to stamp");
     std::string error;
-    const int code = StampPatches(*resource, program, version,
-                                  ParseVersion(version).value_or(std::array<std::uint16_t, 4>{}),
+    const int code = image::StampPatches(*resource, program, version,
+                                  image::ParseVersion(version).value_or(std::array<std::uint16_t, 4>{}),
                                   publisher, patches, error);
     return code == 0 ? 0 : Fail(err, error, code);
 }
@@ -380,13 +380,13 @@ int WriteImage(const Options& options, std::ostream& out, std::ostream& err) {
         !refusal.empty())
         return Refuse(err, refusal);
     const auto version = options.values.find("--version");
-    if (version != options.values.end() && !ParseVersion(version->second))
+    if (version != options.values.end() && !image::ParseVersion(version->second))
         return Refuse(err, "--version " + Quoted(version->second) +
                                " is not a version: give 1 to 4 numbers from 0 to 65535 "
                                "separated by dots, e.g. 2.1.0");
     if (const auto publisher = options.values.find("--publisher");
         publisher != options.values.end())
-        if (std::string why = CheckPublisher(publisher->second); !why.empty())
+        if (std::string why = image::CheckPublisher(publisher->second); !why.empty())
             return Refuse(err, why);
     const auto labelOption = options.values.find("--label");
     const std::string label =
@@ -401,12 +401,12 @@ int WriteImage(const Options& options, std::ostream& out, std::ostream& err) {
         error = CheckInput(InputRole::Payload, payload, warning);
     if (!error.empty())
         return Fail(err, error);
-    std::vector<Patch> patches;
+    std::vector<image::Patch> patches;
     if (const int code = VersionPatches(options, program, patches, err); code != 0)
         return code;
     base::PendingOutput output(outPath);
     if (!image::WriteImageParts(program, payload, label, output.path(), error) ||
-        (!patches.empty() && !ApplyPatches(output.path(), patches, error)) || !output.Commit(error))
+        (!patches.empty() && !image::ApplyPatches(output.path(), patches, error)) || !output.Commit(error))
         return Fail(err, error);
     if (!warning.empty())
         err << "pack: warning: " << warning << "\n";
@@ -443,8 +443,8 @@ const char* MethodName(std::uint16_t method) {
 // the first `programLength` bytes of the image, says.
 std::string VersionLines(const std::string& path, std::int64_t programLength) {
     BinaryFile file;
-    const std::optional<VersionResource> resource =
-        file.Open(path, "rb") ? ReadVersionResource(file, programLength) : std::nullopt;
+    const std::optional<image::VersionResource> resource =
+        file.Open(path, "rb") ? image::ReadVersionResource(file, programLength) : std::nullopt;
     if (!resource)
         return "version:        none\npublisher:      none\n";
     const auto dotted = [](const std::uint32_t (&parts)[2]) {
@@ -452,11 +452,11 @@ std::string VersionLines(const std::string& path, std::int64_t programLength) {
                       parts[1] & 0xFFFF);
     };
     const auto text = [&resource](const char16_t* key) {
-        const VersionResource::Text* found = resource->Find(key);
-        return found ? Utf8OfUtf16(found->value) : std::string();
+        const image::VersionResource::Text* found = resource->Find(key);
+        return found ? image::Utf8OfUtf16(found->value) : std::string();
     };
-    const std::string fileText = text(kFileVersionKey), productText = text(kProductVersionKey);
-    const std::string company = text(kCompanyNameKey);
+    const std::string fileText = text(image::kFileVersionKey), productText = text(image::kProductVersionKey);
+    const std::string company = text(image::kCompanyNameKey);
     return "version:        \"" + fileText + "\"" +
            (productText == fileText ? "" : ", product \"" + productText + "\"") +
            " (fixed file version " + dotted(resource->fileVersion) + ", product version " +

@@ -10,7 +10,7 @@
 //
 // `image` needs --label or --version: the label defaults to "v" and the version. --version
 // (1 to 4 dotted numbers up to 65535) and --publisher are stamped into the image's copy of the
-// program's version resource (tools/VersionStamp.h): the fixed file and product version, and
+// program's version resource (image/VersionResource.h): the fixed file and product version, and
 // FileVersion, ProductVersion and CompanyName, in the room res/setup.rc leaves for them.
 //
 // Each input is checked for what it is before anything is written (tools/FileKind.h); what is

@@ -1,4 +1,4 @@
-#include "tools/VersionStamp.h"
+#include "image/VersionResource.h"
 
 #include "base/LittleEndian.h"
 #include "base/Text.h"
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace pack {
+namespace image {
 namespace {
 
 using base::Get16;
@@ -333,4 +333,4 @@ std::string Utf8OfUtf16(const std::u16string& text) {
     return utf8;
 }
 
-} // namespace pack
+} // namespace image

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace pack {
+namespace image {
 
 // The keys of the version texts that pack stamps.
 inline constexpr const char16_t* kCompanyNameKey = u"CompanyName";
@@ -71,4 +71,4 @@ bool ApplyPatches(const std::string& path, const std::vector<Patch>& patches, st
 // UTF-8 of a UTF-16 text (an unpaired surrogate as U+FFFD), for messages and `pack inspect`.
 std::string Utf8OfUtf16(const std::u16string& text);
 
-} // namespace pack
+} // namespace image
