@@ -420,8 +420,32 @@ bool RollBack(HANDLE top, const std::wstring& base, const record::InstallRecord*
         std::set<std::string> back;
         for (const std::string& path : restored)
             back.insert(zip::FoldCase(path));
+        // A folder the run made that stands in place while the staging no longer holds it was
+        // moved in whole, and goes whole. One that the staging still holds was made in place
+        // (or by someone else since the plan): it goes below, once it is empty. No folder that
+        // stood before the run is new in its plan, nor below one that is.
+        std::vector<std::string> removedWhole;
+        const auto belowRemoved = [&](const std::string& path) {
+            const std::string folded = zip::FoldCase(path);
+            for (const std::string& folder : removedWhole)
+                if (folded.rfind(folder + "\\", 0) == 0)
+                    return true;
+            return false;
+        };
+        std::vector<std::string> outermostFirst =
+            staged ? plan->newFolders : std::vector<std::string>();
+        std::stable_sort(
+            outermostFirst.begin(), outermostFirst.end(),
+            [](const std::string& a, const std::string& b) { return Depth(a) < Depth(b); });
+        for (const std::string& folder : outermostFirst) {
+            if (belowRemoved(folder) || !Exists(names, folder) ||
+                Exists(names, Joined(kStagingFolder, folder)))
+                continue;
+            if (RemoveTree(top, base, folder, first))
+                removedWhole.push_back(zip::FoldCase(folder));
+        }
         for (const record::File& file : plan->files) {
-            if (!staged || back.count(zip::FoldCase(file.path)) != 0)
+            if (!staged || back.count(zip::FoldCase(file.path)) != 0 || belowRemoved(file.path))
                 continue;
             if (!IsStaged(staging, file.path))
                 RemoveInstalledFile(place, file.path, first);

@@ -163,6 +163,33 @@ bool StagedInstall::MoveStaged(HeldFolders& place, const std::string& path, Trou
     return true;
 }
 
+bool StagedInstall::MoveStagedFolder(HeldFolders& place, const std::string& folder,
+                                     Trouble& trouble) {
+    if (staged_.EnterFor(InStaging(folder), trouble) != Folder::Enter)
+        return false;
+    const std::wstring name = base::Wide(NameOf(folder));
+    // Shared for no deletion: nobody renames it, or puts a link in its place, on the way.
+    const ScopedFileHandle staged(nofollow::OpenFolderIn(staged_.Innermost(), name,
+                                                         DELETE | FILE_READ_ATTRIBUTES,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!staged) {
+        trouble.Note(folder, ::GetLastError());
+        return false;
+    }
+    if (nofollow::JudgeFolder(::GetFileAttributesW(staged_.FullPath(InStaging(folder)).c_str()),
+                              nofollow::AttributesOfHandle(staged.Get())) != Folder::Enter) {
+        trouble.Note(InStaging(folder), ERROR_SUCCESS, true);
+        return false;
+    }
+    // Not over anything: whatever came to stand at the name since the plan stays, and the run
+    // fails.
+    if (!nofollow::RenameInto(staged.Get(), place.Innermost(), name, false)) {
+        trouble.Note(folder, ::GetLastError());
+        return false;
+    }
+    return true;
+}
+
 bool StagedInstall::MoveAsideIfUnchanged(const record::File& file, Trouble& trouble) {
     HeldFolders place(top_, base_, FILE_OPEN);
     Trouble way;
@@ -210,11 +237,32 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
             return false;
         }
     }
-    for (const std::string& folder : payload_.folders)
-        if (place.EnterFor(folder + "\\", trouble) != Folder::Enter)
+    // A folder this run makes goes out of the staging whole, with all it holds, in one rename;
+    // the folders on the way to the completion flag are made in place instead, so that the
+    // flag stays staged until the end.
+    const PathSet made(plan_.newFolders);
+    const PathSet flagWay(nofollow::FoldersOnTheWay(payload_.completionFlag));
+    PathSet whole;
+    const auto belowWhole = [&](const std::string& path) {
+        for (const std::string& folder : nofollow::FoldersOnTheWay(path))
+            if (whole.Contains(folder))
+                return true;
+        return false;
+    };
+    for (const std::string& folder : payload_.folders) {
+        if (belowWhole(folder))
+            continue;
+        if (made.Contains(folder) && !flagWay.Contains(folder)) {
+            if (place.EnterFor(folder, trouble) != Folder::Enter ||
+                !MoveStagedFolder(place, folder, trouble))
+                return false;
+            whole.Add(folder);
+        } else if (place.EnterFor(folder + "\\", trouble) != Folder::Enter) {
             return false;
+        }
+    }
     for (const record::File& file : payload_.files) {
-        if (record::SamePath(file.path, payload_.completionFlag))
+        if (record::SamePath(file.path, payload_.completionFlag) || belowWhole(file.path))
             continue;
         if (place.EnterFor(file.path, trouble) != Folder::Enter ||
             !MoveAsideIfThere(place, file.path, trouble) || !MoveStaged(place, file.path, trouble))
