@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,31 @@ struct Trouble {
         link = isLink;
     }
 };
+
+// Holds a slim reader/writer lock exclusively for its scope.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+// How many threads share `pieces` pieces of file work: as many as unpack (payload/sfx/
+// UnpackPlan.h), without a decoder's memory.
+unsigned ThreadsFor(std::size_t pieces);
+
+// Runs `work(context)` on `threads` threads, this one among them (fewer when Windows starts no
+// more), and returns once every one has returned. The work shares itself out.
+void OnThreads(unsigned threads, void (*work)(void*), void* context);
+template <class Work> void OnThreads(unsigned threads, Work&& work) {
+    OnThreads(
+        threads, [](void* context) { (*static_cast<std::remove_reference_t<Work>*>(context))(); },
+        &work);
+}
 
 // The last segment of a relative path: the name inside its folder.
 std::string NameOf(const std::string& path);

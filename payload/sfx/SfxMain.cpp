@@ -147,17 +147,7 @@ Failure FromTrouble(const journal::Trouble& trouble) {
                         : FromError(trouble.path, trouble.error);
 }
 
-// Holds a slim reader/writer lock exclusively for its scope.
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
+using journal::ExclusiveLock;
 
 // Publishes how far unpacking has got (payload/UnpackProgress.h), in the block the setup made
 // before this program ran, or in one of its own. Without a block (no memory, or a block of
