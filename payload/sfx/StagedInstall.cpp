@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 
 namespace journal {
@@ -117,18 +118,28 @@ bool StagedInstall::WritePlan(Trouble& trouble) {
     return true;
 }
 
-bool StagedInstall::MoveAside(HANDLE opened, const std::string& path, Trouble& trouble) {
-    if (backup_.EnterFor(InBackup(path), trouble) != Folder::Enter)
+bool StagedInstall::MoveAside(HeldFolders& backup, HANDLE opened, const std::string& path,
+                              Trouble& trouble) {
+    if (backup.EnterFor(InBackup(path), trouble) != Folder::Enter)
         return false;
-    if (nofollow::RenameInto(opened, backup_.Innermost(), base::Wide(NameOf(path)), false))
+    if (nofollow::RenameInto(opened, backup.Innermost(), base::Wide(NameOf(path)), false))
         return true;
     trouble.Note(path, ::GetLastError());
     return false;
 }
 
-bool StagedInstall::MoveAsideIfThere(HeldFolders& place, const std::string& path,
-                                     Trouble& trouble) {
+bool StagedInstall::MoveAsideIfThere(HeldFolders& place, HeldFolders& backup,
+                                     const std::string& path, Trouble& trouble) {
     const std::wstring name = base::Wide(NameOf(path));
+    {
+        // A file, or a link to one, at the name: opened as no folder, it needs no more looks.
+        const ScopedFileHandle file(nofollow::OpenFileIn(
+            place.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+        if (file)
+            return MoveAside(backup, file.Get(), path, trouble);
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND)
+            return true;
+    }
     // Whatever stands at the name, a link itself and never what it leads to.
     const ScopedFileHandle existing(nofollow::OpenAnyIn(
         place.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
@@ -147,15 +158,16 @@ bool StagedInstall::MoveAsideIfThere(HeldFolders& place, const std::string& path
         trouble.Note(path, ERROR_DIRECTORY);
         return false;
     }
-    return MoveAside(existing.Get(), path, trouble);
+    return MoveAside(backup, existing.Get(), path, trouble);
 }
 
-bool StagedInstall::MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble) {
-    if (staged_.EnterFor(InStaging(path), trouble) != Folder::Enter)
+bool StagedInstall::MoveStaged(HeldFolders& place, HeldFolders& staging, const std::string& path,
+                               Trouble& trouble) {
+    if (staging.EnterFor(InStaging(path), trouble) != Folder::Enter)
         return false;
     const std::wstring name = base::Wide(NameOf(path));
     const ScopedFileHandle staged(
-        nofollow::OpenFileIn(staged_.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, 0));
+        nofollow::OpenFileIn(staging.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, 0));
     if (!staged || !nofollow::RenameInto(staged.Get(), place.Innermost(), name, false)) {
         trouble.Note(path, ::GetLastError());
         return false;
@@ -220,7 +232,7 @@ bool StagedInstall::MoveAsideIfUnchanged(const record::File& file, Trouble& trou
     const std::optional<std::uint32_t> crc = Crc32Of(opened.Get());
     if (!crc || *crc != file.crc32)
         return true;
-    return MoveAside(opened.Get(), file.path, trouble);
+    return MoveAside(backup_, opened.Get(), file.path, trouble);
 }
 
 bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
@@ -230,7 +242,7 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
         HeldFolders existing(top_, base_, FILE_OPEN);
         Trouble way;
         if (existing.EnterFor(payload_.completionFlag, way) == Folder::Enter &&
-            !MoveAsideIfThere(existing, payload_.completionFlag, trouble))
+            !MoveAsideIfThere(existing, backup_, payload_.completionFlag, trouble))
             return false;
         if (way.link) {
             trouble.Note(way.path, ERROR_SUCCESS, true);
@@ -261,14 +273,38 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
             return false;
         }
     }
-    for (const record::File& file : payload_.files) {
-        if (record::SamePath(file.path, payload_.completionFlag) || belowWhole(file.path))
-            continue;
-        if (place.EnterFor(file.path, trouble) != Folder::Enter ||
-            !MoveAsideIfThere(place, file.path, trouble) || !MoveStaged(place, file.path, trouble))
-            return false;
-    }
     place.Release();
+    // The files that are left, each moved on its own, on several threads; each takes the next
+    // run of neighbours, which share their folders.
+    std::vector<const record::File*> files;
+    for (const record::File& file : payload_.files)
+        if (!record::SamePath(file.path, payload_.completionFlag) && !belowWhole(file.path))
+            files.push_back(&file);
+    constexpr std::size_t kRun = 32;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    SRWLOCK lock = SRWLOCK_INIT;
+    OnThreads(ThreadsFor((files.size() + kRun - 1) / kRun), [&] {
+        HeldFolders into(top_, base_, FILE_OPEN), staging(top_, base_, FILE_OPEN),
+            backup(top_, base_, FILE_OPEN_IF);
+        for (std::size_t first = next.fetch_add(kRun); first < files.size() && !failed;
+             first = next.fetch_add(kRun)) {
+            for (std::size_t at = first; at < std::min(first + kRun, files.size()); ++at) {
+                const std::string& path = files[at]->path;
+                Trouble why;
+                if (into.EnterFor(path, why) != Folder::Enter ||
+                    !MoveAsideIfThere(into, backup, path, why) ||
+                    !MoveStaged(into, staging, path, why)) {
+                    const ExclusiveLock hold(lock);
+                    trouble.Note(why.path, why.error, why.link);
+                    failed = true;
+                    return;
+                }
+            }
+        }
+    });
+    if (failed)
+        return false;
     // The files of the install before that this payload no longer ships, unchanged.
     if (previous_) {
         PathSet shipped;
@@ -357,7 +393,7 @@ bool StagedInstall::Finish(Trouble& trouble) {
     if (!payload_.completionFlag.empty()) {
         HeldFolders place(top_, base_, FILE_OPEN_IF);
         placed = place.EnterFor(payload_.completionFlag, trouble) == Folder::Enter &&
-                 MoveStaged(place, payload_.completionFlag, trouble);
+                 MoveStaged(place, staged_, payload_.completionFlag, trouble);
         staged_.Release();
     }
     RemoveTree(top_, base_, kStagingFolder, later);

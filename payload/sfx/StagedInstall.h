@@ -47,9 +47,12 @@ public:
     const record::InstallRecord& Plan() const { return plan_; }
 
 private:
-    bool MoveAside(HANDLE opened, const std::string& path, Trouble& trouble);
-    bool MoveAsideIfThere(HeldFolders& place, const std::string& path, Trouble& trouble);
-    bool MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble);
+    // Each thread holds folders of its own: `place` in the install, `staging`, `backup`.
+    bool MoveAside(HeldFolders& backup, HANDLE opened, const std::string& path, Trouble& trouble);
+    bool MoveAsideIfThere(HeldFolders& place, HeldFolders& backup, const std::string& path,
+                          Trouble& trouble);
+    bool MoveStaged(HeldFolders& place, HeldFolders& staging, const std::string& path,
+                    Trouble& trouble);
     // Moves the staged folder `folder`, a folder this run makes, into its place whole.
     bool MoveStagedFolder(HeldFolders& place, const std::string& folder, Trouble& trouble);
     bool MoveAsideIfUnchanged(const record::File& file, Trouble& trouble);
