@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <set>
 
 namespace journal {
@@ -379,6 +380,9 @@ std::wstring HeldFolders::FullPath(const std::string& relative) const {
 Folder HeldFolders::Enter(const std::vector<std::string>& folders, Trouble& trouble) {
     const std::size_t kept = nofollow::FoldersKept(names_, folders);
     names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(kept), names_.end());
+    if (kept_)
+        std::move(held_.begin() + static_cast<std::ptrdiff_t>(kept), held_.end(),
+                  std::back_inserter(*kept_));
     held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(kept), held_.end());
     for (std::size_t at = kept; at < folders.size(); ++at) {
         ScopedFileHandle folder;

@@ -88,6 +88,9 @@ public:
         return Enter(nofollow::FoldersOnTheWay(path), trouble);
     }
     HANDLE Innermost() const { return held_.empty() ? top_ : held_.back().Get(); }
+    // Folders let go on the way to others are kept open in `kept` instead of closed (none
+    // when null): their handles stay good, and the folders held, for as long as it holds them.
+    void KeepLetGoIn(std::vector<ScopedFileHandle>* kept) { kept_ = kept; }
     // Lets every folder go: a hold shares no deletion and would refuse a folder's removal.
     void Release() {
         names_.clear();
@@ -101,6 +104,7 @@ private:
     ULONG disposition_;
     std::vector<std::string> names_; // the folders held, outermost first
     std::vector<ScopedFileHandle> held_;
+    std::vector<ScopedFileHandle>* kept_ = nullptr;
 };
 
 // Marks what `opened` (opened with DELETE) is open on for deletion when its handles close.
