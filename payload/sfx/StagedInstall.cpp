@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <set>
 
 namespace journal {
@@ -83,15 +84,24 @@ bool StagedInstall::WritePlan(Trouble& trouble) {
         plan_.madeFolders = previous_->madeFolders;
     }
     // Which folders of the payload stand already, and which this run makes.
+    // Each judged once: an upgrade's folders are those of the record before, mostly.
     HeldFolders probe(top_, base_, FILE_OPEN);
+    std::map<std::string, std::pair<bool, Trouble>> judged; // folded path: stands, why not
     const auto stands = [&](const std::string& folder, Trouble& why) {
-        Trouble way;
-        const Folder verdict = probe.Enter(nofollow::FoldersOnTheWay(folder + "\\"), way);
-        if (verdict == Folder::Link ||
-            (verdict == Folder::NotFolder && way.error != ERROR_FILE_NOT_FOUND &&
-             way.error != ERROR_PATH_NOT_FOUND))
-            why.Note(way.path, way.error, way.link);
-        return verdict == Folder::Enter;
+        auto [at, added] = judged.try_emplace(zip::FoldCase(folder));
+        auto& [standing, cause] = at->second;
+        if (added) {
+            Trouble way;
+            const Folder verdict = probe.Enter(nofollow::FoldersOnTheWay(folder + "\\"), way);
+            if (verdict == Folder::Link ||
+                (verdict == Folder::NotFolder && way.error != ERROR_FILE_NOT_FOUND &&
+                 way.error != ERROR_PATH_NOT_FOUND))
+                cause.Note(way.path, way.error, way.link);
+            standing = verdict == Folder::Enter;
+        }
+        if (cause.Failed())
+            why.Note(cause.path, cause.error, cause.link);
+        return standing;
     };
     PathSet listed;
     if (previous_)
