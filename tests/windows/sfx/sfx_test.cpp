@@ -490,6 +490,31 @@ TEST_F(SfxTest, ReplacesExistingFilesWholeAndWritesThroughNoOtherName) {
     EXPECT_EQ(ListTree(folder_).count("docs\\"), 0u);
 }
 
+// A folder the run makes goes into place whole with all it holds; into a folder that stood, the
+// files go one by one, beside the user's own. The record lists the folders the run made.
+TEST_F(SfxTest, FoldersTheRunMakesAreMovedInWholeBesideFoldersThatStood) {
+    ASSERT_TRUE(CreateDirectoryA(InFolder("Drivers").c_str(), nullptr));
+    WriteFile(InFolder("Drivers\\mine.txt"), "the user's own");
+    PlacePayload(Suite());
+
+    EXPECT_EQ(RunArchive().exitCode, 0u);
+
+    for (const Item& item : Suite())
+        if (item.name.back() != '/') {
+            EXPECT_TRUE(ReadFile(InFolder(zip::WindowsRelativePath(item.name))) == item.data)
+                << item.name;
+        }
+    EXPECT_EQ(ReadFile(InFolder("Drivers\\mine.txt")), "the user's own");
+    EXPECT_TRUE(Exists(InFolder("Logs\\empty")));
+    EXPECT_FALSE(Exists(InFolder("~TorvaneStaging")));
+    const std::optional<record::InstallRecord> installed =
+        record::Parse(ReadFile(InFolder("install.rec")));
+    ASSERT_TRUE(installed);
+    EXPECT_EQ(std::set<std::string>(installed->folders.begin(), installed->folders.end()),
+              (std::set<std::string>{"Drivers\\net", "Drivers\\usb", "Logs", "Logs\\empty", "ZZZ",
+                                     "docs"}));
+}
+
 // A folder of the install folder that is a link (a junction a standard user made, here a Unix
 // symbolic link) is never entered, at any level: unpacking stops there with exit code 5, names
 // the folder in the progress block, and writes no completion flag.
