@@ -2,10 +2,13 @@
 
 #include "base/WideText.h"
 #include "payload/NameEncoding.h"
+#include "payload/sfx/UnpackPlan.h"
 
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <iterator>
 #include <set>
 
 namespace journal {
@@ -68,25 +71,140 @@ void ClearReadOnly(HANDLE opened) {
     ::SetFileInformationByHandle(opened, FileBasicInfo, &basic, sizeof basic);
 }
 
-// One removal of a tree: where it reports, and what it handed to the next restart.
-struct TreeRemoval {
-    HeldFolders* names; // for whole paths only
-    Trouble& trouble;
-    unsigned* scheduled;
-    const std::string& keep;
+// One removal of a tree, in three steps: one thread opens and lists every folder of it, holding
+// each open; then the files and links of the folders go on as many threads as unpacking uses
+// (payload/sfx/UnpackPlan.h), a folder's own on one thread; then the folders, deepest first.
+// Under Wine every open, mark and close is a request to the one server: the threads keep it busy
+// while each waits for its answer.
+class TreeRemoval {
+public:
+    TreeRemoval(const HeldFolders& names, Trouble& trouble, unsigned* scheduled,
+                const std::string& keep)
+        : names_(names), trouble_(trouble), scheduled_(scheduled), keep_(keep) {}
 
-    bool Schedule(const std::string& relative) {
-        return scheduled && ::MoveFileExW(names->FullPath(relative).c_str(), nullptr,
-                                          MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    // Removes the folder `name` in the held folder `parent`, at `relative`, and what it holds;
+    // with `keepItself` it is only emptied. False when something of it stays.
+    bool Remove(HANDLE parent, const std::wstring& name, const std::string& relative,
+                bool keepItself) {
+        if (!Open(parent, name, relative, keepItself, kNoParent))
+            return false;
+        std::atomic<std::size_t> next{0};
+        OnThreads(ThreadsFor(folders_.size()), [&] {
+            for (std::size_t at = next++; at < folders_.size(); at = next++)
+                for (const auto& [itemName, attributes] : folders_[at].items)
+                    if (!RemoveItem(folders_[at], itemName, attributes))
+                        folders_[at].failed = true;
+        });
+        // Listed parents first: backwards, every folder comes after all that it holds.
+        for (std::size_t at = folders_.size(); at-- > 0;) {
+            OpenFolder& folder = folders_[at];
+            if (!folder.failed && !folder.keepItself && !folder.later &&
+                !MarkForDeletion(folder.handle.Get())) {
+                Note(folder.relative, ::GetLastError());
+                folder.failed = true;
+            }
+            folder.handle.Reset();
+            if (!folder.failed && !folder.keepItself && folder.later &&
+                !Schedule(folder.relative)) {
+                Note(folder.relative, ::GetLastError());
+                folder.failed = true;
+            }
+            if (folder.parent != kNoParent) {
+                folders_[folder.parent].failed = folders_[folder.parent].failed || folder.failed;
+                folders_[folder.parent].later = folders_[folder.parent].later || folder.later;
+            }
+        }
+        return folders_.empty() || !folders_.front().failed;
     }
 
-    // Removes the file or link `name` in the held folder `folder`; true when it is gone or
-    // handed to the next restart (`later`).
-    bool RemoveItem(HANDLE folder, const std::wstring& name, const std::string& relative,
-                    bool& later) {
-        ScopedFileHandle opened(
-            nofollow::OpenAnyIn(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                nofollow::kShareAll));
+private:
+    static constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
+
+    struct OpenFolder {
+        ScopedFileHandle handle; // kFolderToEmpty
+        std::string relative;
+        std::size_t parent;
+        bool keepItself;
+        std::vector<std::pair<std::wstring, DWORD>> items; // files and links, as listed
+        bool failed = false;                               // something of it stays
+        bool later = false; // something of it waits for the next restart
+    };
+
+    void Note(const std::string& where, DWORD why, bool link = false) {
+        const ExclusiveLock hold(lock_);
+        trouble_.Note(where, why, link);
+    }
+    bool Schedule(const std::string& relative) {
+        return scheduled_ && ::MoveFileExW(names_.FullPath(relative).c_str(), nullptr,
+                                           MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    }
+
+    // Opens, judges and lists the folder `name` in the held folder `parent`, then the folders
+    // it holds; false when it cannot be removed (a missing one is no failure).
+    bool Open(HANDLE parent, const std::wstring& name, const std::string& relative, bool keepItself,
+              std::size_t parentAt) {
+        ScopedFileHandle handle(nofollow::OpenFolderIn(parent, name, kFolderToEmpty,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE));
+        if (!handle) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                return true;
+            Note(relative, error);
+            return false;
+        }
+        switch (nofollow::JudgeFolder(::GetFileAttributesW(names_.FullPath(relative).c_str()),
+                                      nofollow::AttributesOfHandle(handle.Get()))) {
+        case Folder::Link:
+            Note(relative, ERROR_SUCCESS, true);
+            return false;
+        case Folder::NotFolder:
+            Note(relative, ERROR_DIRECTORY);
+            return false;
+        case Folder::Enter:
+            break;
+        }
+        std::vector<std::pair<std::wstring, DWORD>> listed;
+        if (!ListFolder(handle.Get(), listed)) {
+            Note(relative, ::GetLastError());
+            return false;
+        }
+        const std::size_t at = folders_.size();
+        folders_.push_back({std::move(handle), relative, parentAt, keepItself, {}});
+        for (auto& [inner, attributes] : listed) {
+            const std::string path = Joined(relative, base::Utf8(inner));
+            if (!keep_.empty() && record::SamePath(path, keep_))
+                continue;
+            // A folder by its listing is asked once more by its name: Wine shows a Unix symbolic
+            // link's reparse point only there. Anything else goes as a file or link.
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkAttributes(attributes) &&
+                !IsLinkAttributes(::GetFileAttributesW(names_.FullPath(path).c_str()))) {
+                const bool onTheWayToKept =
+                    !keep_.empty() &&
+                    zip::FoldCase(keep_).rfind(zip::FoldCase(path + "\\"), 0) == 0;
+                if (!Open(folders_[at].handle.Get(), inner, path, onTheWayToKept, at))
+                    folders_[at].failed = true;
+            } else {
+                folders_[at].items.emplace_back(std::move(inner), attributes);
+            }
+        }
+        return true;
+    }
+
+    // Removes the file or link `name` listed with `attributes` in `folder`; true when it is gone
+    // or handed to the next restart (`later`).
+    bool RemoveItem(OpenFolder& folder, const std::wstring& name, DWORD attributes) {
+        const bool plainFile = !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                               !IsLinkAttributes(attributes) &&
+                               !(attributes & FILE_ATTRIBUTE_READONLY);
+        // A plain file is opened to be deleted as its handle closes: one request less than a
+        // mark. One that will not be, and a link, go the long way.
+        if (plainFile &&
+            ScopedFileHandle(nofollow::OpenFileToDeleteIn(folder.handle.Get(), name)).IsValid())
+            return true;
+        const std::string relative = Joined(folder.relative, base::Utf8(name));
+        ScopedFileHandle opened(nofollow::OpenAnyIn(
+            folder.handle.Get(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+            nofollow::kShareAll));
         DWORD error = opened ? ERROR_SUCCESS : ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND)
             return true;
@@ -97,92 +215,30 @@ struct TreeRemoval {
         opened.Reset();
         if (error == ERROR_SUCCESS) {
             // Wine accepts the mark on a Unix symbolic link to a folder and keeps the link.
-            if (::GetFileAttributesW(names->FullPath(relative).c_str()) == INVALID_FILE_ATTRIBUTES)
+            if (::GetFileAttributesW(names_.FullPath(relative).c_str()) == INVALID_FILE_ATTRIBUTES)
                 return true;
-            trouble.Note(relative, ERROR_SUCCESS, true);
+            Note(relative, ERROR_SUCCESS, true);
             return false;
         }
         // A running program's file: Windows renames it but deletes it only once it has ended.
         if ((error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
              error == ERROR_LOCK_VIOLATION) &&
             Schedule(relative)) {
-            ++*scheduled;
-            later = true;
+            const ExclusiveLock hold(lock_);
+            ++*scheduled_;
+            folder.later = true;
             return true;
         }
-        trouble.Note(relative, error);
+        Note(relative, error);
         return false;
     }
 
-    // Removes everything in the folder open as `folder` (kFolderToEmpty), at `relative`; `later`
-    // when something of it waits for the next restart.
-    bool Empty(HANDLE folder, const std::string& relative, bool& later) {
-        std::vector<std::pair<std::wstring, DWORD>> listed;
-        if (!ListFolder(folder, listed)) {
-            trouble.Note(relative, ::GetLastError());
-            return false;
-        }
-        bool whole = true;
-        for (const auto& [name, attributes] : listed) {
-            const std::string inner = Joined(relative, base::Utf8(name));
-            if (!keep.empty() && record::SamePath(inner, keep))
-                continue;
-            const bool onTheWayToKept =
-                !keep.empty() && zip::FoldCase(keep).rfind(zip::FoldCase(inner + "\\"), 0) == 0;
-            const DWORD byName = ::GetFileAttributesW(names->FullPath(inner).c_str());
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkAttributes(attributes) &&
-                !IsLinkAttributes(byName)) {
-                whole = RemoveFolder(folder, name, inner, later, onTheWayToKept) && whole;
-            } else {
-                whole = RemoveItem(folder, name, inner, later) && whole;
-            }
-        }
-        return whole;
-    }
-
-    // Removes the folder `name` in the held folder `parent` and what it holds.
-    bool RemoveFolder(HANDLE parent, const std::wstring& name, const std::string& relative,
-                      bool& later, bool keepItself = false) {
-        ScopedFileHandle folder(nofollow::OpenFolderIn(parent, name, kFolderToEmpty,
-                                                       FILE_SHARE_READ | FILE_SHARE_WRITE));
-        if (!folder) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                return true;
-            trouble.Note(relative, error);
-            return false;
-        }
-        const std::wstring path = names->FullPath(relative);
-        switch (nofollow::JudgeFolder(::GetFileAttributesW(path.c_str()),
-                                      nofollow::AttributesOfHandle(folder.Get()))) {
-        case Folder::Link:
-            trouble.Note(relative, ERROR_SUCCESS, true);
-            return false;
-        case Folder::NotFolder:
-            trouble.Note(relative, ERROR_DIRECTORY);
-            return false;
-        case Folder::Enter:
-            break;
-        }
-        bool inner = false;
-        if (!Empty(folder.Get(), relative, inner))
-            return false;
-        if (keepItself)
-            return true;
-        if (inner) {
-            later = true;
-            folder.Reset();
-            if (Schedule(relative))
-                return true;
-            trouble.Note(relative, ::GetLastError());
-            return false;
-        }
-        if (!MarkForDeletion(folder.Get())) {
-            trouble.Note(relative, ::GetLastError());
-            return false;
-        }
-        return true;
-    }
+    const HeldFolders& names_;
+    Trouble& trouble_;
+    unsigned* scheduled_;
+    const std::string& keep_;
+    std::vector<OpenFolder> folders_; // in the order listed: each after its parent
+    SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
 // Removes the file or link at `path` in the install folder, never through a link on the way:
@@ -282,6 +338,36 @@ bool Exists(const HeldFolders& names, const std::string& relative) {
 
 } // namespace
 
+unsigned ThreadsFor(std::size_t pieces) {
+    SYSTEM_INFO system{};
+    ::GetSystemInfo(&system);
+    return unpack::ThreadCount(system.dwNumberOfProcessors, pieces, 0);
+}
+
+void OnThreads(unsigned threads, void (*work)(void*), void* context) {
+    struct Start {
+        void (*work)(void*);
+        void* context;
+    } start{work, context};
+    const auto run = [](void* parameter) -> DWORD {
+        const Start& started = *static_cast<const Start*>(parameter);
+        started.work(started.context);
+        return 0;
+    };
+    std::vector<ScopedHandle> started;
+    for (unsigned more = 1; more < threads; ++more) {
+        // The stack is a reservation of its own size: the thread's memory counts it.
+        ScopedHandle thread(::CreateThread(nullptr, 256 << 10, run, &start,
+                                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        if (!thread)
+            break; // fewer threads: the work is shared all the same
+        started.push_back(std::move(thread));
+    }
+    work(context);
+    for (const ScopedHandle& thread : started)
+        ::WaitForSingleObject(thread.Get(), INFINITE);
+}
+
 std::string NameOf(const std::string& path) {
     const std::size_t slash = path.rfind('\\');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -294,6 +380,9 @@ std::wstring HeldFolders::FullPath(const std::string& relative) const {
 Folder HeldFolders::Enter(const std::vector<std::string>& folders, Trouble& trouble) {
     const std::size_t kept = nofollow::FoldersKept(names_, folders);
     names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(kept), names_.end());
+    if (kept_)
+        std::move(held_.begin() + static_cast<std::ptrdiff_t>(kept), held_.end(),
+                  std::back_inserter(*kept_));
     held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(kept), held_.end());
     for (std::size_t at = kept; at < folders.size(); ++at) {
         ScopedFileHandle folder;
@@ -335,10 +424,8 @@ bool RemoveTree(HANDLE top, const std::wstring& base, const std::string& path, T
         trouble.Note(path, ERROR_SUCCESS, true);
         return false;
     }
-    TreeRemoval removal{&walk, trouble, scheduled, keep};
-    bool later = false;
-    return removal.RemoveFolder(walk.Innermost(), base::Wide(NameOf(path)), path, later,
-                                !keep.empty());
+    return TreeRemoval(walk, trouble, scheduled, keep)
+        .Remove(walk.Innermost(), base::Wide(NameOf(path)), path, !keep.empty());
 }
 
 bool WriteProtectedFile(HANDLE top, const std::string& name, const std::string& text,
@@ -420,8 +507,32 @@ bool RollBack(HANDLE top, const std::wstring& base, const record::InstallRecord*
         std::set<std::string> back;
         for (const std::string& path : restored)
             back.insert(zip::FoldCase(path));
+        // A folder the run made that stands in place while the staging no longer holds it was
+        // moved in whole, and goes whole. One that the staging still holds was made in place
+        // (or by someone else since the plan): it goes below, once it is empty. No folder that
+        // stood before the run is new in its plan, nor below one that is.
+        std::vector<std::string> removedWhole;
+        const auto belowRemoved = [&](const std::string& path) {
+            const std::string folded = zip::FoldCase(path);
+            for (const std::string& folder : removedWhole)
+                if (folded.rfind(folder + "\\", 0) == 0)
+                    return true;
+            return false;
+        };
+        std::vector<std::string> outermostFirst =
+            staged ? plan->newFolders : std::vector<std::string>();
+        std::stable_sort(
+            outermostFirst.begin(), outermostFirst.end(),
+            [](const std::string& a, const std::string& b) { return Depth(a) < Depth(b); });
+        for (const std::string& folder : outermostFirst) {
+            if (belowRemoved(folder) || !Exists(names, folder) ||
+                Exists(names, Joined(kStagingFolder, folder)))
+                continue;
+            if (RemoveTree(top, base, folder, first))
+                removedWhole.push_back(zip::FoldCase(folder));
+        }
         for (const record::File& file : plan->files) {
-            if (!staged || back.count(zip::FoldCase(file.path)) != 0)
+            if (!staged || back.count(zip::FoldCase(file.path)) != 0 || belowRemoved(file.path))
                 continue;
             if (!IsStaged(staging, file.path))
                 RemoveInstalledFile(place, file.path, first);

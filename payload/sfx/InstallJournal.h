@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,31 @@ struct Trouble {
     }
 };
 
+// Holds a slim reader/writer lock exclusively for its scope.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+// How many threads share `pieces` pieces of file work: as many as unpack (payload/sfx/
+// UnpackPlan.h), without a decoder's memory.
+unsigned ThreadsFor(std::size_t pieces);
+
+// Runs `work(context)` on `threads` threads, this one among them (fewer when Windows starts no
+// more), and returns once every one has returned. The work shares itself out.
+void OnThreads(unsigned threads, void (*work)(void*), void* context);
+template <class Work> void OnThreads(unsigned threads, Work&& work) {
+    OnThreads(
+        threads, [](void* context) { (*static_cast<std::remove_reference_t<Work>*>(context))(); },
+        &work);
+}
+
 // The last segment of a relative path: the name inside its folder.
 std::string NameOf(const std::string& path);
 
@@ -62,6 +88,9 @@ public:
         return Enter(nofollow::FoldersOnTheWay(path), trouble);
     }
     HANDLE Innermost() const { return held_.empty() ? top_ : held_.back().Get(); }
+    // Folders let go on the way to others are kept open in `kept` instead of closed (none
+    // when null): their handles stay good, and the folders held, for as long as it holds them.
+    void KeepLetGoIn(std::vector<ScopedFileHandle>* kept) { kept_ = kept; }
     // Lets every folder go: a hold shares no deletion and would refuse a folder's removal.
     void Release() {
         names_.clear();
@@ -75,6 +104,7 @@ private:
     ULONG disposition_;
     std::vector<std::string> names_; // the folders held, outermost first
     std::vector<ScopedFileHandle> held_;
+    std::vector<ScopedFileHandle>* kept_ = nullptr;
 };
 
 // Marks what `opened` (opened with DELETE) is open on for deletion when its handles close.

@@ -127,6 +127,15 @@ inline HANDLE OpenFileIn(HANDLE parent, const std::wstring& name, ACCESS_MASK ac
                             FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
 }
 
+// Opens the existing file `name` (one segment) inside the held folder `parent` to be deleted as
+// the handle closes, without following a link at that name: a link there is deleted itself. A
+// folder, or a read-only file, is refused.
+inline HANDLE OpenFileToDeleteIn(HANDLE parent, const std::wstring& name) {
+    return detail::CreateIn(parent, name, DELETE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                            FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
+                                FILE_DELETE_ON_CLOSE);
+}
+
 // Opens the existing folder `name` (one segment) inside the held folder `parent` with `access`
 // (DELETE, to remove it through the handle), without following a link at that name.
 inline HANDLE OpenFolderIn(HANDLE parent, const std::wstring& name, ACCESS_MASK access,

@@ -147,17 +147,7 @@ Failure FromTrouble(const journal::Trouble& trouble) {
                         : FromError(trouble.path, trouble.error);
 }
 
-// Holds a slim reader/writer lock exclusively for its scope.
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
+using journal::ExclusiveLock;
 
 // Publishes how far unpacking has got (payload/UnpackProgress.h), in the block the setup made
 // before this program ran, or in one of its own. Without a block (no memory, or a block of
@@ -391,6 +381,9 @@ struct FileWork {
     const std::vector<zip::Entry>& entries;
     Place place;
     std::vector<std::size_t> files; // the entries' indices, in archive order
+    // Each entry's folder in the staging, held by the thread that makes the folders until every
+    // file is written; set before the entry's folders count as made.
+    std::vector<HANDLE> folderOf;
     std::vector<unpack::Batch> batches;
     std::atomic<std::size_t> nextBatch{0};
     ProgressPublisher& progress;
@@ -398,10 +391,10 @@ struct FileWork {
     FoldersMade folders;
 };
 
-// Unpacks batches until none is left or an entry before the next has failed. Each thread walks
-// the folders anew (its own holds), so a folder swapped for a link since it was made is caught.
+// Unpacks batches until none is left or an entry before the next has failed. Each file goes into
+// the folder held for it: held since it was made, it cannot have become a link, and no thread
+// walks the folders again.
 void UnpackBatches(FileWork& work, zip::Reader& reader) {
-    journal::HeldFolders folders(work.place.top, work.place.base, FILE_OPEN_IF);
     for (std::size_t next = work.nextBatch++; next < work.batches.size(); next = work.nextBatch++) {
         for (std::size_t at = work.batches[next].first; at < work.batches[next].end; ++at) {
             const std::size_t index = work.files[at];
@@ -410,11 +403,14 @@ void UnpackBatches(FileWork& work, zip::Reader& reader) {
             // entries: nothing more for this thread.
             if (work.failure.Before(index + 1))
                 return;
-            if (Failure failed = UnpackEntry(reader, work.entries[index], folders, work.progress,
-                                             {&work.failure, index})) {
+            const zip::Entry& entry = work.entries[index];
+            if (Failure failed = UnpackFile(reader, entry, work.folderOf[index],
+                                            work.place.base + base::Wide(StagingPathOf(entry)),
+                                            work.progress, {&work.failure, index})) {
                 work.failure.Record(index, std::move(failed));
                 return;
             }
+            work.progress.EntryDone();
         }
     }
 }
@@ -438,7 +434,11 @@ Failure UnpackInParallel(zip::Reader& reader, std::size_t flag, journal::HeldFol
                          Place place, ProgressPublisher& progress) {
     const std::vector<zip::Entry>& entries = reader.Entries();
     FirstFailure failure(entries.size());
-    FileWork work{entries, place, {}, {}, {}, progress, failure, {}};
+    FileWork work{entries, place, {}, {}, {}, {}, progress, failure, {}};
+    work.folderOf.resize(entries.size());
+    // Every folder stays held until the threads have ended.
+    std::vector<ScopedFileHandle> made;
+    folders.KeepLetGoIn(&made);
     std::vector<std::uint64_t> sizes;
     std::uint64_t largestDecoder = 0;
     for (std::size_t index = 0; index < entries.size(); ++index) {
@@ -473,6 +473,7 @@ Failure UnpackInParallel(zip::Reader& reader, std::size_t flag, journal::HeldFol
             failure.Record(index, std::move(failed));
             break;
         }
+        work.folderOf[index] = folders.Innermost();
         if (entries[index].IsFolder())
             progress.EntryDone();
         work.folders.Advance(index + 1);
@@ -482,6 +483,7 @@ Failure UnpackInParallel(zip::Reader& reader, std::size_t flag, journal::HeldFol
     UnpackBatches(work, reader);
     for (const std::unique_ptr<FileWorker>& worker : workers)
         WaitForSingleObject(worker->thread.Get(), INFINITE);
+    folders.KeepLetGoIn(nullptr);
     return failure.Result();
 }
 

@@ -7,6 +7,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <map>
 #include <set>
 
 namespace journal {
@@ -82,15 +84,24 @@ bool StagedInstall::WritePlan(Trouble& trouble) {
         plan_.madeFolders = previous_->madeFolders;
     }
     // Which folders of the payload stand already, and which this run makes.
+    // Each judged once: an upgrade's folders are those of the record before, mostly.
     HeldFolders probe(top_, base_, FILE_OPEN);
+    std::map<std::string, std::pair<bool, Trouble>> judged; // folded path: stands, why not
     const auto stands = [&](const std::string& folder, Trouble& why) {
-        Trouble way;
-        const Folder verdict = probe.Enter(nofollow::FoldersOnTheWay(folder + "\\"), way);
-        if (verdict == Folder::Link ||
-            (verdict == Folder::NotFolder && way.error != ERROR_FILE_NOT_FOUND &&
-             way.error != ERROR_PATH_NOT_FOUND))
-            why.Note(way.path, way.error, way.link);
-        return verdict == Folder::Enter;
+        auto [at, added] = judged.try_emplace(zip::FoldCase(folder));
+        auto& [standing, cause] = at->second;
+        if (added) {
+            Trouble way;
+            const Folder verdict = probe.Enter(nofollow::FoldersOnTheWay(folder + "\\"), way);
+            if (verdict == Folder::Link ||
+                (verdict == Folder::NotFolder && way.error != ERROR_FILE_NOT_FOUND &&
+                 way.error != ERROR_PATH_NOT_FOUND))
+                cause.Note(way.path, way.error, way.link);
+            standing = verdict == Folder::Enter;
+        }
+        if (cause.Failed())
+            why.Note(cause.path, cause.error, cause.link);
+        return standing;
     };
     PathSet listed;
     if (previous_)
@@ -117,18 +128,28 @@ bool StagedInstall::WritePlan(Trouble& trouble) {
     return true;
 }
 
-bool StagedInstall::MoveAside(HANDLE opened, const std::string& path, Trouble& trouble) {
-    if (backup_.EnterFor(InBackup(path), trouble) != Folder::Enter)
+bool StagedInstall::MoveAside(HeldFolders& backup, HANDLE opened, const std::string& path,
+                              Trouble& trouble) {
+    if (backup.EnterFor(InBackup(path), trouble) != Folder::Enter)
         return false;
-    if (nofollow::RenameInto(opened, backup_.Innermost(), base::Wide(NameOf(path)), false))
+    if (nofollow::RenameInto(opened, backup.Innermost(), base::Wide(NameOf(path)), false))
         return true;
     trouble.Note(path, ::GetLastError());
     return false;
 }
 
-bool StagedInstall::MoveAsideIfThere(HeldFolders& place, const std::string& path,
-                                     Trouble& trouble) {
+bool StagedInstall::MoveAsideIfThere(HeldFolders& place, HeldFolders& backup,
+                                     const std::string& path, Trouble& trouble) {
     const std::wstring name = base::Wide(NameOf(path));
+    {
+        // A file, or a link to one, at the name: opened as no folder, it needs no more looks.
+        const ScopedFileHandle file(nofollow::OpenFileIn(
+            place.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+        if (file)
+            return MoveAside(backup, file.Get(), path, trouble);
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND)
+            return true;
+    }
     // Whatever stands at the name, a link itself and never what it leads to.
     const ScopedFileHandle existing(nofollow::OpenAnyIn(
         place.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
@@ -147,18 +168,45 @@ bool StagedInstall::MoveAsideIfThere(HeldFolders& place, const std::string& path
         trouble.Note(path, ERROR_DIRECTORY);
         return false;
     }
-    return MoveAside(existing.Get(), path, trouble);
+    return MoveAside(backup, existing.Get(), path, trouble);
 }
 
-bool StagedInstall::MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble,
-                               bool replace) {
-    if (staged_.EnterFor(InStaging(path), trouble) != Folder::Enter)
+bool StagedInstall::MoveStaged(HeldFolders& place, HeldFolders& staging, const std::string& path,
+                               Trouble& trouble, bool replace) {
+    if (staging.EnterFor(InStaging(path), trouble) != Folder::Enter)
         return false;
     const std::wstring name = base::Wide(NameOf(path));
     const ScopedFileHandle staged(
-        nofollow::OpenFileIn(staged_.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, 0));
+        nofollow::OpenFileIn(staging.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, 0));
     if (!staged || !nofollow::RenameInto(staged.Get(), place.Innermost(), name, replace)) {
         trouble.Note(path, ::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool StagedInstall::MoveStagedFolder(HeldFolders& place, const std::string& folder,
+                                     Trouble& trouble) {
+    if (staged_.EnterFor(InStaging(folder), trouble) != Folder::Enter)
+        return false;
+    const std::wstring name = base::Wide(NameOf(folder));
+    // Shared for no deletion: nobody renames it, or puts a link in its place, on the way.
+    const ScopedFileHandle staged(nofollow::OpenFolderIn(staged_.Innermost(), name,
+                                                         DELETE | FILE_READ_ATTRIBUTES,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!staged) {
+        trouble.Note(folder, ::GetLastError());
+        return false;
+    }
+    if (nofollow::JudgeFolder(::GetFileAttributesW(staged_.FullPath(InStaging(folder)).c_str()),
+                              nofollow::AttributesOfHandle(staged.Get())) != Folder::Enter) {
+        trouble.Note(InStaging(folder), ERROR_SUCCESS, true);
+        return false;
+    }
+    // Not over anything: whatever came to stand at the name since the plan stays, and the run
+    // fails.
+    if (!nofollow::RenameInto(staged.Get(), place.Innermost(), name, false)) {
+        trouble.Note(folder, ::GetLastError());
         return false;
     }
     return true;
@@ -194,7 +242,7 @@ bool StagedInstall::MoveAsideIfUnchanged(const record::File& file, Trouble& trou
     const std::optional<std::uint32_t> crc = Crc32Of(opened.Get());
     if (!crc || *crc != file.crc32)
         return true;
-    return MoveAside(opened.Get(), file.path, trouble);
+    return MoveAside(backup_, opened.Get(), file.path, trouble);
 }
 
 bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
@@ -204,24 +252,69 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
         HeldFolders existing(top_, base_, FILE_OPEN);
         Trouble way;
         if (existing.EnterFor(payload_.completionFlag, way) == Folder::Enter &&
-            !MoveAsideIfThere(existing, payload_.completionFlag, trouble))
+            !MoveAsideIfThere(existing, backup_, payload_.completionFlag, trouble))
             return false;
         if (way.link) {
             trouble.Note(way.path, ERROR_SUCCESS, true);
             return false;
         }
     }
-    for (const std::string& folder : payload_.folders)
-        if (place.EnterFor(folder + "\\", trouble) != Folder::Enter)
-            return false;
-    for (const record::File& file : payload_.files) {
-        if (record::SamePath(file.path, payload_.completionFlag))
+    // A folder this run makes goes out of the staging whole, with all it holds, in one rename;
+    // the folders on the way to the completion flag are made in place instead, so that the
+    // flag stays staged until the end.
+    const PathSet made(plan_.newFolders);
+    const PathSet flagWay(nofollow::FoldersOnTheWay(payload_.completionFlag));
+    PathSet whole;
+    const auto belowWhole = [&](const std::string& path) {
+        for (const std::string& folder : nofollow::FoldersOnTheWay(path))
+            if (whole.Contains(folder))
+                return true;
+        return false;
+    };
+    for (const std::string& folder : payload_.folders) {
+        if (belowWhole(folder))
             continue;
-        if (place.EnterFor(file.path, trouble) != Folder::Enter ||
-            !MoveAsideIfThere(place, file.path, trouble) || !MoveStaged(place, file.path, trouble))
+        if (made.Contains(folder) && !flagWay.Contains(folder)) {
+            if (place.EnterFor(folder, trouble) != Folder::Enter ||
+                !MoveStagedFolder(place, folder, trouble))
+                return false;
+            whole.Add(folder);
+        } else if (place.EnterFor(folder + "\\", trouble) != Folder::Enter) {
             return false;
+        }
     }
     place.Release();
+    // The files that are left, each moved on its own, on several threads; each takes the next
+    // run of neighbours, which share their folders.
+    std::vector<const record::File*> files;
+    for (const record::File& file : payload_.files)
+        if (!record::SamePath(file.path, payload_.completionFlag) && !belowWhole(file.path))
+            files.push_back(&file);
+    constexpr std::size_t kRun = 32;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    SRWLOCK lock = SRWLOCK_INIT;
+    OnThreads(ThreadsFor((files.size() + kRun - 1) / kRun), [&] {
+        HeldFolders into(top_, base_, FILE_OPEN), staging(top_, base_, FILE_OPEN),
+            backup(top_, base_, FILE_OPEN_IF);
+        for (std::size_t first = next.fetch_add(kRun); first < files.size() && !failed;
+             first = next.fetch_add(kRun)) {
+            for (std::size_t at = first; at < std::min(first + kRun, files.size()); ++at) {
+                const std::string& path = files[at]->path;
+                Trouble why;
+                if (into.EnterFor(path, why) != Folder::Enter ||
+                    !MoveAsideIfThere(into, backup, path, why) ||
+                    !MoveStaged(into, staging, path, why)) {
+                    const ExclusiveLock hold(lock);
+                    trouble.Note(why.path, why.error, why.link);
+                    failed = true;
+                    return;
+                }
+            }
+        }
+    });
+    if (failed)
+        return false;
     // The files of the install before that this payload no longer ships, unchanged.
     if (previous_) {
         PathSet shipped;
@@ -312,7 +405,7 @@ bool StagedInstall::Finish(Trouble& trouble) {
     if (!payload_.completionFlag.empty()) {
         HeldFolders place(top_, base_, FILE_OPEN_IF);
         placed = place.EnterFor(payload_.completionFlag, trouble) == Folder::Enter &&
-                 MoveStaged(place, payload_.completionFlag, trouble, /*replace=*/true);
+                 MoveStaged(place, staged_, payload_.completionFlag, trouble, /*replace=*/true);
         staged_.Release();
     }
     RemoveTree(top_, base_, kStagingFolder, later);

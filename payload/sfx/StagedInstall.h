@@ -31,7 +31,8 @@ public:
     bool WritePlan(Trouble& trouble);
     // Moves each file that a file of the payload replaces, and each file of the install before
     // that the payload no longer ships and that nobody changed, into the backup, and each staged
-    // file into its place, in folders this run makes where they are missing.
+    // file into its place. A folder this run makes (the plan's new folders) is moved whole, with
+    // everything in it, but for those on the way to the completion flag, which are made.
     bool MoveIntoPlace(Trouble& trouble);
     // Renames the plan over the record.
     bool Commit(Trouble& trouble);
@@ -46,11 +47,15 @@ public:
     const record::InstallRecord& Plan() const { return plan_; }
 
 private:
-    bool MoveAside(HANDLE opened, const std::string& path, Trouble& trouble);
-    bool MoveAsideIfThere(HeldFolders& place, const std::string& path, Trouble& trouble);
+    // Each thread holds folders of its own: `place` in the install, `staging`, `backup`.
+    bool MoveAside(HeldFolders& backup, HANDLE opened, const std::string& path, Trouble& trouble);
+    bool MoveAsideIfThere(HeldFolders& place, HeldFolders& backup, const std::string& path,
+                          Trouble& trouble);
     // `replace`: a name standing in the way goes (the completion flag's).
-    bool MoveStaged(HeldFolders& place, const std::string& path, Trouble& trouble,
-                    bool replace = false);
+    bool MoveStaged(HeldFolders& place, HeldFolders& staging, const std::string& path,
+                    Trouble& trouble, bool replace = false);
+    // Moves the staged folder `folder`, a folder this run makes, into its place whole.
+    bool MoveStagedFolder(HeldFolders& place, const std::string& folder, Trouble& trouble);
     bool MoveAsideIfUnchanged(const record::File& file, Trouble& trouble);
 
     HANDLE top_;

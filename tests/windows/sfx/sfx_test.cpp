@@ -490,6 +490,31 @@ TEST_F(SfxTest, ReplacesExistingFilesWholeAndWritesThroughNoOtherName) {
     EXPECT_EQ(ListTree(folder_).count("docs\\"), 0u);
 }
 
+// A folder the run makes goes into place whole with all it holds; into a folder that stood, the
+// files go one by one, beside the user's own. The record lists the folders the run made.
+TEST_F(SfxTest, FoldersTheRunMakesAreMovedInWholeBesideFoldersThatStood) {
+    ASSERT_TRUE(CreateDirectoryA(InFolder("Drivers").c_str(), nullptr));
+    WriteFile(InFolder("Drivers\\mine.txt"), "the user's own");
+    PlacePayload(Suite());
+
+    EXPECT_EQ(RunArchive().exitCode, 0u);
+
+    for (const Item& item : Suite())
+        if (item.name.back() != '/') {
+            EXPECT_TRUE(ReadFile(InFolder(zip::WindowsRelativePath(item.name))) == item.data)
+                << item.name;
+        }
+    EXPECT_EQ(ReadFile(InFolder("Drivers\\mine.txt")), "the user's own");
+    EXPECT_TRUE(Exists(InFolder("Logs\\empty")));
+    EXPECT_FALSE(Exists(InFolder("~TorvaneStaging")));
+    const std::optional<record::InstallRecord> installed =
+        record::Parse(ReadFile(InFolder("install.rec")));
+    ASSERT_TRUE(installed);
+    EXPECT_EQ(std::set<std::string>(installed->folders.begin(), installed->folders.end()),
+              (std::set<std::string>{"Drivers\\net", "Drivers\\usb", "Logs", "Logs\\empty", "ZZZ",
+                                     "docs"}));
+}
+
 // A folder of the install folder that is a link (a junction a standard user made, here a Unix
 // symbolic link) is never entered, at any level: unpacking stops there with exit code 5, names
 // the folder in the progress block, and writes no completion flag.
@@ -1002,7 +1027,10 @@ TEST_F(SfxTest, AnUpgradeReplacesTheSuiteAndRemovesOnlyWhatTheOldOneLeftUnchange
 
 // The state a run killed half-way through the moves leaves, laid out by hand: its plan, the
 // staging without what it had moved, the backup of what those replaced, the new files in place.
-void LayOutHalfMovedUpgrade(const std::string& folder) {
+// `newFolderMovedWhole`: the new folder "new" went into place whole, as sfx.exe moves it, and
+// someone put a file of their own into "Data", new in the plan but still staged; otherwise the
+// folders were made in place and filled file by file.
+void LayOutHalfMovedUpgrade(const std::string& folder, bool newFolderMovedWhole = false) {
     const auto in = [&](const std::string& path) { return folder + "\\" + path; };
     record::InstallRecord plan;
     for (const Item& item : SuiteV2()) {
@@ -1029,42 +1057,63 @@ void LayOutHalfMovedUpgrade(const std::string& folder) {
     for (const char* moved : {"Torvane.exe", "Pellisar.exe"})
         ASSERT_TRUE(
             MoveFileA(in(moved).c_str(), in(std::string("~TorvaneBackup\\") + moved).c_str()));
-    CreateDirectoryA(in("new").c_str(), nullptr);
-    CreateDirectoryA(in("new\\inner").c_str(), nullptr);
+    if (newFolderMovedWhole) {
+        ASSERT_TRUE(MoveFileA(in("~TorvaneStaging\\new").c_str(), in("new").c_str()));
+        CreateDirectoryA(in("Data").c_str(), nullptr);
+        WriteFile(in("Data\\mine.txt"), "the user's own");
+    } else {
+        CreateDirectoryA(in("new").c_str(), nullptr);
+        CreateDirectoryA(in("new\\inner").c_str(), nullptr);
+    }
     for (const char* moved : {"Torvane.exe", "docs\\new.txt"})
         ASSERT_TRUE(
             MoveFileA(in(std::string("~TorvaneStaging\\") + moved).c_str(), in(moved).c_str()));
 }
 
 TEST_F(SfxTest, ARunKilledWhileItMovesFilesIsRolledBackAndTheNextRunInstalls) {
-    Install(SuiteV1());
-    const std::map<std::string, std::string> v1 = Contents();
+    for (const bool movedWhole : {false, true}) {
+        SCOPED_TRACE(movedWhole ? "a new folder moved in whole"
+                                : "new folders filled file by file");
+        RemoveTree(folder_);
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+        Install(SuiteV1());
+        std::map<std::string, std::string> v1 = Contents();
+        if (movedWhole) {
+            // The user's file, and so its folder, stay; the folder moved in goes whole.
+            v1["Data\\"] = "<folder>";
+            v1["Data\\mine.txt"] = "the user's own";
+        }
 
-    // Put back by the setup's call, and by the next run before it installs.
-    LayOutHalfMovedUpgrade(folder_);
-    const journal::Recovery recovery = journal::FinishInterruptedRun(unixlinks::Widen(folder_));
-    EXPECT_TRUE(recovery.finished) << recovery.trouble.path << ": " << recovery.trouble.error;
-    EXPECT_EQ(recovery.found, journal::Interrupted::RolledBack);
-    EXPECT_TRUE(Contents() == v1) << testing::PrintToString(Unpacked());
-    EXPECT_EQ(journal::FinishInterruptedRun(unixlinks::Widen(folder_)).found,
-              journal::Interrupted::None);
+        // Put back by the setup's call, and by the next run before it installs.
+        LayOutHalfMovedUpgrade(folder_, movedWhole);
+        const journal::Recovery recovery = journal::FinishInterruptedRun(unixlinks::Widen(folder_));
+        EXPECT_TRUE(recovery.finished) << recovery.trouble.path << ": " << recovery.trouble.error;
+        EXPECT_EQ(recovery.found, journal::Interrupted::RolledBack);
+        EXPECT_TRUE(Contents() == v1) << testing::PrintToString(Unpacked());
+        EXPECT_EQ(journal::FinishInterruptedRun(unixlinks::Widen(folder_)).found,
+                  journal::Interrupted::None);
 
-    LayOutHalfMovedUpgrade(folder_);
-    PlacePayload(SuiteV2());
-    ASSERT_EQ(RunArchive().exitCode, 0u);
-    // As an upgrade leaves it, here with no file of the user's.
-    std::map<std::string, std::string> expected =
-        UpgradedContents(ReadFile(InFolder("install.rec")));
-    expected.erase("docs\\mine.txt");
-    expected.erase("docs\\changed.txt");
-    EXPECT_TRUE(Contents() == expected) << testing::PrintToString(Unpacked());
+        RemoveTree(InFolder("Data"));
+        LayOutHalfMovedUpgrade(folder_, movedWhole);
+        PlacePayload(SuiteV2());
+        ASSERT_EQ(RunArchive().exitCode, 0u);
+        // As an upgrade leaves it, here with no file of the user's but the one in "Data".
+        std::map<std::string, std::string> expected =
+            UpgradedContents(ReadFile(InFolder("install.rec")));
+        expected.erase("docs\\mine.txt");
+        expected.erase("docs\\changed.txt");
+        if (movedWhole)
+            expected["Data\\mine.txt"] = "the user's own";
+        EXPECT_TRUE(Contents() == expected) << testing::PrintToString(Unpacked());
 
-    // Killed after the commit: the backups only were left, and go.
-    CreateDirectoryA(InFolder("~TorvaneBackup").c_str(), nullptr);
-    WriteFile(InFolder("~TorvaneBackup\\Torvane.exe"), "the version before");
-    const journal::Recovery committed = journal::FinishInterruptedRun(unixlinks::Widen(folder_));
-    EXPECT_EQ(committed.found, journal::Interrupted::BackupsRemoved);
-    EXPECT_TRUE(Contents() == expected) << testing::PrintToString(Unpacked());
+        // Killed after the commit: the backups only were left, and go.
+        CreateDirectoryA(InFolder("~TorvaneBackup").c_str(), nullptr);
+        WriteFile(InFolder("~TorvaneBackup\\Torvane.exe"), "the version before");
+        const journal::Recovery committed =
+            journal::FinishInterruptedRun(unixlinks::Widen(folder_));
+        EXPECT_EQ(committed.found, journal::Interrupted::BackupsRemoved);
+        EXPECT_TRUE(Contents() == expected) << testing::PrintToString(Unpacked());
+    }
 }
 
 TEST_F(SfxTest, ARunEndedByForceIsFinishedAllOrNothing) {
