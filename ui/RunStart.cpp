@@ -1,7 +1,9 @@
 #include "ui/RunStart.h"
 
 #include "base/WideText.h"
+#include "base/BinaryFile.h"
 #include "image/ImageFile.h"
+#include "image/VersionResource.h"
 #include "install/AppsAndFeatures.h"
 #include "install/InstallTexts.h"
 #include "payload/SuiteContract.h"
@@ -51,6 +53,23 @@ std::wstring DefaultInstallFolder() {
     return base::Wide(suite::kDefaultInstallFolder);
 }
 
+namespace {
+
+// The CompanyName of the program's version resource (pack image --publisher stamps it): read
+// from the image's program part, which is the setup itself; empty when there is none.
+std::string Publisher(const std::string& modulePath, std::int64_t programLength) {
+    base::BinaryFile image;
+    if (!image.Open(modulePath, "rb"))
+        return {};
+    const std::optional<image::VersionResource> resource =
+        image::ReadVersionResource(image, programLength);
+    const image::VersionResource::Text* company =
+        resource ? resource->Find(image::kCompanyNameKey) : nullptr;
+    return company ? image::Utf8OfUtf16(company->value) : std::string();
+}
+
+} // namespace
+
 InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_view folderText,
                                     int createDesktopIcons, bool commonShortcutFolders,
                                     bool allowDowngrade) {
@@ -65,6 +84,7 @@ InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_
     settings.createDesktopIcons = createDesktopIcons;
     settings.commonShortcutFolders = commonShortcutFolders;
     settings.label = labelled ? layout.label : std::string();
+    settings.publisher = labelled ? Publisher(modulePath, layout.payloadOffset) : std::string();
     settings.allowDowngrade = allowDowngrade;
     return settings;
 }

@@ -151,7 +151,9 @@ rm "$work/v2/Dromlet.exe" "$work/v2/Dromlet.txt" "$work/v2/dromlet.flg" "$work/v
 printf 'Torvane 2.1.0\r\n' >"$work/v2/Torvane.txt"
 printf 'What is new in 2.1.0\r\n' >"$work/v2/News.txt"
 archive v2 "$work/v2"
-image v2 v2 v2.1.0
+# Stamped as a vendor stamps a release: the label v2.1.0 comes from the version.
+"$pack" image --program "$setup" --payload "$out/v2.payload" --version 2.1.0 \
+  --publisher "Torvane Software" --out "$out/v2.exe" >/dev/null
 image older full v0.9.0
 
 # An archive that never writes the completion flag.

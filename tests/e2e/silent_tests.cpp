@@ -408,6 +408,7 @@ TEST_F(SilentTest, TheQuietUninstallStringLeavesOnlyTheUsersFilesAndNoEntry) {
     expectSuiteIn(folder);
     EXPECT_EQ(entryValue(L"DisplayVersion"), std::string("1.0.0"));
     EXPECT_EQ(entryValue(L"InstallLocation"), folder);
+    EXPECT_EQ(entryValue(L"Publisher"), std::nullopt); // the image names none
     const std::string quiet = "\"" + folder + "\\uninstall.exe\" /S";
     EXPECT_EQ(entryValue(L"QuietUninstallString"), quiet);
     ASSERT_TRUE(writeFile(folder + "\\Drivers\\my notes.txt", "mine"));
@@ -443,6 +444,7 @@ TEST_F(SilentTest, AnUpgradeLeavesExactlyTheNewVersionAndAnOlderOneIsRefused) {
     EXPECT_FALSE(fileExists(joinPath(groupFolder(), "Dromlet.lnk")));
     EXPECT_TRUE(fileExists(desktopLink("Torvane")));
     EXPECT_EQ(entryValue(L"DisplayVersion"), std::string("2.1.0"));
+    EXPECT_EQ(entryValue(L"Publisher"), std::string("Torvane Software"));
 
     EXPECT_EQ(runSilently("older.exe", "/S " + logSwitch() + " /D=" + folder), 9u);
     const std::vector<Line> refused = loggedLines();
@@ -452,6 +454,7 @@ TEST_F(SilentTest, AnUpgradeLeavesExactlyTheNewVersionAndAnOlderOneIsRefused) {
     EXPECT_EQ(refused.back(), failure());
     EXPECT_EQ(readFile(folder + "\\Torvane.txt"), std::string("Torvane 2.1.0\r\n"));
     EXPECT_EQ(entryValue(L"DisplayVersion"), std::string("2.1.0"));
+    EXPECT_EQ(entryValue(L"Publisher"), std::string("Torvane Software"));
 
     EXPECT_EQ(runSilently("older.exe", "/S /ALLOWDOWNGRADE " + logSwitch() + " /D=" + folder), 0u);
     EXPECT_EQ(listTree(folder), v1);
