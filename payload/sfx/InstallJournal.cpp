@@ -19,6 +19,8 @@ using nofollow::Folder;
 // Only SYSTEM and the Administrators write the record and its plan; everyone reads them. The
 // DACL is protected: nothing inherited from a folder a standard user may have made.
 constexpr wchar_t kProtectedFileSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)";
+constexpr wchar_t kProtectedFolderSecurity[] =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
 
 constexpr DWORD kFolderToEmpty =
     DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
@@ -366,6 +368,13 @@ void OnThreads(unsigned threads, void (*work)(void*), void* context) {
     work(context);
     for (const ScopedHandle& thread : started)
         ::WaitForSingleObject(thread.Get(), INFINITE);
+}
+
+ScopedLocalMemory ProtectedFolderSecurity() {
+    PSECURITY_DESCRIPTOR security = nullptr;
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtectedFolderSecurity,
+                                                           SDDL_REVISION_1, &security, nullptr);
+    return ScopedLocalMemory(security);
 }
 
 std::string NameOf(const std::string& path) {

@@ -67,6 +67,12 @@ template <class Work> void OnThreads(unsigned threads, Work&& work) {
         &work);
 }
 
+// The security descriptor of the staging and the backup folder, which the run makes: SYSTEM, the
+// Administrators and the folder's owner (the run) only, inherited by what goes in, since what
+// they hold is moved into the install folder (by the install, or by a rollback). Empty when
+// Windows cannot make it.
+ScopedLocalMemory ProtectedFolderSecurity();
+
 // The last segment of a relative path: the name inside its folder.
 std::string NameOf(const std::string& path);
 

@@ -91,11 +91,14 @@ Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = kHold
 // that very parent, wherever its path leads meanwhile; and Windows, and Wine above all, resolve
 // one segment instead of the whole path. `disposition` FILE_OPEN enters an existing folder only
 // (one that is missing is NotFolder), as removing does.
+// `security`, when given, is a new folder's security descriptor instead of the one it would
+// inherit.
 inline Folder HoldFolderIn(HANDLE parent, const std::wstring& name, const wchar_t* path,
-                           ScopedFileHandle& held, ULONG disposition = FILE_OPEN_IF) {
+                           ScopedFileHandle& held, ULONG disposition = FILE_OPEN_IF,
+                           PSECURITY_DESCRIPTOR security = nullptr) {
     held.Reset(detail::CreateIn(
         parent, name, kHoldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
-        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT));
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT, security));
     const DWORD openError = held ? ERROR_DIRECTORY : ::GetLastError();
     // By the whole path: Wine's NtQueryAttributesFile looks a name inside a folder handle up in
     // the working directory instead.

@@ -598,12 +598,15 @@ int Unpack() {
 
     Failure failed;
     {
-        // The staging is made anew, and held while entries are written into it.
+        // The staging is made anew, and held while entries are written into it. Nobody but
+        // SYSTEM, the Administrators and its owner (this run) may add to it, whatever the
+        // install folder lets others do: what it holds is moved into the install folder.
+        const ScopedLocalMemory security = journal::ProtectedFolderSecurity();
         ScopedFileHandle staging;
         const std::wstring stagingPath = base + base::Wide(journal::kStagingFolder);
         if (nofollow::HoldFolderIn(top.Get(), base::Wide(journal::kStagingFolder),
-                                   stagingPath.c_str(), staging,
-                                   FILE_CREATE) != nofollow::Folder::Enter)
+                                   stagingPath.c_str(), staging, FILE_CREATE,
+                                   security.Get()) != nofollow::Folder::Enter)
             return progress.Fail(FromError(journal::kStagingFolder, GetLastError()));
         journal::HeldFolders folders(top.Get(), base, FILE_OPEN_IF);
         failed = checked.namesAFileTwice

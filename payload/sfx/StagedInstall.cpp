@@ -246,6 +246,17 @@ bool StagedInstall::MoveAsideIfUnchanged(const record::File& file, Trouble& trou
 }
 
 bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
+    {
+        // Made anew, before anything is moved into it, as only the run may write it.
+        const ScopedLocalMemory security = ProtectedFolderSecurity();
+        ScopedFileHandle backup;
+        const std::wstring path = base_ + base::Wide(kBackupFolder);
+        if (nofollow::HoldFolderIn(top_, base::Wide(kBackupFolder), path.c_str(), backup,
+                                   FILE_CREATE, security.Get()) != Folder::Enter) {
+            trouble.Note(kBackupFolder, ::GetLastError());
+            return false;
+        }
+    }
     HeldFolders place(top_, base_, FILE_OPEN_IF);
     // No completion flag stands while files are being replaced.
     if (!payload_.completionFlag.empty()) {
