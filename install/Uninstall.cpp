@@ -6,12 +6,12 @@
 #include "framework/Handles.h"
 #include "install/InstallTexts.h"
 #include "payload/SuiteContract.h"
+#include "payload/sfx/InstallJournal.h"
 #include "payload/sfx/NoFollowWin32.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
 #include <shobjidl.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <optional>
@@ -29,21 +29,6 @@ std::string NameOf(const std::string& path) {
 
 bool IsLinkAttributes(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// The CRC-32 of what `file` holds from where it is read (zlib's, as the record holds it);
-// nothing when it cannot be read.
-std::optional<std::uint32_t> Crc32Of(HANDLE file) {
-    std::vector<unsigned char> buffer(64 * 1024);
-    uLong crc = ::crc32(0, nullptr, 0);
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-            return std::nullopt;
-        if (got == 0)
-            return static_cast<std::uint32_t>(crc);
-        crc = ::crc32(crc, buffer.data(), got);
-    }
 }
 
 bool MarkForDeletion(HANDLE opened) {
@@ -168,7 +153,7 @@ public:
             return Keep(outcome_.filesKept, texts::LinkKeptLine(path));
         if (static_cast<std::uint64_t>(standard.EndOfFile.QuadPart) != file.size)
             return Keep(outcome_.filesKept, texts::ChangedFileKeptLine(path));
-        const std::optional<std::uint32_t> crc = Crc32Of(opened.Get());
+        const std::optional<std::uint32_t> crc = journal::Crc32Of(opened.Get());
         if (!crc)
             return Fail(outcome_.filesKept, ::GetLastError(), path);
         if (*crc != file.crc32)

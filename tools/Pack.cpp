@@ -12,6 +12,7 @@
 #include "tools/FileKind.h"
 #include "tools/OutputCheck.h"
 #include "image/VersionResource.h"
+#include "payload/SuiteContract.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -252,16 +253,6 @@ std::string Written(const std::string& path, std::string_view what) {
            " bytes, " + std::string(what) + "\n";
 }
 
-// A component of the suite as the setup knows it, in the order of its component table.
-struct Component {
-    const char* name;
-    const char* program;
-    const char* flag;
-};
-constexpr Component kComponents[] = {{"Pellisar", "Pellisar.exe", "pellisar.flg"},
-                                     {"Torvane", "Torvane.exe", "torvane.flg"},
-                                     {"Dromlet", "Dromlet.exe", "dromlet.flg"}};
-
 // What the setup would make of the suite's root: each flag needs its program, each program its
 // flag (names compared without regard to case, as Windows compares them).
 std::vector<std::string> SuiteWarnings(const std::vector<std::string>& names) {
@@ -273,22 +264,22 @@ std::vector<std::string> SuiteWarnings(const std::vector<std::string>& names) {
         const auto at = root.find(Lower(name));
         return at == root.end() ? nullptr : &at->second;
     };
-    if (std::none_of(std::begin(kComponents), std::end(kComponents),
-                     [&find](const Component& c) { return find(c.flag); }))
+    if (std::none_of(suite::kComponents.begin(), suite::kComponents.end(),
+                     [&find](const suite::Component& c) { return find(c.flagFile); }))
         return {"the folder's root holds none of the component flags pellisar.flg, torvane.flg, "
                 "dromlet.flg: the setup will create no shortcuts and report \"No components "
                 "installed!\""};
     std::vector<std::string> warnings;
-    for (const Component& component : kComponents) {
-        const std::string* flag = find(component.flag);
-        const std::string* program = find(component.program);
+    for (const suite::Component& component : suite::kComponents) {
+        const std::string* flag = find(component.flagFile);
+        const std::string* program = find(component.executable);
         if (flag && !program)
-            warnings.push_back(Quoted(*flag) + " has no " + Quoted(component.program) +
+            warnings.push_back(Quoted(*flag) + " has no " + Quoted(component.executable) +
                                " beside it: the setup would make shortcuts to a program that is "
                                "not there");
         if (program && !flag)
-            warnings.push_back(Quoted(*program) + " has no " + Quoted(component.flag) +
-                               " beside it: the setup would not count " + component.name +
+            warnings.push_back(Quoted(*program) + " has no " + Quoted(component.flagFile) +
+                               " beside it: the setup would not count " + component.displayName +
                                " as installed and make no shortcut to it");
     }
     return warnings;
@@ -324,14 +315,15 @@ int WriteArchive(const Options& options, std::ostream& out, std::ostream& err) {
     zip::Writer writer;
     bool written = writer.Create(output.path()) && writer.AppendStub(stub);
     for (std::size_t i = 0; written && i < names.size(); ++i)
-        written = zip::IsFolderName(names[i])
-                      ? writer.AddFolder(names[i])
-                      : writer.AddFile(names[i], Utf8Of(PathOf(folder) / PathOf(names[i])),
-                                       compression);
+        written =
+            zip::IsFolderName(names[i])
+                ? writer.AddFolder(names[i])
+                : writer.AddFile(names[i], Utf8Of(PathOf(folder) / PathOf(names[i])), compression);
     if (written && withFlag)
         written = flagPath.empty()
-                      ? writer.AddBytes(kCompletionFlagName, kCompletionFlagContent, compression)
-                      : writer.AddFile(kCompletionFlagName, flagPath, compression);
+                      ? writer.AddBytes(suite::kCompletionFlagEntry, suite::kCompletionFlagContent,
+                                        compression)
+                      : writer.AddFile(suite::kCompletionFlagEntry, flagPath, compression);
     if (!written || !writer.Finish())
         return Fail(err, writer.Error());
     if (!output.Commit(error))
@@ -343,8 +335,8 @@ int WriteArchive(const Options& options, std::ostream& out, std::ostream& err) {
 
 // What `pack image` stamps into the program's version resource, checked before anything is
 // written: the patches for the image's copy of the program, none when nothing is to be stamped.
-int VersionPatches(const Options& options, const std::string& program, std::vector<image::Patch>& patches,
-                   std::ostream& err) {
+int VersionPatches(const Options& options, const std::string& program,
+                   std::vector<image::Patch>& patches, std::ostream& err) {
     const auto value = [&options](const char* name) {
         const auto found = options.values.find(name);
         return found == options.values.end() ? std::string() : found->second;
@@ -365,9 +357,10 @@ int VersionPatches(const Options& options, const std::string& program, std::vect
     if (!resource)
         return Fail(err, "program " + Quoted(program) + " has no version resource to stamp");
     std::string error;
-    const int code = image::StampPatches(*resource, program, version,
-                                  image::ParseVersion(version).value_or(std::array<std::uint16_t, 4>{}),
-                                  publisher, patches, error);
+    const int code =
+        image::StampPatches(*resource, program, version,
+                            image::ParseVersion(version).value_or(std::array<std::uint16_t, 4>{}),
+                            publisher, patches, error);
     return code == 0 ? 0 : Fail(err, error, code);
 }
 
@@ -406,7 +399,8 @@ int WriteImage(const Options& options, std::ostream& out, std::ostream& err) {
         return code;
     base::PendingOutput output(outPath);
     if (!image::WriteImageParts(program, payload, label, output.path(), error) ||
-        (!patches.empty() && !image::ApplyPatches(output.path(), patches, error)) || !output.Commit(error))
+        (!patches.empty() && !image::ApplyPatches(output.path(), patches, error)) ||
+        !output.Commit(error))
         return Fail(err, error);
     if (!warning.empty())
         err << "pack: warning: " << warning << "\n";
@@ -447,7 +441,7 @@ std::string VersionLines(const std::string& path, std::int64_t programLength) {
         file.Open(path, "rb") ? image::ReadVersionResource(file, programLength) : std::nullopt;
     if (!resource)
         return "version:        none\npublisher:      none\n";
-    const auto dotted = [](const std::uint32_t (&parts)[2]) {
+    const auto dotted = [](const std::uint32_t(&parts)[2]) {
         return Format("%u.%u.%u.%u", parts[0] >> 16, parts[0] & 0xFFFF, parts[1] >> 16,
                       parts[1] & 0xFFFF);
     };
@@ -455,7 +449,8 @@ std::string VersionLines(const std::string& path, std::int64_t programLength) {
         const image::VersionResource::Text* found = resource->Find(key);
         return found ? image::Utf8OfUtf16(found->value) : std::string();
     };
-    const std::string fileText = text(image::kFileVersionKey), productText = text(image::kProductVersionKey);
+    const std::string fileText = text(image::kFileVersionKey),
+                      productText = text(image::kProductVersionKey);
     const std::string company = text(image::kCompanyNameKey);
     return "version:        \"" + fileText + "\"" +
            (productText == fileText ? "" : ", product \"" + productText + "\"") +
@@ -483,8 +478,8 @@ int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
     else
         out << "signature:      none\n";
     out << "label:          \"" << layout.label << "\"\n"
-        << VersionLines(path, layout.payloadOffset)
-        << "payload offset: " << layout.payloadOffset << "\n"
+        << VersionLines(path, layout.payloadOffset) << "payload offset: " << layout.payloadOffset
+        << "\n"
         << "payload length: " << layout.payloadLength << "\n"
         << "program length: " << layout.payloadOffset
         << " (the program and the padding in front of the payload)\n"

@@ -27,10 +27,6 @@
 
 namespace pack {
 
-// The completion flag the setup waits for: always the archive's last entry.
-inline constexpr const char* kCompletionFlagName = "ZZZ/comp.flg";
-inline constexpr const char* kCompletionFlagContent = "done";
-
 // Runs one command; `args` leaves out the program name. Errors go to `err` as one line
 // starting with "pack: " (a mistake in the command line's syntax adds the command's usage); the
 // result is the process exit code: 0 done, 1 failed, 2 a mistake on the command line (also an

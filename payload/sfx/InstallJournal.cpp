@@ -5,6 +5,7 @@
 #include "payload/sfx/UnpackPlan.h"
 
 #include <sddl.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -346,20 +347,28 @@ unsigned ThreadsFor(std::size_t pieces) {
     return unpack::ThreadCount(system.dwNumberOfProcessors, pieces, 0);
 }
 
+namespace {
+
+struct ThreadStart {
+    void (*work)(void*);
+    void* context;
+};
+
+// A thread's entry has the system's calling convention, which a lambda's cannot have on i686.
+DWORD WINAPI RunThreadStart(void* parameter) {
+    const ThreadStart& start = *static_cast<const ThreadStart*>(parameter);
+    start.work(start.context);
+    return 0;
+}
+
+} // namespace
+
 void OnThreads(unsigned threads, void (*work)(void*), void* context) {
-    struct Start {
-        void (*work)(void*);
-        void* context;
-    } start{work, context};
-    const auto run = [](void* parameter) -> DWORD {
-        const Start& started = *static_cast<const Start*>(parameter);
-        started.work(started.context);
-        return 0;
-    };
+    ThreadStart start{work, context};
     std::vector<ScopedHandle> started;
     for (unsigned more = 1; more < threads; ++more) {
         // The stack is a reservation of its own size: the thread's memory counts it.
-        ScopedHandle thread(::CreateThread(nullptr, 256 << 10, run, &start,
+        ScopedHandle thread(::CreateThread(nullptr, 256 << 10, RunThreadStart, &start,
                                            STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
         if (!thread)
             break; // fewer threads: the work is shared all the same
@@ -368,6 +377,19 @@ void OnThreads(unsigned threads, void (*work)(void*), void* context) {
     work(context);
     for (const ScopedHandle& thread : started)
         ::WaitForSingleObject(thread.Get(), INFINITE);
+}
+
+std::optional<std::uint32_t> Crc32Of(HANDLE file) {
+    std::vector<unsigned char> buffer(64 * 1024);
+    uLong crc = ::crc32(0, nullptr, 0);
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+            return std::nullopt;
+        if (got == 0)
+            return static_cast<std::uint32_t>(crc);
+        crc = ::crc32(crc, buffer.data(), got);
+    }
 }
 
 ScopedLocalMemory ProtectedFolderSecurity() {

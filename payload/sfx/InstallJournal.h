@@ -17,6 +17,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <type_traits>
 #include <string>
@@ -72,6 +73,10 @@ template <class Work> void OnThreads(unsigned threads, Work&& work) {
 // they hold is moved into the install folder (by the install, or by a rollback). Empty when
 // Windows cannot make it.
 ScopedLocalMemory ProtectedFolderSecurity();
+
+// The CRC-32 of what `file` holds from where it is read (zlib's, as the record holds it);
+// nothing when it cannot be read.
+std::optional<std::uint32_t> Crc32Of(HANDLE file);
 
 // The last segment of a relative path: the name inside its folder.
 std::string NameOf(const std::string& path);

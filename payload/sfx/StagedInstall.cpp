@@ -4,8 +4,6 @@
 #include "payload/NameEncoding.h"
 #include "payload/SuiteContract.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <map>
@@ -52,20 +50,6 @@ bool IsKeptRootName(const std::string& path) {
         if (record::SamePath(path, name))
             return true;
     return record::SamePath(path, std::string(suite::kArchiveBaseName) + ".EXE");
-}
-
-// The CRC-32 of what `file` holds from where it is read; nothing when it cannot be read.
-std::optional<std::uint32_t> Crc32Of(HANDLE file) {
-    std::vector<unsigned char> buffer(64 * 1024);
-    uLong crc = ::crc32(0, nullptr, 0);
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-            return std::nullopt;
-        if (got == 0)
-            return static_cast<std::uint32_t>(crc);
-        crc = ::crc32(crc, buffer.data(), got);
-    }
 }
 
 } // namespace
@@ -239,7 +223,7 @@ bool StagedInstall::MoveAsideIfUnchanged(const record::File& file, Trouble& trou
         standard.NumberOfLinks != 1 ||
         static_cast<std::uint64_t>(standard.EndOfFile.QuadPart) != file.size)
         return true; // a link, another name of some file, or changed: the user's now
-    const std::optional<std::uint32_t> crc = Crc32Of(opened.Get());
+    const std::optional<std::uint32_t> crc = journal::Crc32Of(opened.Get());
     if (!crc || *crc != file.crc32)
         return true;
     return MoveAside(backup_, opened.Get(), file.path, trouble);
