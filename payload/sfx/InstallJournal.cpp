@@ -379,6 +379,35 @@ void OnThreads(unsigned threads, void (*work)(void*), void* context) {
         ::WaitForSingleObject(thread.Get(), INFINITE);
 }
 
+std::vector<std::string> RemoveEmptyFolders(HANDLE top, const std::wstring& base,
+                                            std::vector<std::string> folders) {
+    std::stable_sort(
+        folders.begin(), folders.end(),
+        [](const std::string& a, const std::string& b) { return Depth(a) > Depth(b); });
+    std::vector<std::string> removed;
+    for (const std::string& folder : folders) {
+        HeldFolders walk(top, base, FILE_OPEN);
+        Trouble way;
+        if (walk.Enter(nofollow::FoldersOnTheWay(folder), way) != Folder::Enter)
+            continue;
+        {
+            ScopedFileHandle opened(
+                nofollow::OpenFolderIn(walk.Innermost(), base::Wide(NameOf(folder)),
+                                       DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+            if (!opened ||
+                nofollow::JudgeFolder(::GetFileAttributesW(walk.FullPath(folder).c_str()),
+                                      nofollow::AttributesOfHandle(opened.Get())) !=
+                    Folder::Enter ||
+                !MarkForDeletion(opened.Get()))
+                continue;
+        }
+        // Wine accepts the mark on a folder that is not empty, and keeps the folder.
+        if (::GetFileAttributesW(walk.FullPath(folder).c_str()) == INVALID_FILE_ATTRIBUTES)
+            removed.push_back(folder);
+    }
+    return removed;
+}
+
 std::optional<std::uint32_t> Crc32Of(HANDLE file) {
     std::vector<unsigned char> buffer(64 * 1024);
     uLong crc = ::crc32(0, nullptr, 0);
@@ -570,23 +599,7 @@ bool RollBack(HANDLE top, const std::wstring& base, const record::InstallRecord*
         }
         place.Release();
         // The folders this run made, deepest first, once they are empty.
-        std::vector<std::string> folders = plan->newFolders;
-        std::stable_sort(
-            folders.begin(), folders.end(),
-            [](const std::string& a, const std::string& b) { return Depth(a) > Depth(b); });
-        for (const std::string& folder : folders) {
-            HeldFolders walk(top, base, FILE_OPEN);
-            Trouble way;
-            if (walk.Enter(nofollow::FoldersOnTheWay(folder), way) != Folder::Enter)
-                continue;
-            ScopedFileHandle opened(
-                nofollow::OpenFolderIn(walk.Innermost(), base::Wide(NameOf(folder)),
-                                       DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
-            if (opened &&
-                nofollow::JudgeFolder(::GetFileAttributesW(walk.FullPath(folder).c_str()),
-                                      nofollow::AttributesOfHandle(opened.Get())) == Folder::Enter)
-                MarkForDeletion(opened.Get());
-        }
+        RemoveEmptyFolders(top, base, plan->newFolders);
     }
     RemoveTree(top, base, kStagingFolder, first);
     if (!first.Failed())

@@ -74,6 +74,11 @@ template <class Work> void OnThreads(unsigned threads, Work&& work) {
 // Windows cannot make it.
 ScopedLocalMemory ProtectedFolderSecurity();
 
+// Removes each of `folders` (relative to the install folder `top`, whose path is `base`) that is
+// empty and no link, deepest first, inside held folders; those it removed.
+std::vector<std::string> RemoveEmptyFolders(HANDLE top, const std::wstring& base,
+                                            std::vector<std::string> folders);
+
 // The CRC-32 of what `file` holds from where it is read (zlib's, as the record holds it);
 // nothing when it cannot be read.
 std::optional<std::uint32_t> Crc32Of(HANDLE file);

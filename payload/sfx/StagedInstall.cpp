@@ -351,33 +351,7 @@ bool StagedInstall::Finish(Trouble& trouble) {
         for (const std::string& folder : previous_->folders)
             if (!shipped.Contains(folder))
                 folders.push_back(folder);
-        const auto depth = [](const std::string& path) {
-            return std::count(path.begin(), path.end(), '\\');
-        };
-        std::stable_sort(
-            folders.begin(), folders.end(),
-            [&](const std::string& a, const std::string& b) { return depth(a) > depth(b); });
-        std::vector<std::string> removed;
-        for (const std::string& folder : folders) {
-            HeldFolders walk(top_, base_, FILE_OPEN);
-            Trouble way;
-            if (walk.Enter(nofollow::FoldersOnTheWay(folder), way) != Folder::Enter)
-                continue;
-            {
-                ScopedFileHandle opened(
-                    nofollow::OpenFolderIn(walk.Innermost(), base::Wide(NameOf(folder)),
-                                           DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
-                if (!opened ||
-                    nofollow::JudgeFolder(::GetFileAttributesW(walk.FullPath(folder).c_str()),
-                                          nofollow::AttributesOfHandle(opened.Get())) !=
-                        Folder::Enter ||
-                    !MarkForDeletion(opened.Get()))
-                    continue;
-            }
-            // Wine accepts the mark on a folder that is not empty, and keeps the folder.
-            if (::GetFileAttributesW(walk.FullPath(folder).c_str()) == INVALID_FILE_ATTRIBUTES)
-                removed.push_back(folder);
-        }
+        const std::vector<std::string> removed = RemoveEmptyFolders(top_, base_, folders);
         if (!removed.empty()) {
             record::InstallRecord committed = plan_;
             committed.folders.erase(std::remove_if(committed.folders.begin(),
