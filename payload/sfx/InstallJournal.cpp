@@ -20,8 +20,11 @@ using nofollow::Folder;
 // Only SYSTEM and the Administrators write the record and its plan; everyone reads them. The
 // DACL is protected: nothing inherited from a folder a standard user may have made.
 constexpr wchar_t kProtectedFileSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)";
+// What goes into the staging takes its entries, and a rename keeps them: the installed files
+// end with them. So the users read and run (0x1200a9: read, execute, synchronize) what nobody
+// but SYSTEM, the Administrators and the run may change.
 constexpr wchar_t kProtectedFolderSecurity[] =
-    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;BU)";
 
 constexpr DWORD kFolderToEmpty =
     DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;

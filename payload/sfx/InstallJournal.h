@@ -69,9 +69,9 @@ template <class Work> void OnThreads(unsigned threads, Work&& work) {
 }
 
 // The security descriptor of the staging and the backup folder, which the run makes: SYSTEM, the
-// Administrators and the folder's owner (the run) only, inherited by what goes in, since what
-// they hold is moved into the install folder (by the install, or by a rollback). Empty when
-// Windows cannot make it.
+// Administrators and the folder's owner (the run) may change what is in them, the users may read
+// and run it; inherited by what goes in, since what they hold is moved into the install folder
+// (by the install, or by a rollback) and keeps it there. Empty when Windows cannot make it.
 ScopedLocalMemory ProtectedFolderSecurity();
 
 // Removes each of `folders` (relative to the install folder `top`, whose path is `base`) that is

@@ -1025,6 +1025,44 @@ TEST_F(SfxTest, AnUpgradeReplacesTheSuiteAndRemovesOnlyWhatTheOldOneLeftUnchange
     }
 }
 
+// What the staging and the backup hold keeps their entries once it is moved into place: the
+// users may read and run the suite, and nobody but SYSTEM, the Administrators and the run change
+// it, whatever the install folder lets others do.
+TEST(StagingSecurityTest, TheUsersReadAndRunWhatOnlyTheRunMayChange) {
+    const ScopedLocalMemory security = journal::ProtectedFolderSecurity();
+    ASSERT_TRUE(security);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(security.Get(), &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(security.Get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    std::map<WELL_KNOWN_SID_TYPE, ACCESS_MASK> granted;
+    for (DWORD at = 0; at < dacl->AceCount; ++at) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, at, reinterpret_cast<void**>(&ace)));
+        ASSERT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
+                  OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        for (const WELL_KNOWN_SID_TYPE kind : {WinLocalSystemSid, WinBuiltinAdministratorsSid,
+                                               WinCreatorOwnerRightsSid, WinBuiltinUsersSid}) {
+            BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+            DWORD size = sizeof sid;
+            ASSERT_TRUE(CreateWellKnownSid(kind, nullptr, sid, &size));
+            if (EqualSid(reinterpret_cast<PSID>(&ace->SidStart), sid))
+                granted[kind] |= ace->Mask;
+        }
+    }
+    EXPECT_EQ(granted.size(), dacl->AceCount) << "an entry for someone else";
+    for (const WELL_KNOWN_SID_TYPE kind :
+         {WinLocalSystemSid, WinBuiltinAdministratorsSid, WinCreatorOwnerRightsSid})
+        EXPECT_EQ(granted[kind], static_cast<ACCESS_MASK>(FILE_ALL_ACCESS)) << kind;
+    EXPECT_EQ(granted[WinBuiltinUsersSid],
+              static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+}
+
 // The state a run killed half-way through the moves leaves, laid out by hand: its plan, the
 // staging without what it had moved, the backup of what those replaced, the new files in place.
 // `newFolderMovedWhole`: the new folder "new" went into place whole, as sfx.exe moves it, and
