@@ -41,28 +41,6 @@ std::size_t Depth(const std::string& path) {
     return static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\'));
 }
 
-// The names in the folder open as `folder` (with FILE_LIST_DIRECTORY), with their attributes as
-// the listing shows them, which shows a Unix symbolic link under Wine as a reparse point too.
-bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& names) {
-    std::vector<std::uint64_t> buffer(8192);
-    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
-         kind = FileIdBothDirectoryInfo) {
-        if (!::GetFileInformationByHandleEx(folder, kind, buffer.data(),
-                                            static_cast<DWORD>(buffer.size() * 8)))
-            return ::GetLastError() == ERROR_NO_MORE_FILES;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-        for (;;) {
-            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
-            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-            if (name != L"." && name != L"..")
-                names.emplace_back(std::move(name), entry->FileAttributes);
-            if (entry->NextEntryOffset == 0)
-                break;
-            bytes += entry->NextEntryOffset;
-        }
-    }
-}
-
 // Clears the read-only attribute, which Windows would not delete, through the handle itself.
 void ClearReadOnly(HANDLE opened) {
     FILE_BASIC_INFO basic{};
@@ -343,6 +321,26 @@ bool Exists(const HeldFolders& names, const std::string& relative) {
 }
 
 } // namespace
+
+bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& names) {
+    std::vector<std::uint64_t> buffer(8192);
+    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
+         kind = FileIdBothDirectoryInfo) {
+        if (!::GetFileInformationByHandleEx(folder, kind, buffer.data(),
+                                            static_cast<DWORD>(buffer.size() * 8)))
+            return ::GetLastError() == ERROR_NO_MORE_FILES;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                names.emplace_back(std::move(name), entry->FileAttributes);
+            if (entry->NextEntryOffset == 0)
+                break;
+            bytes += entry->NextEntryOffset;
+        }
+    }
+}
 
 unsigned ThreadsFor(std::size_t pieces) {
     SYSTEM_INFO system{};

@@ -21,6 +21,7 @@
 #include <optional>
 #include <type_traits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace journal {
@@ -78,6 +79,10 @@ ScopedLocalMemory ProtectedFolderSecurity();
 // empty and no link, deepest first, inside held folders; those it removed.
 std::vector<std::string> RemoveEmptyFolders(HANDLE top, const std::wstring& base,
                                             std::vector<std::string> folders);
+
+// The names in the folder open as `folder` (with FILE_LIST_DIRECTORY), with their attributes as
+// the listing shows them, which shows a Unix symbolic link under Wine as a reparse point too.
+bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& names);
 
 // The CRC-32 of what `file` holds from where it is read (zlib's, as the record holds it);
 // nothing when it cannot be read.

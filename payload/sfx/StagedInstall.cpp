@@ -25,21 +25,6 @@ bool IsLinkAttributes(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Paths as Windows compares them (record::SamePath), to look many up at once.
-class PathSet {
-public:
-    PathSet() = default;
-    explicit PathSet(const std::vector<std::string>& paths) {
-        for (const std::string& path : paths)
-            Add(path);
-    }
-    bool Add(const std::string& path) { return folded_.insert(zip::FoldCase(path)).second; }
-    bool Contains(const std::string& path) const { return folded_.count(zip::FoldCase(path)) != 0; }
-
-private:
-    std::set<std::string> folded_;
-};
-
 // A name in the root that the install keeps for itself, or the archive that runs now: never a
 // file of the install to move.
 bool IsKeptRootName(const std::string& path) {
@@ -50,6 +35,55 @@ bool IsKeptRootName(const std::string& path) {
         if (record::SamePath(path, name))
             return true;
     return record::SamePath(path, std::string(suite::kArchiveBaseName) + ".EXE");
+}
+
+// The last segment of the name the object open as `opened` has, in the case it stands in.
+std::wstring NameOfHandle(HANDLE opened) {
+    std::vector<std::uint64_t> buffer(2 + (sizeof(FILE_NAME_INFO) + 0x8000 * sizeof(wchar_t)) / 8);
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!::GetFileInformationByHandleEx(opened, FileNameInfo, info,
+                                        static_cast<DWORD>(buffer.size() * 8)))
+        return {};
+    const std::wstring path(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    return path.substr(path.find_last_of(L'\\') + 1);
+}
+
+// Walks the folder open as `folder`, at `relative` under the install folder (or its backup,
+// `relative` then within it), for what is neither among `files` nor `folders` of the payload: a
+// link, or a name the payload does not ship, which it is not entered. Each goes into `found`, or,
+// without `found`, the first ends the walk. True when there was none.
+bool FindUnshipped(HANDLE folder, const std::string& relative, const PathSet& files,
+                   const PathSet& folders, std::vector<std::string>* found) {
+    std::vector<std::pair<std::wstring, DWORD>> listed;
+    if (!ListFolder(folder, listed))
+        return false;
+    bool none = true;
+    for (const auto& [name, attributes] : listed) {
+        const std::string inner = relative + "\\" + base::Utf8(name);
+        const bool link = IsLinkAttributes(attributes);
+        if (!link && (attributes & FILE_ATTRIBUTE_DIRECTORY) && folders.Contains(inner)) {
+            const ScopedFileHandle inside(nofollow::OpenFolderIn(
+                folder, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                FILE_SHARE_READ | FILE_SHARE_WRITE));
+            const DWORD byHandle =
+                inside ? nofollow::AttributesOfHandle(inside.Get()) : nofollow::kNoAttributes;
+            if (byHandle != nofollow::kNoAttributes && !IsLinkAttributes(byHandle)) {
+                if (FindUnshipped(inside.Get(), inner, files, folders, found))
+                    continue;
+                none = false; // what it holds of that kind is in `found` now
+                if (!found)
+                    return false;
+                continue;
+            }
+        } else if (!link && !(attributes & FILE_ATTRIBUTE_DIRECTORY) && files.Contains(inner)) {
+            continue;
+        }
+        none = false;
+        if (!found)
+            return false;
+        found->push_back(inner);
+    }
+    return none;
 }
 
 } // namespace
@@ -196,6 +230,82 @@ bool StagedInstall::MoveStagedFolder(HeldFolders& place, const std::string& fold
     return true;
 }
 
+StagedInstall::Swap StagedInstall::SwapFolder(const std::string& folder, const PathSet& files,
+                                              const PathSet& folders, Trouble& trouble) {
+    HeldFolders place(top_, base_, FILE_OPEN);
+    Trouble way;
+    if (place.EnterFor(folder, way) != Folder::Enter)
+        return Swap::NotSwapped;
+    const std::wstring name = base::Wide(NameOf(folder));
+    // Shared for no deletion: nobody renames it, or puts a link in its place, while it is judged.
+    const ScopedFileHandle existing(
+        nofollow::OpenFolderIn(place.Innermost(), name,
+                               DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!existing ||
+        nofollow::JudgeFolder(::GetFileAttributesW(place.FullPath(folder).c_str()),
+                              nofollow::AttributesOfHandle(existing.Get())) != Folder::Enter ||
+        !FindUnshipped(existing.Get(), folder, files, folders, nullptr))
+        return Swap::NotSwapped;
+    const std::wstring standing = NameOfHandle(existing.Get());
+    if (standing.empty() || staged_.EnterFor(InStaging(folder), way) != Folder::Enter)
+        return Swap::NotSwapped;
+    const ScopedFileHandle staged(nofollow::OpenFolderIn(staged_.Innermost(), name,
+                                                         DELETE | FILE_READ_ATTRIBUTES,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!staged ||
+        nofollow::JudgeFolder(::GetFileAttributesW(staged_.FullPath(InStaging(folder)).c_str()),
+                              nofollow::AttributesOfHandle(staged.Get())) != Folder::Enter)
+        return Swap::NotSwapped;
+    // Windows refuses to rename a folder that a file inside is open in: each file on its own then.
+    if (backup_.EnterFor(InBackup(folder), way) != Folder::Enter ||
+        !nofollow::RenameInto(existing.Get(), backup_.Innermost(), name, false))
+        return Swap::NotSwapped;
+    // Under the name as it stood, in its case.
+    if (nofollow::RenameInto(staged.Get(), place.Innermost(), standing, false))
+        return Swap::Swapped;
+    const DWORD error = ::GetLastError();
+    if (nofollow::RenameInto(existing.Get(), place.Innermost(), name, false))
+        return Swap::NotSwapped;
+    trouble.Note(folder, error); // the backup holds it: the rollback puts its files back
+    return Swap::Failed;
+}
+
+void StagedInstall::ReturnUnshipped() {
+    if (swapped_.empty())
+        return;
+    PathSet files;
+    for (const record::File& file : payload_.files)
+        files.Add(file.path);
+    const PathSet folders(payload_.folders);
+    std::vector<std::string> found;
+    for (const std::string& folder : swapped_) {
+        HeldFolders backup(top_, base_, FILE_OPEN);
+        Trouble way;
+        if (backup.EnterFor(InBackup(folder), way) != Folder::Enter)
+            continue;
+        const ScopedFileHandle listed(
+            nofollow::OpenFolderIn(backup.Innermost(), base::Wide(NameOf(folder)),
+                                   FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE));
+        if (listed && !IsLinkAttributes(nofollow::AttributesOfHandle(listed.Get())))
+            FindUnshipped(listed.Get(), folder, files, folders, &found);
+    }
+    // Each returns as it is, a link itself too; one that cannot goes with the backup.
+    HeldFolders backup(top_, base_, FILE_OPEN), place(top_, base_, FILE_OPEN);
+    for (const std::string& path : found) {
+        Trouble way;
+        if (backup.EnterFor(InBackup(path), way) != Folder::Enter ||
+            place.EnterFor(path, way) != Folder::Enter)
+            continue;
+        const std::wstring name = base::Wide(NameOf(path));
+        const ScopedFileHandle entry(nofollow::OpenAnyIn(
+            backup.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+        if (entry)
+            nofollow::RenameInto(entry.Get(), place.Innermost(), name, false);
+    }
+}
+
 bool StagedInstall::MoveAsideIfUnchanged(const record::File& file, Trouble& trouble) {
     HeldFolders place(top_, base_, FILE_OPEN);
     Trouble way;
@@ -279,6 +389,39 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
         }
     }
     place.Release();
+    // A folder that stood before and holds nothing but what the payload ships goes into the
+    // backup whole and its staged copy into its place: two renames for all it holds, outermost
+    // first. Those on the way to the completion flag stay, as above.
+    const PathSet shippedFiles = [&] {
+        PathSet paths;
+        for (const record::File& file : payload_.files)
+            paths.Add(file.path);
+        return paths;
+    }();
+    const PathSet shippedFolders(payload_.folders);
+    std::vector<std::string> outermostFirst;
+    for (const std::string& folder : payload_.folders)
+        if (!made.Contains(folder) && !flagWay.Contains(folder))
+            outermostFirst.push_back(folder);
+    std::stable_sort(outermostFirst.begin(), outermostFirst.end(),
+                     [](const std::string& a, const std::string& b) {
+                         return std::count(a.begin(), a.end(), '\\') <
+                                std::count(b.begin(), b.end(), '\\');
+                     });
+    for (const std::string& folder : outermostFirst) {
+        if (belowWhole(folder))
+            continue;
+        switch (SwapFolder(folder, shippedFiles, shippedFolders, trouble)) {
+        case Swap::Swapped:
+            whole.Add(folder);
+            swapped_.push_back(folder);
+            break;
+        case Swap::NotSwapped:
+            break;
+        case Swap::Failed:
+            return false;
+        }
+    }
     // The files that are left, each moved on its own, on several threads; each takes the next
     // run of neighbours, which share their folders.
     std::vector<const record::File*> files;
@@ -339,6 +482,7 @@ bool StagedInstall::Commit(Trouble& trouble) {
 bool StagedInstall::Finish(Trouble& trouble) {
     // What fails here is finished by the next run (FinishInterruptedRun); the install stands.
     Trouble later;
+    ReturnUnshipped();
     RemoveTree(top_, base_, kBackupFolder, later, &restartPending_);
     RemoveTree(top_, base_, kStagingFolder, later, nullptr,
                payload_.completionFlag.empty() ? std::string()
