@@ -40,10 +40,12 @@ template <class Done> bool RunUnix(const char* program, const std::string& argum
     if (!::CreateProcessA(windowsProgram.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
                           nullptr, nullptr, &startup, &started))
         return false;
-    if (started.hProcess)
+    // For a Unix program Wine gives no process handle, and may leave a value in the thread's
+    // handle that is another open handle of ours (the registry's, say): close none then.
+    if (started.hProcess) {
         ::CloseHandle(started.hProcess);
-    if (started.hThread)
         ::CloseHandle(started.hThread);
+    }
     for (int wait = 0; wait < 100; ++wait, ::Sleep(50))
         if (done())
             return true;
