@@ -17,6 +17,7 @@
 #include "image/ImageTrailer.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
+#include "payload/SuiteContract.h"
 
 #include <commctrl.h>
 
@@ -130,13 +131,13 @@ bool WriteImage(const std::string& path, const std::string& program, std::uint64
 // value when it failed; `longestTick` gets the longest single tick.
 double TimeEngineCopy(const std::string& image, const std::string& installFolder,
                       std::uint64_t payloadBytes, long& positions, double& longestTick) {
-    const std::string archive = installFolder + "\\FARROWPK.EXE";
+    const std::string archive = installFolder + "\\" + suite::kArchiveBaseName + ".EXE";
     DeleteFileA(archive.c_str());
     CountingView view;
     InstallEngine engine(view);
     InstallSettings settings;
     settings.modulePath = image;
-    settings.archiveBaseName = "FARROWPK";
+    settings.archiveBaseName = suite::kArchiveBaseName;
     settings.installFolder = installFolder;
     engine.Start(settings);
     engine.InstallState = STATE_COPY_PAYLOAD;

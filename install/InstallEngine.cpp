@@ -4,15 +4,9 @@
 #include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
 #include "install/ProductEntryTexts.h"
+#include "payload/SuiteContract.h"
 
 #include <utility>
-
-namespace {
-
-// The suite's folder in the Start menu's Programs.
-constexpr wchar_t kGroupFolder[] = L"\\Torvane Software Suite";
-
-} // namespace
 
 bool InstallEngine::Start(const InstallSettings& runSettings) {
     if (!runLock.Acquire()) {
@@ -353,7 +347,7 @@ void InstallEngine::CreateDesktopShortcuts(WorkResult* done) {
         settings.commonShortcutFolders ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOP;
     BeginWork([folder, install = settings.installFolder,
                found = components](IInstallView& report) -> WorkResult {
-        return WriteShortcuts(folder, L"", texts::kDesktopNotFound, install, found, report);
+        return WriteShortcuts(folder, "", texts::kDesktopNotFound, install, found, report);
     });
 }
 
@@ -369,7 +363,8 @@ void InstallEngine::CreateMenuShortcuts(WorkResult* done) {
     const int folder = settings.commonShortcutFolders ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
     BeginWork([folder, install = settings.installFolder,
                found = components](IInstallView& report) -> WorkResult {
-        return WriteShortcuts(folder, kGroupFolder, texts::kMenuNotFound, install, found, report);
+        return WriteShortcuts(folder, suite::kMenuGroupFolder, texts::kMenuNotFound, install, found,
+                              report);
     });
 }
 

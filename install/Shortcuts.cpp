@@ -68,7 +68,7 @@ bool CreateComponentShortcut(const std::string& target, const std::wstring& link
 
 } // namespace
 
-ShortcutsWritten WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
+ShortcutsWritten WriteShortcuts(int folder, const char* subfolder, const char* notFound,
                                 const std::string& installFolder, const ComponentTable& components,
                                 IInstallView& report) {
     // The worker thread needs COM of its own.
@@ -83,8 +83,8 @@ ShortcutsWritten WriteShortcuts(int folder, const wchar_t* subfolder, const char
     // its warning. It is held while they are written, so that none goes elsewhere.
     ScopedFileHandle group;
     bool folderIsLink = false;
-    if (*subfolder != L'\0') {
-        linkFolder += subfolder;
+    if (*subfolder != '\0') {
+        linkFolder += L"\\" + base::Wide(subfolder);
         ::CreateDirectoryW(linkFolder.c_str(), nullptr);
         folderIsLink = nofollow::HoldFolder(linkFolder.c_str(), group) == nofollow::Folder::Link;
     }

@@ -125,9 +125,9 @@ bool LookForCompletionFlag(const std::string& installFolder, IInstallView& repor
 // State 45: which component flags are there, each deleted once found.
 FlagsFound FindComponentFlags(const std::string& installFolder, IInstallView& report);
 // States 50 and 55: the shortcut of every found component in the special folder `folder`
-// (CSIDL_*), below `subfolder` (empty or "\\name"); `notFound` when the folder cannot be
+// (CSIDL_*), in its folder `subfolder` (empty: none); `notFound` when the folder cannot be
 // resolved.
-ShortcutsWritten WriteShortcuts(int folder, const wchar_t* subfolder, const char* notFound,
+ShortcutsWritten WriteShortcuts(int folder, const char* subfolder, const char* notFound,
                                 const std::string& installFolder, const ComponentTable& components,
                                 IInstallView& report);
 

@@ -2,6 +2,7 @@
 
 #include "base/Text.h"
 #include "payload/NameEncoding.h"
+#include "payload/SuiteContract.h"
 
 #include <array>
 #include <algorithm>
@@ -224,14 +225,13 @@ std::string WindowsRelativePath(std::string_view name) {
 }
 
 bool IsCompletionFlagName(std::string_view name) {
-    constexpr std::string_view kFlag = "zzz/comp.flg";
+    constexpr std::string_view kFlag = suite::kCompletionFlagEntry;
     if (name.size() != kFlag.size())
         return false;
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
     for (std::size_t i = 0; i < name.size(); ++i) {
-        char c = IsPathSeparator(name[i]) ? '/' : name[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != kFlag[i])
+        const char c = IsPathSeparator(name[i]) ? '/' : name[i];
+        if (lower(c) != lower(kFlag[i]))
             return false;
     }
     return true;

@@ -253,6 +253,14 @@ std::string Written(const std::string& path, std::string_view what) {
            " bytes, " + std::string(what) + "\n";
 }
 
+// "pellisar.flg, torvane.flg, dromlet.flg": the flags in the rows' order.
+std::string ComponentFlagList() {
+    std::string list;
+    for (const suite::Component& component : suite::kComponents)
+        list += (list.empty() ? "" : ", ") + std::string(component.flagFile);
+    return list;
+}
+
 // What the setup would make of the suite's root: each flag needs its program, each program its
 // flag (names compared without regard to case, as Windows compares them).
 std::vector<std::string> SuiteWarnings(const std::vector<std::string>& names) {
@@ -266,9 +274,8 @@ std::vector<std::string> SuiteWarnings(const std::vector<std::string>& names) {
     };
     if (std::none_of(suite::kComponents.begin(), suite::kComponents.end(),
                      [&find](const suite::Component& c) { return find(c.flagFile); }))
-        return {"the folder's root holds none of the component flags pellisar.flg, torvane.flg, "
-                "dromlet.flg: the setup will create no shortcuts and report \"No components "
-                "installed!\""};
+        return {"the folder's root holds none of the component flags " + ComponentFlagList() +
+                ": the setup will create no shortcuts and report \"No components installed!\""};
     std::vector<std::string> warnings;
     for (const suite::Component& component : suite::kComponents) {
         const std::string* flag = find(component.flagFile);

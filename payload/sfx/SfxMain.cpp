@@ -46,6 +46,7 @@
 #include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
 #include "payload/EntryName.h"
+#include "payload/SuiteContract.h"
 #include "payload/UnpackProgress.h"
 #include "payload/ZipReader.h"
 #include "payload/sfx/InstallJournal.h"
@@ -578,8 +579,10 @@ int Unpack() {
     const zip::NameCheck checked = zip::CheckNames(names);
     const std::size_t flag = zip::CompletionFlagIndex(entries);
     if (checked.caseClash || flag == zip::kCompletionFlagTwice) {
-        Failure unsafe = Because(unpack::kDamagedPayload,
-                                 checked.caseClash ? checked.caseClash->second : "ZZZ\\comp.flg");
+        Failure unsafe =
+            Because(unpack::kDamagedPayload,
+                    checked.caseClash ? checked.caseClash->second
+                                      : zip::WindowsRelativePath(suite::kCompletionFlagEntry));
         unsafe.code = kUnsafeName;
         return progress.Fail(unsafe);
     }
