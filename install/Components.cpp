@@ -1,8 +1,7 @@
 // State 45's work: a component counts as installed when its flag file is in the install folder.
-#include "install/StateWork.h"
-#include "payload/SuiteContract.h"
+#include "install/Components.h"
 
-static_assert(suite::kComponents.size() == kComponentCount);
+#include "install/StateWork.h"
 
 ComponentTable SuiteComponents() {
     ComponentTable table;

@@ -5,6 +5,7 @@
 
 #include "framework/Handles.h"
 #include "install/CommandLine.h"
+#include "install/Components.h"
 #include "install/InstallView.h"
 #include "payload/InstallRecord.h"
 
@@ -16,23 +17,6 @@
 #include <string>
 #include <variant>
 #include <vector>
-
-inline constexpr int kComponentCount = 3;
-
-// One component of the suite: how it is detected, named and started.
-struct ComponentEntry {
-    std::string flagFile;
-    std::string displayName;
-    std::string executable;
-    std::string workingSubfolder;
-    int found = 0;
-};
-using ComponentTable = std::array<ComponentEntry, kComponentCount>;
-
-// The suite's components in their rows (the main component, Torvane, in row 1), none found yet.
-ComponentTable SuiteComponents();
-// The component flag files in the install folder, in the rows' order.
-std::vector<std::string> ComponentFlagPaths(const std::string& installFolder);
 
 // The archive process started by state 30; its handles live as long as the engine.
 struct ArchiveProcess {
