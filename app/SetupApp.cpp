@@ -5,6 +5,7 @@
 #include "base/WideText.h"
 #include "framework/Handles.h"
 #include "framework/SafeDllSearch.h"
+#include "install/ExitCode.h"
 #include "install/CommandLine.h"
 #include "install/InstallTexts.h"
 #include "install/RunLock.h"

@@ -2,6 +2,7 @@
 // same sequence and logs the same lines as the dialog's Install does; they go to the log only.
 #pragma once
 
+#include "install/ExitCode.h"
 #include "install/CommandLine.h"
 #include "install/RunLog.h"
 

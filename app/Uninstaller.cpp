@@ -4,6 +4,7 @@
 #include "base/BinaryFile.h"
 #include "base/WideText.h"
 #include "framework/Handles.h"
+#include "install/ExitCode.h"
 #include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
 #include "payload/SuiteContract.h"

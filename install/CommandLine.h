@@ -2,8 +2,6 @@
 // Portable: the program hands GetCommandLineW's text to ParseCommandLine.
 #pragma once
 
-#include "install/MessageColor.h"
-
 #include <string>
 #include <string_view>
 
@@ -36,37 +34,8 @@ ParsedCommandLine ParseCommandLine(std::wstring_view commandLine);
 inline constexpr char kUsage[] =
     "Usage: setup.exe [/S] [/NODESKTOP] [/ALLUSERS] [/ALLOWDOWNGRADE] [/LOG=<file>] [/D=<folder>]";
 
-// The exit codes of a run (the interactive program always exits with 0).
-enum ExitCode : int {
-    kExitSuccess = 0,
-    kExitUsage = 2,         // the command line is not understood
-    kExitFolder = 3,        // the install folder is invalid or cannot be made
-    kExitImage = 4,         // the program's own image cannot be read or is damaged
-    kExitCopy = 5,          // the payload cannot be copied out (disk full, no access)
-    kExitArchive = 6,       // the archive failed or timed out (a damaged payload too)
-    kExitPlantedObject = 7, // a link or a stale flag under the folder was refused
-    kExitInUse = 8,         // a file of the suite is in use (an install puts everything back)
-    kExitNewerInstalled =
-        9,                // a newer version is installed (/ALLOWDOWNGRADE installs it all the same)
-    kExitDeclined = 1602, // the uninstaller's question was answered No
-    kExitNotInstalled = 1605, // the uninstaller finds no install in its folder (no readable record)
-    kExitAnotherRun = 1618,   // another setup is installing on this machine: try again later
-    kExitRestartNeeded = 3010, // installed; a restart completes it
-};
-
 // Shortcuts go to the common folders with /ALLUSERS, and always for the local system account,
 // whose own Desktop no one sees.
 bool UseCommonShortcutFolders(const CommandLine& options, bool runningAsLocalSystem);
-
-// One line of a run's log: local time with milliseconds, the colour's name ("*" after it for an
-// emphasised line) and the text, e.g. "2026-12-08 14:03:11.250 red Error: Directory path is
-// invalid.\n". `utf8Text` is the line as UTF-8.
-struct LocalTime {
-    int year, month, day, hour, minute, second, millisecond;
-};
-std::string LogLine(const LocalTime& time, MessageColor color, std::string_view utf8Text);
-// "black", "navy", "olive", "red", "green", or the colour as six hex digits when it is none of
-// the message table's.
-std::string ColorName(MessageColor color);
 
 } // namespace setup

@@ -6,7 +6,7 @@
 
 #include "framework/Handles.h"
 #include "install/ArchiveProgress.h"
-#include "install/CommandLine.h"
+#include "install/ExitCode.h"
 #include "install/InstallView.h"
 #include "install/RunLock.h"
 #include "install/StateWork.h"

@@ -1,6 +1,6 @@
 #include "install/RunLog.h"
 
-#include "install/CommandLine.h"
+#include "install/LogLine.h"
 #include "payload/sfx/NoFollowWin32.h"
 
 bool RunLog::Open(const std::wstring& path) {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "framework/Handles.h"
-#include "install/CommandLine.h"
+#include "install/ExitCode.h"
 #include "install/Components.h"
 #include "install/InstallView.h"
 #include "payload/InstallRecord.h"

@@ -5,7 +5,7 @@
 // entry are the caller's to remove, after this.
 #pragma once
 
-#include "install/CommandLine.h"
+#include "install/ExitCode.h"
 #include "install/InstallView.h"
 #include "payload/InstallRecord.h"
 
