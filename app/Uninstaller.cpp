@@ -1,5 +1,6 @@
 #include "app/Uninstaller.h"
 
+#include "install/PathRules.h"
 #include "app/SilentInstall.h"
 #include "base/BinaryFile.h"
 #include "base/WideText.h"
@@ -122,7 +123,7 @@ int RunUninstaller(const setup::CommandLine& options, RunLog& log) {
     const std::string self = OwnModulePath();
     const std::string folder = options.installFolder.empty()
                                    ? FolderOf(self)
-                                   : texts::TrimInstallFolder(base::Utf8(options.installFolder));
+                                   : paths::TrimInstallFolder(base::Utf8(options.installFolder));
     if (!options.uninstall)
         return RunFromTemporaryCopy(self, folder, options, log);
 

@@ -1,5 +1,7 @@
 #include "install/ArchiveProgress.h"
 
+#include "install/Progress.h"
+
 ScopedHandle ArchiveProgress::MakeBlock(DWORD processId) {
     const std::string name = unpack::ProgressBlockName(processId);
     ScopedHandle block(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
@@ -11,8 +13,8 @@ ScopedHandle ArchiveProgress::MakeBlock(DWORD processId) {
 
 void ArchiveProgress::Follow(ScopedHandle block, int rangeMaximum) {
     Stop();
-    bar_ = texts::UnpackProgress(rangeMaximum);
-    looks_ = texts::LookCounter();
+    bar_ = progress::UnpackProgress(rangeMaximum);
+    looks_ = progress::LookCounter();
     mapping_ = std::move(block);
     if (mapping_)
         view_.Reset(

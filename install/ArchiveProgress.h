@@ -4,6 +4,7 @@
 #pragma once
 
 #include "framework/Handles.h"
+#include "install/Progress.h"
 #include "install/InstallTexts.h"
 
 #include <windows.h>
@@ -25,7 +26,7 @@ public:
         std::optional<int> barPosition;
         // The archive has filled the block in (any other archive never does).
         bool published = false;
-        // The look this reading goes with counts toward the look limit (texts::LookCounter).
+        // The look this reading goes with counts toward the look limit (progress::LookCounter).
         bool countsAsLook = true;
     };
     // The block as it stands.
@@ -45,8 +46,8 @@ private:
     // when `withPaths`.
     unpack::ProgressBlock Read(bool withPaths) const;
 
-    texts::UnpackProgress bar_{0};
-    texts::LookCounter looks_;
+    progress::UnpackProgress bar_{0};
+    progress::LookCounter looks_;
     ScopedHandle mapping_;
     ScopedMappedView view_;
 };

@@ -1,5 +1,6 @@
 #include "install/InstallEngine.h"
 
+#include "install/Progress.h"
 #include "install/FileHolder.h"
 #include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
@@ -161,7 +162,7 @@ void InstallEngine::StartArchive(WorkResult* done) {
         waitTicks = 0;
         // The bar keeps the range the copy gave it.
         archiveProgress.Follow(std::move(processInfo.progressBlock),
-                               texts::CopyProgress(payloadLength).RangeMaximum());
+                               progress::CopyProgress(payloadLength).RangeMaximum());
         return;
     }
     view.AddMessage(texts::kDecompressing, kColorProgress);

@@ -1,6 +1,7 @@
 // The install folder: making it (state 10), and deleting files from it without following links.
 #include "install/StateWork.h"
 
+#include "install/PathRules.h"
 #include "base/WideText.h"
 #include "install/InstallTexts.h"
 #include "payload/sfx/NoFollowWin32.h"
@@ -47,7 +48,7 @@ bool DeleteInSteps(const std::string& path) {
 FolderMade CreateFolder(const std::string& installFolder, IInstallView& view) {
     const FolderMade kFailed{setup::kExitFolder, {}};
     const std::optional<std::wstring> folder = base::TryWide(installFolder);
-    if (!folder || !texts::IsAbsoluteFolder(installFolder)) {
+    if (!folder || !paths::IsAbsoluteFolder(installFolder)) {
         view.AddMessage(texts::kDirectoryInvalid, kColorError);
         return kFailed;
     }
@@ -71,7 +72,7 @@ FolderMade CreateFolder(const std::string& installFolder, IInstallView& view) {
     // as the folder itself would be.
     if (error == ERROR_PATH_NOT_FOUND) {
         error = ERROR_SUCCESS;
-        for (const std::string& step : texts::FolderChain(installFolder)) {
+        for (const std::string& step : paths::FolderChain(installFolder)) {
             if (::CreateDirectoryW(base::Wide(step).c_str(), nullptr))
                 made.made.push_back(step);
             else if ((error = ::GetLastError()) != ERROR_ALREADY_EXISTS)

@@ -12,14 +12,6 @@ std::string InstallLine(const std::string& installFolder) {
     return kInstallPrefix + installFolder + " ...";
 }
 
-std::string TrimInstallFolder(std::string folderText) {
-    if (!folderText.empty() && folderText.back() == '\\')
-        folderText.pop_back();
-    return folderText;
-}
-
-using base::IsPathSeparator;
-
 std::string UninstallLine(const std::string& installFolder) {
     return kUninstallPrefix + installFolder + " ...";
 }
@@ -53,56 +45,6 @@ std::string CannotRegisterLine(unsigned long error) {
 std::string NewerVersionInstalledLine(const std::string& installedLabel, const std::string& label) {
     return "Error: Version " + DisplayVersion(installedLabel) +
            " is installed, newer than this setup's " + DisplayVersion(label) + ".";
-}
-
-std::vector<std::string> FolderChain(const std::string& folder) {
-    std::vector<std::string> chain;
-    // A drive's root, or a network path's server and share, is no folder to make: the first
-    // folder ends after them.
-    size_t first = 3;
-    if (folder.size() >= 2 && IsPathSeparator(folder[0]) && IsPathSeparator(folder[1])) {
-        first = 2;
-        for (int name = 0; name < 2; ++name) {
-            while (first < folder.size() && !IsPathSeparator(folder[first]))
-                ++first;
-            ++first;
-        }
-    }
-    for (size_t at = first; at <= folder.size(); ++at)
-        if ((at == folder.size() || IsPathSeparator(folder[at])) && at > first &&
-            !IsPathSeparator(folder[at - 1]))
-            chain.push_back(folder.substr(0, at));
-    return chain;
-}
-
-bool IsAbsoluteFolder(const std::string& folder) {
-    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    size_t rest = 0;
-    if (folder.size() >= 3 && letter(folder[0]) && folder[1] == ':' && IsPathSeparator(folder[2]))
-        rest = 3;
-    // A network path: two separators, then a server name (not the "\\.\" or "\\?\" prefixes).
-    else if (folder.size() >= 3 && IsPathSeparator(folder[0]) && IsPathSeparator(folder[1]) &&
-             folder[2] != '.' && folder[2] != '?')
-        rest = 2;
-    else
-        return false;
-
-    // Every named segment must be a plain name: "." and ".." would climb back to a drive's root,
-    // and Windows drops a trailing dot or blank, so the folder made would not be the one named.
-    bool named = false;
-    size_t start = rest;
-    for (size_t at = rest; at <= folder.size(); ++at) {
-        if (at < folder.size() && !IsPathSeparator(folder[at]))
-            continue;
-        const std::string segment = folder.substr(start, at - start);
-        start = at + 1;
-        if (segment.empty())
-            continue;
-        if (segment.back() == '.' || segment.back() == ' ')
-            return false;
-        named = true;
-    }
-    return named;
 }
 
 std::string ErrorNumberLine(long code) {
@@ -157,36 +99,6 @@ std::string ComponentSummaryLine(const std::vector<std::string>& foundNames) {
         line += foundNames[i];
     }
     return line;
-}
-
-CopyProgress::CopyProgress(std::int64_t payloadLength) {
-    constexpr std::int64_t kKiB = 1024;
-    constexpr std::int64_t kRangeLimit = 0xFFFF;
-    const std::int64_t kibs = payloadLength > 0 ? payloadLength / kKiB : 0;
-    const std::int64_t scale = kibs <= kRangeLimit ? 1 : (kibs + kRangeLimit - 1) / kRangeLimit;
-    unitBytes_ = kKiB * scale;
-    rangeMaximum_ = static_cast<int>(payloadLength > 0 ? payloadLength / unitBytes_ : 0);
-}
-
-std::optional<int> UnpackProgress::Advance(const unpack::ProgressBlock& block) {
-    if (block.blockSize != unpack::kProgressBlockSize || block.totalKiB == 0 || rangeMaximum_ <= 0)
-        return std::nullopt;
-    const std::uint64_t written = std::min(block.writtenKiB, block.totalKiB);
-    const int position =
-        static_cast<int>(written * static_cast<std::uint64_t>(rangeMaximum_) / block.totalKiB);
-    if (position <= lastPosition_)
-        return std::nullopt;
-    lastPosition_ = position;
-    return position;
-}
-
-bool LookCounter::Counts(const unpack::ProgressBlock& block) {
-    if (block.blockSize != unpack::kProgressBlockSize)
-        return true;
-    const bool progressed = block.writtenKiB != writtenKiB_ || block.entriesDone != entriesDone_;
-    writtenKiB_ = block.writtenKiB;
-    entriesDone_ = block.entriesDone;
-    return !progressed;
 }
 
 namespace {

@@ -36,8 +36,6 @@ inline constexpr char kUninstallFailure[] = "Uninstallation failed!";
 
 // "Installing Torvane into <folder> ..."
 std::string InstallLine(const std::string& installFolder);
-// The folder text as typed, less one trailing backslash; nothing else is changed.
-std::string TrimInstallFolder(std::string folderText);
 
 // "Removing Torvane from <folder> ...": the uninstaller's first line.
 std::string UninstallLine(const std::string& installFolder);
@@ -56,14 +54,6 @@ std::string InterruptedRunLeftLine(const std::string& path, unsigned long error)
 std::string CannotRegisterLine(unsigned long error);
 // "Error: Version 2.1.0 is installed, newer than this setup's 1.0.0."
 std::string NewerVersionInstalledLine(const std::string& installedLabel, const std::string& label);
-// Whether the folder names one place whatever the current directory: "X:\name..." or a
-// network path "\\server\share...". Relative and drive-relative texts ("Torvane", "C:",
-// "C:Torvane", "\Torvane") and a drive's root would install somewhere the user did not see.
-bool IsAbsoluteFolder(const std::string& folder);
-// The folders that make up an absolute folder path, outermost first, the folder itself last:
-// "C:\A\B" gives "C:\A", "C:\A\B"; a network path starts below its share
-// ("\\server\share\A" gives "\\server\share\A"). Separators as given, none doubled.
-std::vector<std::string> FolderChain(const std::string& folder);
 // "Error: Number <code>", the code as a signed decimal number.
 std::string ErrorNumberLine(long code);
 std::string CannotOpenImageLine(const std::string& sourcePath);
@@ -82,64 +72,6 @@ std::string ArchiveCommandLine(const std::string& archivePath);
 std::string CutSystemText(const char* text);
 // "Installed components:  " and the names joined by ",  ", or "No components installed!".
 std::string ComponentSummaryLine(const std::vector<std::string>& foundNames);
-
-// Progress of the payload copy: the bar's range and positions are in whole units of 1024 bytes,
-// scaled to a multiple of 1024 when the payload would not fit the bar's 16-bit range.
-class CopyProgress {
-public:
-    static constexpr std::int64_t kStepBytes = 10000;
-
-    explicit CopyProgress(std::int64_t payloadLength);
-    int RangeMaximum() const { return rangeMaximum_; }
-    std::int64_t UnitBytes() const { return unitBytes_; }
-
-    // The counter went from `before` to `after` bytes: `send` gets the position for every
-    // multiple of the step passed, skipping a position equal to the one sent before it.
-    template <class Send> void Advance(std::int64_t before, std::int64_t after, Send&& send) {
-        for (std::int64_t mark = (before / kStepBytes + 1) * kStepBytes; mark <= after;
-             mark += kStepBytes) {
-            const int position = static_cast<int>(mark / unitBytes_);
-            if (position != lastPosition_) {
-                lastPosition_ = position;
-                send(position);
-            }
-        }
-    }
-
-private:
-    std::int64_t unitBytes_;
-    int rangeMaximum_;
-    int lastPosition_ = -1;
-};
-
-// Progress of the archive's unpacking, from the block the archive publishes: the bar keeps the
-// range the copy gave it (CopyProgress of the payload length) and fills evenly with the share of
-// the archive's total size written so far.
-class UnpackProgress {
-public:
-    explicit UnpackProgress(int rangeMaximum) : rangeMaximum_(rangeMaximum) {}
-
-    // The position for one reading of the block, when the bar should move to it. A block of
-    // another size or with a total of 0 moves nothing; more written than the total counts as the
-    // total. The bar never moves back, and a position it already shows is not sent again.
-    std::optional<int> Advance(const unpack::ProgressBlock& block);
-
-private:
-    int rangeMaximum_;
-    int lastPosition_ = 0;
-};
-
-// Whether a look for the completion flag counts toward the look limit. An archive that publishes
-// its progress block is slow, not stalled, while it gets on: a look counts only when the archive
-// has made no progress since the look before. For any other archive every look counts.
-class LookCounter {
-public:
-    bool Counts(const unpack::ProgressBlock& block);
-
-private:
-    std::uint32_t writtenKiB_ = 0;
-    std::uint32_t entriesDone_ = 0;
-};
 
 // The folder an archive reported as the link it stopped at, when it is a plain relative path
 // ('\'-separated names, no "." or "..", no drive or stream, printable bytes): the block may hold

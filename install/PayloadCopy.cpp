@@ -2,6 +2,7 @@
 // own file into <installFolder>\FARROWPK.EXE, with byte progress.
 #include "install/StateWork.h"
 
+#include "install/Progress.h"
 #include "base/WideText.h"
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
@@ -115,7 +116,7 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
 
     const std::int64_t start = layout.payloadOffset;
     const std::int64_t total = std::int64_t{layout.payloadLength} + image::kTrailerSize;
-    texts::CopyProgress progress(layout.payloadLength);
+    progress::CopyProgress progress(layout.payloadLength);
     view.SetProgressRange(progress.RangeMaximum());
 
     bool readFailed = !input.Seek(start);

@@ -2,6 +2,7 @@
 // an uninstall must never start in.
 #include "install/Uninstall.h"
 
+#include "install/PathRules.h"
 #include "base/WideText.h"
 #include "framework/Handles.h"
 #include "install/InstallTexts.h"
@@ -401,7 +402,7 @@ bool IsWholeRecord(const record::InstallRecord& installed) {
             return false;
     for (const std::string& shortcut : installed.shortcuts) {
         const std::optional<std::wstring> link = base::TryWide(shortcut);
-        if (!link || !texts::IsAbsoluteFolder(shortcut) || link->size() <= 4 ||
+        if (!link || !paths::IsAbsoluteFolder(shortcut) || link->size() <= 4 ||
             !base::SameIgnoringCase(link->substr(link->size() - 4), L".lnk") ||
             link->find(L'/') != std::wstring::npos)
             return false;
@@ -485,7 +486,7 @@ std::vector<std::wstring> ProtectedFolders() {
 
 bool IsRefusedUninstallFolder(const std::string& installFolder) {
     const std::optional<std::wstring> wide = base::TryWide(installFolder);
-    if (!wide || !texts::IsAbsoluteFolder(installFolder))
+    if (!wide || !paths::IsAbsoluteFolder(installFolder))
         return true;
     const std::wstring folder = ComparedFolder(*wide);
     // A drive ("C:") or a share ("\\server\share"): its root.
@@ -501,7 +502,7 @@ bool IsRefusedUninstallFolder(const std::string& installFolder) {
 
 UninstallOutcome RemoveRecordedSuite(const std::string& installFolderText,
                                      const record::InstallRecord& installed, IInstallView& report) {
-    const std::string installFolder = texts::TrimInstallFolder(installFolderText);
+    const std::string installFolder = paths::TrimInstallFolder(installFolderText);
     UninstallOutcome refused;
     if (IsRefusedUninstallFolder(installFolder)) {
         report.AddMessage(texts::RefusedUninstallFolderLine(installFolderText), kColorError);

@@ -1,5 +1,6 @@
 #include "ui/RunStart.h"
 
+#include "install/PathRules.h"
 #include "base/WideText.h"
 #include "base/BinaryFile.h"
 #include "image/ImageFile.h"
@@ -80,7 +81,7 @@ InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_
     InstallSettings settings;
     settings.modulePath = modulePath;
     settings.archiveBaseName = suite::kArchiveBaseName;
-    settings.installFolder = texts::TrimInstallFolder(TypedText(folderText));
+    settings.installFolder = paths::TrimInstallFolder(TypedText(folderText));
     settings.createDesktopIcons = createDesktopIcons;
     settings.commonShortcutFolders = commonShortcutFolders;
     settings.label = labelled ? layout.label : std::string();
