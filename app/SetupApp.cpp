@@ -10,7 +10,7 @@
 #include "install/InstallTexts.h"
 #include "install/RunLock.h"
 #include "install/RunLog.h"
-#include "ui/RunStart.h"
+#include "install/RunStart.h"
 #include "ui/SetupDlg.h"
 
 #include <commctrl.h>
@@ -98,8 +98,9 @@ BOOL CSetupApp::InitInstance() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 
-    CSetupDlg dialog(nullptr, DialogStart{.installFolder = options.installFolder,
-                                          .createDesktopIcons = options.noDesktop ? 0 : 1,
+    const RunChoices choices = ChoicesOf(options);
+    CSetupDlg dialog(nullptr, DialogStart{.installFolder = choices.installFolder,
+                                          .createDesktopIcons = choices.createDesktopIcons,
                                           .commonShortcutFolders = commonShortcutFolders,
                                           .allowDowngrade = options.allowDowngrade,
                                           .log = log.IsOpen() ? &log : nullptr});

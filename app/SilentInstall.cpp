@@ -3,7 +3,7 @@
 #include "framework/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallTexts.h"
-#include "ui/RunStart.h"
+#include "install/RunStart.h"
 
 namespace {
 
@@ -24,18 +24,16 @@ private:
 
 setup::ExitCode RunSilentInstall(const setup::CommandLine& options, bool commonShortcutFolders,
                                  RunLog& log) {
-    return RunWithoutWindow(
-        MakeInstallSettings(
-            OwnModulePath(),
-            options.installFolder.empty() ? DefaultInstallFolder() : options.installFolder,
-            options.noDesktop ? 0 : 1, commonShortcutFolders, options.allowDowngrade),
-        log);
+    const RunChoices choices = ChoicesOf(options);
+    return RunWithoutWindow(MakeInstallSettings(OwnModulePath(), choices.installFolder,
+                                                choices.createDesktopIcons, commonShortcutFolders,
+                                                options.allowDowngrade),
+                            log);
 }
 
 setup::ExitCode RunWithoutWindow(const InstallSettings& settings, RunLog& log) {
     // As the dialog does: COM on this thread for the whole run, the process at high priority.
-    ScopedCoInitialize com;
-    PrepareProcessForRun();
+    const PreparedRun prepared;
 
     SilentView view(log);
     InstallEngine engine(view);

@@ -11,7 +11,7 @@
 #include "payload/SuiteContract.h"
 #include "payload/sfx/NoFollowWin32.h"
 #include "payload/InstallRecord.h"
-#include "ui/RunStart.h"
+#include "install/RunStart.h"
 #include "ui/SetupDlg.h"
 
 #include <commctrl.h>

@@ -5,7 +5,6 @@
 #include "install/InstallTexts.h"
 #include "res/resource.h"
 #include "ui/AgreementText.h"
-#include "ui/RunStart.h"
 
 #include <cstdio>
 #include <optional>
@@ -40,6 +39,11 @@ std::string LabelText(const std::string& field) {
 }
 
 } // namespace
+
+void ShowAnotherRunBox(HWND owner) {
+    ::MessageBoxW(owner, base::WideForDisplay(texts::kAnotherRun).c_str(),
+                  L"Torvane Software Suite Setup", MB_OK | MB_ICONEXCLAMATION);
+}
 
 CSetupDlg::CSetupDlg(HWND parent, DialogStart start)
     : CDialog(IDD_SETUP, parent), start(std::move(start)),
@@ -77,13 +81,11 @@ BOOL CSetupDlg::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
     // COM on the dialog's thread for the rest of the run (the worker initialises its own).
-    com.emplace();
+    prepared.emplace();
 
     engine.NotifyWhenWorkDone(m_hWnd, kWorkerDoneMessage);
     installButton.EnableWindow(FALSE);
-    ::SetWindowTextW(pathEdit.GetSafeHwnd(), start.installFolder.empty()
-                                                 ? DefaultInstallFolder().c_str()
-                                                 : start.installFolder.c_str());
+    ::SetWindowTextW(pathEdit.GetSafeHwnd(), start.installFolder.c_str());
     acceptButton.EnableWindow(TRUE);
     pathEdit.EnableWindow(TRUE);
 
@@ -96,7 +98,6 @@ BOOL CSetupDlg::OnInitDialog() {
     if (start.uninstall)
         agreementText.clear();
     UpdateData(FALSE);
-    PrepareProcessForRun();
     ::SetTimer(m_hWnd, kTickTimer, kTickMilliseconds, nullptr);
     if (start.uninstall)
         StartUninstall();

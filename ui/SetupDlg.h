@@ -6,6 +6,7 @@
 #include "framework/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
+#include "install/RunStart.h"
 #include "install/RunLog.h"
 #include "ui/MessageListBox.h"
 
@@ -14,7 +15,7 @@
 
 // What the dialog opens with: the defaults, or what the command line gave.
 struct DialogStart {
-    std::wstring installFolder; // empty: the default folder
+    std::wstring installFolder; // shown in the folder box; for the uninstaller, the suite's
     int createDesktopIcons = 1;
     bool commonShortcutFolders = false;
     bool allowDowngrade = false;
@@ -22,6 +23,9 @@ struct DialogStart {
     // The uninstaller's dialog: removes the suite from installFolder at once.
     bool uninstall = false;
 };
+
+// The message box of a setup that does nothing because another one is installing.
+void ShowAnotherRunBox(HWND owner);
 
 class CSetupDlg : public CDialog, public IInstallView {
 public:
@@ -53,7 +57,7 @@ private:
     void StartUninstall();
 
     InstallEngine engine{*this};
-    std::optional<ScopedCoInitialize> com;
+    std::optional<PreparedRun> prepared;
     DialogStart start;
 
     // The program's own file, and the check box's value (what Install hands the engine).

@@ -2,6 +2,8 @@
 // same settings from the same folder text, and the same first line.
 #pragma once
 
+#include "framework/Handles.h"
+#include "install/CommandLine.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
 
@@ -11,8 +13,23 @@
 // The pace of a run, with a window or without: one state's work each tick.
 inline constexpr unsigned kTickMilliseconds = 100;
 
-// What every run sets before its first tick: the process at high priority, as the archive runs.
-void PrepareProcessForRun();
+// What a run's thread and process hold for the whole run, with a window or without: COM on the
+// thread, and the process at high priority, as the archive runs.
+class PreparedRun {
+public:
+    PreparedRun();
+
+private:
+    ScopedCoInitialize com_;
+};
+
+// What a run is started with before anyone changes it: the command line's folder and desktop
+// choice, or their defaults.
+struct RunChoices {
+    std::wstring installFolder;
+    int createDesktopIcons = 1;
+};
+RunChoices ChoicesOf(const setup::CommandLine& options);
 
 // The folder a run installs into when none is given: that of the suite's Apps & Features entry,
 // when one is registered, else suite::kDefaultInstallFolder.
@@ -26,9 +43,6 @@ std::string OwnModulePath();
 InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_view folderText,
                                     int createDesktopIcons, bool commonShortcutFolders,
                                     bool allowDowngrade = false);
-
-// The message box of a setup that does nothing because another one is installing.
-void ShowAnotherRunBox(HWND owner);
 
 // Hands the settings to the engine and logs the run's first line. False, with nothing logged,
 // when another setup's run is under way on the machine (InstallEngine::Start).

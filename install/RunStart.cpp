@@ -1,4 +1,4 @@
-#include "ui/RunStart.h"
+#include "install/RunStart.h"
 
 #include "install/PathRules.h"
 #include "base/WideText.h"
@@ -90,13 +90,13 @@ InstallSettings MakeInstallSettings(const std::string& modulePath, std::wstring_
     return settings;
 }
 
-void PrepareProcessForRun() {
+PreparedRun::PreparedRun() {
     ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
 }
 
-void ShowAnotherRunBox(HWND owner) {
-    ::MessageBoxW(owner, base::WideForDisplay(texts::kAnotherRun).c_str(),
-                  L"Torvane Software Suite Setup", MB_OK | MB_ICONEXCLAMATION);
+RunChoices ChoicesOf(const setup::CommandLine& options) {
+    return {options.installFolder.empty() ? DefaultInstallFolder() : options.installFolder,
+            options.noDesktop ? 0 : 1};
 }
 
 bool StartRun(InstallEngine& engine, IInstallView& view, const InstallSettings& settings) {
