@@ -89,6 +89,25 @@ std::string CutSystemText(const char* text) {
     return cut;
 }
 
+FailedCallText FailedCall(long code, const char* systemText, const std::string& fixedLine) {
+    const std::string system = CutSystemText(systemText);
+    FailedCallText text;
+    text.line = !fixedLine.empty() ? fixedLine : !system.empty() ? system : ErrorNumberLine(code);
+    if (text.line == ErrorNumberLine(code))
+        return text;
+    // The code in hex as well: an HRESULT is looked up that way. No printf in the shipped
+    // program (see setup::LogLine).
+    std::string hex = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        hex += "0123456789ABCDEF"[(static_cast<unsigned long>(code) >> shift) & 0xF];
+    text.logDetail = "Windows error " + std::to_string(code) + " (" + hex + ")";
+    if (!system.empty())
+        text.logDetail += ": " + system;
+    if (!text.logDetail.ends_with('.'))
+        text.logDetail += '.';
+    return text;
+}
+
 std::string ComponentSummaryLine(const std::vector<std::string>& foundNames) {
     std::string line = "Installed components:  ";
     if (foundNames.empty())

@@ -70,6 +70,17 @@ std::string LinkInTheWayLine(const std::string& path);
 std::string ArchiveCommandLine(const std::string& archivePath);
 // The system's error text up to its first control character (0x00-0x1F): its CR-LF goes.
 std::string CutSystemText(const char* text);
+// What a failed Windows call shows: `line` in the message list and the log, and `logDetail`,
+// which only the log adds after it, when the line does not show the code.
+struct FailedCallText {
+    std::string line;
+    std::string logDetail; // "Windows error 5 (0x00000005): Access is denied.", or empty
+};
+// `code`, a Windows error or an HRESULT, with the system's text for it (UTF-8, null when it has
+// none). `fixedLine` is the caller's own line; empty, the line is the system's text as
+// CutSystemText leaves it, or ErrorNumberLine when that is empty. The line ErrorNumberLine gives
+// shows the code already: no detail then.
+FailedCallText FailedCall(long code, const char* systemText, const std::string& fixedLine = {});
 // "Installed components:  " and the names joined by ",  ", or "No components installed!".
 std::string ComponentSummaryLine(const std::vector<std::string>& foundNames);
 

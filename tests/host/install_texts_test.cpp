@@ -42,6 +42,33 @@ TEST(InstallTexts, SystemTextIsCutAtTheFirstControlByteOnly) {
     EXPECT_EQ(texts::CutSystemText("\x7F\x80\xFF end"), "\x7F\x80\xFF end");
 }
 
+// A failed call's line stays what the list showed before; the log gets the code when the line
+// drops it.
+TEST(InstallTexts, AFailedCallsCodeReachesTheLogWhenItsLineDropsIt) {
+    const texts::FailedCallText fixed =
+        texts::FailedCall(5, "Access is denied.\r\n", texts::kCannotCreateArchive);
+    EXPECT_EQ(fixed.line, "Error: Unable to create new archive for copying.");
+    EXPECT_EQ(fixed.logDetail, "Windows error 5 (0x00000005): Access is denied.");
+
+    const texts::FailedCallText system = texts::FailedCall(193, "Bad EXE format for %1.\r\n");
+    EXPECT_EQ(system.line, "Bad EXE format for %1.");
+    EXPECT_EQ(system.logDetail, "Windows error 193 (0x000000C1): Bad EXE format for %1.");
+
+    // An HRESULT with no text of the system's: the line names it, so the log adds nothing.
+    const texts::FailedCallText bare = texts::FailedCall(-2147024891L, nullptr);
+    EXPECT_EQ(bare.line, "Error: Number -2147024891");
+    EXPECT_EQ(bare.logDetail, "");
+    EXPECT_EQ(
+        texts::FailedCall(206, "The file name is too long.", texts::ErrorNumberLine(206)).logDetail,
+        "");
+    EXPECT_EQ(
+        texts::FailedCall(-2147467259L, "\r\n", "Warning: Unable to create shortcut C:\\T.lnk.")
+            .logDetail,
+        "Windows error -2147467259 (0x80004005).");
+    EXPECT_EQ(texts::FailedCall(2, "Not found", "Error: x").logDetail,
+              "Windows error 2 (0x00000002): Not found.");
+}
+
 TEST(InstallTexts, ComponentSummaryInTableOrderWithTwoBlankSeparators) {
     EXPECT_EQ(texts::ComponentSummaryLine({"Pellisar", "Torvane", "Dromlet"}),
               "Installed components:  Pellisar,  Torvane,  Dromlet");
