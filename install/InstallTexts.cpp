@@ -93,14 +93,15 @@ FailedCallText FailedCall(long code, const char* systemText, const std::string& 
     const std::string system = CutSystemText(systemText);
     FailedCallText text;
     text.line = !fixedLine.empty() ? fixedLine : !system.empty() ? system : ErrorNumberLine(code);
-    if (text.line == ErrorNumberLine(code))
+    // No code (a check of ours failed, not a call), or the line shows it: nothing to add.
+    if (code == 0 || text.line == ErrorNumberLine(code))
         return text;
-    // The code in hex as well: an HRESULT is looked up that way. No printf in the shipped
-    // program (see setup::LogLine).
+    // The code in hex as well: an HRESULT is looked up that way, and only that way when it is
+    // negative (a failure). No printf in the shipped program (see setup::LogLine).
     std::string hex = "0x";
     for (int shift = 28; shift >= 0; shift -= 4)
         hex += "0123456789ABCDEF"[(static_cast<unsigned long>(code) >> shift) & 0xF];
-    text.logDetail = "Windows error " + std::to_string(code) + " (" + hex + ")";
+    text.logDetail = "Windows error " + (code < 0 ? hex : std::to_string(code) + " (" + hex + ")");
     if (!system.empty())
         text.logDetail += ": " + system;
     if (!text.logDetail.ends_with('.'))

@@ -79,7 +79,8 @@ struct FailedCallText {
 // `code`, a Windows error or an HRESULT, with the system's text for it (UTF-8, null when it has
 // none). `fixedLine` is the caller's own line; empty, the line is the system's text as
 // CutSystemText leaves it, or ErrorNumberLine when that is empty. The line ErrorNumberLine gives
-// shows the code already: no detail then.
+// shows the code already, and a code of 0 is none: no detail then. A negative code (an HRESULT
+// that failed) is named in hex only.
 FailedCallText FailedCall(long code, const char* systemText, const std::string& fixedLine = {});
 // "Installed components:  " and the names joined by ",  ", or "No components installed!".
 std::string ComponentSummaryLine(const std::vector<std::string>& foundNames);

@@ -64,9 +64,12 @@ TEST(InstallTexts, AFailedCallsCodeReachesTheLogWhenItsLineDropsIt) {
     EXPECT_EQ(
         texts::FailedCall(-2147467259L, "\r\n", "Warning: Unable to create shortcut C:\\T.lnk.")
             .logDetail,
-        "Windows error -2147467259 (0x80004005).");
+        "Windows error 0x80004005.");
     EXPECT_EQ(texts::FailedCall(2, "Not found", "Error: x").logDetail,
               "Windows error 2 (0x00000002): Not found.");
+    // A check of ours that failed, with no call's code to tell.
+    EXPECT_EQ(texts::FailedCall(0, "The operation completed successfully.", "Error: x").logDetail,
+              "");
 }
 
 TEST(InstallTexts, ComponentSummaryInTableOrderWithTwoBlankSeparators) {
