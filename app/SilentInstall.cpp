@@ -12,6 +12,7 @@ class SilentView final : public IInstallView {
 public:
     explicit SilentView(RunLog& log) : log_(log) {}
     void AddMessage(std::string text, MessageColor color) override { log_.Write(text, color); }
+    void LogDetail(std::string text) override { log_.WriteDetail(text); }
     void SetProgressRange(int) override {}
     void SetProgressPos(int) override {}
     void EnableClose() override {}

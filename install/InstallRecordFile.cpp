@@ -162,6 +162,7 @@ public:
         if (color != kColorProgress)
             view_.AddMessage(std::move(text), color);
     }
+    void LogDetail(std::string text) override { view_.LogDetail(std::move(text)); }
     void SetProgressRange(int) override {}
     void SetProgressPos(int) override {}
     void EnableClose() override {}

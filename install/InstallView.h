@@ -9,6 +9,9 @@ class IInstallView {
 public:
     // Appends one coloured line to the message list.
     virtual void AddMessage(std::string text, MessageColor color) = 0;
+    // What only the run's log adds after the line before, e.g. the code of a failed call whose
+    // line does not show it; a view without a log has nowhere to put it.
+    virtual void LogDetail(std::string text) { (void)text; }
     // The progress bar: range 0..maximum (16 bits), then positions within it.
     virtual void SetProgressRange(int maximum) = 0;
     virtual void SetProgressPos(int position) = 0;

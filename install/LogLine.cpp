@@ -41,7 +41,10 @@ std::string ColorName(MessageColor color) {
     }
 }
 
-std::string LogLine(const LocalTime& t, MessageColor color, std::string_view utf8Text) {
+namespace {
+
+// "<local time> <word> <text>\n".
+std::string StampedLine(const LocalTime& t, std::string_view word, std::string_view utf8Text) {
     std::string line;
     const auto field = [&line](int value, int digits, char after) {
         AppendDigits(line, value < 0 ? 0u : static_cast<unsigned>(value), digits, 10);
@@ -54,13 +57,21 @@ std::string LogLine(const LocalTime& t, MessageColor color, std::string_view utf
     field(t.minute, 2, ':');
     field(t.second, 2, '.');
     field(t.millisecond, 3, ' ');
-    line += ColorName(color);
-    if (IsEmphasised(color))
-        line += '*';
+    line += word;
     line += ' ';
     line += utf8Text;
     line += '\n';
     return line;
+}
+
+} // namespace
+
+std::string LogLine(const LocalTime& time, MessageColor color, std::string_view utf8Text) {
+    return StampedLine(time, ColorName(color) + (IsEmphasised(color) ? "*" : ""), utf8Text);
+}
+
+std::string LogDetailLine(const LocalTime& time, std::string_view utf8Text) {
+    return StampedLine(time, "detail", utf8Text);
 }
 
 } // namespace setup

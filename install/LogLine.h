@@ -15,6 +15,10 @@ struct LocalTime {
     int year, month, day, hour, minute, second, millisecond;
 };
 std::string LogLine(const LocalTime& time, MessageColor color, std::string_view utf8Text);
+// A line that only the log has, after the line it belongs to: its time and "detail" in place of
+// a colour, e.g. "2026-12-08 14:03:11.250 detail Windows error 5 (0x00000005): Access is
+// denied.\n".
+std::string LogDetailLine(const LocalTime& time, std::string_view utf8Text);
 // "black", "navy", "olive", "red", "green", or the colour as six hex digits when it is none of
 // the message table's.
 std::string ColorName(MessageColor color);

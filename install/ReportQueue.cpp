@@ -6,6 +6,10 @@ void ReportQueue::AddMessage(std::string text, MessageColor color) {
     Keep({Kind::Line, 0, color, std::move(text)});
 }
 
+void ReportQueue::LogDetail(std::string text) {
+    Keep({Kind::Detail, 0, 0, std::move(text)});
+}
+
 void ReportQueue::SetProgressRange(int maximum) {
     Keep({Kind::Range, maximum, 0, {}});
 }
@@ -44,6 +48,9 @@ void ReportQueue::ReplayInto(IInstallView& view, std::uint64_t nowMs) {
         switch (report.kind) {
         case Kind::Line:
             view.AddMessage(std::move(report.text), report.color);
+            break;
+        case Kind::Detail:
+            view.LogDetail(std::move(report.text));
             break;
         case Kind::Range:
             view.SetProgressRange(report.value);

@@ -16,6 +16,7 @@ public:
     static constexpr std::uint64_t kPaintIntervalMs = 50;
 
     void AddMessage(std::string text, MessageColor color) override;
+    void LogDetail(std::string text) override;
     void SetProgressRange(int maximum) override;
     // A position not yet handed on is replaced by a newer one, unless something else was
     // reported after it.
@@ -28,7 +29,7 @@ public:
     void ReplayInto(IInstallView& view, std::uint64_t nowMs);
 
 private:
-    enum class Kind { Line, Range, Position, Close };
+    enum class Kind { Line, Detail, Range, Position, Close };
     struct Report {
         Kind kind;
         int value;

@@ -15,14 +15,28 @@ bool RunLog::Open(const std::wstring& path) {
     return IsOpen();
 }
 
-void RunLog::Write(std::string_view utf8Text, MessageColor color) {
-    if (!file_)
-        return;
+namespace {
+
+setup::LocalTime Now() {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
-    const std::string line = setup::LogLine(
-        {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds},
-        color, utf8Text);
+    return {now.wYear,   now.wMonth,  now.wDay,         now.wHour,
+            now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+} // namespace
+
+void RunLog::Write(std::string_view utf8Text, MessageColor color) {
+    if (file_)
+        WriteLine(setup::LogLine(Now(), color, utf8Text));
+}
+
+void RunLog::WriteDetail(std::string_view utf8Text) {
+    if (file_)
+        WriteLine(setup::LogDetailLine(Now(), utf8Text));
+}
+
+void RunLog::WriteLine(const std::string& line) {
     // No buffer of our own: once WriteFile returns, the line is the system's and outlives the
     // process. A line that cannot be written is lost; the run goes on.
     DWORD written = 0;

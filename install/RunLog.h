@@ -17,7 +17,11 @@ public:
     // One line, written at once with nothing held back, so that a run that is killed leaves
     // every line it had logged. `utf8Text` is the line as the message list shows it.
     void Write(std::string_view utf8Text, MessageColor color);
+    // A line of the log's own after the one it belongs to (setup::LogDetailLine).
+    void WriteDetail(std::string_view utf8Text);
 
 private:
+    void WriteLine(const std::string& line);
+
     ScopedFileHandle file_;
 };

@@ -211,6 +211,12 @@ void CSetupDlg::AddMessage(std::string text, MessageColor color) {
     messageList.AddMessage(std::move(text), color);
 }
 
+// The log's alone: the list shows the lines the person reads.
+void CSetupDlg::LogDetail(std::string text) {
+    if (start.log)
+        start.log->WriteDetail(text);
+}
+
 void CSetupDlg::SetProgressRange(int maximum) {
     progressBar.SetRange(0, maximum);
 }

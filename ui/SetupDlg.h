@@ -34,6 +34,7 @@ public:
 
     // IInstallView
     void AddMessage(std::string text, MessageColor color) override;
+    void LogDetail(std::string text) override;
     void SetProgressRange(int maximum) override;
     void SetProgressPos(int position) override;
     void EnableClose() override;

@@ -235,6 +235,7 @@ TEST(ArchiveFailure, TheLineNamesTheCauseAndTheFile) {
 class ReportLog final : public IInstallView {
 public:
     void AddMessage(std::string text, MessageColor) override { told.push_back("line:" + text); }
+    void LogDetail(std::string text) override { told.push_back("detail:" + text); }
     void SetProgressRange(int maximum) override {
         told.push_back("range:" + std::to_string(maximum));
     }
@@ -252,6 +253,7 @@ TEST(ReportQueue, PositionsNotYetShownGiveWayToTheNewestAndNothingOvertakesALine
     for (int position = 1; position <= 500; ++position)
         queue.SetProgressPos(position);
     queue.AddMessage("Error: Unable to write", kColorError);
+    queue.LogDetail("Windows error 112 (0x00000070): Disk full.");
     queue.SetProgressPos(501);
     queue.SetProgressPos(0);
     queue.EnableClose();
@@ -259,9 +261,10 @@ TEST(ReportQueue, PositionsNotYetShownGiveWayToTheNewestAndNothingOvertakesALine
     queue.ReplayInto(dialog, 1000);
     EXPECT_EQ(dialog.told,
               (std::vector<std::string>{"range:6323", "pos:500", "line:Error: Unable to write",
+                                        "detail:Windows error 112 (0x00000070): Disk full.",
                                         "pos:0", "close"}));
     queue.ReplayInto(dialog, 5000);
-    EXPECT_EQ(dialog.told.size(), 5u);
+    EXPECT_EQ(dialog.told.size(), 6u);
 }
 
 TEST(ReportQueue, TheBarTakesAtMostOnePositionPerFiftyMillisecondsAndAlwaysTheFinalZero) {

@@ -17,6 +17,8 @@ TEST(CommandLine, LogLinesNameTheirColourAndTime) {
                              "Installing Torvane into "
                              "C:\\Программы ..."),
               "2027-01-02 03:04:05.006 navy Installing Torvane into C:\\Программы ...\n");
+    EXPECT_EQ(setup::LogDetailLine(t, "Windows error 5 (0x00000005): Access is denied."),
+              "2026-12-08 14:03:11.250 detail Windows error 5 (0x00000005): Access is denied.\n");
     EXPECT_EQ(setup::ColorName(kColorWarning), "olive");
     EXPECT_EQ(setup::ColorName(kColorProgress), "black");
     EXPECT_EQ(setup::ColorName(0x00123456u), "123456");
