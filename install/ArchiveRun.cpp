@@ -95,15 +95,8 @@ ArchiveStarted StartArchiveProcess(const std::string& archivePath, const std::st
     }
 
     const DWORD error = ::GetLastError();
-    wchar_t* systemText = nullptr;
-    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error,
-                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                     reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
-    ScopedLocalMemory systemTextOwner(systemText);
     view.AddMessage(texts::kCannotDecompress, kColorError);
-    view.AddMessage(systemText ? texts::CutSystemText(base::Utf8(systemText).c_str())
-                               : texts::ErrorNumberLine(static_cast<long>(error)),
-                    kColorError);
+    ReportFailedCall(view, kColorError, static_cast<long>(error));
     started.failure = setup::kExitArchive;
     return started;
 }

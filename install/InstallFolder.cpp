@@ -55,7 +55,8 @@ FolderMade CreateFolder(const std::string& installFolder, IInstallView& view) {
     // Windows makes no folder longer than this without the "\\?\" prefix, and nothing could be
     // started from it; Wine's wide calls would make it all the same.
     if (folder->size() > MAX_PATH - 12) {
-        view.AddMessage(texts::ErrorNumberLine(ERROR_FILENAME_EXCED_RANGE), kColorError);
+        ReportFailedCall(view, kColorError, ERROR_FILENAME_EXCED_RANGE,
+                         texts::ErrorNumberLine(ERROR_FILENAME_EXCED_RANGE));
         return kFailed;
     }
     FolderMade made;
@@ -83,9 +84,10 @@ FolderMade CreateFolder(const std::string& installFolder, IInstallView& view) {
             return made;
         RemoveFoldersMade(made.made);
     }
-    view.AddMessage(error == ERROR_BAD_PATHNAME ? std::string(texts::kDirectoryInvalid)
-                                                : texts::ErrorNumberLine(static_cast<long>(error)),
-                    kColorError);
+    ReportFailedCall(view, kColorError, static_cast<long>(error),
+                     error == ERROR_BAD_PATHNAME
+                         ? std::string(texts::kDirectoryInvalid)
+                         : texts::ErrorNumberLine(static_cast<long>(error)));
     return kFailed;
 }
 

@@ -108,8 +108,9 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     if (output && !MarkForDeletion(output.Get(), true))
         output.Reset();
     if (!output) {
+        const DWORD error = ::GetLastError();
         input.Close();
-        view.AddMessage(texts::kCannotCreateArchive, kColorError);
+        ReportFailedCall(view, kColorError, static_cast<long>(error), texts::kCannotCreateArchive);
         outcome.failure = setup::kExitCopy;
         return outcome;
     }
@@ -121,6 +122,8 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
 
     bool readFailed = !input.Seek(start);
     bool writeFailed = false;
+    // The failed call's code for the log; none when a check of ours failed.
+    DWORD writeError = ERROR_SUCCESS;
     std::vector<char> block(kCopyBlock);
     std::int64_t counter = 0;
     while (!readFailed && !writeFailed && counter < total) {
@@ -129,9 +132,11 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
         const size_t got = input.Read(block.data(), wanted);
         readFailed = got != wanted;
         DWORD written = 0;
-        writeFailed =
-            !::WriteFile(output.Get(), block.data(), static_cast<DWORD>(got), &written, nullptr) ||
-            written != got;
+        const bool wrote =
+            ::WriteFile(output.Get(), block.data(), static_cast<DWORD>(got), &written, nullptr);
+        if (!wrote)
+            writeError = ::GetLastError();
+        writeFailed = !wrote || written != got;
         progress.Advance(counter, counter + static_cast<std::int64_t>(got),
                          [&view](int position) { view.SetProgressPos(position); });
         counter += static_cast<std::int64_t>(got);
@@ -139,12 +144,17 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     input.Close();
     BY_HANDLE_FILE_INFORMATION written{};
     if (!::GetFileInformationByHandle(output.Get(), &written) ||
-        (!readFailed && !writeFailed && !MarkForDeletion(output.Get(), false)))
+        (!readFailed && !writeFailed && !MarkForDeletion(output.Get(), false))) {
+        if (!writeFailed)
+            writeError = ::GetLastError();
         writeFailed = true;
+    }
     output.Reset();
     bool lockFailed = false;
     if (!readFailed && !writeFailed) {
         outcome.lock = OpenForReadingOnly(archivePath);
+        if (!outcome.lock)
+            writeError = ::GetLastError();
         // Someone opened the copy for writing the moment it was closed, or put another file in
         // its place: what runs elevated must be the file written.
         lockFailed = !outcome.lock || !IsTheFileWritten(written, outcome.lock.Get());
@@ -153,11 +163,13 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     }
     view.SetProgressPos(0);
 
-    if (readFailed || writeFailed || lockFailed) {
-        view.AddMessage(readFailed ? texts::NoValidPayloadLine(sourcePath)
-                                   : texts::CannotWriteArchiveLine(archivePath),
-                        kColorError);
-        outcome.failure = readFailed ? setup::kExitImage : setup::kExitCopy;
+    if (readFailed) {
+        view.AddMessage(texts::NoValidPayloadLine(sourcePath), kColorError);
+        outcome.failure = setup::kExitImage;
+    } else if (writeFailed || lockFailed) {
+        ReportFailedCall(view, kColorError, static_cast<long>(writeError),
+                         texts::CannotWriteArchiveLine(archivePath));
+        outcome.failure = setup::kExitCopy;
     }
     return outcome;
 }

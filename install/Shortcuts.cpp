@@ -60,9 +60,15 @@ namespace {
 bool CreateComponentShortcut(const std::string& target, const std::wstring& linkFile,
                              const std::string& workingDir, bool folderIsLink,
                              IInstallView& report) {
-    if (!folderIsLink && SUCCEEDED(CreateShortcut(target, linkFile, workingDir, kDescription)))
+    const std::string line = texts::CannotCreateShortcutLine(base::Utf8(linkFile));
+    if (folderIsLink) {
+        report.AddMessage(line, kColorWarning);
+        return false;
+    }
+    const HRESULT result = CreateShortcut(target, linkFile, workingDir, kDescription);
+    if (SUCCEEDED(result))
         return true;
-    report.AddMessage(texts::CannotCreateShortcutLine(base::Utf8(linkFile)), kColorWarning);
+    ReportFailedCall(report, kColorWarning, result, line);
     return false;
 }
 
