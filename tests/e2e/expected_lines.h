@@ -29,6 +29,9 @@ inline Line red(const std::string& text) {
 inline Line olive(const std::string& text) {
     return {text, color::kOlive};
 }
+inline Line detail(const std::string& text) {
+    return {text, color::kLogDetail};
+}
 inline Line success() {
     return {kSuccessLine, color::kGreenEmphasis};
 }

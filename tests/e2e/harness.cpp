@@ -121,6 +121,8 @@ std::string colorName(std::uint32_t color) {
         return "green*";
     case color::kRedEmphasis:
         return "red*";
+    case color::kLogDetail:
+        return "detail";
     default: {
         char buffer[16];
         wsprintfA(buffer, "0x%08lX", static_cast<unsigned long>(color));

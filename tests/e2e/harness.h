@@ -40,6 +40,8 @@ constexpr std::uint32_t kRed = 0x000000C0;
 constexpr std::uint32_t kNavy = 0x00800000;
 constexpr std::uint32_t kGreenEmphasis = 0x80008000;
 constexpr std::uint32_t kRedEmphasis = 0x800000C0;
+// Not the list's: a line only the log has, "detail" where the others name their colour.
+constexpr std::uint32_t kLogDetail = 0xFFFFFFFE;
 } // namespace color
 
 constexpr const char* kTitlePrefix = "Torvane Software Suite Setup ";

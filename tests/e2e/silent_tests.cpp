@@ -36,7 +36,7 @@ std::string localStamp() {
 }
 
 // The lines of a log, each "<local time> <colour> <text>" and a line feed, the colour named as
-// the harness names it; their times go to `stamps`.
+// the harness names it ("detail" for a line only the log has); their times go to `stamps`.
 std::vector<Line> readLog(const std::string& path, std::vector<std::string>& stamps) {
     static const std::regex format(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (\S+) (.*))");
     const std::string content = readFile(path).value_or("");
@@ -52,7 +52,7 @@ std::vector<Line> readLog(const std::string& path, std::vector<std::string>& sta
         stamps.push_back(match[1]);
         lines.push_back({match[3], 0xFFFFFFFFu});
         for (std::uint32_t word : {color::kBlack, color::kOlive, color::kRed, color::kNavy,
-                                   color::kGreenEmphasis, color::kRedEmphasis})
+                                   color::kGreenEmphasis, color::kRedEmphasis, color::kLogDetail})
             if (colorName(word) == match[2])
                 lines.back().color = word;
     }
@@ -255,6 +255,7 @@ TEST_F(SilentTest, EachFailureExitsWithItsOwnCode) {
         std::function<void()> prepare = [] {};
     };
     const std::string damaged = kRoot + "\\Damaged";
+    const std::string aFile = kRoot + "\\A File";
     const std::string planted = kRoot + "\\Planted";
     const std::string elsewhere = kRoot + "\\elsewhere";
     std::optional<unixlinks::FolderLink> link;
@@ -283,6 +284,17 @@ TEST_F(SilentTest, EachFailureExitsWithItsOwnCode) {
           black("Creating directory ..."), black("Copying necessary files ..."),
           red("Error: File " + imagePath("bad-length-all-ones.exe") + " holds no valid payload."),
           failure()}},
+        // The line names no code: the log has it after the line.
+        {"install folder is a file",
+         "demo.exe",
+         aFile,
+         5,
+         {navy("Installing Torvane into C:\\e2e silent\\A File ..."),
+          black("Creating directory ..."), olive("Warning: Directory already exists."),
+          black("Copying necessary files ..."),
+          red("Error: Unable to create new archive for copying."),
+          detail("Windows error 3 (0x00000003): Path not found."), failure()},
+         [&] { ASSERT_TRUE(writeFile(aFile, "not a folder")); }},
         {"flag folder planted as a link",
          "demo.exe",
          planted,
