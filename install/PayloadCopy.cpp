@@ -66,7 +66,9 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     PayloadCopied outcome;
     base::BinaryFile input;
     if (!input.Open(sourcePath, "rb")) {
-        view.AddMessage(texts::CannotOpenImageLine(sourcePath), kColorError);
+        // The C runtime's open leaves the error of the Windows call that failed.
+        ReportFailedCall(view, kColorError, static_cast<long>(::GetLastError()),
+                         texts::CannotOpenImageLine(sourcePath));
         outcome.failure = setup::kExitImage;
         return outcome;
     }

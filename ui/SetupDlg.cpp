@@ -3,6 +3,7 @@
 #include "base/WideText.h"
 #include "image/ImageFile.h"
 #include "install/InstallTexts.h"
+#include "install/FailedCall.h"
 #include "res/resource.h"
 #include "ui/AgreementText.h"
 
@@ -125,8 +126,12 @@ void CSetupDlg::ReadVersionLabel() {
     versionLabel.clear();
     base::BinaryFile self;
     if (!self.Open(modulePath, "rb")) {
-        const std::string text = "**ERROR!**  Unable to open file:\n" + modulePath;
-        ::MessageBoxW(m_hWnd, base::WideForDisplay(text).c_str(),
+        // The C runtime's open leaves the error of the Windows call that failed.
+        const texts::FailedCallText text = DescribeFailedCall(
+            static_cast<long>(::GetLastError()), "**ERROR!**  Unable to open file:\n" + modulePath);
+        if (!text.logDetail.empty())
+            LogDetail(text.logDetail);
+        ::MessageBoxW(m_hWnd, base::WideForDisplay(text.line).c_str(),
                       base::WideForDisplay(ProgramName(modulePath)).c_str(),
                       MB_OK | MB_ICONEXCLAMATION);
         return;
