@@ -261,12 +261,14 @@ InstallRecorded RecordInstall(const RecordRequest& request, IInstallView& view) 
         if (!Listed(installed.madeFolders, made))
             installed.madeFolders.push_back(made);
 
+    // Both leave the error of what failed.
     if (!WriteInstallRecord(folder, installed))
-        view.AddMessage(texts::CannotRecordLine(folder + "\\" + record::kRecordName),
-                        kColorWarning);
+        ReportFailedCall(view, kColorWarning, static_cast<long>(::GetLastError()),
+                         texts::CannotRecordLine(folder + "\\" + record::kRecordName));
     const std::string uninstaller = folder + "\\" + suite::kUninstallerName;
     if (!WriteUninstaller(request.imagePath, request.programLength, uninstaller))
-        view.AddMessage(texts::CannotRecordLine(uninstaller), kColorWarning);
+        ReportFailedCall(view, kColorWarning, static_cast<long>(::GetLastError()),
+                         texts::CannotRecordLine(uninstaller));
     RegisterProduct(request, installed, view);
     return {};
 }
