@@ -284,10 +284,12 @@ private:
     void Fail(int& kept, DWORD error, const std::string& path) {
         ++kept;
         outcome_.failure = setup::kExitInUse;
-        report_.AddMessage(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
-                               ? texts::FileInUseLine(path)
-                               : texts::CannotRemoveLine(path, error),
-                           kColorError);
+        // The line in use names no code: the log has it.
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+            ReportFailedCall(report_, kColorError, static_cast<long>(error),
+                             texts::FileInUseLine(path));
+        else
+            report_.AddMessage(texts::CannotRemoveLine(path, error), kColorError);
     }
 
     // A line about a folder (a link, or one that cannot be entered), said once however many

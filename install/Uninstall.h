@@ -8,6 +8,7 @@
 #include "install/ExitCode.h"
 #include "install/InstallView.h"
 #include "payload/InstallRecord.h"
+#include "install/FailedCall.h"
 
 #include <string>
 
