@@ -1,9 +1,9 @@
 // The install folder: making it (state 10), and deleting files from it without following links.
 #include "install/StateWork.h"
 
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "install/InstallTexts.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 
 namespace {
 

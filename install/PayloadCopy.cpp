@@ -2,13 +2,13 @@
 // own file into <installFolder>\FARROWPK.EXE, with byte progress.
 #include "install/StateWork.h"
 
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
 #include "payload/UnpackProgress.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "install/RunLog.h"
 
 #include "install/CommandLine.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 
 bool RunLog::Open(const std::wstring& path) {
     // The setup runs elevated, and a log folder such as the system's temporary folder lets

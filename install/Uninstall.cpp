@@ -2,12 +2,12 @@
 // an uninstall must never start in.
 #include "install/Uninstall.h"
 
-#include "base/WideText.h"
-#include "framework/Handles.h"
+#include "win32/WideText.h"
+#include "win32/Handles.h"
 #include "install/InstallTexts.h"
 #include "payload/SuiteContract.h"
 #include "payload/sfx/InstallJournal.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #ifdef _WIN32
-#include "base/WideText.h"
+#include "win32/WideText.h"
 
 #include <cwctype>
 #else

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #ifdef _WIN32
-#include "base/WideText.h"
+#include "win32/WideText.h"
 
 #include <shellapi.h>
 

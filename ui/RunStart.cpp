@@ -1,6 +1,6 @@
 #include "ui/RunStart.h"
 
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "base/BinaryFile.h"
 #include "image/ImageFile.h"
 #include "image/VersionResource.h"

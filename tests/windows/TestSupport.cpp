@@ -2,7 +2,7 @@
 
 #include "UnixLinks.h"
 #include "base/BinaryFile.h"
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "image/ImageTrailer.h"
 
 #include <shlobj.h>
