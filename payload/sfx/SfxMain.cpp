@@ -45,6 +45,7 @@
 #include "win32/WideText.h"
 #include "win32/Handles.h"
 #include "win32/SafeDllSearch.h"
+#include "win32/Thread.h"
 #include "payload/EntryName.h"
 #include "payload/UnpackProgress.h"
 #include "payload/ZipReader.h"
@@ -422,7 +423,7 @@ struct FileWorker {
     ScopedHandle thread;
 };
 
-DWORD WINAPI RunFileWorker(void* parameter) {
+unsigned __stdcall RunFileWorker(void* parameter) {
     FileWorker& worker = *static_cast<FileWorker*>(parameter);
     UnpackBatches(*worker.work, worker.reader);
     return 0;
@@ -460,8 +461,7 @@ Failure UnpackInParallel(zip::Reader& reader, std::size_t flag, journal::HeldFol
         if (!worker->reader.OpenSameArchive(reader))
             break;
         // The stack is a reservation of its own size: the thread's memory counts it.
-        worker->thread.Reset(CreateThread(nullptr, 256 << 10, RunFileWorker, worker.get(),
-                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        worker->thread = win32::StartThread(RunFileWorker, worker.get(), 256 << 10);
         if (!worker->thread)
             break;
         workers.push_back(std::move(worker));
