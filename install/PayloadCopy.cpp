@@ -26,6 +26,14 @@ ScopedFileHandle OpenForReadingOnly(const std::string& path) {
                                           nullptr));
 }
 
+// The image opened for reading as the C runtime opens a stream with "rb": others may read and
+// write it, and nobody may rename or delete it while it is open.
+ScopedFileHandle OpenImage(const std::string& path) {
+    return ScopedFileHandle(::CreateFileW(base::Wide(path).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 // Whether `opened` is the file `written` was, by volume and file index, and has that one name.
 bool IsTheFileWritten(const BY_HANDLE_FILE_INFORMATION& written, HANDLE opened) {
     BY_HANDLE_FILE_INFORMATION info{};
@@ -63,8 +71,12 @@ bool IsProgressPublishingStub(base::BinaryFile& input, const image::ImageLayout&
 PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& archivePath,
                               IInstallView& view) {
     PayloadCopied outcome;
+    // The bytes are copied through a handle, as they are written; the layout is read by the
+    // portable readers, through a stream. The handle is opened first: while it is open the name
+    // cannot be given to another file, so the stream reads the same one.
+    ScopedFileHandle source = OpenImage(sourcePath);
     base::BinaryFile input;
-    if (!input.Open(sourcePath, "rb")) {
+    if (!source || !input.Open(sourcePath, "rb")) {
         view.AddMessage(texts::CannotOpenImageLine(sourcePath), kColorError);
         outcome.failure = setup::kExitImage;
         return outcome;
@@ -88,6 +100,7 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     outcome.payloadLength = layout.payloadLength;
     outcome.payloadOffset = layout.payloadOffset;
     outcome.publishesProgress = IsProgressPublishingStub(input, layout);
+    input.Close();
 
     // An older copy is replaced by a new file rather than written over: the setup runs elevated
     // and the folder may be writable by others, so the name may be a link to some other file,
@@ -107,7 +120,7 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     if (output && !MarkForDeletion(output.Get(), true))
         output.Reset();
     if (!output) {
-        input.Close();
+        source.Reset();
         view.AddMessage(texts::kCannotCreateArchive, kColorError);
         outcome.failure = setup::kExitCopy;
         return outcome;
@@ -118,24 +131,27 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     texts::CopyProgress progress(layout.payloadLength);
     view.SetProgressRange(progress.RangeMaximum());
 
-    bool readFailed = !input.Seek(start);
+    LARGE_INTEGER startAt{};
+    startAt.QuadPart = start;
+    bool readFailed = !::SetFilePointerEx(source.Get(), startAt, nullptr, FILE_BEGIN);
     bool writeFailed = false;
     std::vector<char> block(kCopyBlock);
     std::int64_t counter = 0;
     while (!readFailed && !writeFailed && counter < total) {
         const size_t wanted =
             static_cast<size_t>(std::min<std::int64_t>(kCopyBlock, total - counter));
-        const size_t got = input.Read(block.data(), wanted);
-        readFailed = got != wanted;
+        DWORD got = 0;
+        readFailed =
+            !::ReadFile(source.Get(), block.data(), static_cast<DWORD>(wanted), &got, nullptr) ||
+            got != wanted;
         DWORD written = 0;
         writeFailed =
-            !::WriteFile(output.Get(), block.data(), static_cast<DWORD>(got), &written, nullptr) ||
-            written != got;
+            !::WriteFile(output.Get(), block.data(), got, &written, nullptr) || written != got;
         progress.Advance(counter, counter + static_cast<std::int64_t>(got),
                          [&view](int position) { view.SetProgressPos(position); });
         counter += static_cast<std::int64_t>(got);
     }
-    input.Close();
+    source.Reset();
     BY_HANDLE_FILE_INFORMATION written{};
     if (!::GetFileInformationByHandle(output.Get(), &written) ||
         (!readFailed && !writeFailed && !MarkForDeletion(output.Get(), false)))
