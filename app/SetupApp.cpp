@@ -2,9 +2,9 @@
 
 #include "app/SilentInstall.h"
 #include "app/Uninstaller.h"
-#include "base/WideText.h"
-#include "framework/Handles.h"
-#include "framework/SafeDllSearch.h"
+#include "win32/WideText.h"
+#include "win32/Handles.h"
+#include "win32/SafeDllSearch.h"
 #include "install/ExitCode.h"
 #include "install/CommandLine.h"
 #include "install/InstallTexts.h"

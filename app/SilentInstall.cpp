@@ -1,6 +1,6 @@
 #include "app/SilentInstall.h"
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallTexts.h"
 #include "install/RunStart.h"

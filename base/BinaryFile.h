@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 #ifdef _WIN32
-#include "base/WideText.h"
+#include "win32/WideText.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -2,7 +2,7 @@
 // run-bench.sh collects, and a child process whose memory use is sampled while it runs.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "harness.h"
 
 #include <windows.h>

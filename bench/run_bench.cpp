@@ -30,6 +30,7 @@
 //
 // Every figure goes to a "result KEY VALUE" line for run-bench.sh; the rest is for people.
 #include "BenchSupport.h"
+#include "win32/Thread.h"
 
 #include <commctrl.h>
 
@@ -177,7 +178,7 @@ class ServerPulse {
 public:
     ServerPulse()
         : event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-          thread_(::CreateThread(nullptr, 0, &ServerPulse::Run, this, 0, nullptr)) {}
+          thread_(win32::StartThread(&ServerPulse::Run, this)) {}
     ~ServerPulse() {
         stop_ = true;
         if (thread_)
@@ -196,7 +197,7 @@ public:
     }
 
 private:
-    static DWORD WINAPI Run(void* self) {
+    static unsigned __stdcall Run(void* self) {
         auto& pulse = *static_cast<ServerPulse*>(self);
         while (!pulse.stop_) {
             const double before = Now();

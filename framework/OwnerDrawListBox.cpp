@@ -1,6 +1,6 @@
 #include "framework/OwnerDrawListBox.h"
 
-#include "base/WideText.h"
+#include "win32/WideText.h"
 
 #include <vector>
 

@@ -4,8 +4,8 @@
 // Features lists 32-bit programs from.
 #include "install/AppsAndFeatures.h"
 
-#include "base/WideText.h"
-#include "framework/Handles.h"
+#include "win32/WideText.h"
+#include "win32/Handles.h"
 #include "payload/SuiteContract.h"
 
 #include <vector>

@@ -3,7 +3,7 @@
 // its last, stays readable after the archive has ended.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/Progress.h"
 #include "install/InstallTexts.h"
 

@@ -4,7 +4,7 @@
 // comes back as a result that the state applies: that is where its next state is decided.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/ArchiveProgress.h"
 #include "install/ExitCode.h"
 #include "install/InstallView.h"

@@ -2,7 +2,7 @@
 
 #include "base/BinaryFile.h"
 #include "base/LittleEndian.h"
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "install/AppsAndFeatures.h"
 #include "install/InstallTexts.h"
 #include "install/ProductEntryTexts.h"
@@ -10,7 +10,7 @@
 #include "install/Uninstall.h"
 #include "payload/SuiteContract.h"
 #include "payload/sfx/InstallJournal.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 
 #include <sddl.h>
 

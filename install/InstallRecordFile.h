@@ -3,8 +3,9 @@
 // program that reads them runs elevated.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/ExitCode.h"
+#include "install/CommandLine.h"
 #include "install/InstallView.h"
 #include "payload/InstallRecord.h"
 

@@ -3,13 +3,13 @@
 #include "install/StateWork.h"
 
 #include "install/Progress.h"
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
 #include "payload/UnpackProgress.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,6 +25,14 @@ ScopedFileHandle OpenForReadingOnly(const std::string& path) {
     return ScopedFileHandle(::CreateFileW(base::Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                                           nullptr));
+}
+
+// The image opened for reading as the C runtime opens a stream with "rb": others may read and
+// write it, and nobody may rename or delete it while it is open.
+ScopedFileHandle OpenImage(const std::string& path) {
+    return ScopedFileHandle(::CreateFileW(base::Wide(path).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // Whether `opened` is the file `written` was, by volume and file index, and has that one name.
@@ -64,9 +72,13 @@ bool IsProgressPublishingStub(base::BinaryFile& input, const image::ImageLayout&
 PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& archivePath,
                               IInstallView& view) {
     PayloadCopied outcome;
+    // The bytes are copied through a handle, as they are written; the layout is read by the
+    // portable readers, through a stream. The handle is opened first: while it is open the name
+    // cannot be given to another file, so the stream reads the same one.
+    ScopedFileHandle source = OpenImage(sourcePath);
     base::BinaryFile input;
-    if (!input.Open(sourcePath, "rb")) {
-        // The C runtime's open leaves the error of the Windows call that failed.
+    if (!source || !input.Open(sourcePath, "rb")) {
+        // CreateFile's error, or that of the Windows call under the C runtime's open.
         ReportFailedCall(view, kColorError, static_cast<long>(::GetLastError()),
                          texts::CannotOpenImageLine(sourcePath));
         outcome.failure = setup::kExitImage;
@@ -91,6 +103,7 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     outcome.payloadLength = layout.payloadLength;
     outcome.payloadOffset = layout.payloadOffset;
     outcome.publishesProgress = IsProgressPublishingStub(input, layout);
+    input.Close();
 
     // An older copy is replaced by a new file rather than written over: the setup runs elevated
     // and the folder may be writable by others, so the name may be a link to some other file,
@@ -111,7 +124,7 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
         output.Reset();
     if (!output) {
         const DWORD error = ::GetLastError();
-        input.Close();
+        source.Reset();
         ReportFailedCall(view, kColorError, static_cast<long>(error), texts::kCannotCreateArchive);
         outcome.failure = setup::kExitCopy;
         return outcome;
@@ -122,7 +135,9 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     progress::CopyProgress progress(layout.payloadLength);
     view.SetProgressRange(progress.RangeMaximum());
 
-    bool readFailed = !input.Seek(start);
+    LARGE_INTEGER startAt{};
+    startAt.QuadPart = start;
+    bool readFailed = !::SetFilePointerEx(source.Get(), startAt, nullptr, FILE_BEGIN);
     bool writeFailed = false;
     // The failed call's code for the log; none when a check of ours failed.
     DWORD writeError = ERROR_SUCCESS;
@@ -131,8 +146,10 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
     while (!readFailed && !writeFailed && counter < total) {
         const size_t wanted =
             static_cast<size_t>(std::min<std::int64_t>(kCopyBlock, total - counter));
-        const size_t got = input.Read(block.data(), wanted);
-        readFailed = got != wanted;
+        DWORD got = 0;
+        readFailed =
+            !::ReadFile(source.Get(), block.data(), static_cast<DWORD>(wanted), &got, nullptr) ||
+            got != wanted;
         DWORD written = 0;
         const bool wrote =
             ::WriteFile(output.Get(), block.data(), static_cast<DWORD>(got), &written, nullptr);
@@ -143,7 +160,7 @@ PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& 
                          [&view](int position) { view.SetProgressPos(position); });
         counter += static_cast<std::int64_t>(got);
     }
-    input.Close();
+    source.Reset();
     BY_HANDLE_FILE_INFORMATION written{};
     if (!::GetFileInformationByHandle(output.Get(), &written) ||
         (!readFailed && !writeFailed && !MarkForDeletion(output.Get(), false))) {

@@ -4,7 +4,7 @@
 // the next run takes.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 
 class RunLock {
 public:

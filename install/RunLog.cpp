@@ -1,7 +1,8 @@
 #include "install/RunLog.h"
 
 #include "install/LogLine.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
+#include "install/CommandLine.h"
 
 bool RunLog::Open(const std::wstring& path) {
     // The setup runs elevated, and a log folder such as the system's temporary folder lets

@@ -2,7 +2,7 @@
 // (setup::LogLine), in UTF-8 without a byte-order mark.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/MessageColor.h"
 
 #include <string>

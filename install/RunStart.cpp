@@ -1,7 +1,7 @@
 #include "install/RunStart.h"
 
 #include "install/PathRules.h"
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "base/BinaryFile.h"
 #include "image/ImageFile.h"
 #include "image/VersionResource.h"

@@ -2,7 +2,7 @@
 // same settings from the same folder text, and the same first line.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/CommandLine.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"

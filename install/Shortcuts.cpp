@@ -4,9 +4,9 @@
 
 #include "install/StateWork.h"
 
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "install/InstallTexts.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>

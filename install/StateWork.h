@@ -3,9 +3,10 @@
 // know nothing of the engine; the engine applies each result on the dialog's thread.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/ExitCode.h"
 #include "install/Components.h"
+#include "install/CommandLine.h"
 #include "install/InstallView.h"
 #include "payload/InstallRecord.h"
 #include "install/FailedCall.h"

@@ -3,12 +3,12 @@
 #include "install/Uninstall.h"
 
 #include "install/PathRules.h"
-#include "base/WideText.h"
-#include "framework/Handles.h"
+#include "win32/WideText.h"
+#include "win32/Handles.h"
 #include "install/InstallTexts.h"
 #include "payload/SuiteContract.h"
 #include "payload/sfx/InstallJournal.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>

@@ -1,6 +1,6 @@
 #include "install/WorkerThread.h"
 
-#include <process.h>
+#include "win32/Thread.h"
 
 #include <mutex>
 #include <utility>
@@ -73,11 +73,9 @@ void WorkerThread::Run(Work work) {
         shared_ = std::shared_ptr<Shared>(new Shared);
     if (!thread_) {
         auto owner = std::make_unique<std::shared_ptr<Shared>>(shared_);
-        const uintptr_t thread = ::_beginthreadex(nullptr, 0, &RunWorker, owner.get(), 0, nullptr);
-        if (thread != 0) {
+        thread_ = win32::StartThread(&RunWorker, owner.get());
+        if (thread_)
             owner.release();
-            thread_.Reset(reinterpret_cast<HANDLE>(thread));
-        }
     }
     if (!thread_) {
         // No thread to be had: the work runs here, within this tick.

@@ -3,7 +3,7 @@
 // answering). The work reports into a queue that the dialog's thread replays into the real view.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/ReportQueue.h"
 #include "install/StateWork.h"
 

@@ -7,7 +7,8 @@
 #include <filesystem>
 
 #ifdef _WIN32
-#include "base/WideText.h"
+#include "win32/Handles.h"
+#include "win32/WideText.h"
 
 #include <cwctype>
 #else
@@ -32,13 +33,13 @@ std::string Utf8Of(const fs::path& path) {
 #ifdef _WIN32
 // The file or folder at `path` opened for its attributes only, links followed; nobody is kept
 // from opening, writing or deleting it meanwhile.
-HANDLE OpenForAttributes(const std::string& path) {
+ScopedFileHandle OpenForAttributes(const std::string& path) {
     const std::optional<std::wstring> wide = base::TryWide(path);
     if (!wide || wide->empty())
-        return INVALID_HANDLE_VALUE;
-    return ::CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        return ScopedFileHandle();
+    return ScopedFileHandle(::CreateFileW(
+        wide->c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 // Windows compares names without regard to case.
@@ -91,13 +92,9 @@ std::optional<fs::path> OutputLocation(const std::string& out) {
 
 #ifdef _WIN32
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
-    const HANDLE handle = OpenForAttributes(path);
-    if (handle == INVALID_HANDLE_VALUE)
-        return std::nullopt;
+    const ScopedFileHandle handle = OpenForAttributes(path);
     BY_HANDLE_FILE_INFORMATION information;
-    const bool known = ::GetFileInformationByHandle(handle, &information) != 0;
-    ::CloseHandle(handle);
-    if (!known)
+    if (!handle || !::GetFileInformationByHandle(handle.Get(), &information))
         return std::nullopt;
     return FileIdentity{information.dwVolumeSerialNumber,
                         std::uint64_t{information.nFileIndexHigh} << 32 |
@@ -105,25 +102,24 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
 }
 
 std::optional<std::string> RealFolderPath(const std::string& path) {
-    const HANDLE handle = OpenForAttributes(path);
-    if (handle == INVALID_HANDLE_VALUE)
+    const ScopedFileHandle handle = OpenForAttributes(path);
+    if (!handle)
         return std::nullopt;
     BY_HANDLE_FILE_INFORMATION information;
     std::wstring real(MAX_PATH, L'\0');
     DWORD length = 0;
-    if (::GetFileInformationByHandle(handle, &information) &&
+    if (::GetFileInformationByHandle(handle.Get(), &information) &&
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         for (int tries = 0; tries < 2; ++tries) {
-            length =
-                ::GetFinalPathNameByHandleW(handle, real.data(), static_cast<DWORD>(real.size()),
-                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            length = ::GetFinalPathNameByHandleW(handle.Get(), real.data(),
+                                                 static_cast<DWORD>(real.size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
             if (length < real.size())
                 break;
             real.resize(length + 1); // too small: `length` is the size it needs
             length = 0;
         }
     }
-    ::CloseHandle(handle);
     if (length == 0)
         return std::nullopt;
     real.resize(length);

@@ -3,7 +3,8 @@
 #include <iostream>
 
 #ifdef _WIN32
-#include "base/WideText.h"
+#include "win32/Handles.h"
+#include "win32/WideText.h"
 
 #include <shellapi.h>
 
@@ -12,10 +13,10 @@
 int main() {
     int count = 0;
     wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    const ScopedLocalMemory owner(wide);
     std::vector<std::string> args;
     for (int at = 1; wide && at < count; ++at)
         args.push_back(base::Utf8(wide[at]));
-    ::LocalFree(wide);
     return pack::Run(args, std::cout, std::cerr);
 }
 #else

@@ -1,6 +1,6 @@
 #include "ui/MessageListBox.h"
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "ui/MessageLayout.h"
 
 #include <utility>

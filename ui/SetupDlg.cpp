@@ -1,6 +1,6 @@
 #include "ui/SetupDlg.h"
 
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "image/ImageFile.h"
 #include "install/InstallTexts.h"
 #include "install/FailedCall.h"

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "framework/Dialog.h"
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
 #include "install/RunStart.h"

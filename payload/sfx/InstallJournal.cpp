@@ -1,8 +1,9 @@
 #include "payload/sfx/InstallJournal.h"
 
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "payload/NameEncoding.h"
 #include "payload/sfx/UnpackPlan.h"
+#include "win32/Thread.h"
 
 #include <sddl.h>
 #include <zlib.h>
@@ -355,8 +356,7 @@ struct ThreadStart {
     void* context;
 };
 
-// A thread's entry has the system's calling convention, which a lambda's cannot have on i686.
-DWORD WINAPI RunThreadStart(void* parameter) {
+unsigned __stdcall RunThreadStart(void* parameter) {
     const ThreadStart& start = *static_cast<const ThreadStart*>(parameter);
     start.work(start.context);
     return 0;
@@ -369,8 +369,7 @@ void OnThreads(unsigned threads, void (*work)(void*), void* context) {
     std::vector<ScopedHandle> started;
     for (unsigned more = 1; more < threads; ++more) {
         // The stack is a reservation of its own size: the thread's memory counts it.
-        ScopedHandle thread(::CreateThread(nullptr, 256 << 10, RunThreadStart, &start,
-                                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        ScopedHandle thread = win32::StartThread(RunThreadStart, &start, 256 << 10);
         if (!thread)
             break; // fewer threads: the work is shared all the same
         started.push_back(std::move(thread));

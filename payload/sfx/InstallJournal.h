@@ -6,13 +6,13 @@
 // renames the plan over the record: the commit. Until then everything can be put back: the
 // backups return to their places, what the plan lists and staging no longer holds was moved in
 // and goes. After it the backups are only removed. All of it happens inside folders held open
-// and never through a link (payload/sfx/NoFollowWin32.h). sfx.exe and the setup's engine share
+// and never through a link (win32/NoFollowWin32.h). sfx.exe and the setup's engine share
 // this code; the setup calls FinishInterruptedRun before it starts an archive.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "payload/InstallRecord.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 #include "payload/sfx/ReservedNames.h"
 
 #include <windows.h>

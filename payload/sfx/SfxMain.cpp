@@ -23,7 +23,7 @@
 //     folder) is unpacked entry by entry in archive order instead, so that the later entry wins,
 //     or unpacking stops where the two meet.
 //   - It runs elevated in a folder that others may have prepared, so it never writes through a
-//     link (payload/sfx/NoFollow.h): a folder on the way that is a link (junction, symbolic link,
+//     link (win32/NoFollow.h): a folder on the way that is a link (junction, symbolic link,
 //     mount point) is never entered, and the run fails there; an existing file is never written
 //     in place, its name is moved into the backup, so that a link or another name of some file
 //     (a hard link) loses only itself.
@@ -42,15 +42,16 @@
 // a link; 6 the disk is full, or has not room enough; 7 a file of the install is in use; 8
 // Windows refused access to a file or folder. From 3 on, the install folder is as it was.
 
-#include "base/WideText.h"
-#include "framework/Handles.h"
-#include "framework/SafeDllSearch.h"
+#include "win32/WideText.h"
+#include "win32/Handles.h"
+#include "win32/SafeDllSearch.h"
+#include "win32/Thread.h"
 #include "payload/EntryName.h"
 #include "payload/SuiteContract.h"
 #include "payload/UnpackProgress.h"
 #include "payload/ZipReader.h"
 #include "payload/sfx/InstallJournal.h"
-#include "payload/sfx/NoFollowWin32.h"
+#include "win32/NoFollowWin32.h"
 #include "payload/sfx/ReservedNames.h"
 #include "payload/sfx/StagedInstall.h"
 #include "payload/sfx/UnpackPlan.h"
@@ -423,7 +424,7 @@ struct FileWorker {
     ScopedHandle thread;
 };
 
-DWORD WINAPI RunFileWorker(void* parameter) {
+unsigned __stdcall RunFileWorker(void* parameter) {
     FileWorker& worker = *static_cast<FileWorker*>(parameter);
     UnpackBatches(*worker.work, worker.reader);
     return 0;
@@ -461,8 +462,7 @@ Failure UnpackInParallel(zip::Reader& reader, std::size_t flag, journal::HeldFol
         if (!worker->reader.OpenSameArchive(reader))
             break;
         // The stack is a reservation of its own size: the thread's memory counts it.
-        worker->thread.Reset(CreateThread(nullptr, 256 << 10, RunFileWorker, worker.get(),
-                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        worker->thread = win32::StartThread(RunFileWorker, worker.get(), 256 << 10);
         if (!worker->thread)
             break;
         workers.push_back(std::move(worker));

@@ -1,6 +1,6 @@
 #include "payload/sfx/StagedInstall.h"
 
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "payload/NameEncoding.h"
 #include "payload/SuiteContract.h"
 

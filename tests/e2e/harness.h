@@ -4,7 +4,7 @@
 #pragma once
 
 #include "../windows/ShortcutFile.h"
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 #include <objbase.h>

@@ -2,7 +2,7 @@
 // flag files and, last, the completion flag into its working directory, then stays running until
 // someone ends it. The setup must terminate it once it has seen the completion flag. It gives up
 // by itself after ten minutes, so that a broken run cannot leave it behind for good.
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 #include "payload/EntryName.h"
 #include "payload/InstallRecord.h"
 #include "payload/NameEncoding.h"
-#include "payload/sfx/NoFollow.h"
+#include "win32/NoFollow.h"
 #include "payload/sfx/UnpackPlan.h"
 
 #include <zlib.h>

@@ -3,7 +3,7 @@
 // the calling thread. Shared by the engine tests and the end-to-end tests.
 #pragma once
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 

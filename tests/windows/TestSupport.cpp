@@ -2,7 +2,8 @@
 
 #include "UnixLinks.h"
 #include "base/BinaryFile.h"
-#include "framework/Handles.h"
+#include "win32/Handles.h"
+#include "win32/Thread.h"
 #include "image/ImageTrailer.h"
 
 #include <shlobj.h>
@@ -28,7 +29,7 @@ struct StreamHold {
     HANDLE ready;
 };
 
-DWORD WINAPI HoldStreamForGood(void* parameter) {
+unsigned __stdcall HoldStreamForGood(void* parameter) {
     const StreamHold& hold = *static_cast<StreamHold*>(parameter);
     _lock_file(hold.stream);
     ::SetEvent(hold.ready);
@@ -45,7 +46,7 @@ int RunEndProcessChild(const std::string& folder) {
         return 2;
     const ScopedHandle ready(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     StreamHold hold{locked, ready.Get()};
-    const ScopedHandle holder(::CreateThread(nullptr, 0, HoldStreamForGood, &hold, 0, nullptr));
+    const ScopedHandle holder = win32::StartThread(HoldStreamForGood, &hold);
     if (!holder || ::WaitForSingleObject(ready.Get(), 10000) != WAIT_OBJECT_0)
         return 3;
     EndProcessNow();

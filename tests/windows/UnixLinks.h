@@ -5,6 +5,8 @@
 // only: the engine, stub and end-to-end tests share it.
 #pragma once
 
+#include "win32/Handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -43,8 +45,7 @@ template <class Done> bool RunUnix(const char* program, const std::string& argum
     // For a Unix program Wine gives no process handle, and may leave a value in the thread's
     // handle that is another open handle of ours (the registry's, say): close none then.
     if (started.hProcess) {
-        ::CloseHandle(started.hProcess);
-        ::CloseHandle(started.hThread);
+        const ScopedHandle process(started.hProcess), thread(started.hThread);
     }
     for (int wait = 0; wait < 100; ++wait, ::Sleep(50))
         if (done())

@@ -1,7 +1,7 @@
 // The Apps & Features entry against the registry of the test's prefix, under scratch keys that
 // stand for the machine's and the user's hives.
 #include "TestSupport.h"
-#include "base/WideText.h"
+#include "win32/WideText.h"
 #include "install/AppsAndFeatures.h"
 
 #include <sddl.h>

@@ -4,7 +4,7 @@
 // next test or to the setup program run in the same prefix.
 #include "TestSupport.h"
 
-#include "framework/Handles.h"
+#include "win32/Handles.h"
 #include "install/AppsAndFeatures.h"
 
 #include <gtest/gtest.h>

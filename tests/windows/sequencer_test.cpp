@@ -4,6 +4,7 @@
 #include "UnixLinks.h"
 
 #include "install/InstallTexts.h"
+#include "win32/Thread.h"
 
 using namespace enginetest;
 
@@ -281,6 +282,33 @@ TEST(EndProcessNowTest, EndsAtOnceWithoutTheRuntimesShutdownWhileAStreamIsLocked
     EXPECT_TRUE(FileExists(temp / "locked.txt"));
     // The runtime's shutdown would have flushed it, taking every stream's lock on the way.
     EXPECT_EQ(ReadFileBytes(temp / "buffered.txt"), "");
+}
+
+// The bytes reserved for the stack this runs on, from its base to its top.
+unsigned __stdcall MeasureStack(void* reserved) {
+    MEMORY_BASIC_INFORMATION here{};
+    ::VirtualQuery(&here, &here, sizeof here);
+    *static_cast<std::size_t*>(reserved) =
+        static_cast<std::size_t>(static_cast<const char*>(here.BaseAddress) + here.RegionSize -
+                                 static_cast<const char*>(here.AllocationBase));
+    return 7;
+}
+
+// A size given is the stack's reservation (sfx.exe's memory counts it), not its first commit
+// within the program's default reservation of megabytes. Wine reserves 1 MiB at the least.
+TEST(StartThreadTest, RunsTheEntryOnAStackOfTheReservationGiven) {
+    const auto reservedFor = [](std::size_t asked) {
+        std::size_t reserved = 0;
+        const ScopedHandle thread = win32::StartThread(MeasureStack, &reserved, asked);
+        DWORD exitCode = 0;
+        EXPECT_TRUE(thread && ::WaitForSingleObject(thread.Get(), 10000) == WAIT_OBJECT_0 &&
+                    ::GetExitCodeThread(thread.Get(), &exitCode));
+        EXPECT_EQ(exitCode, 7u);
+        return reserved;
+    };
+    const std::size_t given = reservedFor(std::size_t{256} << 10), byDefault = reservedFor(0);
+    EXPECT_GE(given, std::size_t{256} << 10);
+    EXPECT_LT(given, byDefault);
 }
 
 } // namespace

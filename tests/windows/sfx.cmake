@@ -1,7 +1,7 @@
 # sfx.exe, run the way the setup program runs it, against archives built by the tests.
 # Included by tests/windows/CMakeLists.txt.
 add_executable(sfx_tests ${CMAKE_CURRENT_LIST_DIR}/sfx/sfx_test.cpp)
-target_link_libraries(sfx_tests PRIVATE install_journal torvane_zip torvane_image win32_owners
+target_link_libraries(sfx_tests PRIVATE install_journal torvane_zip torvane_image win32
   gtest_main psapi ntdll advapi32)
 # A build-tree path; under Wine the test reaches it through drive Z:.
 target_compile_definitions(sfx_tests PRIVATE SFX_EXE_PATH="$<TARGET_FILE:sfx>")

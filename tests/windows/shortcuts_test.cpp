@@ -96,12 +96,11 @@ TEST_F(ShortcutsTest, AShortcutThatCannotBeWrittenIsAFailureCodeAndNoFile) {
     std::vector<std::wstring> written;
     WIN32_FIND_DATAW entry;
     const std::wstring wideDeep(deep.begin(), deep.end());
-    const HANDLE find = ::FindFirstFileW((wideDeep + L"\\*.lnk").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
+    const ScopedFind find(::FindFirstFileW((wideDeep + L"\\*.lnk").c_str(), &entry));
+    if (find) {
         do
             written.push_back(entry.cFileName);
-        while (::FindNextFileW(find, &entry));
-        ::FindClose(find);
+        while (::FindNextFileW(find.Get(), &entry));
     }
     // Paths this long are beyond the A forms that clean the folder up.
     for (const std::wstring& name : written)

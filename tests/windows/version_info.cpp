@@ -2,7 +2,7 @@
 // file and product version and the texts CompanyName, FileVersion and ProductVersion of its first
 // translation, one a line in UTF-8, for check-pack-exe.sh to compare with what pack stamped.
 //   version_info.exe FILE
-#include "base/WideText.h"
+#include "win32/WideText.h"
 
 #include <windows.h>
 

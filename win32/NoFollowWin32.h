@@ -3,8 +3,8 @@
 // setup's engine both use it, with UTF-16 paths (any name, in any script).
 #pragma once
 
-#include "framework/Handles.h"
-#include "payload/sfx/NoFollow.h"
+#include "win32/Handles.h"
+#include "win32/NoFollow.h"
 
 #include <windows.h>
 #include <winternl.h>

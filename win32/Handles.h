@@ -55,9 +55,11 @@ struct FindHandleTraits {
     static void Free(HANDLE handle) { ::FindClose(handle); }
 };
 
-// A kernel handle whose failure value is null (process, thread, event, file mapping).
+// A kernel handle whose failure value is null (process, thread, event, mutex, job, file mapping,
+// token). Never one whose failure value is INVALID_HANDLE_VALUE: that would count as valid.
 using ScopedHandle = ScopedValue<HandleTraits<HANDLE, nullptr, ::CloseHandle>>;
-// A file opened with CreateFile, whose failure value is INVALID_HANDLE_VALUE.
+// A handle whose failure value is INVALID_HANDLE_VALUE: a file or folder opened with CreateFile
+// or the no-follow opens (NoFollowWin32.h), a CreateToolhelp32Snapshot.
 using ScopedFileHandle = ScopedValue<FileHandleTraits>;
 // A FindFirstFile search.
 using ScopedFind = ScopedValue<FindHandleTraits>;
