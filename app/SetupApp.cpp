@@ -2,16 +2,16 @@
 
 #include "app/SilentInstall.h"
 #include "app/Uninstaller.h"
-#include "win32/WideText.h"
-#include "win32/Handles.h"
-#include "win32/SafeDllSearch.h"
-#include "install/ExitCode.h"
 #include "install/CommandLine.h"
+#include "install/ExitCode.h"
 #include "install/InstallTexts.h"
 #include "install/RunLock.h"
 #include "install/RunLog.h"
 #include "install/RunStart.h"
 #include "ui/SetupDlg.h"
+#include "win32/Handles.h"
+#include "win32/SafeDllSearch.h"
+#include "win32/WideText.h"
 
 #include <commctrl.h>
 

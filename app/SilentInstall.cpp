@@ -1,9 +1,9 @@
 #include "app/SilentInstall.h"
 
-#include "win32/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallTexts.h"
 #include "install/RunStart.h"
+#include "win32/Handles.h"
 
 namespace {
 

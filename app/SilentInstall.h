@@ -2,8 +2,8 @@
 // same sequence and logs the same lines as the dialog's Install does; they go to the log only.
 #pragma once
 
-#include "install/ExitCode.h"
 #include "install/CommandLine.h"
+#include "install/ExitCode.h"
 #include "install/RunLog.h"
 
 #include "install/InstallEngine.h"

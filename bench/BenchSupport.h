@@ -2,8 +2,8 @@
 // run-bench.sh collects, and a child process whose memory use is sampled while it runs.
 #pragma once
 
-#include "win32/Handles.h"
 #include "harness.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 

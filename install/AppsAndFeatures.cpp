@@ -4,9 +4,9 @@
 // Features lists 32-bit programs from.
 #include "install/AppsAndFeatures.h"
 
-#include "win32/WideText.h"
-#include "win32/Handles.h"
 #include "payload/SuiteContract.h"
+#include "win32/Handles.h"
+#include "win32/WideText.h"
 
 #include <vector>
 

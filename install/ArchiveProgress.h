@@ -3,9 +3,9 @@
 // its last, stays readable after the archive has ended.
 #pragma once
 
-#include "win32/Handles.h"
-#include "install/Progress.h"
 #include "install/InstallTexts.h"
+#include "install/Progress.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 

@@ -5,9 +5,9 @@
 
 #include "install/ArchiveProgress.h"
 
-#include "win32/WideText.h"
 #include "install/InstallTexts.h"
 #include "win32/NoFollowWin32.h"
+#include "win32/WideText.h"
 
 #include <cstdio>
 #include <vector>

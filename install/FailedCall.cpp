@@ -1,7 +1,7 @@
 #include "install/FailedCall.h"
 
-#include "win32/WideText.h"
 #include "win32/Handles.h"
+#include "win32/WideText.h"
 
 #include <windows.h>
 

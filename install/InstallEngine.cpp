@@ -1,10 +1,10 @@
 #include "install/InstallEngine.h"
 
-#include "install/Progress.h"
 #include "install/FileHolder.h"
 #include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
 #include "install/ProductEntryTexts.h"
+#include "install/Progress.h"
 #include "payload/SuiteContract.h"
 
 #include <utility>

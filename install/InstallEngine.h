@@ -4,13 +4,13 @@
 // comes back as a result that the state applies: that is where its next state is decided.
 #pragma once
 
-#include "win32/Handles.h"
 #include "install/ArchiveProgress.h"
 #include "install/ExitCode.h"
 #include "install/InstallView.h"
 #include "install/RunLock.h"
 #include "install/StateWork.h"
 #include "install/WorkerThread.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 

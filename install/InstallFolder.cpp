@@ -1,10 +1,10 @@
 // The install folder: making it (state 10), and deleting files from it without following links.
 #include "install/StateWork.h"
 
-#include "install/PathRules.h"
-#include "win32/WideText.h"
 #include "install/InstallTexts.h"
+#include "install/PathRules.h"
 #include "win32/NoFollowWin32.h"
+#include "win32/WideText.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 
 #include "base/BinaryFile.h"
 #include "base/LittleEndian.h"
-#include "win32/WideText.h"
 #include "install/AppsAndFeatures.h"
 #include "install/InstallTexts.h"
 #include "install/ProductEntryTexts.h"
@@ -11,6 +10,7 @@
 #include "payload/SuiteContract.h"
 #include "payload/sfx/InstallJournal.h"
 #include "win32/NoFollowWin32.h"
+#include "win32/WideText.h"
 
 #include <sddl.h>
 

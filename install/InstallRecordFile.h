@@ -3,11 +3,11 @@
 // program that reads them runs elevated.
 #pragma once
 
-#include "win32/Handles.h"
-#include "install/ExitCode.h"
 #include "install/CommandLine.h"
+#include "install/ExitCode.h"
 #include "install/InstallView.h"
 #include "payload/InstallRecord.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 

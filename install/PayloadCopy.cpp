@@ -2,14 +2,14 @@
 // own file into <installFolder>\FARROWPK.EXE, with byte progress.
 #include "install/StateWork.h"
 
-#include "install/Progress.h"
-#include "win32/WideText.h"
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
 #include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
+#include "install/Progress.h"
 #include "payload/UnpackProgress.h"
 #include "win32/NoFollowWin32.h"
+#include "win32/WideText.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "install/RunLog.h"
 
+#include "install/CommandLine.h"
 #include "install/LogLine.h"
 #include "win32/NoFollowWin32.h"
-#include "install/CommandLine.h"
 
 bool RunLog::Open(const std::wstring& path) {
     // The setup runs elevated, and a log folder such as the system's temporary folder lets

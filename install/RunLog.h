@@ -2,8 +2,8 @@
 // (setup::LogLine), in UTF-8 without a byte-order mark.
 #pragma once
 
-#include "win32/Handles.h"
 #include "install/MessageColor.h"
+#include "win32/Handles.h"
 
 #include <string>
 #include <string_view>

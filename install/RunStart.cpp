@@ -1,13 +1,13 @@
 #include "install/RunStart.h"
 
-#include "install/PathRules.h"
-#include "win32/WideText.h"
 #include "base/BinaryFile.h"
 #include "image/ImageFile.h"
 #include "image/VersionResource.h"
 #include "install/AppsAndFeatures.h"
 #include "install/InstallTexts.h"
+#include "install/PathRules.h"
 #include "payload/SuiteContract.h"
+#include "win32/WideText.h"
 
 #include <optional>
 #include <vector>

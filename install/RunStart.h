@@ -2,10 +2,10 @@
 // same settings from the same folder text, and the same first line.
 #pragma once
 
-#include "win32/Handles.h"
 #include "install/CommandLine.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
+#include "win32/Handles.h"
 
 #include <string>
 #include <string_view>

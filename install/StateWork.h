@@ -3,13 +3,13 @@
 // know nothing of the engine; the engine applies each result on the dialog's thread.
 #pragma once
 
-#include "win32/Handles.h"
-#include "install/ExitCode.h"
-#include "install/Components.h"
 #include "install/CommandLine.h"
+#include "install/Components.h"
+#include "install/ExitCode.h"
+#include "install/FailedCall.h"
 #include "install/InstallView.h"
 #include "payload/InstallRecord.h"
-#include "install/FailedCall.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 

@@ -6,9 +6,9 @@
 #pragma once
 
 #include "install/ExitCode.h"
+#include "install/FailedCall.h"
 #include "install/InstallView.h"
 #include "payload/InstallRecord.h"
-#include "install/FailedCall.h"
 
 #include <string>
 

@@ -1,13 +1,13 @@
 // State 70's work: the uninstaller's whole run.
 #include "install/StateWork.h"
 
-#include "win32/WideText.h"
 #include "install/AppsAndFeatures.h"
 #include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
 #include "install/Uninstall.h"
 #include "payload/SuiteContract.h"
 #include "win32/NoFollowWin32.h"
+#include "win32/WideText.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // answering). The work reports into a queue that the dialog's thread replays into the real view.
 #pragma once
 
-#include "win32/Handles.h"
 #include "install/ReportQueue.h"
 #include "install/StateWork.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 

@@ -4,15 +4,15 @@
 #include "base/Text.h"
 #include "image/ImageFile.h"
 #include "image/ImageTrailer.h"
+#include "image/VersionResource.h"
 #include "payload/EntryName.h"
 #include "payload/NameEncoding.h"
+#include "payload/SuiteContract.h"
 #include "payload/ZipFormat.h"
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
 #include "tools/FileKind.h"
 #include "tools/OutputCheck.h"
-#include "image/VersionResource.h"
-#include "payload/SuiteContract.h"
 
 #include <algorithm>
 #include <cstdio>

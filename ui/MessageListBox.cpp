@@ -1,7 +1,7 @@
 #include "ui/MessageListBox.h"
 
-#include "win32/Handles.h"
 #include "ui/MessageLayout.h"
+#include "win32/Handles.h"
 
 #include <utility>
 

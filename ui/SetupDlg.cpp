@@ -1,11 +1,11 @@
 #include "ui/SetupDlg.h"
 
-#include "win32/WideText.h"
 #include "image/ImageFile.h"
-#include "install/InstallTexts.h"
 #include "install/FailedCall.h"
+#include "install/InstallTexts.h"
 #include "res/resource.h"
 #include "ui/AgreementText.h"
+#include "win32/WideText.h"
 
 #include <cstdio>
 #include <optional>

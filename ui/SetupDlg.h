@@ -3,12 +3,12 @@
 #pragma once
 
 #include "framework/Dialog.h"
-#include "win32/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
-#include "install/RunStart.h"
 #include "install/RunLog.h"
+#include "install/RunStart.h"
 #include "ui/MessageListBox.h"
+#include "win32/Handles.h"
 
 #include <optional>
 #include <string>

@@ -1,9 +1,9 @@
 #include "payload/sfx/InstallJournal.h"
 
-#include "win32/WideText.h"
 #include "payload/NameEncoding.h"
 #include "payload/sfx/UnpackPlan.h"
 #include "win32/Thread.h"
+#include "win32/WideText.h"
 
 #include <sddl.h>
 #include <zlib.h>

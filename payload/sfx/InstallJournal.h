@@ -10,10 +10,10 @@
 // this code; the setup calls FinishInterruptedRun before it starts an archive.
 #pragma once
 
-#include "win32/Handles.h"
 #include "payload/InstallRecord.h"
-#include "win32/NoFollowWin32.h"
 #include "payload/sfx/ReservedNames.h"
+#include "win32/Handles.h"
+#include "win32/NoFollowWin32.h"
 
 #include <windows.h>
 

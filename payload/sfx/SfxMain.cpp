@@ -42,19 +42,19 @@
 // a link; 6 the disk is full, or has not room enough; 7 a file of the install is in use; 8
 // Windows refused access to a file or folder. From 3 on, the install folder is as it was.
 
-#include "win32/WideText.h"
-#include "win32/Handles.h"
-#include "win32/SafeDllSearch.h"
-#include "win32/Thread.h"
 #include "payload/EntryName.h"
 #include "payload/SuiteContract.h"
 #include "payload/UnpackProgress.h"
 #include "payload/ZipReader.h"
 #include "payload/sfx/InstallJournal.h"
-#include "win32/NoFollowWin32.h"
 #include "payload/sfx/ReservedNames.h"
 #include "payload/sfx/StagedInstall.h"
 #include "payload/sfx/UnpackPlan.h"
+#include "win32/Handles.h"
+#include "win32/NoFollowWin32.h"
+#include "win32/SafeDllSearch.h"
+#include "win32/Thread.h"
+#include "win32/WideText.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 #include "payload/sfx/StagedInstall.h"
 
-#include "win32/WideText.h"
 #include "payload/NameEncoding.h"
 #include "payload/SuiteContract.h"
+#include "win32/WideText.h"
 
 #include <algorithm>
 #include <atomic>

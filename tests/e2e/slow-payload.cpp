@@ -5,8 +5,8 @@
 // completion flag, and ends. Built with STALLS, it gets on for 2 s and then no more, and never
 // writes its flag: the setup must time it out. Either gives up by itself after ten minutes, so
 // that a broken run cannot leave it behind for good.
-#include "win32/Handles.h"
 #include "payload/UnpackProgress.h"
+#include "win32/Handles.h"
 
 #include <windows.h>
 

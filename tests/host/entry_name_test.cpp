@@ -3,8 +3,8 @@
 #include "payload/EntryName.h"
 #include "payload/InstallRecord.h"
 #include "payload/NameEncoding.h"
-#include "win32/NoFollow.h"
 #include "payload/sfx/UnpackPlan.h"
+#include "win32/NoFollow.h"
 
 #include <zlib.h>
 
@@ -332,18 +332,26 @@ TEST(InstallRecordTest, RefusesAnyRecordThatIsNotWhole) {
     const char* const refused[] = {
         "",
         "Torvane Software Suite install record 2\nlabel\tv1\n",
-        "Torvane Software Suite install record 1\n",             // no label
-        "Torvane Software Suite install record 1\nlabel\tv1",     // cut short
+        "Torvane Software Suite install record 1\n",          // no label
+        "Torvane Software Suite install record 1\nlabel\tv1", // cut short
         "Torvane Software Suite install record 1\nlabel\tv1\nlabel\tv2\n",
     };
     for (const char* text : refused)
         EXPECT_FALSE(record::Parse(text)) << text;
     const char* const refusedLines[] = {
-        "file\t12\t0000000g\ta.txt\n",  "file\t-1\t00000000\ta.txt\n", "file\t1\t0\ta.txt\n",
-        "file\t1\t00000000\t..\\a.txt\n", "file\t1\t00000000\tC:\\a.txt\n",
-        "file\t1\t00000000\t\\a.txt\n",   "file\t1\t00000000\tdocs/a.txt\n",
-        "folder\tdocs\\\n",              "folder\tdocs\\..\\..\n",       "folder\tNUL\n",
-        "shortcut\tTorvane.lnk\n",       "shortcut\tC:\\a\tb.lnk\n",      "unknown\tx\n",
+        "file\t12\t0000000g\ta.txt\n",
+        "file\t-1\t00000000\ta.txt\n",
+        "file\t1\t0\ta.txt\n",
+        "file\t1\t00000000\t..\\a.txt\n",
+        "file\t1\t00000000\tC:\\a.txt\n",
+        "file\t1\t00000000\t\\a.txt\n",
+        "file\t1\t00000000\tdocs/a.txt\n",
+        "folder\tdocs\\\n",
+        "folder\tdocs\\..\\..\n",
+        "folder\tNUL\n",
+        "shortcut\tTorvane.lnk\n",
+        "shortcut\tC:\\a\tb.lnk\n",
+        "unknown\tx\n",
         "madefolder\tTorvane\n",
         "folder\n",
     };

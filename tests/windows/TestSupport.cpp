@@ -2,9 +2,9 @@
 
 #include "UnixLinks.h"
 #include "base/BinaryFile.h"
+#include "image/ImageTrailer.h"
 #include "win32/Handles.h"
 #include "win32/Thread.h"
-#include "image/ImageTrailer.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "ShortcutFile.h"
-#include "win32/Handles.h"
 #include "install/InstallEngine.h"
 #include "install/InstallView.h"
+#include "win32/Handles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The Apps & Features entry against the registry of the test's prefix, under scratch keys that
 // stand for the machine's and the user's hives.
 #include "TestSupport.h"
-#include "win32/WideText.h"
 #include "install/AppsAndFeatures.h"
+#include "win32/WideText.h"
 
 #include <sddl.h>
 

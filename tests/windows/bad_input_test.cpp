@@ -5,10 +5,10 @@
 // after the DLL search has been restricted to the system folder, as setup.exe does first thing.
 #include "TestSupport.h"
 
-#include "win32/Handles.h"
-#include "win32/SafeDllSearch.h"
 #include "install/InstallTexts.h"
 #include "payload/ZipWriter.h"
+#include "win32/Handles.h"
+#include "win32/SafeDllSearch.h"
 
 #include <algorithm>
 #include <tuple>

@@ -4,8 +4,8 @@
 // next test or to the setup program run in the same prefix.
 #include "TestSupport.h"
 
-#include "win32/Handles.h"
 #include "install/AppsAndFeatures.h"
+#include "win32/Handles.h"
 
 #include <gtest/gtest.h>
 

@@ -3,13 +3,13 @@
 // `"<folder>\FARROWPK.EXE" -Y` with <folder> as the working directory.
 #include "../UnixLinks.h"
 #include "base/BinaryFile.h"
-#include "win32/Handles.h"
 #include "image/ImageTrailer.h"
 #include "payload/EntryName.h"
+#include "payload/InstallRecord.h"
 #include "payload/ZipReader.h"
 #include "payload/ZipWriter.h"
-#include "payload/InstallRecord.h"
 #include "payload/sfx/InstallJournal.h"
+#include "win32/Handles.h"
 #include "win32/NoFollowWin32.h"
 
 #include <windows.h>
