@@ -1,18 +1,19 @@
 #include "app/Uninstaller.h"
 
-#include "install/PathRules.h"
 #include "app/SilentInstall.h"
 #include "base/BinaryFile.h"
-#include "win32/WideText.h"
-#include "win32/Handles.h"
 #include "install/ExitCode.h"
+#include "install/FailedCall.h"
 #include "install/InstallRecordFile.h"
 #include "install/InstallTexts.h"
-#include "payload/SuiteContract.h"
-#include "win32/NoFollowWin32.h"
-#include "payload/InstallRecord.h"
+#include "install/PathRules.h"
 #include "install/RunStart.h"
+#include "payload/InstallRecord.h"
+#include "payload/SuiteContract.h"
 #include "ui/SetupDlg.h"
+#include "win32/Handles.h"
+#include "win32/NoFollowWin32.h"
+#include "win32/WideText.h"
 
 #include <commctrl.h>
 
@@ -34,19 +35,27 @@ std::string NameOf(const std::string& path) {
 
 // A copy of this program in the running account's temporary folder, which only SYSTEM, the
 // Administrators and this run may write, held for reading from its last byte until it has
-// started; empty when it cannot be made.
-std::wstring CopyIntoTemporaryFolder(const std::string& self, ScopedFileHandle& held) {
+// started; empty when it cannot be made, with `error` the failed call's (none for a check).
+std::wstring CopyIntoTemporaryFolder(const std::string& self, ScopedFileHandle& held,
+                                     DWORD& error) {
+    const auto failed = [&error](bool call) {
+        error = call ? ::GetLastError() : ERROR_SUCCESS;
+        return std::wstring();
+    };
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
     if (length == 0 || length > MAX_PATH)
-        return {};
+        return failed(length == 0);
     const std::wstring copy = std::wstring(temp, length) + L"TorvaneUninstall-" +
                               std::to_wstring(::GetCurrentProcessId()) + L".exe";
     base::BinaryFile own;
-    const std::int64_t size = own.Open(self, "rb") ? own.Length() : -1;
+    // The C runtime's open leaves the error of the Windows call that failed.
+    if (!own.Open(self, "rb"))
+        return failed(true);
+    const std::int64_t size = own.Length();
     std::string bytes(size > 0 && size < (256LL << 20) ? static_cast<std::size_t>(size) : 0, '\0');
     if (bytes.empty() || !own.Seek(0) || !own.ReadExact(bytes.data(), bytes.size()))
-        return {};
+        return failed(false);
     nofollow::RemoveFile(copy.c_str());
     const ScopedLocalMemory security = ProtectedFileSecurity(false);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security.Get(), FALSE};
@@ -59,18 +68,22 @@ std::wstring CopyIntoTemporaryFolder(const std::string& self, ScopedFileHandle& 
         if (!out ||
             !::WriteFile(out.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done,
                          nullptr) ||
-            done != bytes.size() || !::GetFileInformationByHandle(out.Get(), &written))
-            return {};
+            !::GetFileInformationByHandle(out.Get(), &written))
+            return failed(true);
+        if (done != bytes.size())
+            return failed(false);
     }
     held.Reset(::CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION opened{};
-    if (!held || !::GetFileInformationByHandle(held.Get(), &opened) ||
+    if (!held)
+        return failed(true);
+    if (!::GetFileInformationByHandle(held.Get(), &opened) ||
         opened.nFileIndexHigh != written.nFileIndexHigh ||
         opened.nFileIndexLow != written.nFileIndexLow ||
         opened.dwVolumeSerialNumber != written.dwVolumeSerialNumber || opened.nNumberOfLinks != 1) {
         held.Reset();
-        return {};
+        return failed(false);
     }
     return copy;
 }
@@ -79,9 +92,14 @@ std::wstring CopyIntoTemporaryFolder(const std::string& self, ScopedFileHandle& 
 int RunFromTemporaryCopy(const std::string& self, const std::string& folder,
                          const setup::CommandLine& options, RunLog& log) {
     ScopedFileHandle held;
-    const std::wstring copy = CopyIntoTemporaryFolder(self, held);
+    DWORD error = ERROR_SUCCESS;
+    const std::wstring copy = CopyIntoTemporaryFolder(self, held, error);
     if (copy.empty()) {
-        log.Write(texts::CannotRecordLine("a copy of " + self), kColorError);
+        const texts::FailedCallText text = DescribeFailedCall(
+            static_cast<long>(error), texts::CannotRecordLine("a copy of " + self));
+        log.Write(text.line, kColorError);
+        if (!text.logDetail.empty())
+            log.WriteDetail(text.logDetail);
         return setup::kExitCopy;
     }
     std::wstring command = L"\"" + copy + L"\" /UNINSTALL";

@@ -4,9 +4,9 @@
 
 #include "install/StateWork.h"
 
-#include "win32/WideText.h"
 #include "install/InstallTexts.h"
 #include "win32/NoFollowWin32.h"
+#include "win32/WideText.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -17,14 +17,21 @@ constexpr char kDescription[] = "Farrow Desktop Shortcut";
 
 } // namespace
 
-bool GetSpecialFolderPath(std::wstring& path, int folder) {
+bool GetSpecialFolderPath(std::wstring& path, int folder, HRESULT* why) {
     path.clear();
     ScopedPidl list;
-    if (::SHGetSpecialFolderLocation(nullptr, folder, list.Receive()) != S_OK)
+    const HRESULT located = ::SHGetSpecialFolderLocation(nullptr, folder, list.Receive());
+    // S_FALSE too is no folder; the path of a list names no cause of its own.
+    const auto fail = [why](HRESULT cause) {
+        if (why)
+            *why = FAILED(cause) ? cause : E_FAIL;
         return false;
+    };
+    if (located != S_OK)
+        return fail(located);
     wchar_t buffer[MAX_PATH] = {};
     if (!::SHGetPathFromIDListW(list.Get(), buffer) || buffer[0] == L'\0')
-        return false;
+        return fail(E_FAIL);
     path = buffer;
     return true;
 }
@@ -81,8 +88,8 @@ ShortcutsWritten WriteShortcuts(int folder, const char* subfolder, const char* n
     ScopedCoInitialize com;
     ShortcutsWritten written;
     std::wstring linkFolder;
-    if (!GetSpecialFolderPath(linkFolder, folder)) {
-        report.AddMessage(notFound, kColorWarning);
+    if (HRESULT why = S_OK; !GetSpecialFolderPath(linkFolder, folder, &why)) {
+        ReportFailedCall(report, kColorWarning, why, notFound);
         return written;
     }
     // A group folder that exists as a link is not written into: its shortcuts fail, each with

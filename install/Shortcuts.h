@@ -8,7 +8,7 @@
 // The file-system path of a shell special folder (CSIDL_*), in UTF-16 since a profile's folders
 // may hold characters beyond the ANSI code page; false when it cannot be resolved, and then
 // `path` is left empty.
-bool GetSpecialFolderPath(std::wstring& path, int folder);
+bool GetSpecialFolderPath(std::wstring& path, int folder, HRESULT* why = nullptr);
 
 // Writes one shell shortcut file at `linkFile`; target, working directory and description are
 // UTF-8, written as UTF-16 (IShellLinkW). Returns the platform's result code (negative on

@@ -2,13 +2,13 @@
 // an uninstall must never start in.
 #include "install/Uninstall.h"
 
-#include "install/PathRules.h"
-#include "win32/WideText.h"
-#include "win32/Handles.h"
 #include "install/InstallTexts.h"
+#include "install/PathRules.h"
 #include "payload/SuiteContract.h"
 #include "payload/sfx/InstallJournal.h"
+#include "win32/Handles.h"
 #include "win32/NoFollowWin32.h"
+#include "win32/WideText.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -64,6 +64,9 @@ public:
     FolderWalk(HANDLE top, const std::string& installFolder)
         : top_(top), installFolder_(installFolder) {}
 
+    // Why the last folder that could not be entered would not open.
+    DWORD OpenError() const { return openError_; }
+
     // Enters `folders` (relative, outermost first: nofollow::FoldersOnTheWay). Unless the way is
     // Entered, `stopped` is the folder where it ended.
     Way Enter(const std::vector<std::string>& folders, std::string& stopped) {
@@ -76,6 +79,7 @@ public:
             const Folder verdict = nofollow::HoldFolderIn(
                 Innermost(), base::Wide(NameOf(folders[at])), path.c_str(), folder, FILE_OPEN);
             if (verdict != Folder::Enter) {
+                openError_ = ::GetLastError();
                 stopped = folders[at];
                 if (verdict == Folder::Link)
                     return Way::Link;
@@ -108,6 +112,7 @@ private:
     const std::string& installFolder_;
     std::vector<std::string> names_; // the folders held, outermost first
     std::vector<ScopedFileHandle> held_;
+    DWORD openError_ = ERROR_SUCCESS;
 };
 
 // One uninstall's work and what it has found so far.
@@ -220,7 +225,8 @@ private:
         case Way::Unenterable:
             ++kept;
             outcome_.failure = setup::kExitInUse;
-            NoteOnce(stopped, texts::CannotEnterFolderLine(walk_.FullPath(stopped)), kColorError);
+            NoteOnce(stopped, texts::CannotEnterFolderLine(walk_.FullPath(stopped)), kColorError,
+                     walk_.OpenError());
             return false;
         }
         return false;
@@ -294,12 +300,14 @@ private:
 
     // A line about a folder (a link, or one that cannot be entered), said once however many
     // entries lie below it.
-    void NoteOnce(const std::string& folder, const std::string& line, MessageColor color) {
+    // `error`, when a call failed, goes to the log after the line.
+    void NoteOnce(const std::string& folder, const std::string& line, MessageColor color,
+                  DWORD error = ERROR_SUCCESS) {
         for (const std::string& noted : notedFolders_)
             if (record::SamePath(noted, folder))
                 return;
         notedFolders_.push_back(folder);
-        report_.AddMessage(line, color);
+        ReportFailedCall(report_, color, static_cast<long>(error), line);
     }
 
     const std::string& installFolder_;

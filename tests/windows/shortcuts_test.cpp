@@ -63,8 +63,11 @@ TEST_F(ShortcutsTest, SpecialFoldersResolveToTheShellsFolders) {
     for (int folderNumber : {CSIDL_DRIVES, 0x00FF}) {
         SCOPED_TRACE(folderNumber);
         path = L"left over";
-        EXPECT_FALSE(GetSpecialFolderPath(path, folderNumber));
+        HRESULT why = S_OK;
+        EXPECT_FALSE(GetSpecialFolderPath(path, folderNumber, &why));
         EXPECT_EQ(path, L"");
+        EXPECT_TRUE(FAILED(why)) << why;                        // the log's detail names it
+        EXPECT_FALSE(GetSpecialFolderPath(path, folderNumber)); // and none is asked for
     }
 }
 
