@@ -52,6 +52,17 @@ public:
             ::_close(descriptor);
         return stream_ != nullptr;
     }
+    // Reads through a C runtime descriptor of a file already open (_open_osfhandle), which the
+    // stream owns from now on, also when this fails.
+    bool ReadFromDescriptor(int descriptor) {
+        Close();
+        if (descriptor < 0)
+            return false;
+        stream_ = ::_fdopen(descriptor, "rb");
+        if (!stream_)
+            ::_close(descriptor);
+        return stream_ != nullptr;
+    }
     // Opens so that nobody else can open the file at all while this stream holds it.
     bool OpenDenyingOthers(const std::string& path, const char* mode) {
         Close();

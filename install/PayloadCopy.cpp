@@ -11,6 +11,9 @@
 #include "win32/NoFollowWin32.h"
 #include "win32/WideText.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -33,6 +36,21 @@ ScopedFileHandle OpenImage(const std::string& path) {
     return ScopedFileHandle(::CreateFileW(base::Wide(path).c_str(), GENERIC_READ,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// A C runtime descriptor of a duplicate of `file` (the same open file, and its position), for
+// the portable readers; -1 when there is none.
+int DescriptorOf(HANDLE file) {
+    HANDLE duplicate = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &duplicate, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS))
+        return -1;
+    ScopedFileHandle owned(duplicate);
+    const int descriptor =
+        ::_open_osfhandle(reinterpret_cast<intptr_t>(owned.Get()), _O_RDONLY | _O_BINARY);
+    if (descriptor >= 0)
+        owned.Release(); // the descriptor owns it now
+    return descriptor;
 }
 
 // Whether `opened` is the file `written` was, by volume and file index, and has that one name.
@@ -72,13 +90,11 @@ bool IsProgressPublishingStub(base::BinaryFile& input, const image::ImageLayout&
 PayloadCopied CopyPayloadFile(const std::string& sourcePath, const std::string& archivePath,
                               IInstallView& view) {
     PayloadCopied outcome;
-    // The bytes are copied through a handle, as they are written; the layout is read by the
-    // portable readers, through a stream. The handle is opened first: while it is open the name
-    // cannot be given to another file, so the stream reads the same one.
+    // The image is opened once: its bytes are copied through the handle, as they are written,
+    // and its layout is read by the portable readers through a stream on the same open file.
     ScopedFileHandle source = OpenImage(sourcePath);
     base::BinaryFile input;
-    if (!source || !input.Open(sourcePath, "rb")) {
-        // CreateFile's error, or that of the Windows call under the C runtime's open.
+    if (!source || !input.ReadFromDescriptor(DescriptorOf(source.Get()))) {
         ReportFailedCall(view, kColorError, static_cast<long>(::GetLastError()),
                          texts::CannotOpenImageLine(sourcePath));
         outcome.failure = setup::kExitImage;
