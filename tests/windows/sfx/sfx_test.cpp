@@ -849,6 +849,7 @@ std::vector<Item> SuiteV1() {
             {"docs/dropped.txt", "dropped in v2"},
             {"docs/changed.txt", "dropped in v2, changed by the user"},
             {"old/only/v1.txt", "only in v1"},
+            {"Data/last.bin", RandomBytes(100000, 45)}, // all v2 ships there: swapped whole
             {"pellisar.flg", "flag"},
             {"torvane.flg", "flag"},
             {"ZZZ/comp.flg", "done"}};
@@ -1023,6 +1024,26 @@ TEST_F(SfxTest, AnUpgradeReplacesTheSuiteAndRemovesOnlyWhatTheOldOneLeftUnchange
                 << testing::PrintToString(std::wstring(sddl));
         }
     }
+}
+
+// A folder of the suite that also holds a link of someone else's is not swapped whole: the link
+// stays where it was, and what it leads to is never entered.
+TEST_F(SfxTest, AnUpgradeKeepsALinkInAFolderOfTheSuiteAndNeverEntersIt) {
+    Install(SuiteV1());
+    const std::string elsewhere = root_ + "\\elsewhere";
+    RemoveTree(elsewhere);
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    WriteFile(elsewhere + "\\kept.txt", "kept");
+    unixlinks::FolderLink link(InFolder("Data\\linked"), elsewhere);
+    ASSERT_TRUE(link.Planted());
+    PlacePayload(SuiteV2());
+
+    const RunResult run = RunArchive();
+
+    ASSERT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(unixlinks::IsLink(unixlinks::Widen(InFolder("Data\\linked"))));
+    EXPECT_EQ(ReadFile(elsewhere + "\\kept.txt"), "kept");
+    EXPECT_EQ(ReadFile(InFolder("Data\\last.bin")), Named(SuiteV2(), "Data/last.bin").data);
 }
 
 // What the staging and the backup hold keeps their entries once it is moved into place: the
