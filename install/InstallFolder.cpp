@@ -103,7 +103,8 @@ bool DeleteFileIfExists(const std::string& path, IInstallView& view) {
                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)))
         return false;
     if (nofollow::RemoveFile(wide.c_str()) == nofollow::Removal::Refused)
-        view.AddMessage(texts::CannotDeleteLine(path), kColorWarning);
+        ReportFailedCall(view, kColorWarning, static_cast<long>(::GetLastError()),
+                         texts::CannotDeleteLine(path));
     return true;
 }
 

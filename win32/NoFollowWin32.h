@@ -194,7 +194,9 @@ enum class Removal { Absent, Removed, Refused };
 
 // Removes the name `path` of a file without following a link there: a symbolic link loses only
 // itself, a file with other names (hard links) only this name. A folder, or a link to one, is
-// refused and left as it is, and so is a file that cannot be removed (in use, read-only).
+// refused and left as it is, and so is a file that cannot be removed (in use, read-only). The
+// refusal of a file leaves the failed call's error as the last error; that of a folder changes
+// nothing (a caller may still read the error that brought it here).
 template <class Char> Removal RemoveFile(const Char* path) {
     const DWORD byName = detail::AttributesOf(path);
     if (byName == INVALID_FILE_ATTRIBUTES) {
@@ -204,16 +206,26 @@ template <class Char> Removal RemoveFile(const Char* path) {
     }
     if (byName & FILE_ATTRIBUTE_DIRECTORY)
         return Removal::Refused;
-    const ScopedFileHandle file(detail::OpenExisting(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
-                                                     FILE_FLAG_OPEN_REPARSE_POINT));
-    const std::uint32_t byHandle = detail::AttributesOf(file.Get());
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    if (byHandle == kNoAttributes || (byHandle & FILE_ATTRIBUTE_DIRECTORY) ||
-        !::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
-                                      sizeof disposition))
-        return Removal::Refused;
-    return Removal::Removed;
+    DWORD error = ERROR_SUCCESS;
+    {
+        const ScopedFileHandle file(detail::OpenExisting(path, DELETE | FILE_READ_ATTRIBUTES,
+                                                         kShareAll, FILE_FLAG_OPEN_REPARSE_POINT));
+        const std::uint32_t byHandle = detail::AttributesOf(file.Get());
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        if (byHandle == kNoAttributes)
+            error = ::GetLastError();
+        else if (byHandle & FILE_ATTRIBUTE_DIRECTORY)
+            return Removal::Refused;
+        else if (::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
+                                              sizeof disposition))
+            return Removal::Removed;
+        else
+            error = ::GetLastError();
+    }
+    // Set once the handle is closed, which may leave an error of its own.
+    ::SetLastError(error);
+    return Removal::Refused;
 }
 
 } // namespace nofollow

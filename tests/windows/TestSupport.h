@@ -46,6 +46,11 @@ public:
         NoteThread();
         ++closeEnabled;
     }
+    // What only the log would have: the failed call behind the line before.
+    void LogDetail(std::string text) override {
+        NoteThread();
+        details.push_back(std::move(text));
+    }
     // What `answer` says, Retry or Cancel; Cancel without one.
     bool AskToRetry(const std::string& question) override {
         NoteThread();
@@ -56,6 +61,7 @@ public:
     std::function<bool()> answer;
     std::vector<std::string> questions;
     std::vector<LoggedLine> lines;
+    std::vector<std::string> details;
     std::vector<int> ranges;
     std::vector<int> positions;
     int closeEnabled = 0;

@@ -298,6 +298,9 @@ TEST_F(PayloadCopyTest, ACopyThatCannotBeDeletedAfterAFailureIsAWarning) {
     EXPECT_EQ(view.lines[2], (LoggedLine{"Installation failed!", 0x800000C0u}));
     EXPECT_EQ(view.lines[3],
               (LoggedLine{"Warning: Unable to delete " + copyPath + ".", 0x00008080u}));
+    // Wine's text for the code; the log has it after the warning.
+    EXPECT_EQ(view.details,
+              std::vector<std::string>{"Windows error 5 (0x00000005): Access denied."});
     EXPECT_EQ(ReadFileBytes(copyPath), "an older copy");
     EXPECT_EQ(view.closeEnabled, 1);
 }
