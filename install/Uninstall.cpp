@@ -277,13 +277,15 @@ private:
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
 
-    // An olive line, for something that stays; `once` names a folder whose line is said once.
-    void Keep(int& kept, const std::string& line, const std::string& once = {}) {
+    // An olive line, for something that stays; `once` names a folder whose line is said once, and
+    // `error`, when a call failed, goes to the log after the line.
+    void Keep(int& kept, const std::string& line, const std::string& once = {},
+              DWORD error = ERROR_SUCCESS) {
         ++kept;
         if (once.empty())
-            report_.AddMessage(line, kColorWarning);
+            ReportFailedCall(report_, kColorWarning, static_cast<long>(error), line);
         else
-            NoteOnce(once, line, kColorWarning);
+            NoteOnce(once, line, kColorWarning, error);
     }
 
     // A red line: what the record lists could not be removed.
@@ -390,7 +392,7 @@ void SuiteRemoval::RemoveShortcuts(const std::vector<std::string>& shortcuts) {
         }
         // As the install: a shortcut that cannot be removed is a warning.
         if (nofollow::RemoveFile(link.c_str()) == nofollow::Removal::Refused)
-            Keep(outcome_.shortcutsKept, texts::CannotDeleteLine(shortcut));
+            Keep(outcome_.shortcutsKept, texts::CannotDeleteLine(shortcut), {}, ::GetLastError());
     }
     // A group folder goes once it is empty, through a handle on the folder judged anew.
     for (const std::wstring& group : groups) {
