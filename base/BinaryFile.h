@@ -42,26 +42,15 @@ public:
     // this stream holds it. False when a file or folder of that name exists.
     bool CreateNewDenyingWrites(const std::string& path) {
         Close();
-        const int descriptor =
-            ::_wsopen(Wide(path).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYWR,
-                      _S_IREAD | _S_IWRITE);
-        if (descriptor < 0)
-            return false;
-        stream_ = ::_fdopen(descriptor, "wb");
-        if (!stream_)
-            ::_close(descriptor);
-        return stream_ != nullptr;
+        return StreamOn(::_wsopen(Wide(path).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
+                                  _SH_DENYWR, _S_IREAD | _S_IWRITE),
+                        "wb");
     }
     // Reads through a C runtime descriptor of a file already open (_open_osfhandle), which the
     // stream owns from now on, also when this fails.
     bool ReadFromDescriptor(int descriptor) {
         Close();
-        if (descriptor < 0)
-            return false;
-        stream_ = ::_fdopen(descriptor, "rb");
-        if (!stream_)
-            ::_close(descriptor);
-        return stream_ != nullptr;
+        return StreamOn(descriptor, "rb");
     }
     // Opens so that nobody else can open the file at all while this stream holds it.
     bool OpenDenyingOthers(const std::string& path, const char* mode) {
@@ -113,6 +102,17 @@ public:
     }
 
 private:
+#ifdef _WIN32
+    // The stream on `descriptor`, which it owns, closed when there is none.
+    bool StreamOn(int descriptor, const char* mode) {
+        if (descriptor < 0)
+            return false;
+        stream_ = ::_fdopen(descriptor, mode);
+        if (!stream_)
+            ::_close(descriptor);
+        return stream_ != nullptr;
+    }
+#endif
     std::FILE* stream_ = nullptr;
 };
 
