@@ -351,7 +351,6 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
             return false;
         }
     }
-    HeldFolders place(top_, base_, FILE_OPEN_IF);
     // No completion flag stands while files are being replaced.
     if (!payload_.completionFlag.empty()) {
         HeldFolders existing(top_, base_, FILE_OPEN);
@@ -364,9 +363,6 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
             return false;
         }
     }
-    // A folder this run makes goes out of the staging whole, with all it holds, in one rename;
-    // the folders on the way to the completion flag are made in place instead, so that the
-    // flag stays staged until the end.
     const PathSet made(plan_.newFolders);
     const PathSet flagWay(nofollow::FoldersOnTheWay(payload_.completionFlag));
     PathSet whole;
@@ -376,22 +372,10 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
                 return true;
         return false;
     };
-    for (const std::string& folder : payload_.folders) {
-        if (belowWhole(folder))
-            continue;
-        if (made.Contains(folder) && !flagWay.Contains(folder)) {
-            if (place.EnterFor(folder, trouble) != Folder::Enter ||
-                !MoveStagedFolder(place, folder, trouble))
-                return false;
-            whole.Add(folder);
-        } else if (place.EnterFor(folder + "\\", trouble) != Folder::Enter) {
-            return false;
-        }
-    }
-    place.Release();
     // A folder that stood before and holds nothing but what the payload ships goes into the
     // backup whole and its staged copy into its place: two renames for all it holds, outermost
-    // first. Those on the way to the completion flag stay, as above.
+    // first. First of all, so that the staged copy takes the folders this run makes inside it
+    // along. Those on the way to the completion flag stay, as below.
     const PathSet shippedFiles = [&] {
         PathSet paths;
         for (const record::File& file : payload_.files)
@@ -422,6 +406,23 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
             return false;
         }
     }
+    // A folder this run makes elsewhere goes out of the staging whole, with all it holds, in one
+    // rename; the folders on the way to the completion flag are made in place instead, so that
+    // the flag stays staged until the end. Those that stood are entered as their files need.
+    HeldFolders place(top_, base_, FILE_OPEN_IF);
+    for (const std::string& folder : payload_.folders) {
+        if (belowWhole(folder) || !made.Contains(folder))
+            continue;
+        if (!flagWay.Contains(folder)) {
+            if (place.EnterFor(folder, trouble) != Folder::Enter ||
+                !MoveStagedFolder(place, folder, trouble))
+                return false;
+            whole.Add(folder);
+        } else if (place.EnterFor(folder + "\\", trouble) != Folder::Enter) {
+            return false;
+        }
+    }
+    place.Release();
     // The files that are left, each moved on its own, on several threads; each takes the next
     // run of neighbours, which share their folders.
     std::vector<const record::File*> files;

@@ -863,6 +863,7 @@ std::vector<Item> SuiteV2() {
             {"dromlet.flg", "flag"},
             {"torvane.flg", "flag"},
             {"Data/last.bin", RandomBytes(200000, 55), Store},
+            {"Data/added/more.txt", "in a folder new in v2"},
             {"ZZZ/comp.flg", "done"}};
 }
 
@@ -874,6 +875,7 @@ const Item& Named(const std::vector<Item>& items, const std::string& name) {
 // What v2 installed over v1 leaves, the user's changed file and own file beside it.
 std::map<std::string, std::string> UpgradedContents(const std::string& record) {
     std::map<std::string, std::string> contents = {{"Data\\", "<folder>"},
+                                                   {"Data\\added\\", "<folder>"},
                                                    {"ZZZ\\", "<folder>"},
                                                    {"docs\\", "<folder>"},
                                                    {"new\\", "<folder>"},
@@ -989,11 +991,12 @@ TEST_F(SfxTest, AnUpgradeReplacesTheSuiteAndRemovesOnlyWhatTheOldOneLeftUnchange
         files.insert(file.path);
         EXPECT_EQ(file.size, ReadFile(InFolder(file.path)).size()) << file.path;
     }
-    EXPECT_EQ(files, (std::set<std::string>{"Data\\last.bin", "Pellisar.exe", "Torvane.exe",
-                                            "ZZZ\\comp.flg", "docs\\new.txt", "docs\\readme.txt",
-                                            "dromlet.flg", "new\\inner\\data.bin", "torvane.flg"}));
+    EXPECT_EQ(files, (std::set<std::string>{"Data\\added\\more.txt", "Data\\last.bin",
+                                            "Pellisar.exe", "Torvane.exe", "ZZZ\\comp.flg",
+                                            "docs\\new.txt", "docs\\readme.txt", "dromlet.flg",
+                                            "new\\inner\\data.bin", "torvane.flg"}));
     EXPECT_EQ(std::set<std::string>(installed->folders.begin(), installed->folders.end()),
-              (std::set<std::string>{"Data", "ZZZ", "docs", "new", "new\\inner"}));
+              (std::set<std::string>{"Data", "Data\\added", "ZZZ", "docs", "new", "new\\inner"}));
     // Only SYSTEM and the Administrators may write the record. Wine keeps no descriptor of a
     // file but its Unix mode: there everyone may read it and nobody else write it.
     PSECURITY_DESCRIPTOR security = nullptr;
