@@ -92,12 +92,12 @@ Folder HoldFolder(const Char* path, ScopedFileHandle& held, DWORD access = kHold
 // one segment instead of the whole path. `disposition` FILE_OPEN enters an existing folder only
 // (one that is missing is NotFolder), as removing does.
 // `security`, when given, is a new folder's security descriptor instead of the one it would
-// inherit.
+// inherit. `access` adds to what a hold asks for (FILE_LIST_DIRECTORY, to list it as well).
 inline Folder HoldFolderIn(HANDLE parent, const std::wstring& name, const wchar_t* path,
                            ScopedFileHandle& held, ULONG disposition = FILE_OPEN_IF,
-                           PSECURITY_DESCRIPTOR security = nullptr) {
+                           PSECURITY_DESCRIPTOR security = nullptr, ACCESS_MASK access = 0) {
     held.Reset(detail::CreateIn(
-        parent, name, kHoldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+        parent, name, kHoldAccess | access, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
         FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT, security));
     const DWORD openError = held ? ERROR_DIRECTORY : ::GetLastError();
     // By the whole path: Wine's NtQueryAttributesFile looks a name inside a folder handle up in

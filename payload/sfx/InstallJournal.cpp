@@ -64,14 +64,19 @@ void ClearReadOnly(HANDLE opened) {
 class TreeRemoval {
 public:
     TreeRemoval(const HeldFolders& names, Trouble& trouble, unsigned* scheduled,
-                const std::string& keep)
-        : names_(names), trouble_(trouble), scheduled_(scheduled), keep_(keep) {}
+                const std::string& keep, const GivenBack* givenBack, HANDLE top,
+                const std::wstring& base)
+        : names_(names), trouble_(trouble), scheduled_(scheduled), keep_(keep),
+          givenBack_(givenBack), place_(top, base, FILE_OPEN) {
+        if (givenBack_)
+            swapped_ = PathSet(givenBack_->swapped);
+    }
 
     // Removes the folder `name` in the held folder `parent`, at `relative`, and what it holds;
     // with `keepItself` it is only emptied. False when something of it stays.
     bool Remove(HANDLE parent, const std::wstring& name, const std::string& relative,
                 bool keepItself) {
-        if (!Open(parent, name, relative, keepItself, kNoParent))
+        if (!Open(parent, name, relative, keepItself, kNoParent, false))
             return false;
         std::atomic<std::size_t> next{0};
         OnThreads(ThreadsFor(folders_.size()), [&] {
@@ -125,9 +130,10 @@ private:
     }
 
     // Opens, judges and lists the folder `name` in the held folder `parent`, then the folders
-    // it holds; false when it cannot be removed (a missing one is no failure).
+    // it holds; false when it cannot be removed (a missing one is no failure). `swappedIn`: it is
+    // a folder that went into the backup whole, or one inside it.
     bool Open(HANDLE parent, const std::wstring& name, const std::string& relative, bool keepItself,
-              std::size_t parentAt) {
+              std::size_t parentAt, bool swappedIn) {
         ScopedFileHandle handle(nofollow::OpenFolderIn(parent, name, kFolderToEmpty,
                                                        FILE_SHARE_READ | FILE_SHARE_WRITE));
         if (!handle) {
@@ -161,12 +167,22 @@ private:
                 continue;
             // A folder by its listing is asked once more by its name: Wine shows a Unix symbolic
             // link's reparse point only there. Anything else goes as a file or link.
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkAttributes(attributes) &&
-                !IsLinkAttributes(::GetFileAttributesW(names_.FullPath(path).c_str()))) {
+            const bool folder =
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkAttributes(attributes) &&
+                !IsLinkAttributes(::GetFileAttributesW(names_.FullPath(path).c_str()));
+            const std::string installed = givenBack_ ? InInstall(path) : std::string();
+            // Never a link: Wine renames what a Unix symbolic link leads to instead of the link.
+            if (swappedIn && !IsLinkAttributes(attributes) &&
+                !(folder ? givenBack_->folders.Contains(installed)
+                         : givenBack_->files.Contains(installed)) &&
+                GiveBack(folders_[at].handle.Get(), inner, installed))
+                continue;
+            if (folder) {
                 const bool onTheWayToKept =
                     !keep_.empty() &&
                     zip::FoldCase(keep_).rfind(zip::FoldCase(path + "\\"), 0) == 0;
-                if (!Open(folders_[at].handle.Get(), inner, path, onTheWayToKept, at))
+                if (!Open(folders_[at].handle.Get(), inner, path, onTheWayToKept, at,
+                          swappedIn || (givenBack_ && swapped_.Contains(installed))))
                     folders_[at].failed = true;
             } else {
                 folders_[at].items.emplace_back(std::move(inner), attributes);
@@ -218,10 +234,29 @@ private:
         return false;
     }
 
+    // The path in the install folder of `path` in the backup.
+    static std::string InInstall(const std::string& path) {
+        const std::size_t prefix = std::char_traits<char>::length(kBackupFolder) + 1;
+        return path.size() > prefix ? path.substr(prefix) : std::string();
+    }
+    // Moves `name` in the backup's folder open as `folder` back to its place `installed`; false
+    // when it cannot go there (something stands there now).
+    bool GiveBack(HANDLE folder, const std::wstring& name, const std::string& installed) {
+        Trouble way;
+        if (place_.EnterFor(installed, way) != Folder::Enter)
+            return false;
+        const ScopedFileHandle entry(
+            nofollow::OpenAnyIn(folder, name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
+        return entry && nofollow::RenameInto(entry.Get(), place_.Innermost(), name, false);
+    }
+
     const HeldFolders& names_;
     Trouble& trouble_;
     unsigned* scheduled_;
     const std::string& keep_;
+    const GivenBack* givenBack_;
+    PathSet swapped_;
+    HeldFolders place_;               // in the install folder, for what is given back
     std::vector<OpenFolder> folders_; // in the order listed: each after its parent
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
@@ -469,7 +504,7 @@ bool MarkForDeletion(HANDLE opened) {
 }
 
 bool RemoveTree(HANDLE top, const std::wstring& base, const std::string& path, Trouble& trouble,
-                unsigned* scheduled, const std::string& keep) {
+                unsigned* scheduled, const std::string& keep, const GivenBack* givenBack) {
     HeldFolders walk(top, base, FILE_OPEN);
     Trouble way;
     const std::vector<std::string> above = nofollow::FoldersOnTheWay(path);
@@ -484,7 +519,7 @@ bool RemoveTree(HANDLE top, const std::wstring& base, const std::string& path, T
         trouble.Note(path, ERROR_SUCCESS, true);
         return false;
     }
-    return TreeRemoval(walk, trouble, scheduled, keep)
+    return TreeRemoval(walk, trouble, scheduled, keep, givenBack, top, base)
         .Remove(walk.Innermost(), base::Wide(NameOf(path)), path, !keep.empty());
 }
 

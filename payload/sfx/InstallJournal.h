@@ -11,6 +11,7 @@
 #pragma once
 
 #include "payload/InstallRecord.h"
+#include "payload/NameEncoding.h"
 #include "payload/sfx/ReservedNames.h"
 #include "win32/Handles.h"
 #include "win32/NoFollowWin32.h"
@@ -19,8 +20,9 @@
 
 #include <cstdint>
 #include <optional>
-#include <type_traits>
+#include <set>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,21 @@ struct Trouble {
         error = why == ERROR_SUCCESS && !isLink ? ERROR_GEN_FAILURE : why;
         link = isLink;
     }
+};
+
+// Paths as Windows compares them (record::SamePath), to look many up at once.
+class PathSet {
+public:
+    PathSet() = default;
+    explicit PathSet(const std::vector<std::string>& paths) {
+        for (const std::string& path : paths)
+            Add(path);
+    }
+    bool Add(const std::string& path) { return folded_.insert(zip::FoldCase(path)).second; }
+    bool Contains(const std::string& path) const { return folded_.count(zip::FoldCase(path)) != 0; }
+
+private:
+    std::set<std::string> folded_;
 };
 
 // Holds a slim reader/writer lock exclusively for its scope.
@@ -131,14 +148,25 @@ private:
 // Marks what `opened` (opened with DELETE) is open on for deletion when its handles close.
 bool MarkForDeletion(HANDLE opened);
 
+// What the removal of the backup gives back to the install folder instead of removing it: in the
+// folders that went into it whole (`swapped`, relative to the install folder), every name that
+// is neither among `files` nor `folders` of the payload came in since the run judged them. Each
+// returns to its place as it is, unless something stands there now. A link is removed, itself.
+struct GivenBack {
+    std::vector<std::string> swapped;
+    const PathSet& files;
+    const PathSet& folders;
+};
+
 // Removes the folder at `path` (relative to `top`) and everything below it, never through a
 // link: a link found inside is removed itself or, when that cannot be done, refused; `path` that
 // is a link itself is refused and left as it is. A file that cannot be deleted (a running
 // program) is handed to Windows for deletion at the next restart when `scheduled` is given, and
 // counted there, with the folders above it. Entries whose path equals `keep` (and the folders on
-// the way to it) stay. A missing `path` is no failure.
+// the way to it) stay. With `givenBack`, `path` is the backup. A missing `path` is no failure.
 bool RemoveTree(HANDLE top, const std::wstring& base, const std::string& path, Trouble& trouble,
-                unsigned* scheduled = nullptr, const std::string& keep = {});
+                unsigned* scheduled = nullptr, const std::string& keep = {},
+                const GivenBack* givenBack = nullptr);
 
 // Writes `text` as the new file `name` in the install folder, flushed to the disk before it
 // returns, with a security descriptor of its own that lets only SYSTEM and the Administrators

@@ -48,49 +48,103 @@ std::wstring NameOfHandle(HANDLE opened) {
     return path.substr(path.find_last_of(L'\\') + 1);
 }
 
-// Walks the folder open as `folder`, at `relative` under the install folder (or its backup,
-// `relative` then within it), for what is neither among `files` nor `folders` of the payload: a
-// link, or a name the payload does not ship, which it is not entered. Each goes into `found`, or,
-// without `found`, the first ends the walk. True when there was none.
-bool FindUnshipped(HANDLE folder, const std::string& relative, const PathSet& files,
-                   const PathSet& folders, std::vector<std::string>* found) {
-    std::vector<std::pair<std::wstring, DWORD>> listed;
-    if (!ListFolder(folder, listed))
-        return false;
-    bool none = true;
-    for (const auto& [name, attributes] : listed) {
-        const std::string inner = relative + "\\" + base::Utf8(name);
-        const bool link = IsLinkAttributes(attributes);
-        if (!link && (attributes & FILE_ATTRIBUTE_DIRECTORY) && folders.Contains(inner)) {
-            const ScopedFileHandle inside(nofollow::OpenFolderIn(
-                folder, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                FILE_SHARE_READ | FILE_SHARE_WRITE));
-            const DWORD byHandle =
-                inside ? nofollow::AttributesOfHandle(inside.Get()) : nofollow::kNoAttributes;
-            if (byHandle != nofollow::kNoAttributes && !IsLinkAttributes(byHandle)) {
-                if (FindUnshipped(inside.Get(), inner, files, folders, found))
-                    continue;
-                none = false; // what it holds of that kind is in `found` now
-                if (!found)
-                    return false;
-                continue;
-            }
-        } else if (!link && !(attributes & FILE_ATTRIBUTE_DIRECTORY) && files.Contains(inner)) {
-            continue;
-        }
-        none = false;
-        if (!found)
-            return false;
-        found->push_back(inner);
+// One walk of the folders that the payload or the record before names, from the install folder
+// down, each judged by its name as entering it would be: which stand, and which of those hold
+// nothing but what the payload ships (no link, no other name) and so may be swapped whole.
+class FolderSurvey {
+public:
+    FolderSurvey(HANDLE top, std::wstring base, const PathSet& files, const PathSet& folders)
+        : top_(top), names_(top, std::move(base), FILE_OPEN), files_(files), folders_(folders) {}
+
+    // Walks the folders `named` (each with the folders on its way). False with `trouble` when a
+    // folder of the payload is a link, or something else that cannot be entered, where it stands.
+    bool Walk(const std::vector<std::string>& named, Trouble& trouble) {
+        PathSet seen;
+        for (const std::string& folder : named)
+            for (const std::string& way : nofollow::FoldersOnTheWay(folder + "\\"))
+                if (seen.Add(way))
+                    inside_[zip::FoldCase(ParentOf(way))].push_back(way);
+        bool onlyShipped = true;
+        return Inside(top_, std::string(), onlyShipped, trouble);
     }
-    return none;
-}
+    bool Stands(const std::string& folder) const {
+        return standing_.count(zip::FoldCase(folder)) != 0;
+    }
+    bool OnlyShipped(const std::string& folder) const {
+        const auto found = standing_.find(zip::FoldCase(folder));
+        return found != standing_.end() && found->second;
+    }
+
+private:
+    static std::string ParentOf(const std::string& path) {
+        const std::size_t slash = path.rfind('\\');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+
+    // The folder held as `held`, at `relative` ("" for the install folder, which is not listed):
+    // enters the named folders in it, then lists it.
+    bool Inside(HANDLE held, const std::string& relative, bool& onlyShipped, Trouble& trouble) {
+        const auto named = inside_.find(zip::FoldCase(relative));
+        if (named != inside_.end())
+            for (const std::string& folder : named->second) {
+                ScopedFileHandle inner;
+                const Folder verdict = nofollow::HoldFolderIn(
+                    held, base::Wide(NameOf(folder)), names_.FullPath(folder).c_str(), inner,
+                    FILE_OPEN, nullptr, FILE_LIST_DIRECTORY);
+                const DWORD error = ::GetLastError();
+                if (verdict == Folder::Enter) {
+                    bool innerOnlyShipped = true;
+                    if (!Inside(inner.Get(), folder, innerOnlyShipped, trouble))
+                        return false;
+                    standing_[zip::FoldCase(folder)] = innerOnlyShipped;
+                    continue;
+                }
+                // A folder of the record only that went, or became a link, is the install's no
+                // more; one of the payload's that is missing is made.
+                if (!folders_.Contains(folder) ||
+                    (verdict == Folder::NotFolder &&
+                     (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)))
+                    continue;
+                trouble.Note(folder, verdict == Folder::Link ? ERROR_SUCCESS : error,
+                             verdict == Folder::Link);
+                return false;
+            }
+        if (relative.empty())
+            return true;
+        std::vector<std::pair<std::wstring, DWORD>> listed;
+        if (!ListFolder(held, listed)) {
+            onlyShipped = false; // not known
+            return true;
+        }
+        for (const auto& [name, attributes] : listed) {
+            const std::string inner = relative + "\\" + base::Utf8(name);
+            if (IsLinkAttributes(attributes))
+                onlyShipped = false;
+            else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                onlyShipped = onlyShipped && folders_.Contains(inner) && OnlyShipped(inner);
+            else
+                onlyShipped = onlyShipped && files_.Contains(inner);
+        }
+        return true;
+    }
+
+    HANDLE top_;
+    HeldFolders names_; // for the whole paths only
+    const PathSet& files_;
+    const PathSet& folders_;
+    std::map<std::string, std::vector<std::string>> inside_; // folded parent: folders named in it
+    std::map<std::string, bool> standing_;                   // folded: holds only what is shipped
+};
 
 } // namespace
 
 StagedInstall::StagedInstall(HANDLE top, std::wstring base, StagedPayload payload)
     : top_(top), base_(std::move(base)), payload_(std::move(payload)),
-      staged_(top, base_, FILE_OPEN), backup_(top, base_, FILE_OPEN_IF) {}
+      shippedFolders_(payload_.folders), staged_(top, base_, FILE_OPEN),
+      backup_(top, base_, FILE_OPEN_IF) {
+    for (const record::File& file : payload_.files)
+        shippedFiles_.Add(file.path);
+}
 
 bool StagedInstall::WritePlan(Trouble& trouble) {
     // The record of the install before, read whole or not at all: its folders and files.
@@ -101,44 +155,30 @@ bool StagedInstall::WritePlan(Trouble& trouble) {
         plan_.shortcuts = previous_->shortcuts;
         plan_.madeFolders = previous_->madeFolders;
     }
-    // Which folders of the payload stand already, and which this run makes.
-    // Each judged once: an upgrade's folders are those of the record before, mostly.
-    HeldFolders probe(top_, base_, FILE_OPEN);
-    std::map<std::string, std::pair<bool, Trouble>> judged; // folded path: stands, why not
-    const auto stands = [&](const std::string& folder, Trouble& why) {
-        auto [at, added] = judged.try_emplace(zip::FoldCase(folder));
-        auto& [standing, cause] = at->second;
-        if (added) {
-            Trouble way;
-            const Folder verdict = probe.Enter(nofollow::FoldersOnTheWay(folder + "\\"), way);
-            if (verdict == Folder::Link ||
-                (verdict == Folder::NotFolder && way.error != ERROR_FILE_NOT_FOUND &&
-                 way.error != ERROR_PATH_NOT_FOUND))
-                cause.Note(way.path, way.error, way.link);
-            standing = verdict == Folder::Enter;
-        }
-        if (cause.Failed())
-            why.Note(cause.path, cause.error, cause.link);
-        return standing;
-    };
+    // Which folders of the payload stand already, and which this run makes; which of those
+    // that stand hold nothing but what the payload ships. One walk: an upgrade's folders are
+    // those of the record before, mostly.
+    FolderSurvey survey(top_, base_, shippedFiles_, shippedFolders_);
+    std::vector<std::string> named = payload_.folders;
+    if (previous_)
+        named.insert(named.end(), previous_->folders.begin(), previous_->folders.end());
+    if (!survey.Walk(named, trouble))
+        return false;
     PathSet listed;
     if (previous_)
-        for (const std::string& folder : previous_->folders) {
-            Trouble ignored; // a folder that went, or became a link, is the install's no more
-            if (stands(folder, ignored) && listed.Add(folder))
+        for (const std::string& folder : previous_->folders)
+            if (survey.Stands(folder) && listed.Add(folder))
                 plan_.folders.push_back(folder);
-        }
     for (const std::string& folder : payload_.folders) {
-        if (stands(folder, trouble) || trouble.Failed()) {
-            if (trouble.Failed())
-                return false;
+        if (survey.Stands(folder)) {
+            if (survey.OnlyShipped(folder))
+                swappable_.Add(folder);
             continue;
         }
         plan_.newFolders.push_back(folder);
         if (listed.Add(folder))
             plan_.folders.push_back(folder);
     }
-    probe.Release();
     plan_.files = payload_.files;
     if (!WriteProtectedFile(top_, record::kPlanName, record::Serialize(plan_), trouble))
         return false;
@@ -230,8 +270,9 @@ bool StagedInstall::MoveStagedFolder(HeldFolders& place, const std::string& fold
     return true;
 }
 
-StagedInstall::Swap StagedInstall::SwapFolder(const std::string& folder, const PathSet& files,
-                                              const PathSet& folders, Trouble& trouble) {
+StagedInstall::Swap StagedInstall::SwapFolder(const std::string& folder, Trouble& trouble) {
+    if (!swappable_.Contains(folder))
+        return Swap::NotSwapped;
     HeldFolders place(top_, base_, FILE_OPEN);
     Trouble way;
     if (place.EnterFor(folder, way) != Folder::Enter)
@@ -244,8 +285,7 @@ StagedInstall::Swap StagedInstall::SwapFolder(const std::string& folder, const P
                                FILE_SHARE_READ | FILE_SHARE_WRITE));
     if (!existing ||
         nofollow::JudgeFolder(::GetFileAttributesW(place.FullPath(folder).c_str()),
-                              nofollow::AttributesOfHandle(existing.Get())) != Folder::Enter ||
-        !FindUnshipped(existing.Get(), folder, files, folders, nullptr))
+                              nofollow::AttributesOfHandle(existing.Get())) != Folder::Enter)
         return Swap::NotSwapped;
     const std::wstring standing = NameOfHandle(existing.Get());
     if (standing.empty() || staged_.EnterFor(InStaging(folder), way) != Folder::Enter)
@@ -269,41 +309,6 @@ StagedInstall::Swap StagedInstall::SwapFolder(const std::string& folder, const P
         return Swap::NotSwapped;
     trouble.Note(folder, error); // the backup holds it: the rollback puts its files back
     return Swap::Failed;
-}
-
-void StagedInstall::ReturnUnshipped() {
-    if (swapped_.empty())
-        return;
-    PathSet files;
-    for (const record::File& file : payload_.files)
-        files.Add(file.path);
-    const PathSet folders(payload_.folders);
-    std::vector<std::string> found;
-    for (const std::string& folder : swapped_) {
-        HeldFolders backup(top_, base_, FILE_OPEN);
-        Trouble way;
-        if (backup.EnterFor(InBackup(folder), way) != Folder::Enter)
-            continue;
-        const ScopedFileHandle listed(
-            nofollow::OpenFolderIn(backup.Innermost(), base::Wide(NameOf(folder)),
-                                   FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE));
-        if (listed && !IsLinkAttributes(nofollow::AttributesOfHandle(listed.Get())))
-            FindUnshipped(listed.Get(), folder, files, folders, &found);
-    }
-    // Each returns as it is, a link itself too; one that cannot goes with the backup.
-    HeldFolders backup(top_, base_, FILE_OPEN), place(top_, base_, FILE_OPEN);
-    for (const std::string& path : found) {
-        Trouble way;
-        if (backup.EnterFor(InBackup(path), way) != Folder::Enter ||
-            place.EnterFor(path, way) != Folder::Enter)
-            continue;
-        const std::wstring name = base::Wide(NameOf(path));
-        const ScopedFileHandle entry(nofollow::OpenAnyIn(
-            backup.Innermost(), name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
-        if (entry)
-            nofollow::RenameInto(entry.Get(), place.Innermost(), name, false);
-    }
 }
 
 bool StagedInstall::MoveAsideIfUnchanged(const record::File& file, Trouble& trouble) {
@@ -376,13 +381,6 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
     // backup whole and its staged copy into its place: two renames for all it holds, outermost
     // first. First of all, so that the staged copy takes the folders this run makes inside it
     // along. Those on the way to the completion flag stay, as below.
-    const PathSet shippedFiles = [&] {
-        PathSet paths;
-        for (const record::File& file : payload_.files)
-            paths.Add(file.path);
-        return paths;
-    }();
-    const PathSet shippedFolders(payload_.folders);
     std::vector<std::string> outermostFirst;
     for (const std::string& folder : payload_.folders)
         if (!made.Contains(folder) && !flagWay.Contains(folder))
@@ -395,7 +393,7 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
     for (const std::string& folder : outermostFirst) {
         if (belowWhole(folder))
             continue;
-        switch (SwapFolder(folder, shippedFiles, shippedFolders, trouble)) {
+        switch (SwapFolder(folder, trouble)) {
         case Swap::Swapped:
             whole.Add(folder);
             swapped_.push_back(folder);
@@ -456,11 +454,8 @@ bool StagedInstall::MoveIntoPlace(Trouble& trouble) {
         return false;
     // The files of the install before that this payload no longer ships, unchanged.
     if (previous_) {
-        PathSet shipped;
-        for (const record::File& file : payload_.files)
-            shipped.Add(file.path);
         for (const record::File& file : previous_->files)
-            if (!IsKeptRootName(file.path) && !shipped.Contains(file.path) &&
+            if (!IsKeptRootName(file.path) && !shippedFiles_.Contains(file.path) &&
                 !MoveAsideIfUnchanged(file, trouble))
                 return false;
     }
@@ -483,18 +478,19 @@ bool StagedInstall::Commit(Trouble& trouble) {
 bool StagedInstall::Finish(Trouble& trouble) {
     // What fails here is finished by the next run (FinishInterruptedRun); the install stands.
     Trouble later;
-    ReturnUnshipped();
-    RemoveTree(top_, base_, kBackupFolder, later, &restartPending_);
+    // What came into a folder swapped whole since it was judged goes back as the backup goes.
+    const GivenBack givenBack{swapped_, shippedFiles_, shippedFolders_};
+    RemoveTree(top_, base_, kBackupFolder, later, &restartPending_, {},
+               swapped_.empty() ? nullptr : &givenBack);
     RemoveTree(top_, base_, kStagingFolder, later, nullptr,
                payload_.completionFlag.empty() ? std::string()
                                                : InStaging(payload_.completionFlag));
     // The folders of the install before that nothing of this one is in, once they are empty,
     // deepest first; the record then lists them no more.
     if (previous_) {
-        const PathSet shipped(payload_.folders);
         std::vector<std::string> folders;
         for (const std::string& folder : previous_->folders)
-            if (!shipped.Contains(folder))
+            if (!shippedFolders_.Contains(folder))
                 folders.push_back(folder);
         const std::vector<std::string> removed = RemoveEmptyFolders(top_, base_, folders);
         if (!removed.empty()) {

@@ -16,21 +16,6 @@
 
 namespace journal {
 
-// Paths as Windows compares them (record::SamePath), to look many up at once.
-class PathSet {
-public:
-    PathSet() = default;
-    explicit PathSet(const std::vector<std::string>& paths) {
-        for (const std::string& path : paths)
-            Add(path);
-    }
-    bool Add(const std::string& path) { return folded_.insert(zip::FoldCase(path)).second; }
-    bool Contains(const std::string& path) const { return folded_.count(zip::FoldCase(path)) != 0; }
-
-private:
-    std::set<std::string> folded_;
-};
-
 // What the staging holds: relative, '\'-separated paths.
 struct StagedPayload {
     std::vector<record::File> files;  // each once, in archive order, the completion flag too
@@ -76,20 +61,19 @@ private:
     bool MoveAsideIfUnchanged(const record::File& file, Trouble& trouble);
     enum class Swap { Swapped, NotSwapped, Failed };
     // Moves `folder` of the install into the backup whole and its staged copy into its place,
-    // when it holds nothing but `files` and `folders` of the payload and no link; NotSwapped,
-    // with nothing moved, otherwise. Failed when the old folder cannot be put back.
-    Swap SwapFolder(const std::string& folder, const PathSet& files, const PathSet& folders,
-                    Trouble& trouble);
-    // Before the backup goes: what came into a swapped folder since it was judged returns.
-    void ReturnUnshipped();
+    // when the plan found it holding nothing but the payload's files and folders and no link;
+    // NotSwapped, with nothing moved, otherwise. Failed when the old folder cannot be put back.
+    Swap SwapFolder(const std::string& folder, Trouble& trouble);
 
     HANDLE top_;
     std::wstring base_;
     StagedPayload payload_;
+    PathSet shippedFiles_, shippedFolders_; // the payload's
     std::optional<record::InstallRecord> previous_;
     record::InstallRecord plan_;
     bool planWritten_ = false;
     HeldFolders staged_, backup_;
+    PathSet swappable_;                // folders that hold only what the payload ships
     std::vector<std::string> swapped_; // folders moved whole into the backup
     unsigned restartPending_ = 0;
 };

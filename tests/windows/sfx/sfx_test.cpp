@@ -1049,6 +1049,63 @@ TEST_F(SfxTest, AnUpgradeKeepsALinkInAFolderOfTheSuiteAndNeverEntersIt) {
     EXPECT_EQ(ReadFile(InFolder("Data\\last.bin")), Named(SuiteV2(), "Data/last.bin").data);
 }
 
+// What came into a folder after it was judged and swapped whole goes back to its place as the
+// backup is removed: a file, a folder with what it holds, a link as a link. One whose place is
+// taken now goes with the backup, and so does everything the payload ships.
+TEST_F(SfxTest, TheBackupGivesBackWhatCameIntoAFolderSwappedWhole) {
+    for (const char* folder :
+         {"~TorvaneBackup", "~TorvaneBackup\\Data", "~TorvaneBackup\\Data\\sub",
+          "~TorvaneBackup\\Data\\theirs", "Data", "Data\\sub"})
+        ASSERT_TRUE(CreateDirectoryA(InFolder(folder).c_str(), nullptr)) << folder;
+    WriteFile(InFolder("~TorvaneBackup\\Data\\last.bin"), "v1");
+    WriteFile(InFolder("~TorvaneBackup\\Data\\sub\\inner.bin"), "v1 inner");
+    WriteFile(InFolder("~TorvaneBackup\\Data\\sub\\mine.txt"), "the user's own");
+    WriteFile(InFolder("~TorvaneBackup\\Data\\theirs\\notes.txt"), "their notes");
+    WriteFile(InFolder("~TorvaneBackup\\Data\\taken.txt"), "came in");
+    WriteFile(InFolder("~TorvaneBackup\\Torvane.exe"), "v1 program");
+    WriteFile(InFolder("Data\\last.bin"), "v2");
+    WriteFile(InFolder("Data\\sub\\inner.bin"), "v2 inner");
+    WriteFile(InFolder("Data\\taken.txt"), "made since");
+    const std::string elsewhere = root_ + "\\elsewhere";
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    WriteFile(elsewhere + "\\kept.txt", "kept");
+    unixlinks::FolderLink link(InFolder("~TorvaneBackup\\Data\\linked"), elsewhere);
+    ASSERT_TRUE(link.Planted());
+    const journal::PathSet files({"Data\\last.bin", "Data\\sub\\inner.bin", "Torvane.exe"});
+    const journal::PathSet folders({"Data", "Data\\sub"});
+    const journal::GivenBack givenBack{{"Data"}, files, folders};
+    const ScopedFileHandle top(CreateFileA(folder_.c_str(), FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+    journal::Trouble trouble;
+
+    const bool removed = journal::RemoveTree(top.Get(), unixlinks::Widen(folder_ + "\\"),
+                                             "~TorvaneBackup", trouble, nullptr, {}, &givenBack);
+
+    std::set<std::string> left = {"Data\\",
+                                  "Data\\last.bin",
+                                  "Data\\sub\\",
+                                  "Data\\sub\\inner.bin",
+                                  "Data\\sub\\mine.txt",
+                                  "Data\\taken.txt",
+                                  "Data\\theirs\\",
+                                  "Data\\theirs\\notes.txt"};
+    // Wine keeps a Unix symbolic link that it is asked to delete: the backup stays, and says why.
+    if (!removed) {
+        EXPECT_TRUE(trouble.link);
+        EXPECT_EQ(trouble.path, "~TorvaneBackup\\Data\\linked");
+        left.insert({"~TorvaneBackup\\", "~TorvaneBackup\\Data\\",
+                     "~TorvaneBackup\\Data\\linked\\ (link)"});
+    }
+    EXPECT_EQ(ListTree(folder_), left);
+    EXPECT_EQ(ReadFile(InFolder("Data\\last.bin")), "v2");
+    EXPECT_EQ(ReadFile(InFolder("Data\\sub\\mine.txt")), "the user's own");
+    EXPECT_EQ(ReadFile(InFolder("Data\\theirs\\notes.txt")), "their notes");
+    EXPECT_EQ(ReadFile(InFolder("Data\\taken.txt")), "made since");
+    EXPECT_EQ(ReadFile(elsewhere + "\\kept.txt"), "kept");
+}
+
 // What the staging and the backup hold keeps their entries once it is moved into place: the
 // users may read and run the suite, and nobody but SYSTEM, the Administrators and the run change
 // it, whatever the install folder lets others do.
