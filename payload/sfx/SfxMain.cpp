@@ -599,6 +599,9 @@ int Unpack() {
         return progress.Fail(full);
     }
 
+    // The install folder is judged while the staging is written.
+    journal::StagedInstall install(top.Get(), base, StagedFrom(entries, flag));
+    install.StartJudging();
     Failure failed;
     {
         // The staging is made anew, and held while entries are written into it. Nobody but
@@ -625,7 +628,6 @@ int Unpack() {
         return progress.Fail(failed);
     }
 
-    journal::StagedInstall install(top.Get(), base, StagedFrom(entries, flag));
     journal::Trouble trouble;
     if (!install.WritePlan(trouble) || !install.MoveIntoPlace(trouble) ||
         !install.Commit(trouble)) {

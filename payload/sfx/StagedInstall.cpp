@@ -2,6 +2,7 @@
 
 #include "payload/NameEncoding.h"
 #include "payload/SuiteContract.h"
+#include "win32/Thread.h"
 #include "win32/WideText.h"
 
 #include <algorithm>
@@ -146,35 +147,72 @@ StagedInstall::StagedInstall(HANDLE top, std::wstring base, StagedPayload payloa
         shippedFiles_.Add(file.path);
 }
 
-bool StagedInstall::WritePlan(Trouble& trouble) {
-    // The record of the install before, read whole or not at all: its folders and files.
+StagedInstall::~StagedInstall() {
+    if (judging_)
+        ::WaitForSingleObject(judging_.Get(), INFINITE);
+}
+
+// The record of the install before, read whole or not at all: its folders and files.
+void StagedInstall::ReadPreviousRecord() {
     if (const std::optional<std::string> text = ReadWholeFile(top_, record::kRecordName, 64u << 20))
         previous_ = record::Parse(*text);
-    if (previous_) {
-        plan_.label = previous_->label;
-        plan_.shortcuts = previous_->shortcuts;
-        plan_.madeFolders = previous_->madeFolders;
-    }
-    // Which folders of the payload stand already, and which this run makes; which of those
-    // that stand hold nothing but what the payload ships. One walk: an upgrade's folders are
-    // those of the record before, mostly.
+}
+
+bool StagedInstall::JudgeFolders(Trouble& trouble) {
     FolderSurvey survey(top_, base_, shippedFiles_, shippedFolders_);
     std::vector<std::string> named = payload_.folders;
     if (previous_)
         named.insert(named.end(), previous_->folders.begin(), previous_->folders.end());
     if (!survey.Walk(named, trouble))
         return false;
+    for (const std::string& folder : named)
+        if (survey.Stands(folder)) {
+            standing_.Add(folder);
+            if (survey.OnlyShipped(folder))
+                swappable_.Add(folder);
+        }
+    return true;
+}
+
+unsigned __stdcall StagedInstall::JudgeOnItsThread(void* self) {
+    auto& install = *static_cast<StagedInstall*>(self);
+    install.JudgeFolders(install.judgingTrouble_);
+    return 0;
+}
+
+void StagedInstall::StartJudging() {
+    ReadPreviousRecord();
+    // Without a thread, WritePlan judges them.
+    judging_ = win32::StartThread(&StagedInstall::JudgeOnItsThread, this, 256 << 10);
+}
+
+bool StagedInstall::WritePlan(Trouble& trouble) {
+    if (judging_) {
+        ::WaitForSingleObject(judging_.Get(), INFINITE);
+        judging_.Reset();
+        if (judgingTrouble_.Failed()) {
+            trouble.Note(judgingTrouble_.path, judgingTrouble_.error, judgingTrouble_.link);
+            return false;
+        }
+    } else {
+        ReadPreviousRecord();
+        if (!JudgeFolders(trouble))
+            return false;
+    }
+    if (previous_) {
+        plan_.label = previous_->label;
+        plan_.shortcuts = previous_->shortcuts;
+        plan_.madeFolders = previous_->madeFolders;
+    }
+    // Which folders of the payload stand already, and which this run makes.
     PathSet listed;
     if (previous_)
         for (const std::string& folder : previous_->folders)
-            if (survey.Stands(folder) && listed.Add(folder))
+            if (standing_.Contains(folder) && listed.Add(folder))
                 plan_.folders.push_back(folder);
     for (const std::string& folder : payload_.folders) {
-        if (survey.Stands(folder)) {
-            if (survey.OnlyShipped(folder))
-                swappable_.Add(folder);
+        if (standing_.Contains(folder))
             continue;
-        }
         plan_.newFolders.push_back(folder);
         if (listed.Add(folder))
             plan_.folders.push_back(folder);

@@ -28,8 +28,17 @@ public:
     // `top` is the install folder, held; `base` its path with a trailing '\'.
     StagedInstall(HANDLE top, std::wstring base, StagedPayload payload);
 
-    // Reads the record of the install before (whole, or not at all), judges the payload's
-    // folders in the install folder (a link among them is refused) and writes the plan.
+    StagedInstall(const StagedInstall&) = delete;
+    StagedInstall& operator=(const StagedInstall&) = delete;
+    ~StagedInstall();
+
+    // Reads the record of the install before (whole, or not at all) and starts judging the
+    // payload's folders and the record's in the install folder on a thread of its own, while the
+    // staging is written: which stand, and which hold only what the payload ships. Nothing in
+    // the install folder is changed by it.
+    void StartJudging();
+    // Judges the folders (waits for the judging started before), a link among the payload's
+    // refused, and writes the plan.
     bool WritePlan(Trouble& trouble);
     // Moves each file that a file of the payload replaces, and each file of the install before
     // that the payload no longer ships and that nobody changed, into the backup, and each staged
@@ -65,6 +74,10 @@ private:
     // NotSwapped, with nothing moved, otherwise. Failed when the old folder cannot be put back.
     Swap SwapFolder(const std::string& folder, Trouble& trouble);
 
+    void ReadPreviousRecord();
+    bool JudgeFolders(Trouble& trouble);
+    static unsigned __stdcall JudgeOnItsThread(void* self);
+
     HANDLE top_;
     std::wstring base_;
     StagedPayload payload_;
@@ -73,6 +86,9 @@ private:
     record::InstallRecord plan_;
     bool planWritten_ = false;
     HeldFolders staged_, backup_;
+    ScopedHandle judging_;              // the thread StartJudging started, until it is waited for
+    Trouble judgingTrouble_;
+    PathSet standing_;                 // folders that stand (no link), of the payload or the record
     PathSet swappable_;                // folders that hold only what the payload ships
     std::vector<std::string> swapped_; // folders moved whole into the backup
     unsigned restartPending_ = 0;
