@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <iterator>
 #include <set>
 
@@ -56,18 +57,19 @@ void ClearReadOnly(HANDLE opened) {
     ::SetFileInformationByHandle(opened, FileBasicInfo, &basic, sizeof basic);
 }
 
-// One removal of a tree, in three steps: one thread opens and lists every folder of it, holding
-// each open; then the files and links of the folders go on as many threads as unpacking uses
-// (payload/sfx/UnpackPlan.h), a folder's own on one thread; then the folders, deepest first.
-// Under Wine every open, mark and close is a request to the one server: the threads keep it busy
-// while each waits for its answer.
+// One removal of a tree, in two steps. First, on as many threads as unpacking uses
+// (payload/sfx/UnpackPlan.h), each folder is opened inside the one that holds it, judged and
+// listed, and what it holds goes: its files and links at once, its folders into the queue that
+// the threads share. Every folder stays open, held, until the second step removes the folders,
+// a depth at a time, deepest first, on the threads again. Under Wine every open, list, mark and
+// close is a request to the one server: the threads keep it busy while each waits for its answer.
 class TreeRemoval {
 public:
     TreeRemoval(const HeldFolders& names, Trouble& trouble, unsigned* scheduled,
                 const std::string& keep, const GivenBack* givenBack, HANDLE top,
                 const std::wstring& base)
         : names_(names), trouble_(trouble), scheduled_(scheduled), keep_(keep),
-          givenBack_(givenBack), place_(top, base, FILE_OPEN) {
+          givenBack_(givenBack), top_(top), base_(base) {
         if (givenBack_)
             swapped_ = PathSet(givenBack_->swapped);
     }
@@ -76,48 +78,48 @@ public:
     // with `keepItself` it is only emptied. False when something of it stays.
     bool Remove(HANDLE parent, const std::wstring& name, const std::string& relative,
                 bool keepItself) {
-        if (!Open(parent, name, relative, keepItself, kNoParent, false))
-            return false;
-        std::atomic<std::size_t> next{0};
-        OnThreads(ThreadsFor(folders_.size()), [&] {
-            for (std::size_t at = next++; at < folders_.size(); at = next++)
-                for (const auto& [itemName, attributes] : folders_[at].items)
-                    if (!RemoveItem(folders_[at], itemName, attributes))
-                        folders_[at].failed = true;
-        });
-        // Listed parents first: backwards, every folder comes after all that it holds.
-        for (std::size_t at = folders_.size(); at-- > 0;) {
-            OpenFolder& folder = folders_[at];
-            if (!folder.failed && !folder.keepItself && !folder.later &&
-                !MarkForDeletion(folder.handle.Get())) {
-                Note(folder.relative, ::GetLastError());
-                folder.failed = true;
-            }
-            folder.handle.Reset();
-            if (!folder.failed && !folder.keepItself && folder.later &&
-                !Schedule(folder.relative)) {
-                Note(folder.relative, ::GetLastError());
-                folder.failed = true;
-            }
-            if (folder.parent != kNoParent) {
-                folders_[folder.parent].failed = folders_[folder.parent].failed || folder.failed;
-                folders_[folder.parent].later = folders_[folder.parent].later || folder.later;
-            }
+        folders_.push_back({parent, name, relative, kNoParent, 0, 0, keepItself, false});
+        OnThreads(ThreadsFor(kMaxThreads), [&] { EmptyFolders(); });
+        std::size_t deepest = 0;
+        for (const OpenFolder& folder : folders_)
+            deepest = std::max(deepest, folder.depth);
+        for (std::size_t depth = deepest + 1; depth-- > 0;) {
+            std::vector<OpenFolder*> level;
+            for (OpenFolder& folder : folders_)
+                if (folder.depth == depth)
+                    level.push_back(&folder);
+            std::atomic<std::size_t> next{0};
+            OnThreads(ThreadsFor(level.size()), [&] {
+                for (std::size_t at = next++; at < level.size(); at = next++)
+                    RemoveEmptied(*level[at]);
+            });
+            for (const OpenFolder* folder : level)
+                if (folder->parent != kNoParent) {
+                    OpenFolder& parentFolder = folders_[folder->parent];
+                    parentFolder.failed = parentFolder.failed || folder->failed;
+                    parentFolder.later = parentFolder.later || folder->later;
+                }
         }
-        return folders_.empty() || !folders_.front().failed;
+        return !folders_.front().failed;
     }
 
 private:
     static constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
+    static constexpr std::size_t kMaxThreads = 64;
 
     struct OpenFolder {
-        ScopedFileHandle handle; // kFolderToEmpty
+        HANDLE parentHandle; // held until this one is removed
+        std::wstring name;
         std::string relative;
-        std::size_t parent;
+        std::size_t parent; // its index, or kNoParent
+        std::size_t index;
+        std::size_t depth;
         bool keepItself;
-        std::vector<std::pair<std::wstring, DWORD>> items; // files and links, as listed
-        bool failed = false;                               // something of it stays
-        bool later = false; // something of it waits for the next restart
+        bool swappedIn; // it went into the backup whole, or is inside one that did
+        ScopedFileHandle handle = {}; // kFolderToEmpty, once opened
+        bool missing = false;         // gone before it was opened: nothing to remove
+        bool failed = false;          // something of it stays
+        bool later = false;           // something of it waits for the next restart
     };
 
     void Note(const std::string& where, DWORD why, bool link = false) {
@@ -129,66 +131,116 @@ private:
                                            MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
     }
 
-    // Opens, judges and lists the folder `name` in the held folder `parent`, then the folders
-    // it holds; false when it cannot be removed (a missing one is no failure). `swappedIn`: it is
-    // a folder that went into the backup whole, or one inside it.
-    bool Open(HANDLE parent, const std::wstring& name, const std::string& relative, bool keepItself,
-              std::size_t parentAt, bool swappedIn) {
-        ScopedFileHandle handle(nofollow::OpenFolderIn(parent, name, kFolderToEmpty,
+    // One thread's share of the first step: the next folder of the queue, until the queue is
+    // empty and no other thread is still emptying one (which could add to it).
+    void EmptyFolders() {
+        HeldFolders place(top_, base_, FILE_OPEN); // this thread's, for what is given back
+        for (;;) {
+            OpenFolder* folder = nullptr;
+            {
+                const ExclusiveLock hold(queueLock_);
+                while (next_ == folders_.size() && emptying_ != 0)
+                    ::SleepConditionVariableSRW(&queueChanged_, &queueLock_, INFINITE, 0);
+                if (next_ == folders_.size()) {
+                    ::WakeAllConditionVariable(&queueChanged_);
+                    return;
+                }
+                folder = &folders_[next_++]; // a deque's elements stay where they are
+                ++emptying_;
+            }
+            Empty(*folder, place);
+            {
+                const ExclusiveLock hold(queueLock_);
+                --emptying_;
+            }
+            ::WakeAllConditionVariable(&queueChanged_);
+        }
+    }
+
+    // Opens, judges and lists `folder`, removes the files and links in it, gives back what
+    // the backup gives back and queues the folders in it.
+    void Empty(OpenFolder& folder, HeldFolders& place) {
+        ScopedFileHandle handle(nofollow::OpenFolderIn(folder.parentHandle, folder.name,
+                                                       kFolderToEmpty,
                                                        FILE_SHARE_READ | FILE_SHARE_WRITE));
         if (!handle) {
             const DWORD error = ::GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                return true;
-            Note(relative, error);
-            return false;
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+                folder.missing = true;
+                return;
+            }
+            Note(folder.relative, error);
+            folder.failed = true;
+            return;
         }
-        switch (nofollow::JudgeFolder(::GetFileAttributesW(names_.FullPath(relative).c_str()),
+        switch (nofollow::JudgeFolder(::GetFileAttributesW(names_.FullPath(folder.relative).c_str()),
                                       nofollow::AttributesOfHandle(handle.Get()))) {
         case Folder::Link:
-            Note(relative, ERROR_SUCCESS, true);
-            return false;
+            Note(folder.relative, ERROR_SUCCESS, true);
+            folder.failed = true;
+            return;
         case Folder::NotFolder:
-            Note(relative, ERROR_DIRECTORY);
-            return false;
+            Note(folder.relative, ERROR_DIRECTORY);
+            folder.failed = true;
+            return;
         case Folder::Enter:
             break;
         }
         std::vector<std::pair<std::wstring, DWORD>> listed;
         if (!ListFolder(handle.Get(), listed)) {
-            Note(relative, ::GetLastError());
-            return false;
+            Note(folder.relative, ::GetLastError());
+            folder.failed = true;
+            return;
         }
-        const std::size_t at = folders_.size();
-        folders_.push_back({std::move(handle), relative, parentAt, keepItself, {}});
+        folder.handle = std::move(handle);
         for (auto& [inner, attributes] : listed) {
-            const std::string path = Joined(relative, base::Utf8(inner));
+            const std::string path = Joined(folder.relative, base::Utf8(inner));
             if (!keep_.empty() && record::SamePath(path, keep_))
                 continue;
             // A folder by its listing is asked once more by its name: Wine shows a Unix symbolic
             // link's reparse point only there. Anything else goes as a file or link.
-            const bool folder =
+            const bool isFolder =
                 (attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkAttributes(attributes) &&
                 !IsLinkAttributes(::GetFileAttributesW(names_.FullPath(path).c_str()));
             const std::string installed = givenBack_ ? InInstall(path) : std::string();
             // Never a link: Wine renames what a Unix symbolic link leads to instead of the link.
-            if (swappedIn && !IsLinkAttributes(attributes) &&
-                !(folder ? givenBack_->folders.Contains(installed)
-                         : givenBack_->files.Contains(installed)) &&
-                GiveBack(folders_[at].handle.Get(), inner, installed))
+            if (folder.swappedIn && !IsLinkAttributes(attributes) &&
+                !(isFolder ? givenBack_->folders.Contains(installed)
+                           : givenBack_->files.Contains(installed)) &&
+                GiveBack(place, folder.handle.Get(), inner, installed))
                 continue;
-            if (folder) {
+            if (isFolder) {
                 const bool onTheWayToKept =
                     !keep_.empty() &&
                     zip::FoldCase(keep_).rfind(zip::FoldCase(path + "\\"), 0) == 0;
-                if (!Open(folders_[at].handle.Get(), inner, path, onTheWayToKept, at,
-                          swappedIn || (givenBack_ && swapped_.Contains(installed))))
-                    folders_[at].failed = true;
-            } else {
-                folders_[at].items.emplace_back(std::move(inner), attributes);
+                {
+                    const ExclusiveLock hold(queueLock_);
+                    folders_.push_back({folder.handle.Get(), std::move(inner), path, folder.index,
+                                        folders_.size(), folder.depth + 1, onTheWayToKept,
+                                        folder.swappedIn ||
+                                            (givenBack_ && swapped_.Contains(installed))});
+                }
+                ::WakeConditionVariable(&queueChanged_);
+            } else if (!RemoveItem(folder, inner, attributes)) {
+                folder.failed = true;
             }
         }
-        return true;
+    }
+
+    // The second step for `folder`, all that it held gone before.
+    void RemoveEmptied(OpenFolder& folder) {
+        if (folder.missing)
+            return;
+        const bool remove = !folder.failed && !folder.keepItself;
+        if (remove && !folder.later && !MarkForDeletion(folder.handle.Get())) {
+            Note(folder.relative, ::GetLastError());
+            folder.failed = true;
+        }
+        folder.handle.Reset();
+        if (remove && folder.later && !Schedule(folder.relative)) {
+            Note(folder.relative, ::GetLastError());
+            folder.failed = true;
+        }
     }
 
     // Removes the file or link `name` listed with `attributes` in `folder`; true when it is gone
@@ -239,15 +291,16 @@ private:
         const std::size_t prefix = std::char_traits<char>::length(kBackupFolder) + 1;
         return path.size() > prefix ? path.substr(prefix) : std::string();
     }
-    // Moves `name` in the backup's folder open as `folder` back to its place `installed`; false
-    // when it cannot go there (something stands there now).
-    bool GiveBack(HANDLE folder, const std::wstring& name, const std::string& installed) {
+    // Moves `name` in the backup's folder open as `folder` back to its place `installed`, inside
+    // `place`; false when it cannot go there (something stands there now).
+    static bool GiveBack(HeldFolders& place, HANDLE folder, const std::wstring& name,
+                         const std::string& installed) {
         Trouble way;
-        if (place_.EnterFor(installed, way) != Folder::Enter)
+        if (place.EnterFor(installed, way) != Folder::Enter)
             return false;
         const ScopedFileHandle entry(
             nofollow::OpenAnyIn(folder, name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
-        return entry && nofollow::RenameInto(entry.Get(), place_.Innermost(), name, false);
+        return entry && nofollow::RenameInto(entry.Get(), place.Innermost(), name, false);
     }
 
     const HeldFolders& names_;
@@ -256,9 +309,14 @@ private:
     const std::string& keep_;
     const GivenBack* givenBack_;
     PathSet swapped_;
-    HeldFolders place_;               // in the install folder, for what is given back
-    std::vector<OpenFolder> folders_; // in the order listed: each after its parent
-    SRWLOCK lock_ = SRWLOCK_INIT;
+    HANDLE top_;
+    const std::wstring& base_;
+    SRWLOCK lock_ = SRWLOCK_INIT;        // the trouble and the count of those scheduled
+    SRWLOCK queueLock_ = SRWLOCK_INIT;   // the queue: folders_, next_, emptying_
+    CONDITION_VARIABLE queueChanged_ = CONDITION_VARIABLE_INIT;
+    std::deque<OpenFolder> folders_;     // in the order queued: each after its parent
+    std::size_t next_ = 0;               // the first not yet taken
+    std::size_t emptying_ = 0;           // taken and not yet emptied
 };
 
 // Removes the file or link at `path` in the install folder, never through a link on the way:
