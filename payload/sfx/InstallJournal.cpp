@@ -79,7 +79,7 @@ public:
     bool Remove(HANDLE parent, const std::wstring& name, const std::string& relative,
                 bool keepItself) {
         folders_.push_back({parent, name, relative, kNoParent, 0, 0, keepItself, false});
-        OnThreads(ThreadsFor(kMaxThreads), [&] { EmptyFolders(); });
+        OnThreads(std::max(ThreadsFor(kMaxThreads), kLeastThreads), [&] { EmptyFolders(); });
         std::size_t deepest = 0;
         for (const OpenFolder& folder : folders_)
             deepest = std::max(deepest, folder.depth);
@@ -106,6 +106,9 @@ public:
 private:
     static constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
     static constexpr std::size_t kMaxThreads = 64;
+    // Each thread of the first step mostly waits for the file system (under Wine, for the one
+    // server): more of them than processors keep it busy.
+    static constexpr unsigned kLeastThreads = 4;
 
     struct OpenFolder {
         HANDLE parentHandle; // held until this one is removed
@@ -115,7 +118,7 @@ private:
         std::size_t index;
         std::size_t depth;
         bool keepItself;
-        bool swappedIn; // it went into the backup whole, or is inside one that did
+        bool swappedIn;               // it went into the backup whole, or is inside one that did
         ScopedFileHandle handle = {}; // kFolderToEmpty, once opened
         bool missing = false;         // gone before it was opened: nothing to remove
         bool failed = false;          // something of it stays
@@ -160,9 +163,8 @@ private:
     // Opens, judges and lists `folder`, removes the files and links in it, gives back what
     // the backup gives back and queues the folders in it.
     void Empty(OpenFolder& folder, HeldFolders& place) {
-        ScopedFileHandle handle(nofollow::OpenFolderIn(folder.parentHandle, folder.name,
-                                                       kFolderToEmpty,
-                                                       FILE_SHARE_READ | FILE_SHARE_WRITE));
+        ScopedFileHandle handle(nofollow::OpenFolderIn(
+            folder.parentHandle, folder.name, kFolderToEmpty, FILE_SHARE_READ | FILE_SHARE_WRITE));
         if (!handle) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -173,8 +175,9 @@ private:
             folder.failed = true;
             return;
         }
-        switch (nofollow::JudgeFolder(::GetFileAttributesW(names_.FullPath(folder.relative).c_str()),
-                                      nofollow::AttributesOfHandle(handle.Get()))) {
+        switch (
+            nofollow::JudgeFolder(::GetFileAttributesW(names_.FullPath(folder.relative).c_str()),
+                                  nofollow::AttributesOfHandle(handle.Get()))) {
         case Folder::Link:
             Note(folder.relative, ERROR_SUCCESS, true);
             folder.failed = true;
@@ -215,10 +218,10 @@ private:
                     zip::FoldCase(keep_).rfind(zip::FoldCase(path + "\\"), 0) == 0;
                 {
                     const ExclusiveLock hold(queueLock_);
-                    folders_.push_back({folder.handle.Get(), std::move(inner), path, folder.index,
-                                        folders_.size(), folder.depth + 1, onTheWayToKept,
-                                        folder.swappedIn ||
-                                            (givenBack_ && swapped_.Contains(installed))});
+                    folders_.push_back(
+                        {folder.handle.Get(), std::move(inner), path, folder.index, folders_.size(),
+                         folder.depth + 1, onTheWayToKept,
+                         folder.swappedIn || (givenBack_ && swapped_.Contains(installed))});
                 }
                 ::WakeConditionVariable(&queueChanged_);
             } else if (!RemoveItem(folder, inner, attributes)) {
@@ -311,12 +314,12 @@ private:
     PathSet swapped_;
     HANDLE top_;
     const std::wstring& base_;
-    SRWLOCK lock_ = SRWLOCK_INIT;        // the trouble and the count of those scheduled
-    SRWLOCK queueLock_ = SRWLOCK_INIT;   // the queue: folders_, next_, emptying_
+    SRWLOCK lock_ = SRWLOCK_INIT;      // the trouble and the count of those scheduled
+    SRWLOCK queueLock_ = SRWLOCK_INIT; // the queue: folders_, next_, emptying_
     CONDITION_VARIABLE queueChanged_ = CONDITION_VARIABLE_INIT;
-    std::deque<OpenFolder> folders_;     // in the order queued: each after its parent
-    std::size_t next_ = 0;               // the first not yet taken
-    std::size_t emptying_ = 0;           // taken and not yet emptied
+    std::deque<OpenFolder> folders_; // in the order queued: each after its parent
+    std::size_t next_ = 0;           // the first not yet taken
+    std::size_t emptying_ = 0;       // taken and not yet emptied
 };
 
 // Removes the file or link at `path` in the install folder, never through a link on the way:
@@ -416,14 +419,18 @@ bool Exists(const HeldFolders& names, const std::string& relative) {
 
 } // namespace
 
-bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& names) {
+bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& names, bool everyName) {
     std::vector<std::uint64_t> buffer(8192);
+    const std::size_t bufferBytes = buffer.size() * 8;
+    // The most one more name would have taken: 255 characters, aligned.
+    constexpr std::size_t kLongestEntry = sizeof(FILE_ID_BOTH_DIR_INFO) + 256 * sizeof(wchar_t);
     for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
          kind = FileIdBothDirectoryInfo) {
         if (!::GetFileInformationByHandleEx(folder, kind, buffer.data(),
-                                            static_cast<DWORD>(buffer.size() * 8)))
+                                            static_cast<DWORD>(bufferBytes)))
             return ::GetLastError() == ERROR_NO_MORE_FILES;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        const auto* start = reinterpret_cast<const unsigned char*>(buffer.data());
+        const auto* bytes = start;
         for (;;) {
             const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
             std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
@@ -433,6 +440,11 @@ bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& name
                 break;
             bytes += entry->NextEntryOffset;
         }
+        const std::size_t used =
+            static_cast<std::size_t>(bytes - start) + sizeof(FILE_ID_BOTH_DIR_INFO) +
+            reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes)->FileNameLength;
+        if (!everyName && used + kLongestEntry <= bufferBytes)
+            return true;
     }
 }
 

@@ -99,7 +99,10 @@ std::vector<std::string> RemoveEmptyFolders(HANDLE top, const std::wstring& base
 
 // The names in the folder open as `folder` (with FILE_LIST_DIRECTORY), with their attributes as
 // the listing shows them, which shows a Unix symbolic link under Wine as a reparse point too.
-bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& names);
+// Without `everyName` it asks no more once an answer left room for more names: one request
+// instead of two for most folders, where a name missed does no harm.
+bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& names,
+                bool everyName = true);
 
 // The CRC-32 of what `file` holds from where it is read (zlib's, as the record holds it);
 // nothing when it cannot be read.

@@ -112,8 +112,10 @@ private:
             }
         if (relative.empty())
             return true;
+        // A name the listing misses makes a folder swapped whole that should not have been:
+        // the removal of the backup, which lists every name, gives it back.
         std::vector<std::pair<std::wstring, DWORD>> listed;
-        if (!ListFolder(held, listed)) {
+        if (!ListFolder(held, listed, /*everyName=*/false)) {
             onlyShipped = false; // not known
             return true;
         }

@@ -86,7 +86,7 @@ private:
     record::InstallRecord plan_;
     bool planWritten_ = false;
     HeldFolders staged_, backup_;
-    ScopedHandle judging_;              // the thread StartJudging started, until it is waited for
+    ScopedHandle judging_; // the thread StartJudging started, until it is waited for
     Trouble judgingTrouble_;
     PathSet standing_;                 // folders that stand (no link), of the payload or the record
     PathSet swappable_;                // folders that hold only what the payload ships
