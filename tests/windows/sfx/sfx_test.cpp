@@ -1106,6 +1106,62 @@ TEST_F(SfxTest, TheBackupGivesBackWhatCameIntoAFolderSwappedWhole) {
     EXPECT_EQ(ReadFile(elsewhere + "\\kept.txt"), "kept");
 }
 
+// A tree of many folders goes on several threads; what cannot go (a file held open without
+// sharing) is named, and it stays with every folder above it, while the rest goes.
+TEST_F(SfxTest, ARemovedTreeKeepsOnlyWhatCannotGoAndTheFoldersAboveIt) {
+    const std::set<std::string> held = {"tree\\", "tree\\b\\", "tree\\b\\b\\",
+                                        "tree\\b\\b\\held.bin"};
+    ASSERT_TRUE(CreateDirectoryA(InFolder("tree").c_str(), nullptr));
+    for (const std::string& outer : {"a", "b", "c"}) {
+        ASSERT_TRUE(CreateDirectoryA(InFolder("tree\\" + outer).c_str(), nullptr));
+        for (const std::string& inner : {"a", "b", "c"}) {
+            const std::string folder = "tree\\" + outer + "\\" + inner;
+            ASSERT_TRUE(CreateDirectoryA(InFolder(folder).c_str(), nullptr)) << folder;
+            for (int file = 0; file < 20; ++file)
+                WriteFile(InFolder(folder + "\\" + std::to_string(file) + ".txt"), folder);
+        }
+    }
+    WriteFile(InFolder("tree\\b\\b\\held.bin"), "held");
+    const ScopedFileHandle holder(CreateFileA(InFolder("tree\\b\\b\\held.bin").c_str(),
+                                              GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    const ScopedFileHandle top(CreateFileA(folder_.c_str(), FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+    journal::Trouble trouble;
+
+    EXPECT_FALSE(journal::RemoveTree(top.Get(), unixlinks::Widen(folder_ + "\\"), "tree", trouble));
+
+    EXPECT_EQ(trouble.path, "tree\\b\\b\\held.bin");
+    EXPECT_EQ(trouble.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ListTree(folder_), held);
+    EXPECT_TRUE(
+        journal::RemoveTree(top.Get(), unixlinks::Widen(folder_ + "\\"), "missing", trouble));
+}
+
+// A listing that may stop after one answer still names every entry of a folder whose names take
+// more than one answer.
+TEST_F(SfxTest, AFolderOfManyNamesIsListedWholeEitherWay) {
+    std::set<std::wstring> written;
+    for (int file = 0; file < 900; ++file) {
+        const std::string name = std::string(100, 'n') + std::to_string(file);
+        WriteFile(InFolder(name), "x");
+        written.insert(unixlinks::Widen(name));
+    }
+    const ScopedFileHandle folder(CreateFileA(folder_.c_str(), FILE_LIST_DIRECTORY,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    for (const bool everyName : {true, false}) {
+        std::vector<std::pair<std::wstring, DWORD>> names;
+        ASSERT_TRUE(journal::ListFolder(folder.Get(), names, everyName));
+        std::set<std::wstring> listed;
+        for (const auto& [name, attributes] : names)
+            listed.insert(name);
+        EXPECT_EQ(listed, written) << "every name: " << everyName;
+    }
+}
+
 // What the staging and the backup hold keeps their entries once it is moved into place: the
 // users may read and run the suite, and nobody but SYSTEM, the Administrators and the run change
 // it, whatever the install folder lets others do.
