@@ -78,16 +78,25 @@ public:
     // with `keepItself` it is only emptied. False when something of it stays.
     bool Remove(HANDLE parent, const std::wstring& name, const std::string& relative,
                 bool keepItself) {
-        folders_.push_back({parent, name, relative, kNoParent, 0, 0, keepItself, false});
-        OnThreads(std::max(ThreadsFor(kMaxThreads), kLeastThreads), [&] { EmptyFolders(); });
-        std::size_t deepest = 0;
-        for (const OpenFolder& folder : folders_)
-            deepest = std::max(deepest, folder.depth);
-        for (std::size_t depth = deepest + 1; depth-- > 0;) {
-            std::vector<OpenFolder*> level;
-            for (OpenFolder& folder : folders_)
-                if (folder.depth == depth)
-                    level.push_back(&folder);
+        folders_.push_back({parent, name, relative, kNoParent, 0, 0, keepItself,
+                            givenBack_ && givenBack_->everywhere});
+        {
+            // The first on this thread: a tree that is missing, or holds no folder, starts no
+            // other.
+            HeldFolders place(top_, base_, FILE_OPEN_IF);
+            next_ = 1;
+            Empty(folders_.front(), place);
+        }
+        if (next_ < folders_.size())
+            OnThreads(std::max(ThreadsFor(kMaxThreads), kLeastThreads), [&] { EmptyFolders(); });
+        std::vector<std::vector<OpenFolder*>> byDepth;
+        for (OpenFolder& folder : folders_) {
+            if (byDepth.size() <= folder.depth)
+                byDepth.resize(folder.depth + 1);
+            byDepth[folder.depth].push_back(&folder);
+        }
+        for (std::size_t depth = byDepth.size(); depth-- > 0;) {
+            const std::vector<OpenFolder*>& level = byDepth[depth];
             std::atomic<std::size_t> next{0};
             OnThreads(ThreadsFor(level.size()), [&] {
                 for (std::size_t at = next++; at < level.size(); at = next++)
@@ -100,7 +109,15 @@ public:
                     parentFolder.later = parentFolder.later || folder->later;
                 }
         }
-        return !folders_.front().failed;
+        const OpenFolder& root = folders_.front();
+        // Wine accepts the mark on a folder that is not empty, and keeps the folder.
+        if (!root.failed && !root.missing && !root.keepItself && !root.later &&
+            ::GetFileAttributesW(names_.FullPath(root.relative).c_str()) !=
+                INVALID_FILE_ATTRIBUTES) {
+            Note(root.relative, ERROR_DIR_NOT_EMPTY);
+            return false;
+        }
+        return !root.failed;
     }
 
 private:
@@ -137,7 +154,7 @@ private:
     // One thread's share of the first step: the next folder of the queue, until the queue is
     // empty and no other thread is still emptying one (which could add to it).
     void EmptyFolders() {
-        HeldFolders place(top_, base_, FILE_OPEN); // this thread's, for what is given back
+        HeldFolders place(top_, base_, FILE_OPEN_IF); // this thread's, for what is given back
         for (;;) {
             OpenFolder* folder = nullptr;
             {
@@ -209,9 +226,18 @@ private:
             // Never a link: Wine renames what a Unix symbolic link leads to instead of the link.
             if (folder.swappedIn && !IsLinkAttributes(attributes) &&
                 !(isFolder ? givenBack_->folders.Contains(installed)
-                           : givenBack_->files.Contains(installed)) &&
-                GiveBack(place, folder.handle.Get(), inner, installed))
-                continue;
+                           : givenBack_->files.Contains(installed))) {
+                DWORD why = ERROR_SUCCESS;
+                const Return returned =
+                    GiveBack(place, folder.handle.Get(), inner, path, installed, why);
+                if (returned == Return::Given)
+                    continue;
+                if (returned == Return::Kept) {
+                    Note(path, why);
+                    folder.failed = true;
+                    continue;
+                }
+            }
             if (isFolder) {
                 const bool onTheWayToKept =
                     !keep_.empty() &&
@@ -294,16 +320,34 @@ private:
         const std::size_t prefix = std::char_traits<char>::length(kBackupFolder) + 1;
         return path.size() > prefix ? path.substr(prefix) : std::string();
     }
-    // Moves `name` in the backup's folder open as `folder` back to its place `installed`, inside
-    // `place`; false when it cannot go there (something stands there now).
-    static bool GiveBack(HeldFolders& place, HANDLE folder, const std::wstring& name,
-                         const std::string& installed) {
+    enum class Return {
+        Given, // back in its place, or gone meanwhile
+        Taken, // something stands at its place now, or it has become a link: it is removed
+        Kept,  // neither can be done (a link on the way, the file in use): it stays, named
+    };
+    // Moves `name` in the backup's folder open as `folder`, at `path`, back to its place
+    // `installed`, inside `place` (which makes the folders on its way that went meanwhile).
+    Return GiveBack(HeldFolders& place, HANDLE folder, const std::wstring& name,
+                    const std::string& path, const std::string& installed, DWORD& why) {
         Trouble way;
-        if (place.EnterFor(installed, way) != Folder::Enter)
-            return false;
+        if (place.EnterFor(installed, way) != Folder::Enter) {
+            why = way.link ? ERROR_CANT_ACCESS_FILE : way.error;
+            return Return::Kept;
+        }
         const ScopedFileHandle entry(
             nofollow::OpenAnyIn(folder, name, DELETE | FILE_READ_ATTRIBUTES, nofollow::kShareAll));
-        return entry && nofollow::RenameInto(entry.Get(), place.Innermost(), name, false);
+        if (!entry) {
+            why = ::GetLastError();
+            return why == ERROR_FILE_NOT_FOUND ? Return::Given : Return::Kept;
+        }
+        if (IsLinkAttributes(nofollow::AttributesOfHandle(entry.Get())) ||
+            IsLinkAttributes(::GetFileAttributesW(names_.FullPath(path).c_str())))
+            return Return::Taken;
+        if (nofollow::RenameInto(entry.Get(), place.Innermost(), name, false))
+            return Return::Given;
+        why = ::GetLastError();
+        return why == ERROR_ALREADY_EXISTS || why == ERROR_FILE_EXISTS ? Return::Taken
+                                                                       : Return::Kept;
     }
 
     const HeldFolders& names_;
@@ -742,7 +786,21 @@ Recovery FinishInterruptedRunIn(HANDLE top, const std::wstring& base) {
         done = RollBack(top, base, plan ? &*plan : nullptr, recovery.trouble);
     } else if (Exists(names, kBackupFolder)) {
         recovery.found = Interrupted::BackupsRemoved;
-        done = RemoveTree(top, base, kBackupFolder, recovery.trouble, &recovery.restartPending) &&
+        // Which folders the run swapped whole is not known: whatever the backup holds that the
+        // committed install does not ship is given back (or, without a record, all there is room
+        // for): a file of the user's that came into a swapped folder is kept, at worst an old
+        // file of the suite too.
+        PathSet files, folders;
+        if (const std::optional<std::string> text =
+                ReadWholeFile(top, record::kRecordName, 64u << 20))
+            if (const std::optional<record::InstallRecord> committed = record::Parse(*text)) {
+                for (const record::File& file : committed->files)
+                    files.Add(file.path);
+                folders = PathSet(committed->folders);
+            }
+        const GivenBack givenBack{{}, files, folders, /*everywhere=*/true};
+        done = RemoveTree(top, base, kBackupFolder, recovery.trouble, &recovery.restartPending, {},
+                          &givenBack) &&
                RemoveTree(top, base, kStagingFolder, recovery.trouble);
     } else if (Exists(names, kStagingFolder)) {
         recovery.found = Interrupted::StagingRemoved;

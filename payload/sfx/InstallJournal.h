@@ -153,12 +153,17 @@ bool MarkForDeletion(HANDLE opened);
 
 // What the removal of the backup gives back to the install folder instead of removing it: in the
 // folders that went into it whole (`swapped`, relative to the install folder), every name that
-// is neither among `files` nor `folders` of the payload came in since the run judged them. Each
-// returns to its place as it is, unless something stands there now. A link is removed, itself.
+// is neither among `files` nor `folders` of the payload came in since the run judged them; with
+// `everywhere`, every such name in the backup (a run that was killed after its commit). Each
+// returns to its place as it is, the folders on its way made again when they went meanwhile. One
+// whose place is taken now is removed with the backup; one that can go neither way (a link on its
+// way, a file in use) stays, and the removal fails. A link is removed, itself: under Wine a
+// Unix symbolic link cannot be, and the backup then stays.
 struct GivenBack {
     std::vector<std::string> swapped;
     const PathSet& files;
     const PathSet& folders;
+    bool everywhere = false;
 };
 
 // Removes the folder at `path` (relative to `top`) and everything below it, never through a

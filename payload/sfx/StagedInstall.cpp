@@ -50,12 +50,15 @@ std::wstring NameOfHandle(HANDLE opened) {
 }
 
 // One walk of the folders that the payload or the record before names, from the install folder
-// down, each judged by its name as entering it would be: which stand, and which of those hold
-// nothing but what the payload ships (no link, no other name) and so may be swapped whole.
+// down, each judged by its name as entering it would be: which stand, and which of the payload's
+// that may be swapped hold nothing but what the payload ships (no link, no other name).
 class FolderSurvey {
 public:
-    FolderSurvey(HANDLE top, std::wstring base, const PathSet& files, const PathSet& folders)
-        : top_(top), names_(top, std::move(base), FILE_OPEN), files_(files), folders_(folders) {}
+    // `unswappable`: the payload's folders that are never swapped whole, which need no listing.
+    FolderSurvey(HANDLE top, std::wstring base, const PathSet& files, const PathSet& folders,
+                 const PathSet& unswappable)
+        : top_(top), names_(top, std::move(base), FILE_OPEN), files_(files), folders_(folders),
+          unswappable_(unswappable) {}
 
     // Walks the folders `named` (each with the folders on its way). False with `trouble` when a
     // folder of the payload is a link, or something else that cannot be entered, where it stands.
@@ -66,7 +69,7 @@ public:
                 if (seen.Add(way))
                     inside_[zip::FoldCase(ParentOf(way))].push_back(way);
         bool onlyShipped = true;
-        return Inside(top_, std::string(), onlyShipped, trouble);
+        return Inside(top_, std::string(), false, onlyShipped, trouble);
     }
     bool Stands(const std::string& folder) const {
         return standing_.count(zip::FoldCase(folder)) != 0;
@@ -82,20 +85,28 @@ private:
         return slash == std::string::npos ? std::string() : path.substr(0, slash);
     }
 
-    // The folder held as `held`, at `relative` ("" for the install folder, which is not listed):
-    // enters the named folders in it, then lists it.
-    bool Inside(HANDLE held, const std::string& relative, bool& onlyShipped, Trouble& trouble) {
+    // The folder held as `held`, at `relative` ("" for the install folder): enters the named
+    // folders in it, then, when it may be swapped and `listable`, lists it.
+    bool Inside(HANDLE held, const std::string& relative, bool listable, bool& onlyShipped,
+                Trouble& trouble) {
         const auto named = inside_.find(zip::FoldCase(relative));
         if (named != inside_.end())
             for (const std::string& folder : named->second) {
+                const std::wstring name = base::Wide(NameOf(folder));
+                const std::wstring path = names_.FullPath(folder);
                 ScopedFileHandle inner;
-                const Folder verdict = nofollow::HoldFolderIn(
-                    held, base::Wide(NameOf(folder)), names_.FullPath(folder).c_str(), inner,
-                    FILE_OPEN, nullptr, FILE_LIST_DIRECTORY);
-                const DWORD error = ::GetLastError();
+                Folder verdict = nofollow::HoldFolderIn(held, name, path.c_str(), inner, FILE_OPEN,
+                                                        nullptr, FILE_LIST_DIRECTORY);
+                DWORD error = ::GetLastError();
+                // One that may not be listed is entered all the same, and not swapped.
+                bool innerListable = verdict == Folder::Enter;
+                if (verdict == Folder::NotFolder && error == ERROR_ACCESS_DENIED) {
+                    verdict = nofollow::HoldFolderIn(held, name, path.c_str(), inner, FILE_OPEN);
+                    error = ::GetLastError();
+                }
                 if (verdict == Folder::Enter) {
                     bool innerOnlyShipped = true;
-                    if (!Inside(inner.Get(), folder, innerOnlyShipped, trouble))
+                    if (!Inside(inner.Get(), folder, innerListable, innerOnlyShipped, trouble))
                         return false;
                     standing_[zip::FoldCase(folder)] = innerOnlyShipped;
                     continue;
@@ -110,10 +121,13 @@ private:
                              verdict == Folder::Link);
                 return false;
             }
-        if (relative.empty())
+        if (!listable || !folders_.Contains(relative) || unswappable_.Contains(relative)) {
+            onlyShipped = false;
             return true;
-        // A name the listing misses makes a folder swapped whole that should not have been:
-        // the removal of the backup, which lists every name, gives it back.
+        }
+        // A file system may answer with fewer names than fit. A name missed makes a folder
+        // swapped whole that holds something of the user's (never of the install before: see
+        // `unswappable`), which the removal of the backup, listing every name, gives back.
         std::vector<std::pair<std::wstring, DWORD>> listed;
         if (!ListFolder(held, listed, /*everyName=*/false)) {
             onlyShipped = false; // not known
@@ -135,6 +149,7 @@ private:
     HeldFolders names_; // for the whole paths only
     const PathSet& files_;
     const PathSet& folders_;
+    const PathSet& unswappable_;
     std::map<std::string, std::vector<std::string>> inside_; // folded parent: folders named in it
     std::map<std::string, bool> standing_;                   // folded: holds only what is shipped
 };
@@ -161,7 +176,21 @@ void StagedInstall::ReadPreviousRecord() {
 }
 
 bool StagedInstall::JudgeFolders(Trouble& trouble) {
-    FolderSurvey survey(top_, base_, shippedFiles_, shippedFolders_);
+    // Never swapped whole: the folders on the way to the completion flag, which stays staged to
+    // the end, and those that hold a file or folder of the install before that the payload no
+    // longer ships, which is moved aside on its own when nobody changed it.
+    PathSet unswappable(nofollow::FoldersOnTheWay(payload_.completionFlag));
+    if (previous_) {
+        for (const record::File& file : previous_->files)
+            if (!shippedFiles_.Contains(file.path))
+                for (const std::string& way : nofollow::FoldersOnTheWay(file.path))
+                    unswappable.Add(way);
+        for (const std::string& folder : previous_->folders)
+            if (!shippedFolders_.Contains(folder))
+                for (const std::string& way : nofollow::FoldersOnTheWay(folder))
+                    unswappable.Add(way);
+    }
+    FolderSurvey survey(top_, base_, shippedFiles_, shippedFolders_, unswappable);
     std::vector<std::string> named = payload_.folders;
     if (previous_)
         named.insert(named.end(), previous_->folders.begin(), previous_->folders.end());
@@ -318,11 +347,10 @@ StagedInstall::Swap StagedInstall::SwapFolder(const std::string& folder, Trouble
     if (place.EnterFor(folder, way) != Folder::Enter)
         return Swap::NotSwapped;
     const std::wstring name = base::Wide(NameOf(folder));
-    // Shared for no deletion: nobody renames it, or puts a link in its place, while it is judged.
-    const ScopedFileHandle existing(
-        nofollow::OpenFolderIn(place.Innermost(), name,
-                               DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE));
+    // Shared for no deletion: nobody renames it, or puts a link in its place, until it is moved.
+    const ScopedFileHandle existing(nofollow::OpenFolderIn(
+        place.Innermost(), name, DELETE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE));
     if (!existing ||
         nofollow::JudgeFolder(::GetFileAttributesW(place.FullPath(folder).c_str()),
                               nofollow::AttributesOfHandle(existing.Get())) != Folder::Enter)

@@ -867,6 +867,17 @@ std::vector<Item> SuiteV2() {
             {"ZZZ/comp.flg", "done"}};
 }
 
+// The file system's number of the file or folder at `path`, which a rename keeps.
+std::uint64_t FileIdOf(const std::string& path) {
+    const ScopedFileHandle opened(CreateFileA(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!opened || !GetFileInformationByHandle(opened.Get(), &information))
+        return 0;
+    return (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+}
+
 const Item& Named(const std::vector<Item>& items, const std::string& name) {
     return *std::find_if(items.begin(), items.end(),
                          [&](const Item& item) { return item.name == name; });
@@ -974,10 +985,14 @@ TEST_F(SfxTest, AnUpgradeReplacesTheSuiteAndRemovesOnlyWhatTheOldOneLeftUnchange
     WriteFile(InFolder("docs\\changed.txt"), "changed by the user");
     WriteFile(InFolder("docs\\mine.txt"), "the user's own");
     PlacePayload(SuiteV2());
+    const std::uint64_t data = FileIdOf(InFolder("Data")), docs = FileIdOf(InFolder("docs"));
 
     const RunResult run = RunArchive();
 
     ASSERT_EQ(run.exitCode, 0u);
+    // Data holds only what v2 ships and is swapped whole; docs holds the user's files and stays.
+    EXPECT_NE(FileIdOf(InFolder("Data")), data);
+    EXPECT_EQ(FileIdOf(InFolder("docs")), docs);
     EXPECT_EQ(run.progress.failureCause, kNoFailure);
     EXPECT_EQ(run.progress.restartPending, 0u);
     const std::string text = ReadFile(InFolder("install.rec"));
@@ -1050,8 +1065,9 @@ TEST_F(SfxTest, AnUpgradeKeepsALinkInAFolderOfTheSuiteAndNeverEntersIt) {
 }
 
 // What came into a folder after it was judged and swapped whole goes back to its place as the
-// backup is removed: a file, a folder with what it holds, a link as a link. One whose place is
-// taken now goes with the backup, and so does everything the payload ships.
+// backup is removed: a file, a folder with what it holds. One whose place is taken now goes with
+// the backup, and so does everything the payload ships, whatever is outside the swapped folders,
+// and a link, which is never followed.
 TEST_F(SfxTest, TheBackupGivesBackWhatCameIntoAFolderSwappedWhole) {
     for (const char* folder :
          {"~TorvaneBackup", "~TorvaneBackup\\Data", "~TorvaneBackup\\Data\\sub",
@@ -1063,6 +1079,8 @@ TEST_F(SfxTest, TheBackupGivesBackWhatCameIntoAFolderSwappedWhole) {
     WriteFile(InFolder("~TorvaneBackup\\Data\\theirs\\notes.txt"), "their notes");
     WriteFile(InFolder("~TorvaneBackup\\Data\\taken.txt"), "came in");
     WriteFile(InFolder("~TorvaneBackup\\Torvane.exe"), "v1 program");
+    ASSERT_TRUE(CreateDirectoryA(InFolder("~TorvaneBackup\\docs").c_str(), nullptr));
+    WriteFile(InFolder("~TorvaneBackup\\docs\\dropped.txt"), "moved aside, unchanged");
     WriteFile(InFolder("Data\\last.bin"), "v2");
     WriteFile(InFolder("Data\\sub\\inner.bin"), "v2 inner");
     WriteFile(InFolder("Data\\taken.txt"), "made since");
@@ -1112,10 +1130,10 @@ TEST_F(SfxTest, ARemovedTreeKeepsOnlyWhatCannotGoAndTheFoldersAboveIt) {
     const std::set<std::string> held = {"tree\\", "tree\\b\\", "tree\\b\\b\\",
                                         "tree\\b\\b\\held.bin"};
     ASSERT_TRUE(CreateDirectoryA(InFolder("tree").c_str(), nullptr));
-    for (const std::string& outer : {"a", "b", "c"}) {
-        ASSERT_TRUE(CreateDirectoryA(InFolder("tree\\" + outer).c_str(), nullptr));
-        for (const std::string& inner : {"a", "b", "c"}) {
-            const std::string folder = "tree\\" + outer + "\\" + inner;
+    for (const char* outer : {"a", "b", "c"}) {
+        ASSERT_TRUE(CreateDirectoryA(InFolder(std::string("tree\\") + outer).c_str(), nullptr));
+        for (const char* inner : {"a", "b", "c"}) {
+            const std::string folder = std::string("tree\\") + outer + "\\" + inner;
             ASSERT_TRUE(CreateDirectoryA(InFolder(folder).c_str(), nullptr)) << folder;
             for (int file = 0; file < 20; ++file)
                 WriteFile(InFolder(folder + "\\" + std::to_string(file) + ".txt"), folder);
@@ -1281,12 +1299,18 @@ TEST_F(SfxTest, ARunKilledWhileItMovesFilesIsRolledBackAndTheNextRunInstalls) {
             expected["Data\\mine.txt"] = "the user's own";
         EXPECT_TRUE(Contents() == expected) << testing::PrintToString(Unpacked());
 
-        // Killed after the commit: the backups only were left, and go.
+        // Killed after the commit: the backups only were left, and go, but for what the
+        // committed install does not ship, which returns (a file of the user's that came into a
+        // folder swapped whole).
         CreateDirectoryA(InFolder("~TorvaneBackup").c_str(), nullptr);
+        CreateDirectoryA(InFolder("~TorvaneBackup\\Data").c_str(), nullptr);
         WriteFile(InFolder("~TorvaneBackup\\Torvane.exe"), "the version before");
+        WriteFile(InFolder("~TorvaneBackup\\Data\\last.bin"), "the version before");
+        WriteFile(InFolder("~TorvaneBackup\\Data\\notes.txt"), "came in meanwhile");
         const journal::Recovery committed =
             journal::FinishInterruptedRun(unixlinks::Widen(folder_));
         EXPECT_EQ(committed.found, journal::Interrupted::BackupsRemoved);
+        expected["Data\\notes.txt"] = "came in meanwhile";
         EXPECT_TRUE(Contents() == expected) << testing::PrintToString(Unpacked());
     }
 }
