@@ -67,9 +67,9 @@ class TreeRemoval {
 public:
     TreeRemoval(const HeldFolders& names, Trouble& trouble, unsigned* scheduled,
                 const std::string& keep, const GivenBack* givenBack, HANDLE top,
-                const std::wstring& base)
+                const std::wstring& base, bool everyName)
         : names_(names), trouble_(trouble), scheduled_(scheduled), keep_(keep),
-          givenBack_(givenBack), top_(top), base_(base) {
+          givenBack_(givenBack), top_(top), base_(base), everyName_(everyName) {
         if (givenBack_)
             swapped_ = PathSet(givenBack_->swapped);
     }
@@ -207,7 +207,7 @@ private:
             break;
         }
         std::vector<std::pair<std::wstring, DWORD>> listed;
-        if (!ListFolder(handle.Get(), listed)) {
+        if (!ListFolder(handle.Get(), listed, everyName_)) {
             Note(folder.relative, ::GetLastError());
             folder.failed = true;
             return;
@@ -358,6 +358,7 @@ private:
     PathSet swapped_;
     HANDLE top_;
     const std::wstring& base_;
+    bool everyName_;
     SRWLOCK lock_ = SRWLOCK_INIT;      // the trouble and the count of those scheduled
     SRWLOCK queueLock_ = SRWLOCK_INIT; // the queue: folders_, next_, emptying_
     CONDITION_VARIABLE queueChanged_ = CONDITION_VARIABLE_INIT;
@@ -633,8 +634,25 @@ bool RemoveTree(HANDLE top, const std::wstring& base, const std::string& path, T
         trouble.Note(path, ERROR_SUCCESS, true);
         return false;
     }
-    return TreeRemoval(walk, trouble, scheduled, keep, givenBack, top, base)
-        .Remove(walk.Innermost(), base::Wide(NameOf(path)), path, !keep.empty());
+    // Listed with one request a folder where the answer left room for more names; a folder
+    // that was not empty after all (a file system that answered with fewer) makes a second
+    // pass, which asks until the end of every folder's names.
+    for (const bool everyName : {false, true}) {
+        Trouble pass;
+        unsigned passScheduled = 0;
+        const bool removed =
+            TreeRemoval(walk, pass, scheduled ? &passScheduled : nullptr, keep, givenBack, top,
+                        base, everyName)
+                .Remove(walk.Innermost(), base::Wide(NameOf(path)), path, !keep.empty());
+        if (removed || everyName || pass.error != ERROR_DIR_NOT_EMPTY) {
+            if (scheduled)
+                *scheduled += passScheduled;
+            if (!removed)
+                trouble.Note(pass.path, pass.error, pass.link);
+            return removed;
+        }
+    }
+    return false;
 }
 
 bool WriteProtectedFile(HANDLE top, const std::string& name, const std::string& text,
