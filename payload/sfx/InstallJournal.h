@@ -100,7 +100,9 @@ std::vector<std::string> RemoveEmptyFolders(HANDLE top, const std::wstring& base
 // The names in the folder open as `folder` (with FILE_LIST_DIRECTORY), with their attributes as
 // the listing shows them, which shows a Unix symbolic link under Wine as a reparse point too.
 // Without `everyName` it asks no more once an answer left room for more names: one request
-// instead of two for most folders, where a name missed does no harm.
+// instead of two for most folders. A file system may answer with fewer names than fit, so only
+// for a caller that finds out a name was missed (a folder that is not empty when it is removed)
+// or whose judgement a missed name cannot make unsafe.
 bool ListFolder(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& names,
                 bool everyName = true);
 
