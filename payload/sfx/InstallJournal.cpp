@@ -57,12 +57,13 @@ void ClearReadOnly(HANDLE opened) {
     ::SetFileInformationByHandle(opened, FileBasicInfo, &basic, sizeof basic);
 }
 
-// One removal of a tree, in two steps. First, on as many threads as unpacking uses
-// (payload/sfx/UnpackPlan.h), each folder is opened inside the one that holds it, judged and
-// listed, and what it holds goes: its files and links at once, its folders into the queue that
-// the threads share. Every folder stays open, held, until the second step removes the folders,
-// a depth at a time, deepest first, on the threads again. Under Wine every open, list, mark and
-// close is a request to the one server: the threads keep it busy while each waits for its answer.
+// One removal of a tree, in two steps. First, the tree's own folder on this thread, then, when it
+// holds folders, on as many threads as unpacking uses (payload/sfx/UnpackPlan.h) and at least
+// four, each folder is opened inside the one that holds it, judged and listed, and what it holds
+// goes: its files and links at once, its folders into the queue that the threads share. Every
+// folder stays open, held, until the second step removes the folders, a depth at a time, deepest
+// first, on the threads again. Under Wine every open, list, mark and close is a request to the one
+// server: the threads keep it busy while each waits for its answer.
 class TreeRemoval {
 public:
     TreeRemoval(const HeldFolders& names, Trouble& trouble, unsigned* scheduled,
@@ -88,7 +89,7 @@ public:
             Empty(folders_.front(), place);
         }
         if (next_ < folders_.size())
-            OnThreads(std::max(ThreadsFor(kMaxThreads), kLeastThreads), [&] { EmptyFolders(); });
+            OnThreads(std::max(ThreadsFor(kAnyNumber), kLeastThreads), [&] { EmptyFolders(); });
         std::vector<std::vector<OpenFolder*>> byDepth;
         for (OpenFolder& folder : folders_) {
             if (byDepth.size() <= folder.depth)
@@ -122,7 +123,8 @@ public:
 
 private:
     static constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
-    static constexpr std::size_t kMaxThreads = 64;
+    // How many folders the queue will hold is not known: as many threads as may be.
+    static constexpr std::size_t kAnyNumber = static_cast<std::size_t>(-1);
     // Each thread of the first step mostly waits for the file system (under Wine, for the one
     // server): more of them than processors keep it busy.
     static constexpr unsigned kLeastThreads = 4;

@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
